@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds every preset and runs every test.
+#   native       all unit tests natively
+#   native-asan  the same under AddressSanitizer + UndefinedBehaviorSanitizer
+#   native-tsan  the same under ThreadSanitizer
+#   windows      the cross-built tests under Wine, in a throwaway Wine prefix
+# LUMO_TEST_PRESETS="native windows" limits the run to some presets.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+presets=${LUMO_TEST_PRESETS:-"native native-asan native-tsan windows"}
+jobs=$(nproc)
+
+wine_prefix_root=""
+cleanup() {
+  if [[ -n "$wine_prefix_root" ]]; then
+    WINEPREFIX="$wine_prefix_root/prefix" wineserver -k 2>/dev/null || true
+    rm -rf "$wine_prefix_root"
+  fi
+}
+trap cleanup EXIT
+
+start_wine() {
+  wine_prefix_root=$(mktemp -d)
+  export WINEPREFIX="$wine_prefix_root/prefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY
+  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+}
+
+for preset in $presets; do
+  echo "=== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  if [[ "$preset" == windows ]]; then
+    start_wine
+  fi
+  ctest --preset "$preset" -j "$jobs"
+done

@@ -1,0 +1,27 @@
+// Heap entry points of the engine. The heap is one that a separately built extension library can
+// share: the process heap on Windows, the C library's heap on POSIX.
+#pragma once
+
+#include <cstddef>
+
+// A zero-filled block (records), or null when memory is exhausted.
+void* alloc_zeroed(std::size_t size);
+// An uninitialised block (strings), or null when memory is exhausted.
+void* alloc_block(std::size_t size);
+// Frees a block from either allocator; null is ignored.
+void free_block(void* block);
+
+// Frees *pointer when it is set and clears the caller's pointer.
+template <class T>
+inline void release(T** pointer) {
+  if (*pointer != nullptr) {
+    free_block(const_cast<void*>(static_cast<const void*>(*pointer)));
+    *pointer = nullptr;
+  }
+}
+
+// A zero-filled record of type T (plain records only).
+template <class T>
+inline T* alloc_record() {
+  return static_cast<T*>(alloc_zeroed(sizeof(T)));
+}
