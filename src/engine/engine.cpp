@@ -30,15 +30,25 @@ void engine_end() {
   lock_destroy(&EngineLock);
 }
 
-void lock_engine() { lock_enter(&EngineLock); }
+void lock_engine() {
+  lock_enter(&EngineLock);
+}
 
-void unlock_engine() { lock_leave(&EngineLock); }
+void unlock_engine() {
+  lock_leave(&EngineLock);
+}
 
-std::int32_t stop_requested() { return StopRequested.load(std::memory_order_acquire); }
+std::int32_t stop_requested() {
+  return StopRequested.load(std::memory_order_acquire);
+}
 
-void count_call(std::int32_t delta) { ActiveCalls.fetch_add(delta, std::memory_order_acq_rel); }
+void count_call(std::int32_t delta) {
+  ActiveCalls.fetch_add(delta, std::memory_order_acq_rel);
+}
 
-std::int32_t active_calls() { return ActiveCalls.load(std::memory_order_acquire); }
+std::int32_t active_calls() {
+  return ActiveCalls.load(std::memory_order_acquire);
+}
 
 void stop_all_scripts(Host* host) {
   lock_engine();

@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
-LibraryHandle load_library(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+LibraryHandle load_library(const char* path) {
+  return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
 
 void* find_export(LibraryHandle library, const char* name) {
   return library == nullptr ? nullptr : dlsym(library, name);

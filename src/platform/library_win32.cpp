@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
-LibraryHandle load_library(const char* path) { return reinterpret_cast<LibraryHandle>(LoadLibraryA(path)); }
+LibraryHandle load_library(const char* path) {
+  return reinterpret_cast<LibraryHandle>(LoadLibraryA(path));
+}
 
 void* find_export(LibraryHandle library, const char* name) {
   if (library == nullptr) return nullptr;

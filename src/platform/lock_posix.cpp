@@ -16,8 +16,14 @@ void lock_init(RecursiveLock* lock) {
   pthread_mutexattr_destroy(&attributes);
 }
 
-void lock_destroy(RecursiveLock* lock) { pthread_mutex_destroy(mutex_of(lock)); }
+void lock_destroy(RecursiveLock* lock) {
+  pthread_mutex_destroy(mutex_of(lock));
+}
 
-void lock_enter(RecursiveLock* lock) { pthread_mutex_lock(mutex_of(lock)); }
+void lock_enter(RecursiveLock* lock) {
+  pthread_mutex_lock(mutex_of(lock));
+}
 
-void lock_leave(RecursiveLock* lock) { pthread_mutex_unlock(mutex_of(lock)); }
+void lock_leave(RecursiveLock* lock) {
+  pthread_mutex_unlock(mutex_of(lock));
+}

@@ -2,8 +2,14 @@
 
 #include <windows.h>
 
-void yield_processor() { Sleep(0); }
+void yield_processor() {
+  Sleep(0);
+}
 
-void sleep_milliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
+void sleep_milliseconds(std::uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
 
-std::uint32_t current_thread_id() { return GetCurrentThreadId(); }
+std::uint32_t current_thread_id() {
+  return GetCurrentThreadId();
+}

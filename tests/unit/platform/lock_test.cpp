@@ -31,7 +31,8 @@ TEST(RecursiveLock, SerialisesThreads) {
       }
     });
   }
-  for (auto& thread : threads) thread.join();
+  for (auto& thread : threads)
+    thread.join();
   EXPECT_EQ(counter, 80000);
   lock_destroy(&lock);
 }

@@ -7,7 +7,8 @@
 TEST(Memory, ZeroedBlocksAreZeroAndReleaseClearsThePointer) {
   auto* block = static_cast<unsigned char*>(alloc_zeroed(4096));
   ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 4096; ++i) ASSERT_EQ(block[i], 0) << i;
+  for (int i = 0; i < 4096; ++i)
+    ASSERT_EQ(block[i], 0) << i;
   release(&block);
   EXPECT_EQ(block, nullptr);
   release(&block);  // a null pointer is ignored

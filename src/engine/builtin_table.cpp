@@ -1,0 +1,156 @@
+// The built-in table, in its fixed row order. Signatures are computed at compile time.
+#include "engine/builtin_table.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kPrefix = LUMO_EXPORT_PREFIX;
+
+// Rows whose built-in is not in this build yet share one failure: "<name>: not implemented".
+template <int Row>
+std::int32_t LUMO_CALL not_implemented(CallContext*, ValueNode*, ValueNode*, char* message);
+
+constexpr BuiltinRow make_row(const char* full_name, NativeFunction entry) {
+  return BuiltinRow{full_name, name_hash_of(full_name), entry};
+}
+
+}  // namespace
+
+constinit const BuiltinRow BuiltinTable[BUILTIN_COUNT] = {
+    make_row("_sfunc_error", builtin_error),
+    make_row("_sfunc_istype", not_implemented<1>),
+    make_row("_sfunc_int", not_implemented<2>),
+    make_row("_sfunc_uintstr", not_implemented<3>),
+    make_row("_sfunc_getlocale", not_implemented<4>),
+    make_row("_sfunc_setlocale", not_implemented<5>),
+    make_row("_sfunc_sleep", not_implemented<6>),
+    make_row("_sfunc_getsystemtime", not_implemented<7>),
+    make_row("_sfunc_setsystemtime", not_implemented<8>),
+    make_row("_sfunc_getlocaltime", not_implemented<9>),
+    make_row("_sfunc_setlocaltime", not_implemented<10>),
+    make_row("_sfunc_comparetime", not_implemented<11>),
+    make_row("_sfunc_difftime", not_implemented<12>),
+    make_row("_sfunc_getdatestring", not_implemented<13>),
+    make_row("_sfunc_getdate", not_implemented<14>),
+    make_row("_sfunc_gettimestring", not_implemented<15>),
+    make_row("_sfunc_gettime", not_implemented<16>),
+    make_row("_sfunc_chr", not_implemented<17>),
+    make_row("_sfunc_asc", not_implemented<18>),
+    make_row("_sfunc_string", not_implemented<19>),
+    make_row("_sfunc_trim", not_implemented<20>),
+    make_row("_sfunc_len", not_implemented<21>),
+    make_row("_sfunc_left", not_implemented<22>),
+    make_row("_sfunc_strcmp", not_implemented<23>),
+    make_row("_sfunc_strmatch", not_implemented<24>),
+    make_row("_sfunc_right", not_implemented<25>),
+    make_row("_sfunc_mid", not_implemented<26>),
+    make_row("_sfunc_instr", not_implemented<27>),
+    make_row("_sfunc_tolower", not_implemented<28>),
+    make_row("_sfunc_toupper", not_implemented<29>),
+    make_row("_sfunc_gethashcount", not_implemented<30>),
+    make_row("_sfunc_sethashcount", not_implemented<31>),
+    make_row("_sfunc_gethashkey", not_implemented<32>),
+    make_row("_sfunc_sethashkey", not_implemented<33>),
+    make_row("_sfunc_ishashkey", not_implemented<34>),
+    make_row("_sfunc_hashinsert", not_implemented<35>),
+    make_row("_sfunc_hashdelete", not_implemented<36>),
+    make_row("_sfunc_hashfind", not_implemented<37>),
+    make_row("_sfunc_hashkeysort", not_implemented<38>),
+    make_row("_sfunc_hashsort", not_implemented<39>),
+    make_row("_sfunc_hashcopy", not_implemented<40>),
+    make_row("_sfunc_hashmerge", not_implemented<41>),
+    make_row("_sfunc_hashtostring", not_implemented<42>),
+    make_row("_sfunc_stringtohash", not_implemented<43>),
+    make_row("_sfunc_regmatch", not_implemented<44>),
+    make_row("_sfunc_regmatchall", not_implemented<45>),
+    make_row("_sfunc_regreplace", not_implemented<46>),
+    make_row("_sfunc_isleadchar", not_implemented<47>),
+    make_row("_sfunc_getcodetype", not_implemented<48>),
+    make_row("_sfunc_sjistojis", not_implemented<49>),
+    make_row("_sfunc_jistosjis", not_implemented<50>),
+    make_row("_sfunc_sjistoeuc", not_implemented<51>),
+    make_row("_sfunc_euctosjis", not_implemented<52>),
+    make_row("_sfunc_hashtosjis", not_implemented<53>),
+    make_row("_sfunc_base64decode", not_implemented<54>),
+    make_row("_sfunc_base64decodehash", not_implemented<55>),
+    make_row("_sfunc_base64encode", not_implemented<56>),
+    make_row("_sfunc_base64encodehash", not_implemented<57>),
+    make_row("_sfunc_createdirectory", not_implemented<58>),
+    make_row("_sfunc_removedirectory", not_implemented<59>),
+    make_row("_sfunc_getcurrentdirectory", not_implemented<60>),
+    make_row("_sfunc_setcurrentdirectory", not_implemented<61>),
+    make_row("_sfunc_copyfile", not_implemented<62>),
+    make_row("_sfunc_movefile", not_implemented<63>),
+    make_row("_sfunc_deletefile", not_implemented<64>),
+    make_row("_sfunc_fileopen", not_implemented<65>),
+    make_row("_sfunc_fileclose", not_implemented<66>),
+    make_row("_sfunc_getfilesize", not_implemented<67>),
+    make_row("_sfunc_setfilepointer", not_implemented<68>),
+    make_row("_sfunc_fileread", not_implemented<69>),
+    make_row("_sfunc_filereadhash", not_implemented<70>),
+    make_row("_sfunc_filewrite", not_implemented<71>),
+    make_row("_sfunc_filewritehash", not_implemented<72>),
+    make_row("_sfunc_filefindinit", not_implemented<73>),
+    make_row("_sfunc_filefindnext", not_implemented<74>),
+    make_row("_sfunc_filefindclose", not_implemented<75>),
+    make_row("_sfunc_filefindattributes", not_implemented<76>),
+    make_row("_sfunc_filefindname", not_implemented<77>),
+    make_row("_sfunc_filefindsize", not_implemented<78>),
+    make_row("_sfunc_filefindtime", not_implemented<79>),
+    make_row("_sfunc_shell", not_implemented<80>),
+    make_row("_sfunc_execscript", not_implemented<81>),
+    make_row("_sfunc_gethostname", not_implemented<82>),
+    make_row("_sfunc_gethostbyname", not_implemented<83>),
+    make_row("_sfunc_gethostbyaddr", not_implemented<84>),
+    make_row("_sfunc_getsockname", not_implemented<85>),
+    make_row("_sfunc_getpeername", not_implemented<86>),
+    make_row("_sfunc_getsockport", not_implemented<87>),
+    make_row("_sfunc_socket", not_implemented<88>),
+    make_row("_sfunc_closesocket", not_implemented<89>),
+    make_row("_sfunc_connect", not_implemented<90>),
+    make_row("_sfunc_bind", not_implemented<91>),
+    make_row("_sfunc_listen", not_implemented<92>),
+    make_row("_sfunc_accept", not_implemented<93>),
+    make_row("_sfunc_select", not_implemented<94>),
+    make_row("_sfunc_recv", not_implemented<95>),
+    make_row("_sfunc_recvhash", not_implemented<96>),
+    make_row("_sfunc_send", not_implemented<97>),
+    make_row("_sfunc_sendhash", not_implemented<98>),
+    make_row("_sfunc_messagebox", not_implemented<99>),
+    make_row("_sfunc_strecho", not_implemented<100>),
+    make_row("_sfunc_lineecho", not_implemented<101>),
+    make_row("_sfunc_strsend", not_implemented<102>),
+    make_row("_sfunc_channeladd", not_implemented<103>),
+    make_row("_sfunc_channelmove", not_implemented<104>),
+    make_row("_sfunc_channeldelete", not_implemented<105>),
+    make_row("_sfunc_getcurrentchannel", not_implemented<106>),
+};
+
+namespace {
+
+template <int Row>
+std::int32_t LUMO_CALL not_implemented(CallContext*, ValueNode*, ValueNode*, char* message) {
+  std::snprintf(message, LUMO_MESSAGE_SIZE, "%s: not implemented",
+                BuiltinTable[Row].name + std::strlen(kPrefix));
+  return LUMO_STATUS_FAILED;
+}
+
+}  // namespace
+
+int find_builtin_row(const char* full_name) {
+  if (full_name == nullptr) return -1;
+  std::int32_t name_hash = name_hash_of(full_name);
+  for (int index = 0; index < BUILTIN_COUNT; ++index) {
+    const BuiltinRow& candidate = BuiltinTable[index];
+    if (candidate.name_hash == name_hash && std::strcmp(candidate.name, full_name) == 0)
+      return index;
+  }
+  return -1;
+}
+
+NativeFunction find_builtin(const char* full_name) {
+  int index = find_builtin_row(full_name);
+  return index < 0 ? nullptr : BuiltinTable[index].entry;
+}

@@ -1,0 +1,177 @@
+// ScriptSet records, frames, and name resolution.
+#include "engine/script.h"
+
+#include <cstring>
+
+#include "engine/error_report.h"
+#include "frontend/syntax_node.h"
+#include "platform/memory.h"
+
+Script* create_script_set(std::int32_t explicit_flag) {
+  Script* set = alloc_record<Script>();
+  if (set == nullptr) return nullptr;
+  set->root = set;
+  set->is_explicit = explicit_flag;
+  lock_init(&set->lock);
+  return set;
+}
+
+static void release_script_record(Script* script) {
+  release(&script->name);
+  release(&script->directory);
+  release(&script->text);
+  free_syntax_node(&script->code);
+  free_chain(script->globals);
+  script->globals = nullptr;
+  for (FunctionEntry* entry = script->functions; entry != nullptr;) {
+    FunctionEntry* next = entry->next;
+    release(&entry->name);
+    release(&entry);
+    entry = next;
+  }
+  for (LibraryEntry* entry = script->libraries; entry != nullptr;) {
+    LibraryEntry* next = entry->next;
+    free_library(entry->handle);
+    release(&entry);
+    entry = next;
+  }
+  if (script->root == script) lock_destroy(&script->lock);
+  release(&script);
+}
+
+void release_script_set(Script** script_set) {
+  Script* set = *script_set;
+  *script_set = nullptr;
+  if (set == nullptr) return;
+  // Reverse the module chain so that the modules go from the last loaded back to the first, and the
+  // root, which owns the lock, goes last.
+  Script* reversed = nullptr;
+  for (Script* module = set->next; module != nullptr;) {
+    Script* next = module->next;
+    module->next = reversed;
+    reversed = module;
+    module = next;
+  }
+  for (Script* module = reversed; module != nullptr;) {
+    Script* next = module->next;
+    release_script_record(module);
+    module = next;
+  }
+  release_script_record(set);
+}
+
+void release_frame(CallContext* context) {
+  free_chain(context->pending_increments);
+  context->pending_increments = nullptr;
+  free_chain(context->pending_decrements);
+  context->pending_decrements = nullptr;
+  free_chain(context->locals);
+  context->locals = nullptr;
+  context->function_name = nullptr;
+}
+
+ValueNode* find_local(CallContext* context, const char* name) {
+  std::int32_t name_hash = name_hash_of(name);
+  for (CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
+    ValueNode* found = find_in_chain(frame->locals, name, name_hash);
+    if (found != nullptr) return found;
+  }
+  return nullptr;
+}
+
+static bool same_ignoring_ascii_case(const char* a, std::size_t length_a, const char* b) {
+  for (std::size_t i = 0; i < length_a; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (y == '\0') return false;
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return b[length_a] == '\0';
+}
+
+Script* find_script(Script* module, const char* qualified_name) {
+  if (module == nullptr || qualified_name == nullptr) return nullptr;
+  const char* dot = std::strchr(qualified_name, '.');
+  if (dot == nullptr) return nullptr;
+  std::size_t length = static_cast<std::size_t>(dot - qualified_name);
+  Script* root = module->root != nullptr ? module->root : module;
+  for (Script* candidate = root->next; candidate != nullptr; candidate = candidate->next) {
+    if (candidate->name != nullptr &&
+        same_ignoring_ascii_case(qualified_name, length, candidate->name)) {
+      return candidate;
+    }
+  }
+  return nullptr;
+}
+
+ValueNode* find_global(CallContext* context, const char* name, bool* failed) {
+  if (failed != nullptr) *failed = false;
+  if (context == nullptr || context->script == nullptr) return nullptr;
+  const char* dot = std::strchr(name, '.');
+  if (dot == nullptr) return find_in_chain(context->script->globals, name, name_hash_of(name));
+  Script* module = find_script(context->script, name);
+  if (module == nullptr) {
+    report_error(context, "Script not Found", name, 0);
+    if (failed != nullptr) *failed = true;
+    return nullptr;
+  }
+  return find_in_chain(module->globals, dot + 1, name_hash_of(dot + 1));
+}
+
+ValueNode* find_variable(CallContext* context, const char* name, bool* failed) {
+  if (failed != nullptr) *failed = false;
+  ValueNode* found = find_local(context, name);
+  return found != nullptr ? found : find_global(context, name, failed);
+}
+
+static ValueNode* append_local(CallContext* context, const char* name) {
+  ValueNode* cell = make_node();
+  if (cell == nullptr) return nullptr;
+  cell->name = dup_string(name);
+  if (cell->name == nullptr) {
+    free_node(cell);
+    return nullptr;
+  }
+  cell->name_hash = name_hash_of(name);
+  ValueNode** tail = &context->locals;
+  while (*tail != nullptr)
+    tail = &(*tail)->next;
+  *tail = cell;
+  return cell;
+}
+
+ValueNode* declare_variable(CallContext* context, const char* name, const char* position) {
+  if (*name == '&') ++name;
+  if (find_in_chain(context->locals, name, name_hash_of(name)) != nullptr) {
+    char* message = concat_strings(name, " :Declaration overlaps");
+    report_error(context, message != nullptr ? message : "Declaration overlaps", position, 0);
+    release(&message);
+    return nullptr;
+  }
+  return append_local(context, name);
+}
+
+std::int32_t set_variable(CallContext* context, const char* name, const Value* value) {
+  ValueNode* cell = find_local(context, name);
+  if (cell == nullptr) {
+    cell = append_local(context, name);
+    if (cell == nullptr) return 0;
+  }
+  assign_value(context, cell->value, value);
+  return 1;
+}
+
+void mark_shared(ValueNode* first) {
+  for (ValueNode* cell = first; cell != nullptr; cell = cell->next) {
+    if (cell->value != nullptr) cell->value->shared = 1;
+    mark_shared(cell->elements);
+  }
+}
+
+RecursiveLock* script_set_lock(CallContext* context) {
+  if (context == nullptr || context->script == nullptr) return nullptr;
+  Script* root = context->script->root;
+  return root != nullptr ? &root->lock : nullptr;
+}

@@ -1,0 +1,76 @@
+// Scripts, scopes and variables: the ScriptSet root and its modules, call frames, and how a name is
+// resolved to a variable.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/value.h"
+#include "platform/library.h"
+#include "platform/lock.h"
+
+struct Host;
+struct SyntaxNode;
+
+// A function that a module defines, in definition order.
+struct FunctionEntry {
+  char* name;  // lower-case
+  std::int32_t name_hash;
+  SyntaxNode* definition;  // the Function or Argmatch node heading the definition; owned by `code`
+  FunctionEntry* next;
+};
+
+// A native extension library loaded by a script.
+struct LibraryEntry {
+  LibraryHandle handle;
+  LibraryEntry* next;
+};
+
+// One record type serves for the ScriptSet root and for each loaded module.
+struct Script {
+  char* name;       // module name: the file name up to its first "."; null on the ScriptSet
+  char* directory;  // ends in a backslash; null on the ScriptSet
+  char* text;       // the whole file text; error positions point into it
+  std::int32_t is_explicit;  // the module's option directive asked for declared variables only
+  SyntaxNode* code;          // top-level node list
+  FunctionEntry* functions;
+  ValueNode* globals;       // filled when the module's top-level code has run
+  LibraryEntry* libraries;  // used on the ScriptSet only
+  Script* root;             // the ScriptSet; the ScriptSet points at itself
+  Script* next;             // next module in load order (on the ScriptSet: the first module)
+  RecursiveLock lock;       // serialises scalar writes into globals; used on the ScriptSet only
+  Host* host;               // output target of error reports and window built-ins
+};
+
+// The frame of a function call, a top-level run or a nested block. Always zero-filled before use.
+struct CallContext {
+  const char* function_name;  // not owned; for a top-level run the module's name
+  const char* position;       // source position of the node now executing
+  std::int32_t bind_mode;     // identifiers parsed meanwhile become declarations
+  std::int32_t stop_kind;     // a node list run stops at the first node of this kind
+  Script* script;
+  ValueNode* locals;              // owned
+  CallContext* enclosing;         // for a nested block or switch body; null otherwise
+  ValueNode* pending_increments;  // reference cells waiting for ApplyPostfix (cells owned)
+  ValueNode* pending_decrements;
+  std::intptr_t host_word;  // opaque; passed unchanged to nested calls and thread starts
+};
+
+// Makes a ScriptSet root with its lock; null when memory runs out.
+Script* create_script_set(std::int32_t explicit_flag);
+// Releases the ScriptSet and all its modules, from the last module back to the root, and clears the
+// caller's pointer. Only after all script code has been stopped.
+void release_script_set(Script** script_set);
+void release_frame(CallContext* context);
+
+ValueNode* find_local(CallContext* context, const char* name);
+Script* find_script(Script* module, const char* qualified_name);
+// `failed` (optional) is set when a qualified name names no module ("Script not Found" is
+// reported).
+ValueNode* find_global(CallContext* context, const char* name, bool* failed = nullptr);
+ValueNode* find_variable(CallContext* context, const char* name, bool* failed = nullptr);
+ValueNode* declare_variable(CallContext* context, const char* name, const char* position);
+std::int32_t set_variable(CallContext* context, const char* name, const Value* value);
+void mark_shared(ValueNode* first);
+
+// The lock that guards writes into the globals of the context's ScriptSet, or null.
+RecursiveLock* script_set_lock(CallContext* context);

@@ -1,0 +1,223 @@
+// Cells, chains and element access.
+#include <atomic>
+#include <cstring>
+
+#include "engine/error_report.h"
+#include "engine/script.h"
+#include "engine/value.h"
+#include "platform/memory.h"
+
+ValueNode* make_node() {
+  ValueNode* node = alloc_record<ValueNode>();
+  if (node == nullptr) return nullptr;
+  node->value = alloc_record<Value>();
+  if (node->value == nullptr) {
+    release(&node);
+    return nullptr;
+  }
+  node->value->owner = node;
+  return node;
+}
+
+void free_node(ValueNode* node) {
+  if (node == nullptr || node == CALL_FAILED) return;
+  release(&node->name);
+  Value* value = node->value;
+  if (value != nullptr && value->owner == node) {
+    if (value->is_string) release(&value->data.text);
+    release(&node->value);
+    free_chain(node->elements);
+  }
+  release(&node);
+}
+
+void free_chain(ValueNode* first) {
+  if (first == CALL_FAILED) return;
+  while (first != nullptr) {
+    ValueNode* next = first->next;
+    free_node(first);
+    first = next;
+  }
+}
+
+// Copies one cell with its element chain; null when memory runs out.
+static ValueNode* copy_cell(const ValueNode* source) {
+  ValueNode* copy = make_node();
+  if (copy == nullptr) return nullptr;
+  if (source->name != nullptr) {
+    copy->name = dup_string(source->name);
+    if (copy->name == nullptr) {
+      free_node(copy);
+      return nullptr;
+    }
+    copy->name_hash = source->name_hash;
+  }
+  if (source->value != nullptr) {
+    if (source->value->is_string) {
+      copy->value->data.text = dup_string(source->value->data.text);
+      if (copy->value->data.text == nullptr) {
+        free_node(copy);
+        return nullptr;
+      }
+      copy->value->is_string = 1;
+    } else {
+      copy->value->data.number = source->value->data.number;
+    }
+  }
+  copy->elements = copy_chain(source->elements);
+  return copy;
+}
+
+ValueNode* copy_chain(const ValueNode* first) {
+  ValueNode* head = nullptr;
+  ValueNode** tail = &head;
+  for (; first != nullptr && first != CALL_FAILED; first = first->next) {
+    ValueNode* copy = copy_cell(first);
+    if (copy == nullptr) break;  // the part copied so far is the result
+    *tail = copy;
+    tail = &copy->next;
+  }
+  return head;
+}
+
+void assign_value(CallContext* context, Value* target, const Value* source) {
+  RecursiveLock* lock = target->shared ? script_set_lock(context) : nullptr;
+  if (lock != nullptr) lock_enter(lock);
+  char* old_text = target->is_string ? target->data.text : nullptr;
+  bool assigned = true;
+  if (source->is_string) {
+    // The duplicate is made before the old string goes, so assigning a Value to itself is safe.
+    char* copy = dup_string(source->data.text != nullptr ? source->data.text : "");
+    if (copy == nullptr) {
+      assigned = false;  // out of memory: the target keeps its old value
+    } else {
+      target->data.text = copy;
+      target->is_string = 1;
+    }
+  } else {
+    std::int32_t number = source->data.number;
+    target->data.number = number;
+    target->is_string = 0;
+  }
+  if (assigned) release(&old_text);
+  if (lock != nullptr) lock_leave(lock);
+}
+
+ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash) {
+  for (ValueNode* cell = first; cell != nullptr;
+       cell = std::atomic_ref<ValueNode*>(cell->next).load(std::memory_order_acquire)) {
+    if (cell->name_hash == name_hash && cell->name != nullptr &&
+        std::strcmp(cell->name, name) == 0) {
+      return cell;
+    }
+  }
+  return nullptr;
+}
+
+// Element chains under a shared (global) container are searched and extended by several script
+// threads at once. Creation happens under the ScriptSet lock, so no element is lost or duplicated;
+// a new cell is complete before it is linked with a release store, so a thread walking the chain
+// at that moment sees either the old end or the whole new cell.
+static std::atomic_ref<ValueNode*> link_of(ValueNode** slot) {
+  return std::atomic_ref<ValueNode*>(*slot);
+}
+
+static void report_alloc_failed(CallContext* context) {
+  report_error(context, "Alloc failed", context != nullptr ? context->position : nullptr, 0);
+}
+
+static ValueNode* make_element(const ValueNode* container) {
+  ValueNode* cell = make_node();
+  if (cell != nullptr) cell->value->shared = container->value->shared;
+  return cell;
+}
+
+// Locks the ScriptSet when the container is shared; unlocks on scope exit.
+class SharedContainerLock {
+ public:
+  SharedContainerLock(CallContext* context, const ValueNode* container)
+      : lock_(container->value->shared ? script_set_lock(context) : nullptr) {
+    if (lock_ != nullptr) lock_enter(lock_);
+  }
+  ~SharedContainerLock() {
+    if (lock_ != nullptr) lock_leave(lock_);
+  }
+  SharedContainerLock(const SharedContainerLock&) = delete;
+  SharedContainerLock& operator=(const SharedContainerLock&) = delete;
+
+ private:
+  RecursiveLock* lock_;
+};
+
+ValueNode* element_by_key(CallContext* context, ValueNode* container, const Value* key) {
+  if (!key->is_string) return element_by_position(context, container, key->data.number);
+  const char* name = key->data.text != nullptr ? key->data.text : "";
+  if (*name == '\0') return container;
+  std::int32_t name_hash = name_hash_of(name);
+  ValueNode* found =
+      find_in_chain(link_of(&container->elements).load(std::memory_order_acquire), name, name_hash);
+  if (found != nullptr) return found;
+
+  SharedContainerLock guard(context, container);
+  // Search again under the lock: another thread may have added the key meanwhile.
+  ValueNode** slot = &container->elements;
+  for (ValueNode* cell; (cell = link_of(slot).load(std::memory_order_acquire)) != nullptr;
+       slot = &cell->next) {
+    if (cell->name_hash == name_hash && cell->name != nullptr &&
+        std::strcmp(cell->name, name) == 0) {
+      return cell;
+    }
+  }
+  ValueNode* cell = make_element(container);
+  if (cell != nullptr) {
+    cell->name = dup_string(name);
+    if (cell->name == nullptr) {
+      free_node(cell);
+      cell = nullptr;
+    }
+  }
+  if (cell == nullptr) {
+    report_alloc_failed(context);
+    return nullptr;
+  }
+  cell->name_hash = name_hash;
+  link_of(slot).store(cell, std::memory_order_release);
+  return cell;
+}
+
+ValueNode* element_by_position(CallContext* context, ValueNode* container, std::int32_t index) {
+  if (index < 0) {
+    report_error(context, "Index error", context != nullptr ? context->position : nullptr, 0);
+    return nullptr;
+  }
+  // Walk without the lock as far as the chain reaches; only extending it needs the lock.
+  ValueNode** slot = &container->elements;
+  std::int32_t position = 0;
+  for (ValueNode* cell; (cell = link_of(slot).load(std::memory_order_acquire)) != nullptr;
+       slot = &cell->next, ++position) {
+    if (position == index) return cell;
+  }
+
+  SharedContainerLock guard(context, container);
+  for (;; ++position) {
+    ValueNode* cell = link_of(slot).load(std::memory_order_acquire);
+    if (cell == nullptr) {  // append unnamed cells until the index exists
+      cell = make_element(container);
+      if (cell == nullptr) {
+        report_alloc_failed(context);
+        return nullptr;
+      }
+      link_of(slot).store(cell, std::memory_order_release);
+    }
+    if (position == index) return cell;
+    slot = &cell->next;
+  }
+}
+
+bool set_string_value(Value* value, const char* text) {
+  char* copy = dup_string(text != nullptr ? text : "");
+  if (copy == nullptr) return false;
+  value->data.text = copy;
+  value->is_string = 1;
+  return true;
+}

@@ -1,0 +1,52 @@
+// Script values: the scalar `Value` and the list cell `ValueNode` (defined in lumo/extension.h),
+// their construction, copy and release, element access by key and position, and conversions.
+#pragma once
+
+#include <cstdint>
+
+#include "lumo/extension.h"
+
+struct CallContext;
+
+// Returned by the call operations in place of a result cell when a call failed.
+inline ValueNode* const CALL_FAILED = reinterpret_cast<ValueNode*>(~std::uintptr_t{0});
+
+// Records and chains.
+ValueNode* make_node();
+void free_node(ValueNode* node);
+void free_chain(ValueNode* first);
+ValueNode* copy_chain(const ValueNode* first);
+void assign_value(CallContext* context, Value* target, const Value* source);
+ValueNode* element_by_key(CallContext* context, ValueNode* container, const Value* key);
+ValueNode* element_by_position(CallContext* context, ValueNode* container, std::int32_t index);
+// The first cell of a chain whose name equals `name` (signature first, then bytes), or null.
+ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash);
+
+// Strings. Every result is a new string from alloc_block, or null when memory runs out.
+char* dup_string(const char* text);
+char* concat_strings(const char* a, const char* b);
+char* copy_span(const char* start, std::int32_t count);
+char* append_text(char* position, const char* text);
+
+// Conversions between numbers and text.
+char* number_to_text(std::int32_t number);
+char* text_of_value(const Value* value);
+std::int32_t number_of_value(const Value* value);
+std::int32_t parse_hex(const char* text);
+std::int32_t parse_octal(const char* text);
+void unescape_text(char* text);
+
+// The signature of a name: h = 2h + byte, bytes taken as signed, 32-bit wrap-around. Null gives 0.
+constexpr std::int32_t name_hash_of(const char* text) {
+  std::uint32_t hash = 0;
+  if (text == nullptr) return 0;
+  for (; *text != '\0'; ++text) {
+    hash = 2 * hash +
+           static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(*text)));
+  }
+  return static_cast<std::int32_t>(hash);
+}
+
+// Sets a Value to an owned copy of `text`; false (and the Value unchanged) when memory runs out.
+// The Value must not hold a string of its own (a fresh result cell, for instance).
+bool set_string_value(Value* value, const char* text);
