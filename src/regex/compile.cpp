@@ -44,37 +44,41 @@ std::int32_t control_escape(unsigned char letter) {
   }
 }
 
-// ---- class text buffer ----
+// ---- class text ----
 
-struct ClassBuilder {
-  char* text;  // the scanner's class_text
+// Member text is gathered with room for one member beyond the class buffer, then cut after the
+// last whole member that fits: a range or double-byte character is never split.
+constexpr std::int32_t GATHER_SIZE = CLASS_TEXT_SIZE + 8;
+
+struct ClassText {
+  char text[GATHER_SIZE];
   std::int32_t length;
-  std::int32_t last_unit;  // start of the last member unit
-  std::int32_t prev_unit;  // start of the unit before it
-  bool truncated;
 };
 
-// Appends one member unit (1 or 2 bytes) when it fits whole.
-void class_append(ClassBuilder* cb, const char* bytes, std::int32_t count) {
-  if (cb->truncated || cb->length + count > CLASS_TEXT_SIZE - 1) {
-    cb->truncated = true;
-    return;
-  }
-  cb->prev_unit = cb->last_unit;
-  cb->last_unit = cb->length;
-  std::memcpy(cb->text + cb->length, bytes, count);
-  cb->length += count;
-  cb->text[cb->length] = 0;
+void gather(ClassText* ct, const char* bytes, std::int32_t count) {
+  if (ct->length + count >= GATHER_SIZE) return;  // already past anything that is kept
+  std::memcpy(ct->text + ct->length, bytes, count);
+  ct->length += count;
+  ct->text[ct->length] = 0;
 }
 
-// A truncated class must not end in a range cut in two ("x-"): drop the dangling range start.
-void class_finish(ClassBuilder* cb) {
-  if (!cb->truncated || cb->length < 2) return;
-  if (cb->text[cb->length - 1] == '-' && cb->last_unit == cb->length - 1 && cb->prev_unit >= 0 &&
-      !(cb->prev_unit == 0 && cb->text[0] == '^')) {
-    cb->length = cb->prev_unit;
-    cb->text[cb->length] = 0;
+// Length of the longest prefix of whole members within CLASS_TEXT_SIZE - 1 bytes.
+std::int32_t whole_members(const ClassText* ct) {
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(ct->text);
+  std::int32_t i = t[0] == '^' ? 1 : 0;
+  while (i < ct->length) {
+    std::int32_t n = 1;
+    if (is_lead_byte(t[i]) && t[i + 1] != 0) {
+      n = t[i + 2] == '-' && is_lead_byte(t[i + 3]) && t[i + 4] != 0 ? 5 : 2;
+    } else if (t[i + 1] == '-' && t[i + 2] != 0) {
+      n = 3;
+    } else if (t[i] == '\\' && t[i + 1] != 0) {
+      n = 2;
+    }
+    if (i + n > CLASS_TEXT_SIZE - 1) break;
+    i += n;
   }
+  return i < ct->length ? i : ct->length;
 }
 
 // ---- scanner ----
@@ -137,15 +141,13 @@ void scan_escape(PatternScanner* sc) {
 
 // "[": pos is just past it.
 void scan_class(PatternScanner* sc) {
-  ClassBuilder cb = {sc->class_text, 0, -1, -1, false};
-  sc->class_text[0] = 0;
+  ClassText ct = {};
   const char* p = sc->pos;
   if (*p == ']') {
-    class_append(&cb, "]", 1);
+    gather(&ct, "]", 1);
     ++p;
   } else if (p[0] == '^' && p[1] == ']') {
-    class_append(&cb, "^", 1);
-    class_append(&cb, "]", 1);
+    gather(&ct, "^]", 2);
     p += 2;
   }
   for (;;) {
@@ -158,7 +160,7 @@ void scan_class(PatternScanner* sc) {
     if (c == ']') break;
     if (c != '\\') {
       std::int32_t width = char_width(p);
-      class_append(&cb, p, width);
+      gather(&ct, p, width);
       p += width;
       continue;
     }
@@ -168,11 +170,11 @@ void scan_class(PatternScanner* sc) {
       continue;
     }
     if (class_escape_text(letter) != nullptr || letter == '\\') {
-      class_append(&cb, p, 2);  // kept as written, expanded when matched
+      gather(&ct, p, 2);  // kept as written, expanded when matched
       p += 2;
     } else if (std::int32_t byte = control_escape(letter); byte >= 0) {
       char b = static_cast<char>(byte);
-      class_append(&cb, &b, 1);
+      gather(&ct, &b, 1);
       p += 2;
     } else if (letter == 'x') {
       p += 2;
@@ -183,15 +185,17 @@ void scan_class(PatternScanner* sc) {
       // No digits stands for nothing; NUL would end the member text and can never match anyway.
       if (value != 0) {
         char b = static_cast<char>(value);
-        class_append(&cb, &b, 1);
+        gather(&ct, &b, 1);
       }
     } else {
       std::int32_t width = char_width(p + 1);
-      class_append(&cb, p + 1, width);
+      gather(&ct, p + 1, width);
       p += 1 + width;
     }
   }
-  class_finish(&cb);
+  std::int32_t length = whole_members(&ct);
+  std::memcpy(sc->class_text, ct.text, length);
+  sc->class_text[length] = 0;
   sc->pos = p + 1;
   sc->token = TOKEN_CLASS;
 }

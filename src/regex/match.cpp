@@ -234,6 +234,25 @@ const char* walk(MatchState* ms, Walk* w, std::int32_t s, const char* p) {
   }
 }
 
+// Positions written by abandoned paths are kept, so a group can be left with a start and no end,
+// or (a later iteration's start after an earlier end) a start beyond its end. Such a pair does not
+// describe any text; it is cleared so that every caller can take start..end as bytes.
+void clear_broken_spans(MatchState* ms, std::int32_t captures) {
+  if (ms->groups != nullptr) {
+    for (std::int32_t i = 0; i < ms->pattern->group_slots; ++i) {
+      GroupSpan* g = &ms->groups[i];
+      if (g->start == nullptr || g->end == nullptr || g->start > g->end) *g = {};
+    }
+  }
+  for (std::int32_t i = 0; i < captures; ++i) {
+    CaptureSlot* c = &ms->captures[i];
+    if (c->start == nullptr || c->end == nullptr || c->start > c->end) {
+      c->start = nullptr;
+      c->end = nullptr;
+    }
+  }
+}
+
 }  // namespace
 
 std::int32_t class_matches(const char* class_text, const char* pos) {
@@ -368,6 +387,7 @@ const char* search_pattern(MatchState* state, const char* subject, const char** 
       }
       const char* end = match_at(state, pattern->start_state, p);
       if (end != nullptr) {
+        clear_broken_spans(state, captures);
         *match_start = p;
         return end;
       }

@@ -57,7 +57,8 @@ std::int32_t class_matches(const char* class_text, const char* pos);
 // The search behind find_first_match, for callers that bring their own groups or capture table:
 // tries successive start positions (only line starts when the pattern is line-anchored), clearing
 // group and capture positions (not capture names) before each attempt. Returns the match end and
-// sets *match_start, or null.
+// sets *match_start, or null. After a match every group and capture either has both positions,
+// start not after end, or none: a pair left incomplete or crossed by abandoned paths is cleared.
 const char* search_pattern(MatchState* state, const char* subject, const char** match_start);
 
 // Entries a capture table for this pattern needs.
