@@ -1,0 +1,59 @@
+#include "builtins/args.h"
+
+#include "engine/script.h"
+#include "platform/memory.h"
+
+std::int32_t read_int_arg(const ValueNode* argument) {
+  return argument == nullptr ? 0 : number_of_value(argument->value);
+}
+
+char* read_string_arg(const ValueNode* argument) {
+  return argument == nullptr ? dup_string("") : text_of_value(argument->value);
+}
+
+static void set_number(Value* value, std::int32_t number) {
+  if (value->is_string) release(&value->data.text);
+  value->data.number = number;
+  value->is_string = 0;
+}
+
+bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned char* bytes,
+                         std::int32_t count) {
+  RecursiveLock* lock = owner->value->shared ? script_set_lock(context) : nullptr;
+  if (lock != nullptr) lock_enter(lock);
+  bool stored = true;
+  ValueNode** slot = &owner->elements;
+  std::int32_t total = count > 0 ? count : 1;
+  for (std::int32_t i = 0; i < total; ++i) {
+    if (*slot == nullptr) {
+      ValueNode* cell = make_node();
+      if (cell == nullptr) {
+        stored = false;
+        break;
+      }
+      cell->value->shared = owner->value->shared;
+      *slot = cell;
+    }
+    set_number((*slot)->value, count > 0 ? bytes[i] : 0);
+    slot = &(*slot)->next;
+  }
+  if (lock != nullptr) lock_leave(lock);
+  return stored;
+}
+
+unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* count) {
+  std::int32_t total = 0;
+  const ValueNode* first = argument != nullptr ? argument->elements : nullptr;
+  for (const ValueNode* cell = first; cell != nullptr; cell = cell->next)
+    ++total;
+  auto* bytes = static_cast<unsigned char*>(alloc_block(static_cast<std::size_t>(total)));
+  *count = bytes != nullptr ? total : 0;
+  if (bytes == nullptr) return nullptr;
+  std::int32_t i = 0;
+  for (const ValueNode* cell = first; cell != nullptr; cell = cell->next, ++i) {
+    const Value* value = cell->value;
+    bytes[i] = value->is_string ? static_cast<unsigned char>(value->data.text[0])
+                                : static_cast<unsigned char>(value->data.number & 0xFF);
+  }
+  return bytes;
+}

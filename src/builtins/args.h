@@ -1,0 +1,21 @@
+// Argument helpers shared by the built-ins, and the byte-hash layout (element i holds byte i).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/value.h"
+
+// null gives 0; otherwise the number, or the decimal reading of the text.
+std::int32_t read_int_arg(const ValueNode* argument);
+// A new string: null gives ""; otherwise a copy of the text, or a number's decimal text.
+// Null only when memory runs out.
+char* read_string_arg(const ValueNode* argument);
+
+// Writes byte i as the number of element i of the owner's hash, reusing the first elements and
+// appending where the chain is shorter; elements past `count` stay. A count of 0 sets element 0 to
+// 0. Runs under the ScriptSet lock when the owner is shared. False when a cell cannot be made.
+bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned char* bytes,
+                         std::int32_t count);
+// A new buffer with byte i = the low 8 bits of element i's number, or the first byte of its string
+// (0 for an empty string); *count receives the number of elements. Null when memory runs out.
+unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* count);
