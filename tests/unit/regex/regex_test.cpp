@@ -63,7 +63,7 @@ std::string captures(const char* pattern, const char* subject) {
   std::string out;
   for (std::int32_t i = 0; i < count; ++i) {
     const char* name = table[i].name + 1;
-    out += std::string(name, std::strchr(name, '%'));
+    out += std::string(name, static_cast<const char*>(std::strchr(name, '%')));
     out += "=";
     out += table[i].start != nullptr && table[i].end != nullptr
                ? std::string(table[i].start, table[i].end)
