@@ -825,6 +825,25 @@ void compute_first_bytes(CompiledPattern* pattern) {
     pattern->first_byte_count += (pattern->first_bytes[c >> 3] >> (c & 7)) & 1;
 }
 
+// Literals on the concatenation spine of the tree lie on every path through it.
+void collect_required(CompiledPattern* pattern, const PatternNode* node) {
+  while (node != nullptr && pattern->required_count < 4) {
+    if (node->op == OP_CONCAT) {
+      collect_required(pattern, node->right.child);
+      node = node->left.child;
+      continue;
+    }
+    if (node->op == OP_LITERAL) {
+      unsigned char byte = node->left.literal[0];
+      bool known = false;
+      for (std::int32_t i = 0; i < pattern->required_count; ++i)
+        known |= pattern->required[i] == byte;
+      if (!known) pattern->required[pattern->required_count++] = byte;
+    }
+    return;
+  }
+}
+
 }  // namespace
 
 const char* class_escape_text(unsigned char letter) {
@@ -869,6 +888,7 @@ CompiledPattern* compile_pattern(const char* text) {
       free_pattern(&pattern);
     } else {
       compute_first_bytes(pattern);
+      collect_required(pattern, sc->tree);
     }
   }
   free_tree(sc->tree);

@@ -362,6 +362,13 @@ const char* search_pattern(MatchState* state, const char* subject, const char** 
       if (in_set(first, static_cast<unsigned char>(c))) only = static_cast<int>(c);
     }
   }
+  for (std::int32_t i = 0; i < pattern->required_count; ++i) {
+    unsigned char byte = pattern->required[i];
+    bool letter = (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z';
+    if (byte != 0 && !(letter && state->ignore_case) && std::strchr(subject, byte) == nullptr) {
+      return nullptr;
+    }
+  }
   std::int32_t captures = state->captures != nullptr ? capture_slot_count(pattern) : 0;
   const char* p = subject;
   while (*p != 0) {

@@ -123,6 +123,10 @@ struct CompiledPattern {
   std::int32_t any_first;         // 1 when a match may start with any byte (or be empty)
   std::uint8_t first_bytes[32];   // otherwise: bytes a match can start with
   std::int32_t first_byte_count;  // bits set in first_bytes
+  // Bytes that every match contains (literals outside alternatives and repetitions): a subject
+  // without one of them cannot match anywhere.
+  unsigned char required[4];
+  std::int32_t required_count;
 };
 
 // Compiles a NUL-terminated pattern. Capture names point into `text`, which must outlive the

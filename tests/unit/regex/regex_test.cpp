@@ -246,7 +246,10 @@ TEST(RegexSearch, IgnoreCaseOnlyForSingleByteLiterals) {
   EXPECT_EQ(find("A", "a", 0, 0), NO_MATCH);
   EXPECT_EQ(find("[A]", "a", 0, 1), NO_MATCH);
   EXPECT_EQ(find("[a-z]+", "ABC", 0, 1), NO_MATCH);
-  EXPECT_EQ(find("\\x5b", "{", 0, 1), NO_MATCH);  // only A-Z fold, not the bytes next to them
+  EXPECT_EQ(find("\\x5b", "{", 0, 1), NO_MATCH);
+  // Bytes every match must contain are looked for case-blind when case is ignored.
+  EXPECT_EQ(find("q!z", "Q!Z", 0, 1), "Q!Z");
+  EXPECT_EQ(find("q!z", "q?z", 0, 1), NO_MATCH);  // only A-Z fold, not the bytes next to them
 }
 
 TEST(RegexGroups, PositionsFromAbandonedPathsStay) {
