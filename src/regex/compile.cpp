@@ -30,20 +30,6 @@ std::int32_t char_width(const char* p) {
   return is_lead_byte(static_cast<unsigned char>(p[0])) && p[1] != 0 ? 2 : 1;
 }
 
-// Bytes that \n \r \t (either case) stand for, or -1.
-std::int32_t control_escape(unsigned char letter) {
-  switch (letter | 0x20) {
-    case 'n':
-      return '\n';
-    case 'r':
-      return '\r';
-    case 't':
-      return '\t';
-    default:
-      return -1;
-  }
-}
-
 // ---- class text ----
 
 // Member text is gathered with room for one member beyond the class buffer, then cut after the
@@ -110,7 +96,7 @@ void scan_escape(PatternScanner* sc) {
     sc->pos = p + 1;
     return;
   }
-  if (std::int32_t byte = control_escape(letter); byte >= 0) {
+  if (std::int32_t byte = control_escape_byte(letter); byte >= 0) {
     sc->lit1 = static_cast<unsigned char>(byte);
     sc->lit2 = 0;
     sc->token = TOKEN_LITERAL;
@@ -172,7 +158,7 @@ void scan_class(PatternScanner* sc) {
     if (class_escape_text(letter) != nullptr || letter == '\\') {
       gather(&ct, p, 2);  // kept as written, expanded when matched
       p += 2;
-    } else if (std::int32_t byte = control_escape(letter); byte >= 0) {
+    } else if (std::int32_t byte = control_escape_byte(letter); byte >= 0) {
       char b = static_cast<char>(byte);
       gather(&ct, &b, 1);
       p += 2;
@@ -845,6 +831,22 @@ void collect_required(CompiledPattern* pattern, const PatternNode* node) {
 }
 
 }  // namespace
+
+std::int32_t control_escape_byte(unsigned char letter) {
+  switch (letter) {
+    case 'n':
+    case 'N':
+      return '\n';
+    case 'r':
+    case 'R':
+      return '\r';
+    case 't':
+    case 'T':
+      return '\t';
+    default:
+      return -1;
+  }
+}
 
 const char* class_escape_text(unsigned char letter) {
   switch (letter) {

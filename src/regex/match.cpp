@@ -285,23 +285,9 @@ std::int32_t class_matches(const char* class_text, const char* pos) {
       if (const char* expansion = class_escape_text(letter)) {
         matched = class_matches(expansion, pos) != 0;
       } else {
-        unsigned char byte = letter;
-        switch (letter | 0x20) {
-          case 'n':
-            byte = '\n';
-            break;
-          case 'r':
-            byte = '\r';
-            break;
-          case 't':
-            byte = '\t';
-            break;
-          case 'x':  // no digits follow within the member: stands for nothing
-            byte = 0;
-            break;
-          default:
-            break;
-        }
+        // "\x" has no digits within a member, so it stands for nothing.
+        std::int32_t control = control_escape_byte(letter);
+        std::int32_t byte = control >= 0 ? control : letter == 'x' ? 0 : letter;
         matched = byte != 0 && s0 == byte;
       }
       cls += 2;

@@ -137,3 +137,5 @@ void free_pattern(CompiledPattern** pattern);
 
 // Class text of the escapes \d \D \s \S \w \W, or null for any other letter.
 const char* class_escape_text(unsigned char letter);
+// The byte that \n \r \t (either case) stand for, or -1 for any other letter.
+std::int32_t control_escape_byte(unsigned char letter);
