@@ -442,6 +442,28 @@ TEST(RegexLongSubjects, TenMegabytesDoNotExhaustTheStack) {
   release(&groups);
 }
 
+TEST(RegexConcurrency, OnePatternServesSeveralSearchesAtOnce) {
+  Pattern p("^:(\\S+) PRIVMSG (\\S+) :(.*)$");
+  const char* line = ":nick!u@h PRIVMSG #c :hello there";
+  std::atomic<int> wrong{0};
+  std::thread workers[4];
+  for (std::thread& worker : workers) {
+    worker = std::thread([&] {
+      for (int i = 0; i < 2000; ++i) {
+        GroupSpan* groups = nullptr;
+        if (find_first_match(p.compiled, line, 0, &groups) != 4 ||
+            span_text(groups[3]) != "hello there") {
+          ++wrong;
+        }
+        release(&groups);
+      }
+    });
+  }
+  for (std::thread& worker : workers)
+    worker.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST(RegexStop, StopEndsACatastrophicBacktrack) {
   std::string subject(64, 'a');  // (a*)*b backtracks through 2^63 paths here
   Pattern p("(a*)*b");
