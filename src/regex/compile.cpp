@@ -440,13 +440,14 @@ bool ends_sequence(std::int32_t token) {
   return token == TOKEN_CLOSE || token == TOKEN_BAR || token == TOKEN_END;
 }
 
-// «{m,n}» and «{m,n}?» applied to atom (consumed).
+// «{m,n}» and «{m,n}?» applied to atom (consumed). Every copy is made from the atom, which is
+// freed last: a failed join frees its operands, so the atom must never be one of them.
 PatternNode* bounded_repetition(PatternScanner* sc, PatternNode* atom, bool lazy) {
   std::int32_t min = sc->rep_min;
   std::int32_t max = sc->rep_max;
   PatternNode* whole = nullptr;
   for (std::int32_t i = 0; i < min && !sc->failed; ++i) {
-    PatternNode* copy = i == 0 ? atom : copy_tree(sc, atom);
+    PatternNode* copy = copy_tree(sc, atom);
     whole = whole == nullptr ? copy : join(sc, OP_CONCAT, whole, copy);
   }
   PatternNode* rest = nullptr;
@@ -461,7 +462,7 @@ PatternNode* bounded_repetition(PatternScanner* sc, PatternNode* atom, bool lazy
       rest = rest == nullptr ? optional : join(sc, OP_CONCAT, rest, optional);
     }
   }
-  if (min == 0) free_tree(atom);
+  free_tree(atom);
   if (rest != nullptr) whole = whole == nullptr ? rest : join(sc, OP_CONCAT, whole, rest);
   if (whole == nullptr) whole = make_node(sc, OP_EMPTY);
   if (min == 0) {

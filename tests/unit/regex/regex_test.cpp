@@ -394,6 +394,11 @@ TEST(RegexCompile, HostilePatternsYieldNullInsteadOfExhaustingMemory) {
   EXPECT_EQ(huge.compiled, nullptr);
   Pattern nested("(a{1000}){1000}");
   EXPECT_EQ(nested.compiled, nullptr);
+  // Running out of room among the required copies, then copying again for the open end.
+  Pattern open_ended("(a{1000}){300,}");
+  EXPECT_EQ(open_ended.compiled, nullptr);
+  Pattern optional("x(a{1000}){100,200}?");
+  EXPECT_EQ(optional.compiled, nullptr);
   std::string deep(100000, '(');
   Pattern deep_groups(deep.c_str());
   EXPECT_EQ(deep_groups.compiled, nullptr);
