@@ -2,14 +2,11 @@
 
 #include "engine/error_report.h"
 #include "engine/script.h"
+#include "frontend/lexer.h"
 #include "frontend/text_helpers.h"
 #include "platform/memory.h"
 
 namespace {
-
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 const char* skip_blanks(const char* p) {
   while (is_blank(*p))
@@ -54,17 +51,17 @@ const char* run_directive(Script* script, const char* directory, const char* pos
   const char* keyword = skip_blanks(position);
   const char* open = first_byte_of(position, '(');
   if (open == nullptr) {
-    report_error(&context, "Sentence error", keyword, 0);
+    report_error(&context, SENTENCE_ERROR, keyword, 0);
     return nullptr;
   }
   const char* close = find_closing_bracket(open);
   if (close == nullptr) {
-    report_error(&context, "Parenthesis error", keyword, 0);
+    report_error(&context, PARENTHESIS_ERROR, keyword, 0);
     return nullptr;
   }
   char* argument = copy_argument(open, close);
   if (argument == nullptr) {
-    report_error(&context, "Alloc failed", keyword, 0);
+    report_error(&context, ALLOC_FAILED, keyword, 0);
     return nullptr;
   }
 
@@ -78,7 +75,7 @@ const char* run_directive(Script* script, const char* directory, const char* pos
     // Unknown options are ignored.
     if (compare_ignoring_case(argument, "explicit") == 0) script->is_explicit = 1;
   } else {
-    report_error(&context, "Sentence error", keyword, 0);
+    report_error(&context, SENTENCE_ERROR, keyword, 0);
     result = nullptr;
   }
   release(&argument);

@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr const char* SENTENCE_ERROR = "Sentence error";
-constexpr const char* ALLOC_FAILED = "Alloc failed";
-
 // Binary operators from the loosest (logical or) to the tightest (multiplicative); assignment, the
 // loosest of all, is right-associative and handled on its own.
 constexpr int BINARY_LEVEL_COUNT = 10;
@@ -33,14 +30,9 @@ bool is_level_operator(int level, NodeKind kind) {
   return false;
 }
 
-SyntaxNode* fail(ParserState* state, const char* message) {
-  report_parse_error(state, message, state->start);
-  return nullptr;
-}
-
 // Requires the current token to be `kind` and reads past it.
 SyntaxNode* expect_and_advance(ParserState* state, SyntaxNode* tail, NodeKind kind) {
-  if (state->kind != kind) return fail(state, SENTENCE_ERROR);
+  if (state->kind != kind) return fail_at_token(state);
   return next_token(state) ? tail : nullptr;
 }
 
@@ -109,11 +101,11 @@ SyntaxNode* parse_call(ParserState* state, SyntaxNode* tail) {
   if (tail == nullptr) return nullptr;
   // The Call node follows its arguments; until it is linked it is freed here on failure.
   SyntaxNode* call = make_syntax_node(NodeKind::Call, state->start);
-  if (call == nullptr) return fail(state, ALLOC_FAILED);
+  if (call == nullptr) return fail_at_token(state, ALLOC_FAILED);
   call->text = copy_token_lowered(state);
   if (call->text != nullptr && next_token(state)) {
     if (state->kind != NodeKind::LParen) {
-      fail(state, SENTENCE_ERROR);
+      fail_at_token(state);
     } else if (next_token(state)) {
       tail = parse_comma_list(state, tail);
       if (tail != nullptr) tail = expect_and_advance(state, tail, NodeKind::RParen);
@@ -142,7 +134,7 @@ SyntaxNode* parse_string(ParserState* state, SyntaxNode* tail) {
   if (node == nullptr) return nullptr;
   const char* start = state->start + 1;
   node->text = copy_text(start, static_cast<std::size_t>(state->cur - 1 - start));
-  if (node->text == nullptr) return fail(state, ALLOC_FAILED);
+  if (node->text == nullptr) return fail_at_token(state, ALLOC_FAILED);
   if (!next_token(state)) return nullptr;
   // A literal being declared, or directly before "=", is a pattern to match against.
   if (state->declare_mode || state->kind == NodeKind::Assign) node->kind = NodeKind::Pattern;
@@ -188,10 +180,15 @@ SyntaxNode* parse_primary(ParserState* state, SyntaxNode* tail) {
 
 }  // namespace
 
+SyntaxNode* fail_at_token(ParserState* state, const char* message) {
+  report_parse_error(state, message, state->start);
+  return nullptr;
+}
+
 SyntaxNode* append_node_at(ParserState* state, SyntaxNode* tail, NodeKind kind,
                            const char* source) {
   SyntaxNode* node = make_syntax_node(kind, source);
-  if (node == nullptr) return fail(state, ALLOC_FAILED);
+  if (node == nullptr) return fail_at_token(state, ALLOC_FAILED);
   tail->next = node;
   return node;
 }
@@ -203,7 +200,7 @@ SyntaxNode* append_node(ParserState* state, SyntaxNode* tail, NodeKind kind) {
 char* copy_token_lowered(ParserState* state) {
   char* text = copy_text(state->start, static_cast<std::size_t>(state->cur - state->start));
   if (text == nullptr) {
-    fail(state, ALLOC_FAILED);
+    fail_at_token(state, ALLOC_FAILED);
     return nullptr;
   }
   lower_case_in_place(text);
@@ -212,7 +209,7 @@ char* copy_token_lowered(ParserState* state) {
 
 bool enter_nesting(ParserState* state) {
   if (state->nesting >= MAX_NESTING) {
-    fail(state, SENTENCE_ERROR);
+    fail_at_token(state);
     return false;
   }
   ++state->nesting;
@@ -245,11 +242,11 @@ SyntaxNode* parse_primary_with_index(ParserState* state, SyntaxNode* tail) {
       tail = append_node(state, tail, NodeKind::String);
       if (tail == nullptr) return nullptr;
       tail->text = copy_text("", 0);
-      if (tail->text == nullptr) return fail(state, ALLOC_FAILED);
+      if (tail->text == nullptr) return fail_at_token(state, ALLOC_FAILED);
     } else {
       tail = parse_assignment(state, tail);
       if (tail == nullptr) return nullptr;
-      if (state->kind != NodeKind::RBracket) return fail(state, SENTENCE_ERROR);
+      if (state->kind != NodeKind::RBracket) return fail_at_token(state);
     }
     tail = append_node(state, tail, NodeKind::Index);
     if (tail == nullptr || !next_token(state)) return nullptr;

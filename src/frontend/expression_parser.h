@@ -21,6 +21,9 @@ SyntaxNode* parse_full_expression(ParserState* state, SyntaxNode* tail);
 // Full expressions separated by Comma nodes; empty elements are allowed.
 SyntaxNode* parse_comma_list(ParserState* state, SyntaxNode* tail);
 
+// Reports `message` at the current token; always null, for "return fail_at_token(...)".
+SyntaxNode* fail_at_token(ParserState* state, const char* message = SENTENCE_ERROR);
+
 // Node making for the parsers: a node of `kind` whose source is `source`, linked after `tail`;
 // "Alloc failed" is reported and null returned when memory runs out.
 SyntaxNode* append_node_at(ParserState* state, SyntaxNode* tail, NodeKind kind, const char* source);

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const char* SENTENCE_ERROR = "Sentence error";
-
 struct Keyword {
   const char* word;
   NodeKind kind;
@@ -35,9 +33,6 @@ constexpr Keyword KEYWORDS[] = {
     {"argmatch", NodeKind::Argmatch},
 };
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -58,15 +53,15 @@ std::int32_t take(ParserState* state, std::int32_t length, NodeKind kind,
   return 1;
 }
 
-std::int32_t fail(ParserState* state, const char* message, const char* position) {
-  report_parse_error(state, message, position);
+std::int32_t fail(ParserState* state, const char* message) {
+  report_parse_error(state, message, state->start);
   return 0;
 }
 
 // "(", "[" and "{" are tokens only when their partner exists further on.
 std::int32_t take_opener(ParserState* state, NodeKind kind) {
   if (find_closing_bracket(state->start) == nullptr) {
-    return fail(state, "Parenthesis error", state->start);
+    return fail(state, PARENTHESIS_ERROR);
   }
   return take(state, 1, kind, 1);
 }
@@ -122,7 +117,7 @@ std::int32_t scan_name(ParserState* state) {
     }
   }
   const std::int32_t length = static_cast<std::int32_t>(p - state->start);
-  if (length == 0) return fail(state, SENTENCE_ERROR, state->start);
+  if (length == 0) return fail(state, SENTENCE_ERROR);
 
   // Keywords come before the call test, so "if(" is the keyword.
   NodeKind keyword = keyword_kind(state->start, static_cast<std::size_t>(length));
@@ -150,7 +145,7 @@ std::int32_t scan_token(ParserState* state) {
     case '"': {
       if (!operand) break;
       const char* end = find_string_end(p);
-      if (end == nullptr) return fail(state, SENTENCE_ERROR, p);
+      if (end == nullptr) return fail(state, SENTENCE_ERROR);
       return take(state, static_cast<std::int32_t>(end + 1 - p), NodeKind::String, 0);
     }
     case '#':
@@ -231,7 +226,7 @@ std::int32_t scan_token(ParserState* state) {
       if (is_digit(p[0]) || (p[0] == '.' && is_digit(p[1]))) return scan_number(state);
       return scan_name(state);
   }
-  return fail(state, SENTENCE_ERROR, p);
+  return fail(state, SENTENCE_ERROR);
 }
 
 }  // namespace

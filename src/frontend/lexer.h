@@ -8,11 +8,17 @@
 #include "frontend/syntax_node.h"
 
 struct CallContext;
+struct FunctionEntry;
 
 // Nested expressions and statements the parser accepts: deeper input is refused with "Sentence
 // error" where the bound is passed, so that neither the recursive parser nor freeing the nested
 // sub-lists can exhaust a thread's stack.
 constexpr std::int32_t MAX_NESTING = 200;
+
+// Messages of the front end's error reports.
+constexpr const char* SENTENCE_ERROR = "Sentence error";
+constexpr const char* PARENTHESIS_ERROR = "Parenthesis error";
+constexpr const char* ALLOC_FAILED = "Alloc failed";
 
 // The state of one lexer/parser run over one text.
 struct ParserState {
@@ -21,10 +27,11 @@ struct ParserState {
   std::int32_t depth;  // statement nesting: a top-level statement of a file sees 1
   const char* start;   // first byte of the current token
   const char* cur;     // scan position: one past the current token
-  std::int32_t expect_operand;   // the next token must begin an operand
-  std::int32_t declare_mode;     // a var list or a parameter list is being parsed
-  std::int32_t postfix_pending;  // a postfix ++/-- waits for the end of its full expression
-  std::int32_t nesting;          // recursion depth of the parser, bounded by MAX_NESTING
+  std::int32_t expect_operand;    // the next token must begin an operand
+  std::int32_t declare_mode;      // a var list or a parameter list is being parsed
+  std::int32_t postfix_pending;   // a postfix ++/-- waits for the end of its full expression
+  std::int32_t nesting;           // recursion depth of the parser, bounded by MAX_NESTING
+  FunctionEntry** function_tail;  // where the next definition's entry goes; found on first use
 };
 
 // A fresh state over `text` with the operand expected.

@@ -8,18 +8,11 @@
 
 namespace {
 
-constexpr const char* SENTENCE_ERROR = "Sentence error";
-
-SyntaxNode* fail(ParserState* state, const char* message = SENTENCE_ERROR) {
-  report_parse_error(state, message, state->start);
-  return nullptr;
-}
-
 // A statement ends at the end of the text or at "}" (neither consumed) or at ";", which adds a
 // Semicolon node. Line breaks end nothing.
 SyntaxNode* parse_statement_end(ParserState* state, SyntaxNode* tail) {
   if (state->kind == NodeKind::End || state->kind == NodeKind::RBrace) return tail;
-  if (state->kind != NodeKind::Semicolon) return fail(state);
+  if (state->kind != NodeKind::Semicolon) return fail_at_token(state);
   tail = append_node(state, tail, NodeKind::Semicolon);
   return (tail != nullptr && next_token(state)) ? tail : nullptr;
 }
@@ -34,7 +27,7 @@ SyntaxNode* parse_braces(ParserState* state, SyntaxNode* owner) {
   }
   owner->body = head.next;
   if (tail == nullptr) return nullptr;
-  if (state->kind != NodeKind::RBrace) return fail(state);
+  if (state->kind != NodeKind::RBrace) return fail_at_token(state);
   state->expect_operand = 1;
   return next_token(state) ? owner : nullptr;
 }
@@ -50,12 +43,12 @@ SyntaxNode* parse_body_statement(ParserState* state, SyntaxNode* owner) {
 // From the keyword: "(", a full expression that is not empty, ")".
 SyntaxNode* parse_condition(ParserState* state, SyntaxNode* tail) {
   if (!next_token(state)) return nullptr;
-  if (state->kind != NodeKind::LParen) return fail(state);
+  if (state->kind != NodeKind::LParen) return fail_at_token(state);
   if (!next_token(state)) return nullptr;
-  if (state->kind == NodeKind::RParen) return fail(state);
+  if (state->kind == NodeKind::RParen) return fail_at_token(state);
   tail = parse_full_expression(state, tail);
   if (tail == nullptr) return nullptr;
-  if (state->kind != NodeKind::RParen) return fail(state);
+  if (state->kind != NodeKind::RParen) return fail_at_token(state);
   state->expect_operand = 1;
   return next_token(state) ? tail : nullptr;
 }
@@ -157,14 +150,14 @@ SyntaxNode* parse_do(ParserState* state, SyntaxNode* tail) {
   if (parse_body_statement(state, loop) == nullptr) return nullptr;
   tail = append_node(state, loop, NodeKind::DoTest);
   if (tail == nullptr) return nullptr;
-  if (state->kind != NodeKind::While) return fail(state);
+  if (state->kind != NodeKind::While) return fail_at_token(state);
   tail = parse_condition(state, tail);
   if (tail == nullptr) return nullptr;
   tail = append_node(state, tail, NodeKind::SkipIfTrue);
   if (tail == nullptr) return nullptr;
   if (state->kind != NodeKind::End && state->kind != NodeKind::Semicolon &&
       state->kind != NodeKind::RBrace) {
-    return fail(state);
+    return fail_at_token(state);
   }
   SyntaxNode* exit = append_node(state, tail, NodeKind::Jump);
   return exit != nullptr ? append_loop_exit(state, exit, exit, top) : nullptr;
@@ -174,17 +167,17 @@ SyntaxNode* parse_do(ParserState* state, SyntaxNode* tail) {
 // Jump to LoopTop, LoopEnd. The step is parsed before the body but placed after it.
 SyntaxNode* parse_for(ParserState* state, SyntaxNode* tail) {
   if (!next_token(state)) return nullptr;
-  if (state->kind != NodeKind::LParen) return fail(state);
+  if (state->kind != NodeKind::LParen) return fail_at_token(state);
   if (!next_token(state)) return nullptr;
   tail = parse_comma_list(state, tail);
   if (tail == nullptr) return nullptr;
-  if (state->kind != NodeKind::Semicolon) return fail(state);
+  if (state->kind != NodeKind::Semicolon) return fail_at_token(state);
   tail = append_node(state, tail, NodeKind::Semicolon);
   SyntaxNode* top = tail != nullptr ? append_node(state, tail, NodeKind::LoopTop) : nullptr;
   if (top == nullptr || !next_token(state)) return nullptr;
   tail = parse_full_expression(state, top);
   if (tail == nullptr) return nullptr;
-  if (state->kind != NodeKind::Semicolon) return fail(state);
+  if (state->kind != NodeKind::Semicolon) return fail_at_token(state);
   if (!next_token(state)) return nullptr;
 
   SyntaxNode step{};
@@ -192,7 +185,7 @@ SyntaxNode* parse_for(ParserState* state, SyntaxNode* tail) {
   SyntaxNode* loop = nullptr;
   if (step_tail != nullptr) {
     if (state->kind != NodeKind::RParen) {
-      fail(state);
+      fail_at_token(state);
     } else {
       loop = append_node(state, tail, NodeKind::Loop);
     }
@@ -218,7 +211,7 @@ SyntaxNode* parse_switch(ParserState* state, SyntaxNode* tail) {
   tail = parse_condition(state, tail);
   SyntaxNode* node = tail != nullptr ? append_node(state, tail, NodeKind::Switch) : nullptr;
   if (node == nullptr) return nullptr;
-  if (state->kind != NodeKind::Block) return fail(state);
+  if (state->kind != NodeKind::Block) return fail_at_token(state);
   return parse_braces(state, node);
 }
 
@@ -231,7 +224,7 @@ SyntaxNode* parse_label(ParserState* state, SyntaxNode* tail) {
     tail = parse_full_expression(state, tail);
     if (tail == nullptr) return nullptr;
   }
-  if (state->kind != NodeKind::Colon) return fail(state);
+  if (state->kind != NodeKind::Colon) return fail_at_token(state);
   tail = append_node(state, tail, NodeKind::Colon);
   return (tail != nullptr && next_token(state)) ? tail : nullptr;
 }
@@ -251,29 +244,33 @@ bool register_function(ParserState* state, const char* name, SyntaxNode* definit
   char* copy = entry != nullptr ? dup_string(name) : nullptr;
   if (copy == nullptr) {
     release(&entry);
-    fail(state, "Alloc failed");
+    fail_at_token(state, ALLOC_FAILED);
     return false;
   }
   entry->name = copy;
   entry->name_hash = name_hash_of(copy);
   entry->definition = definition;
-  FunctionEntry** end = &state->owner->script->functions;
-  while (*end != nullptr)
-    end = &(*end)->next;
-  *end = entry;
+  // The chain's end is looked up once per parse, so many definitions cost no quadratic walk.
+  if (state->function_tail == nullptr) {
+    state->function_tail = &state->owner->script->functions;
+    while (*state->function_tail != nullptr)
+      state->function_tail = &(*state->function_tail)->next;
+  }
+  *state->function_tail = entry;
+  state->function_tail = &entry->next;
   return true;
 }
 
 // From "(" after the function name: the parameters after `head`, ")", then the Call node `call`.
 SyntaxNode* parse_parameters(ParserState* state, SyntaxNode* head, SyntaxNode* call) {
-  if (state->kind != NodeKind::LParen) return fail(state);
+  if (state->kind != NodeKind::LParen) return fail_at_token(state);
   if (!next_token(state)) return nullptr;
   if (head->kind == NodeKind::Argmatch && state->kind != NodeKind::String) {
-    return fail(state, "Argument format error");
+    return fail_at_token(state, "Argument format error");
   }
   SyntaxNode* tail = parse_declaration_list(state, head);
   if (tail == nullptr) return nullptr;
-  if (state->kind != NodeKind::RParen) return fail(state);
+  if (state->kind != NodeKind::RParen) return fail_at_token(state);
   state->expect_operand = 1;
   if (!next_token(state)) return nullptr;
   tail->next = call;
@@ -283,13 +280,13 @@ SyntaxNode* parse_parameters(ParserState* state, SyntaxNode* head, SyntaxNode* c
 // function f(p1, p2 = e) { ... }: Jump to FunctionEnd, Function, [parameters], Call f {body},
 // FunctionEnd. The entry is registered before the parameters are parsed.
 SyntaxNode* parse_definition(ParserState* state, SyntaxNode* tail) {
-  if (state->depth != 1) return fail(state);
+  if (state->depth != 1) return fail_at_token(state);
   SyntaxNode* jump = append_node(state, tail, NodeKind::Jump);
   SyntaxNode* head = jump != nullptr ? append_node(state, jump, state->kind) : nullptr;
   if (head == nullptr || !next_token(state)) return nullptr;
-  if (state->kind != NodeKind::Call) return fail(state);
+  if (state->kind != NodeKind::Call) return fail_at_token(state);
   SyntaxNode* call = make_syntax_node(NodeKind::Call, state->start);
-  if (call == nullptr) return fail(state, "Alloc failed");
+  if (call == nullptr) return fail_at_token(state, ALLOC_FAILED);
   call->text = copy_token_lowered(state);
   if (call->text == nullptr || !next_token(state) || !register_function(state, call->text, head) ||
       parse_parameters(state, head, call) == nullptr) {
@@ -297,7 +294,7 @@ SyntaxNode* parse_definition(ParserState* state, SyntaxNode* tail) {
     free_syntax_node(&call);
     return nullptr;
   }
-  if (state->kind != NodeKind::Block) return fail(state);
+  if (state->kind != NodeKind::Block) return fail_at_token(state);
   if (parse_braces(state, call) == nullptr) return nullptr;
   SyntaxNode* end = append_node(state, call, NodeKind::FunctionEnd);
   if (end != nullptr) jump->target = end;
@@ -363,7 +360,7 @@ SyntaxNode* dispatch_statement(ParserState* state, SyntaxNode* tail) {
     case NodeKind::Default:
       return parse_label(state, tail);
     default:
-      return fail(state);
+      return fail_at_token(state);
   }
 }
 

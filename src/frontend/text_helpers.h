@@ -5,6 +5,11 @@
 
 #include <cstddef>
 
+// Space, tab, CR or LF: the bytes that separate tokens.
+inline bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 // Compares two whole strings, folding only "A"-"Z"; the difference of the first differing folded
 // bytes, 0 when equal.
 int compare_ignoring_case(const char* a, const char* b);
