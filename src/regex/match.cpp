@@ -53,9 +53,13 @@ bool grow(Walk* w) {
   return true;
 }
 
-inline bool push(Walk* w, const PatternTransition* t, const char* pos, std::int32_t kind,
-                 std::int32_t count) {
-  if (w->top == w->capacity && !grow(w)) return false;
+// Adds a frame; when the stack cannot grow, marks the search as given up and returns false.
+inline bool push(MatchState* ms, Walk* w, const PatternTransition* t, const char* pos,
+                 std::int32_t kind, std::int32_t count) {
+  if (w->top == w->capacity && !grow(w)) {
+    ms->stopped = MATCH_TOO_DEEP;
+    return false;
+  }
   w->frames[w->top++] = {t, pos, kind, count};
   return true;
 }
@@ -158,8 +162,7 @@ const char* walk(MatchState* ms, Walk* w, std::int32_t s, const char* p) {
               ++q;
             }
             if (q != p) {
-              if (!push(w, t->next, q - 1, FRAME_STAR, static_cast<std::int32_t>(q - p))) {
-                ms->stopped = MATCH_TOO_DEEP;
+              if (!push(ms, w, t->next, q - 1, FRAME_STAR, static_cast<std::int32_t>(q - p))) {
                 return nullptr;
               }
               p = q;
@@ -170,10 +173,7 @@ const char* walk(MatchState* ms, Walk* w, std::int32_t s, const char* p) {
             t = t->next;
             continue;
           }
-          if (t->next != nullptr && !push(w, t->next, p, FRAME_CHOICE, 0)) {
-            ms->stopped = MATCH_TOO_DEEP;
-            return nullptr;
-          }
+          if (t->next != nullptr && !push(ms, w, t->next, p, FRAME_CHOICE, 0)) return nullptr;
           s = t->target;
           p += width;
           taken = true;
@@ -181,10 +181,7 @@ const char* walk(MatchState* ms, Walk* w, std::int32_t s, const char* p) {
         }
         // Non-consuming. The back edge after an iteration that consumed nothing leaves the
         // repetition instead of going round again.
-        if (t->next != nullptr && !push(w, t->next, p, FRAME_CHOICE, 0)) {
-          ms->stopped = MATCH_TOO_DEEP;
-          return nullptr;
-        }
+        if (t->next != nullptr && !push(ms, w, t->next, p, FRAME_CHOICE, 0)) return nullptr;
         if (t->loop_exit != 0 && w->loop_starts[t->loop - 1] == p) {
           s = t->loop_exit;
           taken = true;
@@ -193,10 +190,7 @@ const char* walk(MatchState* ms, Walk* w, std::int32_t s, const char* p) {
         mark(ms, t, p);
         if (t->loop != 0) {
           const char** start = &w->loop_starts[t->loop - 1];
-          if (!push(w, nullptr, *start, FRAME_UNDO, t->loop - 1)) {
-            ms->stopped = MATCH_TOO_DEEP;
-            return nullptr;
-          }
+          if (!push(ms, w, nullptr, *start, FRAME_UNDO, t->loop - 1)) return nullptr;
           *start = p;
         }
         s = t->target;
