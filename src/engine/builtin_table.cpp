@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "builtins/jcode.h"
+
 namespace {
 
 constexpr const char* kPrefix = LUMO_EXPORT_PREFIX;
@@ -66,17 +68,17 @@ constinit const BuiltinRow BuiltinTable[BUILTIN_COUNT] = {
     make_row("_sfunc_regmatch", not_implemented<44>),
     make_row("_sfunc_regmatchall", not_implemented<45>),
     make_row("_sfunc_regreplace", not_implemented<46>),
-    make_row("_sfunc_isleadchar", not_implemented<47>),
-    make_row("_sfunc_getcodetype", not_implemented<48>),
-    make_row("_sfunc_sjistojis", not_implemented<49>),
-    make_row("_sfunc_jistosjis", not_implemented<50>),
-    make_row("_sfunc_sjistoeuc", not_implemented<51>),
-    make_row("_sfunc_euctosjis", not_implemented<52>),
-    make_row("_sfunc_hashtosjis", not_implemented<53>),
-    make_row("_sfunc_base64decode", not_implemented<54>),
-    make_row("_sfunc_base64decodehash", not_implemented<55>),
-    make_row("_sfunc_base64encode", not_implemented<56>),
-    make_row("_sfunc_base64encodehash", not_implemented<57>),
+    make_row("_sfunc_isleadchar", builtin_isleadchar),
+    make_row("_sfunc_getcodetype", builtin_getcodetype),
+    make_row("_sfunc_sjistojis", builtin_sjistojis),
+    make_row("_sfunc_jistosjis", builtin_jistosjis),
+    make_row("_sfunc_sjistoeuc", builtin_sjistoeuc),
+    make_row("_sfunc_euctosjis", builtin_euctosjis),
+    make_row("_sfunc_hashtosjis", builtin_hashtosjis),
+    make_row("_sfunc_base64decode", builtin_base64decode),
+    make_row("_sfunc_base64decodehash", builtin_base64decodehash),
+    make_row("_sfunc_base64encode", builtin_base64encode),
+    make_row("_sfunc_base64encodehash", builtin_base64encodehash),
     make_row("_sfunc_createdirectory", not_implemented<58>),
     make_row("_sfunc_removedirectory", not_implemented<59>),
     make_row("_sfunc_getcurrentdirectory", not_implemented<60>),
