@@ -307,24 +307,33 @@ bool set_result_text(ValueNode* result, unsigned char* buffer, std::size_t count
   return true;
 }
 
-// Converts the text of the first argument into a buffer of the converter's worst-case size.
+std::size_t same_size(std::size_t count) {
+  return count;
+}
+
+// Converts `count` bytes into a buffer of the converter's worst-case size and makes the output
+// the result string. False when memory runs out.
+bool convert_into_result(const unsigned char* in, std::size_t count, ValueNode* result,
+                         Converter convert, std::size_t (*capacity_for)(std::size_t) = same_size) {
+  std::size_t capacity = capacity_for(count) + 1;
+  auto* buffer = static_cast<unsigned char*>(alloc_block(capacity));
+  return buffer != nullptr && set_result_text(result, buffer, convert(in, count, buffer), capacity);
+}
+
+// Converts the text of the first argument; `failure` is the message when memory runs out.
 std::int32_t convert_text(ValueNode* arguments, ValueNode* result, char* message, Converter convert,
                           std::size_t (*capacity_for)(std::size_t), const char* failure) {
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   char* text = read_string_arg(arguments);
-  if (text == nullptr) return fail(message, failure);
-  std::size_t count = std::strlen(text);
-  std::size_t capacity = capacity_for(count) + 1;
-  auto* buffer = static_cast<unsigned char*>(alloc_block(capacity));
   bool done =
-      buffer != nullptr &&
-      set_result_text(result, buffer,
-                      convert(reinterpret_cast<unsigned char*>(text), count, buffer), capacity);
+      text != nullptr && convert_into_result(reinterpret_cast<unsigned char*>(text),
+                                             std::strlen(text), result, convert, capacity_for);
   release(&text);
   return done ? LUMO_STATUS_OK : fail(message, failure);
 }
 
-std::size_t same_size(std::size_t count) {
+std::size_t copy_bytes(const unsigned char* in, std::size_t count, unsigned char* out) {
+  std::memcpy(out, in, count);
   return count;
 }
 
@@ -394,27 +403,14 @@ std::int32_t LUMO_CALL builtin_hashtosjis(CallContext*, ValueNode* arguments, Va
   std::int32_t total = 0;
   unsigned char* bytes = read_bytes_from_hash(arguments, &total);
   if (bytes == nullptr) return LUMO_STATUS_FAILED;
+  // The bytes are read as a string: up to the first 0 byte.
   const void* zero = std::memchr(bytes, 0, static_cast<std::size_t>(total));
   std::size_t count =
       zero != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - bytes)
                       : static_cast<std::size_t>(total);
-  auto* buffer = static_cast<unsigned char*>(alloc_block(count + 1));
-  bool done = false;
-  if (buffer != nullptr) {
-    std::size_t written = count;
-    switch (detect_code_type(bytes, count)) {
-      case CODE_JIS:
-        written = jis_to_sjis(bytes, count, buffer);
-        break;
-      case CODE_EUC:
-        written = euc_to_sjis(bytes, count, buffer);
-        break;
-      default:
-        std::memcpy(buffer, bytes, count);
-        break;
-    }
-    done = set_result_text(result, buffer, written, count + 1);
-  }
+  CodeType type = detect_code_type(bytes, count);
+  Converter convert = type == CODE_JIS ? jis_to_sjis : type == CODE_EUC ? euc_to_sjis : copy_bytes;
+  bool done = convert_into_result(bytes, count, result, convert);
   release(&bytes);
   return done ? LUMO_STATUS_OK : LUMO_STATUS_FAILED;
 }
@@ -456,13 +452,8 @@ std::int32_t LUMO_CALL builtin_base64encodehash(CallContext*, ValueNode* argumen
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   std::int32_t count = 0;
   unsigned char* bytes = read_bytes_from_hash(arguments, &count);
-  if (bytes == nullptr) return LUMO_STATUS_FAILED;
-  std::size_t capacity = base64_encode_capacity(static_cast<std::size_t>(count)) + 1;
-  auto* buffer = static_cast<unsigned char*>(alloc_block(capacity));
-  bool done =
-      buffer != nullptr &&
-      set_result_text(result, buffer, encode_bytes(bytes, static_cast<std::size_t>(count), buffer),
-                      capacity);
+  bool done = bytes != nullptr && convert_into_result(bytes, static_cast<std::size_t>(count),
+                                                      result, encode_bytes, base64_encode_capacity);
   release(&bytes);
   return done ? LUMO_STATUS_OK : LUMO_STATUS_FAILED;
 }
