@@ -341,12 +341,16 @@ std::size_t encode_bytes(const unsigned char* in, std::size_t count, unsigned ch
   return base64_encode(in, count, reinterpret_cast<char*>(out));
 }
 
+// The number of bytes before the first 0 byte, or `count` without one: bytes read as a string.
+std::size_t bytes_before_zero(const unsigned char* bytes, std::size_t count) {
+  const void* zero = std::memchr(bytes, 0, count);
+  return zero != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - bytes)
+                         : count;
+}
+
 // The decoded text ends at its first 0 byte.
 std::size_t decode_text(const unsigned char* in, std::size_t count, unsigned char* out) {
-  std::size_t decoded = base64_decode(reinterpret_cast<const char*>(in), count, out);
-  const void* zero = std::memchr(out, 0, decoded);
-  return zero != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - out)
-                         : decoded;
+  return bytes_before_zero(out, base64_decode(reinterpret_cast<const char*>(in), count, out));
 }
 
 }  // namespace
@@ -403,11 +407,7 @@ std::int32_t LUMO_CALL builtin_hashtosjis(CallContext*, ValueNode* arguments, Va
   std::int32_t total = 0;
   unsigned char* bytes = read_bytes_from_hash(arguments, &total);
   if (bytes == nullptr) return LUMO_STATUS_FAILED;
-  // The bytes are read as a string: up to the first 0 byte.
-  const void* zero = std::memchr(bytes, 0, static_cast<std::size_t>(total));
-  std::size_t count =
-      zero != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - bytes)
-                      : static_cast<std::size_t>(total);
+  std::size_t count = bytes_before_zero(bytes, static_cast<std::size_t>(total));
   CodeType type = detect_code_type(bytes, count);
   Converter convert = type == CODE_JIS ? jis_to_sjis : type == CODE_EUC ? euc_to_sjis : copy_bytes;
   bool done = convert_into_result(bytes, count, result, convert);
