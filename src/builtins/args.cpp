@@ -11,12 +11,6 @@ char* read_string_arg(const ValueNode* argument) {
   return argument == nullptr ? dup_string("") : text_of_value(argument->value);
 }
 
-static void set_number(Value* value, std::int32_t number) {
-  if (value->is_string) release(&value->data.text);
-  value->data.number = number;
-  value->is_string = 0;
-}
-
 bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned char* bytes,
                          std::int32_t count) {
   RecursiveLock* lock = owner->value->shared ? script_set_lock(context) : nullptr;
@@ -34,7 +28,7 @@ bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned 
       cell->value->shared = owner->value->shared;
       *slot = cell;
     }
-    set_number((*slot)->value, count > 0 ? bytes[i] : 0);
+    store_scalar((*slot)->value, 0, count > 0 ? bytes[i] : 0, nullptr);
     slot = &(*slot)->next;
   }
   if (lock != nullptr) lock_leave(lock);
@@ -51,9 +45,9 @@ unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* cou
   if (bytes == nullptr) return nullptr;
   std::int32_t i = 0;
   for (const ValueNode* cell = first; cell != nullptr; cell = cell->next, ++i) {
-    const Value* value = cell->value;
-    bytes[i] = value->is_string ? static_cast<unsigned char>(value->data.text[0])
-                                : static_cast<unsigned char>(value->data.number & 0xFF);
+    ScalarSnapshot scalar = read_scalar(cell->value);
+    bytes[i] = scalar.is_string ? static_cast<unsigned char>(scalar.text[0])
+                                : static_cast<unsigned char>(scalar.number & 0xFF);
   }
   return bytes;
 }

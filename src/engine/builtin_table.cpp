@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "builtins/jcode.h"
+#include "builtins/strings.h"
 
 namespace {
 
@@ -22,9 +23,9 @@ constexpr BuiltinRow make_row(const char* full_name, NativeFunction entry) {
 
 constinit const BuiltinRow BuiltinTable[BUILTIN_COUNT] = {
     make_row("_sfunc_error", builtin_error),
-    make_row("_sfunc_istype", not_implemented<1>),
-    make_row("_sfunc_int", not_implemented<2>),
-    make_row("_sfunc_uintstr", not_implemented<3>),
+    make_row("_sfunc_istype", builtin_istype),
+    make_row("_sfunc_int", builtin_int),
+    make_row("_sfunc_uintstr", builtin_uintstr),
     make_row("_sfunc_getlocale", not_implemented<4>),
     make_row("_sfunc_setlocale", not_implemented<5>),
     make_row("_sfunc_sleep", not_implemented<6>),
@@ -38,19 +39,19 @@ constinit const BuiltinRow BuiltinTable[BUILTIN_COUNT] = {
     make_row("_sfunc_getdate", not_implemented<14>),
     make_row("_sfunc_gettimestring", not_implemented<15>),
     make_row("_sfunc_gettime", not_implemented<16>),
-    make_row("_sfunc_chr", not_implemented<17>),
-    make_row("_sfunc_asc", not_implemented<18>),
-    make_row("_sfunc_string", not_implemented<19>),
-    make_row("_sfunc_trim", not_implemented<20>),
-    make_row("_sfunc_len", not_implemented<21>),
-    make_row("_sfunc_left", not_implemented<22>),
-    make_row("_sfunc_strcmp", not_implemented<23>),
-    make_row("_sfunc_strmatch", not_implemented<24>),
-    make_row("_sfunc_right", not_implemented<25>),
-    make_row("_sfunc_mid", not_implemented<26>),
-    make_row("_sfunc_instr", not_implemented<27>),
-    make_row("_sfunc_tolower", not_implemented<28>),
-    make_row("_sfunc_toupper", not_implemented<29>),
+    make_row("_sfunc_chr", builtin_chr),
+    make_row("_sfunc_asc", builtin_asc),
+    make_row("_sfunc_string", builtin_string),
+    make_row("_sfunc_trim", builtin_trim),
+    make_row("_sfunc_len", builtin_len),
+    make_row("_sfunc_left", builtin_left),
+    make_row("_sfunc_strcmp", builtin_strcmp),
+    make_row("_sfunc_strmatch", builtin_strmatch),
+    make_row("_sfunc_right", builtin_right),
+    make_row("_sfunc_mid", builtin_mid),
+    make_row("_sfunc_instr", builtin_instr),
+    make_row("_sfunc_tolower", builtin_tolower),
+    make_row("_sfunc_toupper", builtin_toupper),
     make_row("_sfunc_gethashcount", not_implemented<30>),
     make_row("_sfunc_sethashcount", not_implemented<31>),
     make_row("_sfunc_gethashkey", not_implemented<32>),

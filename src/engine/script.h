@@ -52,7 +52,8 @@ struct CallContext {
   CallContext* enclosing;         // for a nested block or switch body; null otherwise
   ValueNode* pending_increments;  // reference cells waiting for ApplyPostfix (cells owned)
   ValueNode* pending_decrements;
-  std::intptr_t host_word;  // opaque; passed unchanged to nested calls and thread starts
+  std::intptr_t host_word;      // opaque; passed unchanged to nested calls and thread starts
+  const SyntaxNode* stop_node;  // a node list run also stops at this node (parameter defaults)
 };
 
 // Makes a ScriptSet root with its lock; null when memory runs out.

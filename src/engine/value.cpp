@@ -1,6 +1,7 @@
 // Cells, chains and element access.
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "engine/error_report.h"
 #include "engine/script.h"
@@ -53,15 +54,18 @@ static ValueNode* copy_cell(const ValueNode* source) {
     copy->name_hash = source->name_hash;
   }
   if (source->value != nullptr) {
-    if (source->value->is_string) {
-      copy->value->data.text = dup_string(source->value->data.text);
+    ScalarSnapshot scalar = read_scalar(source->value);
+    if (scalar.is_string) {
+      copy->value->data.text =
+          scalar.owned_text != nullptr ? scalar.owned_text : dup_string(scalar.text);
+      scalar.owned_text = nullptr;
       if (copy->value->data.text == nullptr) {
         free_node(copy);
         return nullptr;
       }
       copy->value->is_string = 1;
     } else {
-      copy->value->data.number = source->value->data.number;
+      copy->value->data.number = scalar.number;
     }
   }
   copy->elements = copy_chain(source->elements);
@@ -80,26 +84,81 @@ ValueNode* copy_chain(const ValueNode* first) {
   return head;
 }
 
+// Script threads read global Values while others assign them. Every change of a shared Value's
+// scalar, and every read of one, happens under this lock, so a reader never sees a released string:
+// it copies the text (or reads the number) while the lock is held. The sections are short and never
+// nest.
+static std::mutex SharedValueLock;
+
+ScalarSnapshot read_scalar(const Value* value) {
+  ScalarSnapshot snapshot{};
+  if (!value->shared) {
+    snapshot.is_string = value->is_string;
+    if (value->is_string) {
+      snapshot.text = value->data.text;
+    } else {
+      snapshot.number = value->data.number;
+    }
+    return snapshot;
+  }
+  std::lock_guard<std::mutex> guard(SharedValueLock);
+  snapshot.is_string = value->is_string;
+  if (value->is_string) {
+    snapshot.owned_text = dup_string(value->data.text);
+    snapshot.text = snapshot.owned_text != nullptr ? snapshot.owned_text : "";
+  } else {
+    snapshot.number = value->data.number;
+  }
+  return snapshot;
+}
+
+std::int32_t value_is_string(const Value* value) {
+  if (!value->shared) return value->is_string;
+  std::lock_guard<std::mutex> guard(SharedValueLock);
+  return value->is_string;
+}
+
+ScalarSnapshot::~ScalarSnapshot() {
+  release(&owned_text);
+}
+
+ScalarSnapshot::ScalarSnapshot(ScalarSnapshot&& other) noexcept
+    : is_string(other.is_string),
+      number(other.number),
+      text(other.text),
+      owned_text(other.owned_text) {
+  other.owned_text = nullptr;
+}
+
+void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text) {
+  char* old_text = nullptr;
+  {
+    std::unique_lock<std::mutex> guard(SharedValueLock, std::defer_lock);
+    if (target->shared) guard.lock();
+    if (target->is_string) old_text = target->data.text;
+    if (is_string) {
+      target->data.text = text;
+    } else {
+      target->data.number = number;
+    }
+    target->is_string = is_string;
+  }
+  release(&old_text);
+}
+
 void assign_value(CallContext* context, Value* target, const Value* source) {
   RecursiveLock* lock = target->shared ? script_set_lock(context) : nullptr;
   if (lock != nullptr) lock_enter(lock);
-  char* old_text = target->is_string ? target->data.text : nullptr;
-  bool assigned = true;
-  if (source->is_string) {
-    // The duplicate is made before the old string goes, so assigning a Value to itself is safe.
-    char* copy = dup_string(source->data.text != nullptr ? source->data.text : "");
-    if (copy == nullptr) {
-      assigned = false;  // out of memory: the target keeps its old value
-    } else {
-      target->data.text = copy;
-      target->is_string = 1;
-    }
+  // The source is read (and a string duplicated) before the target changes, so assigning a Value
+  // to itself is safe.
+  ScalarSnapshot scalar = read_scalar(source);
+  if (!scalar.is_string) {
+    store_scalar(target, 0, scalar.number, nullptr);
   } else {
-    std::int32_t number = source->data.number;
-    target->data.number = number;
-    target->is_string = 0;
+    char* copy = scalar.owned_text != nullptr ? scalar.owned_text : dup_string(scalar.text);
+    scalar.owned_text = nullptr;
+    if (copy != nullptr) store_scalar(target, 1, 0, copy);  // out of memory: the target stays
   }
-  if (assigned) release(&old_text);
   if (lock != nullptr) lock_leave(lock);
 }
 

@@ -28,8 +28,31 @@ char* concat_strings(const char* a, const char* b);
 char* copy_span(const char* start, std::int32_t count);
 char* append_text(char* position, const char* text);
 
+// A consistent reading of a Value's scalar. For a shared (global) Value the text is a private copy
+// taken under the lock that guards shared scalars, so it stays valid while other threads assign.
+struct ScalarSnapshot {
+  std::int32_t is_string;
+  std::int32_t number;
+  const char* text;  // valid while the snapshot lives
+  char* owned_text;  // the private copy, when one was made
+
+  ScalarSnapshot() = default;
+  ScalarSnapshot(ScalarSnapshot&& other) noexcept;
+  ScalarSnapshot(const ScalarSnapshot&) = delete;
+  ScalarSnapshot& operator=(const ScalarSnapshot&) = delete;
+  ~ScalarSnapshot();
+};
+ScalarSnapshot read_scalar(const Value* value);
+// Whether a Value holds a string, read consistently for a shared Value.
+std::int32_t value_is_string(const Value* value);
+// Replaces a Value's scalar (taking ownership of `text` for a string) and releases the old string;
+// under the shared-scalar lock when the Value is shared. Takes no ScriptSet lock.
+void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text);
+
 // Conversions between numbers and text.
 char* number_to_text(std::int32_t number);
+// The decimal reading of a text: leading white space, an optional sign, digits; wraps modulo 2^32.
+std::int32_t number_of_text(const char* text);
 char* text_of_value(const Value* value);
 std::int32_t number_of_value(const Value* value);
 std::int32_t parse_hex(const char* text);

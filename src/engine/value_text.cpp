@@ -66,7 +66,16 @@ char* number_to_text(std::int32_t number) {
 }
 
 char* text_of_value(const Value* value) {
-  char* text = value->is_string ? dup_string(value->data.text) : number_to_text(value->data.number);
+  ScalarSnapshot scalar = read_scalar(value);
+  char* text;
+  if (!scalar.is_string) {
+    text = number_to_text(scalar.number);
+  } else if (scalar.owned_text != nullptr) {
+    text = scalar.owned_text;
+    scalar.owned_text = nullptr;
+  } else {
+    text = dup_string(scalar.text);
+  }
   return text != nullptr ? text : dup_string("");
 }
 
@@ -75,8 +84,13 @@ static bool is_white_space(unsigned char byte) {
 }
 
 std::int32_t number_of_value(const Value* value) {
-  if (!value->is_string) return value->data.number;
-  const unsigned char* cursor = reinterpret_cast<const unsigned char*>(value->data.text);
+  ScalarSnapshot scalar = read_scalar(value);
+  if (!scalar.is_string) return scalar.number;
+  return number_of_text(scalar.text);
+}
+
+std::int32_t number_of_text(const char* text) {
+  const unsigned char* cursor = reinterpret_cast<const unsigned char*>(text);
   if (cursor == nullptr) return 0;
   while (is_white_space(*cursor))
     ++cursor;

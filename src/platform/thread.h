@@ -9,3 +9,9 @@ void yield_processor();
 void sleep_milliseconds(std::uint32_t milliseconds);
 // The calling thread's identifier as the platform reports it.
 std::uint32_t current_thread_id();
+
+using ThreadRoutine = void (*)(void* argument);
+
+// Starts a detached thread with a stack of at least 8 MiB and stores its identifier. The routine
+// must not start before *thread_id is written. False when no thread could be made.
+bool start_detached_thread(ThreadRoutine routine, void* argument, std::uint32_t* thread_id);

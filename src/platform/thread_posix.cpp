@@ -1,9 +1,13 @@
 #include "platform/thread.h"
 
+#include <pthread.h>
 #include <sched.h>
+
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
+#include <atomic>
+#include <cstdlib>
 
 void yield_processor() {
   sched_yield();
@@ -19,4 +23,42 @@ void sleep_milliseconds(std::uint32_t milliseconds) {
 
 std::uint32_t current_thread_id() {
   return static_cast<std::uint32_t>(syscall(SYS_gettid));
+}
+
+namespace {
+
+struct Start {
+  ThreadRoutine routine;
+  void* argument;
+};
+
+void* thread_entry(void* parameter) {
+  Start start = *static_cast<Start*>(parameter);
+  std::free(parameter);
+  start.routine(start.argument);
+  return nullptr;
+}
+
+}  // namespace
+
+bool start_detached_thread(ThreadRoutine routine, void* argument, std::uint32_t* thread_id) {
+  auto* start = static_cast<Start*>(std::malloc(sizeof(Start)));
+  if (start == nullptr) return false;
+  *start = {routine, argument};
+  // The kernel's id of the new thread is known only inside it; scripts get a process-unique
+  // number instead, stored before the thread exists.
+  static std::atomic<std::uint32_t> next_id{1};
+  *thread_id = next_id.fetch_add(1);
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 8u << 20);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  int failed = pthread_create(&thread, &attributes, thread_entry, start);
+  pthread_attr_destroy(&attributes);
+  if (failed != 0) {
+    std::free(start);
+    return false;
+  }
+  return true;
 }

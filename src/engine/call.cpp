@@ -1,0 +1,345 @@
+#include "engine/call.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "engine/builtin_table.h"
+#include "engine/engine.h"
+#include "engine/error_report.h"
+#include "engine/evaluate.h"
+#include "engine/script.h"
+#include "engine/value_stack.h"
+#include "frontend/syntax_node.h"
+#include "platform/memory.h"
+
+namespace {
+
+thread_local std::int32_t CallDepth = 0;
+thread_local std::uintptr_t StackOrigin = 0;
+
+// Counts a call in ActiveCalls and in the thread's depth for its lifetime.
+class CountedCall {
+ public:
+  CountedCall() {
+    count_call(1);
+    ++CallDepth;
+  }
+  ~CountedCall() {
+    --CallDepth;
+    count_call(-1);
+  }
+  CountedCall(const CountedCall&) = delete;
+  CountedCall& operator=(const CountedCall&) = delete;
+};
+
+// Runaway recursion must end in an error report, not in a crashed process.
+bool too_deep() {
+  char probe = 0;
+  auto here = reinterpret_cast<std::uintptr_t>(&probe);
+  if (CallDepth == 0) StackOrigin = here;
+  std::uintptr_t used = StackOrigin > here ? StackOrigin - here : here - StackOrigin;
+  return CallDepth >= MAX_CALL_DEPTH || used > CALL_STACK_BUDGET;
+}
+
+// The Call node that names the function and holds its body: the last node before FunctionEnd.
+SyntaxNode* definition_call(SyntaxNode* head) {
+  SyntaxNode* node = head->next;
+  while (node != nullptr && node->next != nullptr && node->next->kind != NodeKind::FunctionEnd) {
+    node = node->next;
+  }
+  return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
+}
+
+// The node after the rest of this parameter (its default value): after the next top-level Comma,
+// or the definition's Call node. Commas of calls inside a default value do not count.
+SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call) {
+  std::int32_t open_calls = 0;
+  for (node = node->next; node != nullptr && node != call; node = node->next) {
+    if (node->kind == NodeKind::CallStart) ++open_calls;
+    if (node->kind == NodeKind::Call && open_calls > 0) --open_calls;
+    if (node->kind == NodeKind::Comma && open_calls == 0) return node->next;
+  }
+  return call;
+}
+
+// Every parameter from `node` on has a default: an Assign before its Comma or the Call node.
+// Returns null when all have, else the node where the check stopped.
+SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call) {
+  bool has_default = false;
+  std::int32_t open_calls = 0;
+  SyntaxNode* at = node;
+  for (; node != nullptr && node != call; at = node, node = node->next) {
+    if (node->kind == NodeKind::CallStart) ++open_calls;
+    if (node->kind == NodeKind::Call && open_calls > 0) --open_calls;
+    if (open_calls > 0) continue;
+    if (node->kind == NodeKind::Assign) has_default = true;
+    if (node->kind == NodeKind::Comma) {
+      if (!has_default) return node;
+      has_default = false;
+    }
+  }
+  return has_default || at == call ? nullptr : (node != nullptr ? node : at);
+}
+
+// Binds the parameters from `parameter` on to the arguments; false when binding fails.
+bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call,
+                     ValueNode* argument) {
+  for (; parameter != nullptr && parameter != call && argument != nullptr;
+       argument = argument->next) {
+    if (parameter->kind == NodeKind::Pattern) {
+      char* subject = text_of_value(argument->value);
+      frame->bind_mode = 1;
+      pattern_search(frame, parameter->pattern, subject);
+      frame->bind_mode = 0;
+      release(&subject);
+    } else if (parameter->kind == NodeKind::DeclareName) {
+      const char* name = parameter->text != nullptr ? parameter->text : "";
+      ValueNode* local = declare_variable(frame, name, parameter->source);
+      if (local == nullptr) return false;
+      if (*name == '&') {
+        // A reference parameter shares the caller's variable.
+        release(&local->value);
+        local->value = argument->value;
+        local->elements = owner_of(argument)->elements;
+      } else {
+        assign_value(frame, local->value, argument->value);
+        local->elements = copy_chain(elements_of(argument));
+      }
+    } else {
+      report_error(frame, "Sentence error", parameter->source, 0);
+      return false;
+    }
+    parameter = next_parameter(parameter, call);
+  }
+  if (parameter == nullptr || parameter == call) return true;
+
+  // The arguments ran out: the remaining parameters declare themselves and take their defaults.
+  frame->bind_mode = 1;
+  const SyntaxNode* saved_stop = frame->stop_node;
+  frame->stop_node = call;
+  std::int32_t code = run_nodes(frame, parameter, nullptr, nullptr, nullptr);
+  frame->stop_node = saved_stop;
+  frame->bind_mode = 0;
+  if (code == RUN_FAILED) return false;
+  if (SyntaxNode* missing = parameter_without_default(parameter, call); missing != nullptr) {
+    report_error(frame, "Argument error", missing->source, 0);
+    return false;
+  }
+  return true;
+}
+
+// `arg`: 0 with its elements referring to the arguments in order.
+void set_arg(CallContext* frame, ValueNode* arguments) {
+  Value zero{};
+  set_variable(frame, "arg", &zero);
+  ValueNode* arg = find_local(frame, "arg");
+  if (arg == nullptr || arguments == nullptr) return;
+  ValueNode* chain = nullptr;
+  ValueNode** tail = &chain;
+  for (ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
+    ValueNode* reference = make_reference(argument);
+    if (reference == nullptr) break;
+    *tail = reference;
+    tail = &reference->next;
+  }
+  ValueNode* owner = owner_of(arg);
+  free_chain(owner->elements);
+  owner->elements = chain;
+  arg->elements = chain;
+}
+
+CallContext fresh_frame(Script* module, const char* function_name, std::intptr_t host_word) {
+  CallContext frame{};
+  frame.script = module;
+  frame.function_name = function_name;
+  frame.host_word = host_word;
+  return frame;
+}
+
+NativeFunction find_native(Script* module, const char* name) {
+  char* full_name = concat_strings(LUMO_EXPORT_PREFIX, name);
+  if (full_name == nullptr) return nullptr;
+  NativeFunction entry = nullptr;
+  Script* root = module != nullptr ? module->root : nullptr;
+  for (LibraryEntry* library = root != nullptr ? root->libraries : nullptr;
+       library != nullptr && entry == nullptr; library = library->next) {
+    entry = reinterpret_cast<NativeFunction>(find_export(library->handle, full_name));
+  }
+  if (entry == nullptr) entry = find_builtin(full_name);
+  release(&full_name);
+  return entry;
+}
+
+FunctionEntry* find_function(Script* module, const char* name) {
+  std::int32_t name_hash = name_hash_of(name);
+  for (FunctionEntry* entry = module->functions; entry != nullptr; entry = entry->next) {
+    if (entry->name_hash == name_hash && std::strcmp(entry->name, name) == 0) return entry;
+  }
+  return nullptr;
+}
+
+// Several threads may run the same call node: the target is stored before the kind, and read
+// after it, so a reader that sees a kind also sees its complete target.
+void cache_target(SyntaxNode* node, void* target, std::int32_t kind) {
+  if (node == nullptr) return;
+  std::atomic_ref<void*>(node->call_target).store(target, std::memory_order_relaxed);
+  std::atomic_ref<std::int32_t>(node->call_target_kind).store(kind, std::memory_order_release);
+}
+
+ValueNode* counted_native(CallContext* context, NativeFunction entry, const char* name,
+                          ValueNode* arguments) {
+  CountedCall counted;
+  return call_native(context, entry, name, arguments);
+}
+
+}  // namespace
+
+ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                              std::intptr_t host_word) {
+  CountedCall counted;
+  CallContext frame = fresh_frame(module, entry->name, host_word);
+  SyntaxNode* head = entry->definition;
+  SyntaxNode* call = head != nullptr ? definition_call(head) : nullptr;
+  if (call == nullptr || call->body == nullptr ||
+      !bind_parameters(&frame, head->next, call, arguments)) {
+    release_frame(&frame);
+    ValueNode* zero = make_number_cell(0);  // a call whose binding failed yields 0
+    return zero != nullptr ? zero : CALL_FAILED;
+  }
+  set_arg(&frame, arguments);
+  ValueNode* result = make_node();
+  if (result == nullptr) {
+    report_error(&frame, "Alloc failed", entry->name, 0);
+    release_frame(&frame);
+    return CALL_FAILED;
+  }
+  std::int32_t break_counter = 0;
+  std::int32_t code = run_nodes(&frame, call->body, result, nullptr, &break_counter);
+  release_frame(&frame);
+  if (code == RUN_FAILED) {
+    free_node(result);
+    return CALL_FAILED;
+  }
+  return result;
+}
+
+std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t* stop_dispatch,
+                             std::intptr_t host_word) {
+  CountedCall counted;
+  std::int32_t count = 0;
+  char* subject = arguments != nullptr ? text_of_value(arguments->value) : dup_string("");
+  for (FunctionEntry* entry = module->functions; entry != nullptr; entry = entry->next) {
+    SyntaxNode* head = entry->definition;
+    if (head == nullptr || head->kind != NodeKind::Argmatch || head->next == nullptr ||
+        head->next->kind != NodeKind::Pattern || head->next->pattern == nullptr) {
+      continue;
+    }
+    CallContext frame = fresh_frame(module, nullptr, host_word);
+    frame.bind_mode = 1;
+    std::int32_t matched = pattern_search(&frame, head->next->pattern, subject);
+    frame.bind_mode = 0;
+    if (!matched) {
+      release_frame(&frame);
+      continue;
+    }
+    frame.function_name = entry->name;
+    SyntaxNode* call = definition_call(head);
+    ++count;
+    if (call == nullptr || call->body == nullptr ||
+        !bind_parameters(&frame, next_parameter(head->next, call), call,
+                         arguments != nullptr ? arguments->next : nullptr)) {
+      release_frame(&frame);
+      break;
+    }
+    set_arg(&frame, arguments);
+    std::int32_t break_counter = 0;
+    std::int32_t code = run_nodes(&frame, call->body, nullptr, nullptr, &break_counter);
+    release_frame(&frame);
+    if (code == RUN_FAILED) {
+      count = -1;
+      break;
+    }
+    if (code == RUN_EXIT) {
+      if (stop_dispatch != nullptr) *stop_dispatch = 1;
+      break;
+    }
+  }
+  release(&subject);
+  return stop_requested() ? -1 : count;
+}
+
+std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_t host_word) {
+  std::int32_t total = 0;
+  for (Script* module = script_set->next; module != nullptr; module = module->next) {
+    std::int32_t stop = 0;
+    std::int32_t count = dispatch_module(module, arguments, &stop, host_word);
+    if (count < 0) return -1;
+    total += count;
+    if (stop) break;
+  }
+  return total;
+}
+
+ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char* name,
+                         ValueNode* arguments, std::int32_t quiet) {
+  // Split at the first ".": no dot or "all." keeps the own module, anything else names one.
+  Script* module = context->script;
+  const char* plain = name;
+  bool all = false;
+  if (const char* dot = std::strchr(name, '.'); dot != nullptr) {
+    if (std::strncmp(name, "all.", 4) == 0) {
+      all = true;
+      plain = name + 4;
+    } else {
+      module = find_script(context->script, name);
+      if (module == nullptr) {
+        report_error(context, "Script not Found", name, 0);
+        return CALL_FAILED;
+      }
+      plain = dot + 1;
+    }
+  }
+  if (module == nullptr) {
+    if (!quiet) report_error(context, "Function not Found", name, 0);
+    return CALL_FAILED;
+  }
+  if (too_deep()) {
+    report_error(context, "Stack overflow", name, 0);
+    return CALL_FAILED;
+  }
+
+  std::int32_t cached = call_node != nullptr
+                            ? std::atomic_ref<std::int32_t>(call_node->call_target_kind)
+                                  .load(std::memory_order_acquire)
+                            : CALL_TARGET_NONE;
+  if (cached == CALL_TARGET_FUNCTION) {
+    auto* entry = static_cast<FunctionEntry*>(call_node->call_target);
+    return call_user_function(module, entry, arguments, context->host_word);
+  }
+  if (cached == CALL_TARGET_NATIVE) {
+    return counted_native(context, reinterpret_cast<NativeFunction>(call_node->call_target), name,
+                          arguments);
+  }
+
+  if (std::strcmp(plain, "?") == 0) {
+    if (arguments == nullptr) {
+      report_error(context, "Too few arguments", context->position, 0);
+      return CALL_FAILED;
+    }
+    std::int32_t count = all ? dispatch_all(module->root, arguments, context->host_word)
+                             : dispatch_module(module, arguments, nullptr, context->host_word);
+    if (count < 0) return CALL_FAILED;
+    ValueNode* result = make_number_cell(count);
+    return result != nullptr ? result : CALL_FAILED;
+  }
+  if (FunctionEntry* entry = find_function(module, plain); entry != nullptr) {
+    cache_target(call_node, entry, CALL_TARGET_FUNCTION);
+    return call_user_function(module, entry, arguments, context->host_word);
+  }
+  if (NativeFunction entry = find_native(context->script, name); entry != nullptr) {
+    cache_target(call_node, reinterpret_cast<void*>(entry), CALL_TARGET_NATIVE);
+    return counted_native(context, entry, name, arguments);
+  }
+  if (!quiet) report_error(context, "Function not Found", name, 0);
+  return CALL_FAILED;
+}

@@ -1,0 +1,29 @@
+// Function calls: name resolution with the call-site cache, user functions with parameter binding
+// and `arg`, native functions, and the pattern dispatch of argmatch functions.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/value.h"
+
+struct FunctionEntry;
+struct Script;
+struct SyntaxNode;
+
+// Calls `name` with the argument chain (the caller keeps and releases it). Returns the result cell
+// or CALL_FAILED; with `quiet`, an unknown name fails without a report.
+ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char* name,
+                         ValueNode* arguments, std::int32_t quiet);
+ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                              std::intptr_t host_word);
+// Runs every argmatch function of the module whose pattern matches the first argument: the number
+// run, or -1. `stop_dispatch` (may be null) is set when a function ran `exit`.
+std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t* stop_dispatch,
+                             std::intptr_t host_word);
+std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_t host_word);
+
+// Calls deeper than this on one thread fail with "Stack overflow".
+constexpr std::int32_t MAX_CALL_DEPTH = 10000;
+// Bytes of stack the calls of one thread may take from its first call on; script and connection
+// threads are made with room to spare.
+constexpr std::uintptr_t CALL_STACK_BUDGET = 4u << 20;

@@ -1,0 +1,36 @@
+// Running node lists: the value stack machine of expressions and the statement loop.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/value.h"
+
+struct SyntaxNode;
+
+// Result codes of run_nodes.
+enum RunResult : std::int32_t {
+  RUN_NORMAL = 0,
+  RUN_BREAK = 1,
+  RUN_CONTINUE = 2,
+  RUN_FAILED = -1,
+  RUN_RETURN = -2,
+  RUN_EXIT = -3,
+};
+
+// Runs a node list from `first`. `result` receives the value of return/exit (may be null); when
+// `output` is given, the values left on the stack become a chain there in push order; the break
+// counter (may be null) is shared by the nested runs of one call.
+std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* result,
+                       ValueNode** output, std::int32_t* break_counter);
+
+// Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the
+// given frame: the first value it yields, or null after a failure.
+ValueNode* eval_expression_text(CallContext* context, const char* text);
+
+// Searches `subject` with the pattern; with a context, binds the capture targets afterwards (the
+// captured text, or "" when there was no match or the capture took no part). 1 on a match.
+std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern,
+                            const char* subject);
+
+// Truth of a Value: a number when not 0, a string when its first byte is not 0.
+bool value_is_true(const Value* value);

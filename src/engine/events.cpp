@@ -1,0 +1,100 @@
+#include "engine/events.h"
+
+#include "engine/call.h"
+#include "engine/engine.h"
+#include "engine/evaluate.h"
+#include "engine/script.h"
+#include "platform/memory.h"
+#include "platform/thread.h"
+
+namespace {
+
+struct ThreadStart {
+  Script* module;
+  char* name;
+  ValueNode* arguments;
+  SyntaxNode* call_node;
+  std::int32_t quiet;
+  std::uint32_t thread_id;
+  std::intptr_t host_word;
+};
+
+void release_start(ThreadStart* start) {
+  release(&start->name);
+  free_chain(start->arguments);
+  release(&start);
+}
+
+void thread_routine(void* parameter) {
+  auto* start = static_cast<ThreadStart*>(parameter);
+  CallContext frame{};
+  frame.script = start->module;
+  frame.host_word = start->host_word;
+  free_node(call_function(&frame, start->call_node, start->name, start->arguments, start->quiet));
+  release_frame(&frame);
+  release_start(start);
+  count_call(-1);  // taken when the thread was made
+}
+
+}  // namespace
+
+std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
+                                ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word) {
+  ThreadStart* start = alloc_record<ThreadStart>();
+  if (start == nullptr) return 0;
+  start->module = module;
+  start->name = dup_string(name);
+  start->arguments = copy_chain(arguments);
+  start->call_node = call_node;
+  start->quiet = quiet;
+  start->host_word = host_word;
+  if (start->name == nullptr) {
+    release_start(start);
+    return 0;
+  }
+  // The thread counts as active from now on, not only once its call begins: a stop (and so a
+  // reload) waits for it, and it can never run against a released ScriptSet.
+  count_call(1);
+  std::uint32_t thread_id = 0;
+  if (!start_detached_thread(thread_routine, start, &thread_id)) {
+    count_call(-1);
+    release_start(start);
+    return -1;
+  }
+  return static_cast<std::int32_t>(thread_id);
+}
+
+bool run_top_level(Script* first) {
+  count_call(1);
+  bool ok = true;
+  for (Script* module = first; module != nullptr && ok; module = module->next) {
+    CallContext frame{};
+    frame.script = module;
+    frame.function_name = module->name;
+    std::int32_t break_counter = 0;
+    ok = run_nodes(&frame, module->code, nullptr, nullptr, &break_counter) != RUN_FAILED;
+    if (ok) {
+      // Only now do the module's variables become globals, shared by every script thread.
+      mark_shared(frame.locals);
+      ValueNode** tail = &module->globals;
+      while (*tail != nullptr)
+        tail = &(*tail)->next;
+      *tail = frame.locals;
+      frame.locals = nullptr;
+    }
+    release_frame(&frame);
+  }
+  count_call(-1);
+  return ok;
+}
+
+ValueNode* call_event(Script* script_set, const char* name, ValueNode* arguments,
+                      std::int32_t quiet, std::intptr_t host_word) {
+  if (script_set == nullptr || script_set->next == nullptr) return CALL_FAILED;
+  CallContext frame{};
+  frame.script = script_set->next;
+  frame.host_word = host_word;
+  ValueNode* result = call_function(&frame, nullptr, name, arguments, quiet);
+  release_frame(&frame);
+  return result;
+}

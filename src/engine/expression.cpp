@@ -1,0 +1,743 @@
+// Operand and operator nodes of the value stack machine.
+#include <cstring>
+
+#include "engine/call.h"
+#include "engine/cp932.h"
+#include "engine/error_report.h"
+#include "engine/evaluate.h"
+#include "engine/events.h"
+#include "engine/script.h"
+#include "engine/value_stack.h"
+#include "frontend/syntax_node.h"
+#include "platform/memory.h"
+#include "platform/text.h"
+#include "regex/pattern.h"
+
+namespace {
+
+std::int32_t fail(CallContext* context, const char* message) {
+  report_error(context, message, context->position, 0);
+  return RUN_FAILED;
+}
+
+std::int32_t fail_alloc(CallContext* context) {
+  return fail(context, "Alloc failed");
+}
+
+std::int32_t push_or_fail(CallContext* context, ValueStack* stack, ValueNode* cell) {
+  if (cell == nullptr) return fail_alloc(context);
+  push_cell(stack, cell);
+  return RUN_NORMAL;
+}
+
+// ---- names -------------------------------------------------------------------------------------
+
+std::int32_t push_variable(CallContext* context, ValueStack* stack, ValueNode* variable) {
+  ValueNode* reference = make_reference(variable);
+  if (reference == nullptr) return fail_alloc(context);
+  if (stack->collecting && variable->name != nullptr) {
+    reference->name = dup_string(variable->name);
+    reference->name_hash = variable->name_hash;
+  }
+  push_cell(stack, reference);
+  return RUN_NORMAL;
+}
+
+std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
+  const char* name = node->text != nullptr ? node->text : "";
+  if (*name == '&') ++name;
+  bool failed = false;
+  ValueNode* variable = find_variable(context, name, &failed);
+  if (failed) return RUN_FAILED;
+  if (variable == nullptr) {
+    Script* module = context->script;
+    if (module != nullptr && module->is_explicit) {
+      char* message = concat_strings(name, " :Variable is not defined");
+      report_error(context, message != nullptr ? message : "Variable is not defined",
+                   context->position, 0);
+      release(&message);
+      return RUN_FAILED;
+    }
+    variable = declare_variable(context, name, node->source);
+    if (variable == nullptr) return RUN_FAILED;
+  }
+  return push_variable(context, stack, variable);
+}
+
+std::int32_t run_declare_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
+  ValueNode* variable =
+      declare_variable(context, node->text != nullptr ? node->text : "", node->source);
+  if (variable == nullptr) return RUN_FAILED;
+  return push_variable(context, stack, variable);
+}
+
+// ---- string literals ---------------------------------------------------------------------------
+
+// Replaces each "%%" by "%" in place (the text has no embedded expression).
+void reduce_percent_pairs(char* text) {
+  char* write = text;
+  for (const char* read = text; *read != '\0';) {
+    if (is_lead_byte(static_cast<unsigned char>(*read)) && read[1] != '\0') {
+      *write++ = *read++;
+      *write++ = *read++;
+    } else if (read[0] == '%' && read[1] == '%') {
+      *write++ = '%';
+      read += 2;
+    } else {
+      *write++ = *read++;
+    }
+  }
+  *write = '\0';
+}
+
+// The text of a literal with its escapes processed and its «%expr%» parts replaced by their values;
+// null after a failure (reported).
+char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
+  char* text = dup_string(raw != nullptr ? raw : "");
+  if (text == nullptr) {
+    fail_alloc(context);
+    return nullptr;
+  }
+  unescape_text(text);
+
+  // First pass: evaluate the embedded expressions in order and measure the result.
+  constexpr int kInline = 8;
+  char* inline_values[kInline];
+  char** values = inline_values;
+  int value_count = 0;
+  int value_capacity = kInline;
+  std::size_t length = 0;
+  bool ok = true;
+  for (const char* cursor = text; *cursor != '\0' && ok;) {
+    if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
+      cursor += 2;
+      length += 2;
+    } else if (cursor[0] != '%') {
+      ++cursor;
+      ++length;
+    } else if (cursor[1] == '%') {
+      cursor += 2;
+      ++length;
+    } else {
+      ValueNode* value = eval_expression_text(context, cursor);
+      if (value == nullptr) {
+        ok = false;
+        break;
+      }
+      char* value_text = text_of_value(value->value);
+      free_node(value);
+      if (value_count == value_capacity) {
+        auto** grown = static_cast<char**>(alloc_block(sizeof(char*) * value_capacity * 2));
+        if (grown == nullptr) {
+          release(&value_text);
+          fail_alloc(context);
+          ok = false;
+          break;
+        }
+        std::memcpy(grown, values, sizeof(char*) * value_count);
+        if (values != inline_values) release(&values);
+        values = grown;
+        value_capacity *= 2;
+      }
+      values[value_count++] = value_text;
+      length += value_text != nullptr ? std::strlen(value_text) : 0;
+      const char* close = std::strchr(cursor + 1, '%');
+      cursor = close != nullptr ? close + 1 : cursor + std::strlen(cursor);
+      if (close == nullptr) break;  // an unclosed expression ends the text
+    }
+  }
+
+  char* result = nullptr;
+  if (ok && value_count == 0) {
+    reduce_percent_pairs(text);
+    result = text;
+    text = nullptr;
+  } else if (ok) {
+    // Second pass: one allocation of the exact length.
+    result = static_cast<char*>(alloc_block(length + 1));
+    if (result == nullptr) {
+      fail_alloc(context);
+    } else {
+      char* write = result;
+      int next_value = 0;
+      for (const char* cursor = text; *cursor != '\0';) {
+        if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
+          *write++ = *cursor++;
+          *write++ = *cursor++;
+        } else if (cursor[0] != '%') {
+          *write++ = *cursor++;
+        } else if (cursor[1] == '%') {
+          *write++ = '%';
+          cursor += 2;
+        } else {
+          write = append_text(write, values[next_value++]);
+          const char* close = std::strchr(cursor + 1, '%');
+          if (close == nullptr) break;
+          cursor = close + 1;
+        }
+      }
+      *write = '\0';
+    }
+  }
+  for (int i = 0; i < value_count; ++i)
+    release(&values[i]);
+  if (values != inline_values) release(&values);
+  release(&text);
+  *had_expression = value_count > 0;
+  return result;
+}
+
+std::int32_t run_string(CallContext* context, SyntaxNode* node, ValueStack* stack) {
+  bool had_expression = false;
+  char* text = interpolate(context, node->text, &had_expression);
+  if (text == nullptr) return RUN_FAILED;
+  ValueNode* cell = make_node();
+  if (cell == nullptr) {
+    release(&text);
+    return fail_alloc(context);
+  }
+  cell->value->data.text = text;
+  cell->value->is_string = 1;
+  cell->pattern = had_expression ? nullptr : node->pattern;
+  push_cell(stack, cell);
+  return RUN_NORMAL;
+}
+
+// ---- calls -------------------------------------------------------------------------------------
+
+std::int32_t run_call_start(CallContext* context, ValueStack* stack) {
+  if (stack->open_calls == stack->mark_capacity) {
+    std::int32_t capacity = stack->mark_capacity == 0 ? 8 : stack->mark_capacity * 2;
+    auto* marks = static_cast<PendingMark*>(alloc_block(sizeof(PendingMark) * capacity));
+    if (marks == nullptr) return fail_alloc(context);
+    if (stack->marks != nullptr) {
+      std::memcpy(marks, stack->marks, sizeof(PendingMark) * stack->open_calls);
+      release(&stack->marks);
+    }
+    stack->marks = marks;
+    stack->mark_capacity = capacity;
+  }
+  ValueNode* marker = make_node();
+  if (marker == nullptr) return fail_alloc(context);
+  release(&marker->value);  // a cell without a Value marks the start of the arguments
+  stack->marks[stack->open_calls++] = {context->pending_increments, context->pending_decrements};
+  push_cell(stack, marker);
+  return RUN_NORMAL;
+}
+
+// The outermost frame of the running call names the function.
+const char* running_function_name(CallContext* context) {
+  while (context->enclosing != nullptr)
+    context = context->enclosing;
+  return context->function_name;
+}
+
+std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack) {
+  // The entries above the nearest marker are the arguments, the top one last.
+  ValueNode* arguments = nullptr;
+  while (stack->top != nullptr && !is_call_marker(stack->top)) {
+    ValueNode* argument = stack->top;
+    stack->top = argument->next;
+    argument->next = arguments;
+    arguments = argument;
+  }
+  if (stack->top == nullptr || stack->open_calls == 0) {
+    free_chain(arguments);
+    return fail(context, "Sentence error");
+  }
+  ValueNode* marker = stack->top;
+  stack->top = marker->next;
+  free_node(marker);
+  PendingMark mark = stack->marks[--stack->open_calls];
+
+  const char* name = node->text != nullptr ? node->text : "";
+  ValueNode* result;
+  if (*name == '&') {
+    std::int32_t thread_id =
+        start_event_thread(context->script, node, name + 1, arguments, 0, context->host_word);
+    result = make_number_cell(thread_id);
+    if (result == nullptr) result = CALL_FAILED;
+  } else {
+    result = call_function(context, node, name, arguments, 0);
+  }
+  free_chain(arguments);
+  apply_pending_updates(context, mark);
+  if (result == CALL_FAILED) {
+    const char* running = running_function_name(context);
+    if (running == nullptr || std::strcmp(running, name) != 0) {
+      report_error(context, nullptr, context->position, 1);
+    }
+    return RUN_FAILED;
+  }
+  push_cell(stack, result);
+  return RUN_NORMAL;
+}
+
+// ---- blocks and list literals ------------------------------------------------------------------
+
+std::int32_t run_block(CallContext* context, SyntaxNode* node, ValueStack* stack, ValueNode* result,
+                       std::int32_t* break_counter) {
+  CallContext frame{};
+  frame.script = context->script;
+  frame.host_word = context->host_word;
+  frame.enclosing = context;
+  ValueNode* output = nullptr;
+  std::int32_t code = run_nodes(&frame, node->body, result, &output, break_counter);
+  // The values may refer to variables of the block's own frame, which goes now: references become
+  // copies, temporaries move over as they are.
+  ValueNode* elements = nullptr;
+  ValueNode** tail = &elements;
+  bool copied = true;
+  while (output != nullptr) {
+    ValueNode* cell = output;
+    output = cell->next;
+    cell->next = nullptr;
+    if (!is_temporary(cell)) {
+      ValueNode* copy = make_owning_copy(cell);
+      free_node(cell);
+      if (copy == nullptr) {
+        copied = false;
+        continue;
+      }
+      cell = copy;
+    }
+    *tail = cell;
+    tail = &cell->next;
+  }
+  release_frame(&frame);
+  if (!copied) {
+    free_chain(elements);
+    return fail_alloc(context);
+  }
+  if (code != RUN_NORMAL) {
+    free_chain(elements);
+    return code;
+  }
+  if (elements == nullptr) return RUN_NORMAL;
+  ValueNode* hash = make_node();
+  if (hash == nullptr) {
+    free_chain(elements);
+    return fail_alloc(context);
+  }
+  hash->elements = elements;
+  hash->is_hash = 1;
+  push_cell(stack, hash);
+  return RUN_NORMAL;
+}
+
+// ---- indexing and assignment -------------------------------------------------------------------
+
+std::int32_t run_index(CallContext* context, ValueStack* stack) {
+  ValueNode* key = pop_operand(stack);
+  ValueNode* container = key != nullptr ? pop_operand(stack) : nullptr;
+  if (container == nullptr) {
+    free_node(key);
+    return fail(context, "Sentence error");
+  }
+  ScalarSnapshot key_scalar = read_scalar(key->value);
+  Value key_value{};
+  key_value.is_string = key_scalar.is_string;
+  if (key_scalar.is_string) {
+    key_value.data.text = const_cast<char*>(key_scalar.text);
+  } else {
+    key_value.data.number = key_scalar.number;
+  }
+  ValueNode* element = element_by_key(context, owner_of(container), &key_value);
+  bool empty_key = key_scalar.is_string && key_scalar.text[0] == '\0';
+  free_node(key);
+  if (element == nullptr) {
+    free_node(container);
+    return RUN_FAILED;
+  }
+  ValueNode* cell = is_temporary(container) ? make_owning_copy(element) : make_reference(element);
+  free_node(container);
+  if (cell == nullptr) return fail_alloc(context);
+  if (is_temporary(cell)) {
+    release(&cell->name);
+    cell->name_hash = 0;
+    cell->pattern = nullptr;
+  }
+  cell->is_hash = empty_key ? 1 : 0;
+  push_cell(stack, cell);
+  return RUN_NORMAL;
+}
+
+std::int32_t run_assign(CallContext* context, ValueStack* stack) {
+  ValueNode* source = pop_operand(stack);
+  ValueNode* target = source != nullptr ? pop_operand(stack) : nullptr;
+  if (target == nullptr) {
+    free_node(source);
+    return fail(context, "Sentence error");
+  }
+  std::int32_t code = RUN_NORMAL;
+  if (target->pattern != nullptr) {
+    char* subject = text_of_value(source->value);
+    pattern_search(context, target->pattern, subject);
+    release(&subject);
+  } else if (source->is_hash || target->is_hash) {
+    ValueNode* owner = owner_of(target);
+    ValueNode* copy =
+        copy_chain(elements_of(source));  // before the old chain goes: a = a[] is safe
+    if (owner->value->shared) mark_shared(copy);
+    ValueNode* old = owner->elements;
+    owner->elements = copy;
+    target->elements = copy;
+    free_chain(old);
+  } else {
+    assign_value(context, target->value, source->value);
+  }
+  if (stack->collecting && target->name != nullptr) {
+    release(&source->name);
+    source->name = dup_string(target->name);
+    source->name_hash = target->name_hash;
+  }
+  free_node(target);
+  push_cell(stack, source);
+  return code;
+}
+
+// ---- unary operators ---------------------------------------------------------------------------
+
+std::int32_t run_unary(CallContext* context, NodeKind kind, ValueStack* stack) {
+  ValueNode* operand = pop_operand(stack);
+  if (operand == nullptr) return fail(context, "Sentence error");
+  if (kind == NodeKind::PostIncrement || kind == NodeKind::PostDecrement) {
+    if (!is_temporary(operand)) {
+      ValueNode* pending = make_reference(operand);
+      if (pending == nullptr) {
+        free_node(operand);
+        return fail_alloc(context);
+      }
+      ValueNode** chain = kind == NodeKind::PostIncrement ? &context->pending_increments
+                                                          : &context->pending_decrements;
+      pending->next = *chain;
+      *chain = pending;
+    }
+    push_cell(stack, operand);
+    return RUN_NORMAL;
+  }
+  std::uint32_t number = static_cast<std::uint32_t>(number_of_value(operand->value));
+  std::uint32_t produced;
+  switch (kind) {
+    case NodeKind::Not:
+      produced = number == 0 ? 1 : 0;
+      break;
+    case NodeKind::Complement:
+      produced = ~number;
+      break;
+    case NodeKind::Plus:
+      produced = number;
+      break;
+    case NodeKind::Negate:
+      produced = 0u - number;
+      break;
+    case NodeKind::PreIncrement:
+    case NodeKind::PreDecrement:
+      produced = kind == NodeKind::PreIncrement ? number + 1 : number - 1;
+      store_scalar(operand->value, 0, static_cast<std::int32_t>(produced), nullptr);
+      break;
+    default:
+      free_node(operand);
+      return fail(context, "Illegal operator");
+  }
+  free_node(operand);
+  return push_or_fail(context, stack, make_number_cell(static_cast<std::int32_t>(produced)));
+}
+
+// ---- binary operators --------------------------------------------------------------------------
+
+enum class Family { Number, String, Hash };
+
+Family family_of(const ValueNode* left, const ValueNode* right) {
+  if (left->is_hash || right->is_hash) return Family::Hash;
+  if (value_is_string(left->value) || value_is_string(right->value)) return Family::String;
+  return Family::Number;
+}
+
+// Number semantics: 32-bit two's complement with wrap-around.
+std::int32_t number_operation(CallContext* context, NodeKind kind, std::int32_t left,
+                              std::int32_t right, std::int32_t* out) {
+  auto l = static_cast<std::uint32_t>(left);
+  auto r = static_cast<std::uint32_t>(right);
+  switch (kind) {
+    case NodeKind::LogicalAnd:
+      *out = left != 0 && right != 0;
+      break;
+    case NodeKind::LogicalOr:
+      *out = left != 0 || right != 0;
+      break;
+    case NodeKind::Less:
+      *out = left < right;
+      break;
+    case NodeKind::LessEqual:
+      *out = left <= right;
+      break;
+    case NodeKind::Greater:
+      *out = left > right;
+      break;
+    case NodeKind::GreaterEqual:
+      *out = left >= right;
+      break;
+    case NodeKind::Equal:
+    case NodeKind::Match:
+      *out = left == right;
+      break;
+    case NodeKind::NotEqual:
+      *out = left != right;
+      break;
+    case NodeKind::BitAnd:
+      *out = static_cast<std::int32_t>(l & r);
+      break;
+    case NodeKind::BitOr:
+      *out = static_cast<std::int32_t>(l | r);
+      break;
+    case NodeKind::BitXor:
+      *out = static_cast<std::int32_t>(l ^ r);
+      break;
+    case NodeKind::ShiftLeft:
+      *out = static_cast<std::int32_t>(l << (r & 31));
+      break;
+    case NodeKind::ShiftRight:
+      *out = static_cast<std::int32_t>(l >> (r & 31));
+      break;
+    case NodeKind::Add:
+      *out = static_cast<std::int32_t>(l + r);
+      break;
+    case NodeKind::Subtract:
+      *out = static_cast<std::int32_t>(l - r);
+      break;
+    case NodeKind::Multiply:
+      *out = static_cast<std::int32_t>(l * r);
+      break;
+    case NodeKind::Divide:
+    case NodeKind::Modulo:
+      if (right == 0) return fail(context, "Divide by ZERO");
+      // The one quotient that does not fit wraps: -2147483648 / -1 is -2147483648, remainder 0.
+      if (left == INT32_MIN && right == -1) {
+        *out = kind == NodeKind::Divide ? INT32_MIN : 0;
+      } else {
+        *out = kind == NodeKind::Divide ? left / right : left % right;
+      }
+      break;
+    default:
+      return fail(context, "Illegal operator");
+  }
+  return RUN_NORMAL;
+}
+
+bool texts_equal(const char* a, const char* b) {
+  return a[0] == b[0] && compare_text_locale(a, b) == 0;
+}
+
+// String semantics; a number result goes to *number, a string result to *text.
+std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* left,
+                              ValueNode* right, std::int32_t* number, char** text) {
+  switch (kind) {
+    case NodeKind::LogicalAnd:
+      *number = value_is_true(left->value) && value_is_true(right->value);
+      return RUN_NORMAL;
+    case NodeKind::LogicalOr:
+      *number = value_is_true(left->value) || value_is_true(right->value);
+      return RUN_NORMAL;
+    default:
+      break;
+  }
+  char* left_text = text_of_value(left->value);
+  char* right_text = text_of_value(right->value);
+  std::int32_t code = RUN_NORMAL;
+  switch (kind) {
+    case NodeKind::Equal:
+      *number = texts_equal(left_text, right_text);
+      break;
+    case NodeKind::NotEqual:
+      *number = !texts_equal(left_text, right_text);
+      break;
+    case NodeKind::Match: {
+      CompiledPattern* compiled = nullptr;
+      const CompiledPattern* pattern = right->pattern;
+      if (pattern == nullptr) pattern = compiled = compile_pattern(right_text);
+      *number = pattern_search(nullptr, pattern, left_text);
+      free_pattern(&compiled);
+      break;
+    }
+    case NodeKind::Add:
+      *text = concat_strings(left_text, right_text);
+      if (*text == nullptr) code = fail_alloc(context);
+      break;
+    default:
+      code = fail(context, "Illegal operator to string");
+      break;
+  }
+  release(&left_text);
+  release(&right_text);
+  return code;
+}
+
+}  // namespace
+
+bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool* equal) {
+  switch (family_of(left, right)) {
+    case Family::Hash: {
+      ValueNode* a = elements_of(left);
+      ValueNode* b = elements_of(right);
+      for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
+        bool same = false;
+        if (!entries_equal(context, a, b, &same)) return false;
+        if (!same) break;
+      }
+      *equal = a == nullptr && b == nullptr;
+      return true;
+    }
+    case Family::String: {
+      std::int32_t number = 0;
+      if (string_operation(context, NodeKind::Equal, left, right, &number, nullptr) != RUN_NORMAL) {
+        return false;
+      }
+      *equal = number != 0;
+      return true;
+    }
+    case Family::Number:
+      *equal = number_of_value(left->value) == number_of_value(right->value);
+      return true;
+  }
+  return false;
+}
+
+namespace {
+
+std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) {
+  ValueNode* right = pop_operand(stack);
+  ValueNode* left = right != nullptr ? pop_operand(stack) : nullptr;
+  if (left == nullptr) {
+    free_node(right);
+    return fail(context, "Sentence error");
+  }
+  ValueNode* cell = nullptr;
+  std::int32_t code = RUN_NORMAL;
+  switch (family_of(left, right)) {
+    case Family::Number: {
+      std::int32_t number = 0;
+      code = number_operation(context, kind, number_of_value(left->value),
+                              number_of_value(right->value), &number);
+      if (code == RUN_NORMAL && (cell = make_number_cell(number)) == nullptr)
+        code = fail_alloc(context);
+      break;
+    }
+    case Family::String: {
+      std::int32_t number = 0;
+      char* text = nullptr;
+      code = string_operation(context, kind, left, right, &number, &text);
+      if (code != RUN_NORMAL) break;
+      cell = make_number_cell(number);
+      if (cell == nullptr) {
+        release(&text);
+        code = fail_alloc(context);
+      } else if (text != nullptr) {
+        store_scalar(cell->value, 1, 0, text);
+      }
+      break;
+    }
+    case Family::Hash: {
+      if (kind == NodeKind::Equal || kind == NodeKind::NotEqual) {
+        bool equal = false;
+        if (!entries_equal(context, left, right, &equal)) {
+          code = RUN_FAILED;
+        } else if ((cell = make_number_cell(kind == NodeKind::Equal ? equal : !equal)) == nullptr) {
+          code = fail_alloc(context);
+        }
+      } else if (kind == NodeKind::Add) {
+        cell = make_node();
+        if (cell == nullptr) {
+          code = fail_alloc(context);
+          break;
+        }
+        cell->is_hash = 1;
+        ValueNode* joined = copy_chain(elements_of(left));
+        ValueNode** tail = &joined;
+        while (*tail != nullptr)
+          tail = &(*tail)->next;
+        *tail = copy_chain(elements_of(right));
+        cell->elements = joined;
+      } else {
+        code = fail(context, "Illegal operator to hash");
+      }
+      break;
+    }
+  }
+  free_node(left);
+  free_node(right);
+  if (code != RUN_NORMAL) {
+    free_node(cell);
+    return code;
+  }
+  push_cell(stack, cell);
+  return RUN_NORMAL;
+}
+
+}  // namespace
+
+void apply_pending_updates(CallContext* context, const PendingMark& down_to) {
+  struct Chain {
+    ValueNode** head;
+    ValueNode* stop;
+    std::uint32_t delta;
+  };
+  Chain chains[] = {{&context->pending_increments, down_to.increments, 1u},
+                    {&context->pending_decrements, down_to.decrements, ~0u}};
+  for (Chain& chain : chains) {
+    while (*chain.head != nullptr && *chain.head != chain.stop) {
+      ValueNode* pending = *chain.head;
+      *chain.head = pending->next;
+      auto number = static_cast<std::uint32_t>(number_of_value(pending->value));
+      store_scalar(pending->value, 0, static_cast<std::int32_t>(number + chain.delta), nullptr);
+      pending->next = nullptr;
+      free_node(pending);
+    }
+  }
+}
+
+std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, ValueStack* stack,
+                                     ValueNode* result, std::int32_t* break_counter) {
+  NodeKind kind = node->kind;
+  if (is_binary_operator(kind)) return run_binary(context, kind, stack);
+  if (is_unary_operator(kind)) return run_unary(context, kind, stack);
+  switch (kind) {
+    case NodeKind::Number:
+      return push_or_fail(context, stack, make_number_cell(node->number));
+    case NodeKind::String:
+      return run_string(context, node, stack);
+    case NodeKind::Pattern: {
+      ValueNode* cell = make_number_cell(0);
+      if (cell != nullptr) cell->pattern = node->pattern;
+      return push_or_fail(context, stack, cell);
+    }
+    case NodeKind::Name:
+      return run_name(context, node, stack);
+    case NodeKind::DeclareName:
+      return run_declare_name(context, node, stack);
+    case NodeKind::CallStart:
+      return run_call_start(context, stack);
+    case NodeKind::Call:
+      return run_call(context, node, stack);
+    case NodeKind::Comma:
+      if (stack->top == nullptr) {
+        if (push_or_fail(context, stack, make_number_cell(0)) != RUN_NORMAL) return RUN_FAILED;
+      }
+      if (node->next != nullptr && node->next->kind == NodeKind::Comma) {
+        return push_or_fail(context, stack, make_number_cell(0));
+      }
+      return RUN_NORMAL;
+    case NodeKind::Block:
+      return run_block(context, node, stack, result, break_counter);
+    case NodeKind::Index:
+      return run_index(context, stack);
+    case NodeKind::Assign:
+      return run_assign(context, stack);
+    case NodeKind::ApplyPostfix:
+      // Inside a call's argument list the updates wait until that call has returned.
+      if (stack->open_calls == 0) apply_pending_updates(context, PendingMark{nullptr, nullptr});
+      return RUN_NORMAL;
+    default:
+      return fail(context, "Sentence error");
+  }
+}

@@ -1,0 +1,230 @@
+// The statement loop: runs a node list, with jumps, loops, switch, blocks and the result codes that
+// carry break, continue, return and exit outward.
+#include <cstdint>
+
+#include "engine/engine.h"
+#include "engine/error_report.h"
+#include "engine/evaluate.h"
+#include "engine/script.h"
+#include "engine/value_stack.h"
+#include "frontend/syntax_node.h"
+#include "platform/memory.h"
+#include "platform/thread.h"
+
+namespace {
+
+// A busy loop must not starve the window thread, but a system call per pass costs far more than
+// the pass: yield once every so many passes.
+constexpr std::uint32_t kPassesPerYield = 4096;
+thread_local std::uint32_t LoopPasses = 0;
+
+void yield_now_and_then() {
+  if (++LoopPasses % kPassesPerYield == 0) yield_processor();
+}
+
+std::int32_t fail_sentence(CallContext* context) {
+  report_error(context, "Sentence error", context->position, 0);
+  return RUN_FAILED;
+}
+
+// Hands the remaining stack out in push order, or releases it.
+void finish_stack(ValueStack* stack, ValueNode** output) {
+  if (output == nullptr) {
+    release_stack(stack);
+  } else {
+    ValueNode* in_push_order = nullptr;
+    while (stack->top != nullptr) {
+      ValueNode* cell = stack->top;
+      stack->top = cell->next;
+      cell->next = in_push_order;
+      in_push_order = cell;
+    }
+    *output = in_push_order;
+  }
+  release(&stack->marks);
+}
+
+SyntaxNode* skip_to_colon(SyntaxNode* node) {
+  while (node->next != nullptr && node->kind != NodeKind::Colon)
+    node = node->next;
+  return node;
+}
+
+std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* result, NodeKind kind) {
+  if (result != nullptr) {
+    ValueNode* value = pop_operand(stack);
+    if (value == nullptr) {
+      store_scalar(result->value, 0, 0, nullptr);
+    } else {
+      assign_value(context, result->value, value->value);
+      ValueNode* copy = copy_chain(elements_of(value));
+      free_chain(result->elements);
+      result->elements = copy;
+      result->is_hash = value->is_hash;
+      free_node(value);
+    }
+  }
+  return kind == NodeKind::Return ? RUN_RETURN : RUN_EXIT;
+}
+
+std::int32_t run_break(ValueStack* stack, std::int32_t* break_counter) {
+  ValueNode* value = pop_operand(stack);
+  if (break_counter != nullptr) {
+    std::int32_t count = value != nullptr ? number_of_value(value->value) : 0;
+    *break_counter = count < 0 ? 0 : count;
+  }
+  free_node(value);
+  return RUN_BREAK;
+}
+
+// Runs a loop body; returns the code that ends this run, and moves *node on as the loop decides.
+std::int32_t run_loop(CallContext* context, SyntaxNode** node, ValueStack* stack, ValueNode* result,
+                      std::int32_t* break_counter) {
+  SyntaxNode* loop = *node;
+  ValueNode* condition = pop_operand(stack);
+  if (condition != nullptr) {
+    bool go_on = value_is_true(condition->value);
+    free_node(condition);
+    if (!go_on) return RUN_NORMAL;  // on with the exit jump
+  }
+  std::int32_t code = run_nodes(context, loop->body, result, nullptr, break_counter);
+  if (code == RUN_NORMAL || code == RUN_CONTINUE) {
+    if (loop->next != nullptr) *node = loop->next;  // skip the exit jump
+    yield_now_and_then();
+    return RUN_NORMAL;
+  }
+  if (code == RUN_BREAK) {
+    if (break_counter != nullptr && *break_counter > 0) {
+      --*break_counter;
+      return RUN_BREAK;
+    }
+    SyntaxNode* end = loop;
+    while (end->kind != NodeKind::LoopEnd && end->next != nullptr)
+      end = end->next;
+    *node = end;
+    return RUN_NORMAL;
+  }
+  return code;
+}
+
+// The label a switch value selects: the first Case whose label equals it, else the first Default.
+// Null when none, or when a label could not be evaluated (then no label runs at all).
+SyntaxNode* choose_label(CallContext* context, SyntaxNode* body, ValueNode* value) {
+  for (SyntaxNode* label = body; label != nullptr; label = label->next) {
+    if (label->kind != NodeKind::Case) continue;
+    std::int32_t saved_stop = context->stop_kind;
+    context->stop_kind = static_cast<std::int32_t>(NodeKind::Colon);
+    ValueNode* output = nullptr;
+    std::int32_t code = run_nodes(context, label->next, nullptr, &output, nullptr);
+    context->stop_kind = saved_stop;
+    bool equal = false;
+    bool compared =
+        code != RUN_FAILED && output != nullptr && entries_equal(context, output, value, &equal);
+    free_chain(output);
+    if (!compared) return nullptr;
+    if (equal) return label;
+  }
+  for (SyntaxNode* label = body; label != nullptr; label = label->next) {
+    if (label->kind == NodeKind::Default) return label;
+  }
+  return nullptr;
+}
+
+std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stack,
+                        ValueNode* result, std::int32_t* break_counter) {
+  ValueNode* value = pop_operand(stack);
+  if (value == nullptr) return fail_sentence(context);
+  SyntaxNode* label = choose_label(context, node->body, value);
+  free_node(value);
+  if (label == nullptr) return RUN_NORMAL;
+  CallContext frame{};
+  frame.script = context->script;
+  frame.host_word = context->host_word;
+  frame.enclosing = context;
+  std::int32_t code = run_nodes(&frame, label, result, nullptr, break_counter);
+  release_frame(&frame);
+  if (code == RUN_BREAK && break_counter != nullptr && *break_counter > 0) {
+    --*break_counter;
+    return RUN_BREAK;
+  }
+  return code == RUN_NORMAL || code == RUN_BREAK ? RUN_NORMAL : code;
+}
+
+}  // namespace
+
+bool value_is_true(const Value* value) {
+  ScalarSnapshot scalar = read_scalar(value);
+  return scalar.is_string ? scalar.text != nullptr && scalar.text[0] != '\0' : scalar.number != 0;
+}
+
+std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* result,
+                       ValueNode** output, std::int32_t* break_counter) {
+  if (stop_requested()) return RUN_FAILED;
+  if (output != nullptr) *output = nullptr;
+  if (first == nullptr) return RUN_NORMAL;
+
+  ValueStack stack{};
+  stack.collecting = output != nullptr;
+  std::int32_t code = RUN_NORMAL;
+  for (SyntaxNode* node = first; node != nullptr; node = node->next) {
+    if (context->stop_kind != 0 && static_cast<std::int32_t>(node->kind) == context->stop_kind)
+      break;
+    if (node == context->stop_node) break;
+    context->position = node->source;
+    switch (node->kind) {
+      case NodeKind::Semicolon:
+        release_stack(&stack);
+        break;
+      case NodeKind::Jump:
+        if (node->target != nullptr) node = node->target;
+        break;
+      case NodeKind::SkipIfTrue: {
+        ValueNode* condition = pop_operand(&stack);
+        bool skip = condition == nullptr || value_is_true(condition->value);
+        free_node(condition);
+        if (skip && node->next != nullptr) node = node->next;
+        break;
+      }
+      case NodeKind::Else:
+      case NodeKind::EndIf:
+      case NodeKind::LoopTop:
+      case NodeKind::LoopEnd:
+      case NodeKind::DoTest:
+      case NodeKind::FunctionEnd:
+      case NodeKind::Colon:
+        break;
+      case NodeKind::Loop:
+        code = run_loop(context, &node, &stack, result, break_counter);
+        break;
+      case NodeKind::Break:
+        code = run_break(&stack, break_counter);
+        break;
+      case NodeKind::Continue:
+        code = RUN_CONTINUE;
+        break;
+      case NodeKind::Return:
+      case NodeKind::Exit:
+        code = run_return(context, &stack, result, node->kind);
+        break;
+      case NodeKind::Switch:
+        code = run_switch(context, node, &stack, result, break_counter);
+        break;
+      case NodeKind::Case:
+      case NodeKind::Default:
+        node = skip_to_colon(node);
+        break;
+      case NodeKind::Function:
+      case NodeKind::Argmatch:
+        // A definition is reached only through its leading jump; met otherwise it runs nothing.
+        while (node->next != nullptr && node->kind != NodeKind::FunctionEnd)
+          node = node->next;
+        break;
+      default:
+        code = execute_expression_node(context, node, &stack, result, break_counter);
+        break;
+    }
+    if (code != RUN_NORMAL) break;
+  }
+  finish_stack(&stack, output);
+  return code;
+}

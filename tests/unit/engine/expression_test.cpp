@@ -1,0 +1,155 @@
+// Expressions run through the parser and the evaluator.
+#include <gtest/gtest.h>
+
+#include "support/script_runner.h"
+
+namespace {
+
+struct Expressions : testing::Test {
+  ScriptRunner runner{"x = 0;"};
+  std::string eval(const char* expression) { return runner.eval(expression); }
+  std::string error() {
+    auto lines = runner.errors();
+    return lines.empty() ? "" : lines.front();
+  }
+};
+
+}  // namespace
+
+TEST_F(Expressions, NumberArithmeticWrapsAndTruncates) {
+  EXPECT_EQ(eval("7 / 2"), "3");
+  EXPECT_EQ(eval("-7 / 2"), "-3");
+  EXPECT_EQ(eval("-7 % 2"), "-1");
+  EXPECT_EQ(eval("1 << 33"), "2");
+  EXPECT_EQ(eval("-1 >> 28"), "15");
+  EXPECT_EQ(eval("2147483647 + 1"), "-2147483648");
+  EXPECT_EQ(eval("-2147483647 - 1 - 1"), "2147483647");
+  EXPECT_EQ(eval("65536 * 65536"), "0");
+  EXPECT_EQ(eval("(-2147483647 - 1) / -1"), "-2147483648");
+  EXPECT_EQ(eval("(-2147483647 - 1) % -1"), "0");
+  EXPECT_EQ(eval("1 + 2 * 3"), "7");
+  EXPECT_EQ(eval("5 & 3 | 8 ^ 1"), "9");
+  EXPECT_EQ(eval("~0"), "-1");
+  EXPECT_EQ(eval("-(-2147483647 - 1)"), "-2147483648");
+  EXPECT_EQ(eval("3 < 4 && 4 <= 4 && 5 > 4 && 4 >= 5 == 0"), "1");
+  EXPECT_EQ(eval("0 || 0"), "0");
+  EXPECT_EQ(eval("5 =~ 5"), "1");
+  EXPECT_TRUE(runner.errors().empty());
+}
+
+TEST_F(Expressions, DivisionByZeroIsReported) {
+  EXPECT_EQ(eval("5 / 0"), "<failed>");
+  EXPECT_EQ(error(),
+            "### Error: Divide by ZERO : meval_1.eval_1:(1) : function eval_1() { return 5 / 0; }");
+  EXPECT_EQ(eval("5 % 0"), "<failed>");
+}
+
+TEST_F(Expressions, StringsConcatenateAndCompare) {
+  EXPECT_EQ(eval("\"ab\" + 1"), "ab1");
+  EXPECT_EQ(eval("1 + \"2\""), "12");
+  EXPECT_EQ(eval("1 == \"01\""), "0");
+  EXPECT_EQ(eval("\"a\" == \"a\""), "1");
+  EXPECT_EQ(eval("\"a\" != \"b\""), "1");
+  EXPECT_EQ(eval("\"abc\" =~ \"b\""), "1");
+  EXPECT_EQ(eval("\"abc\" =~ \"^b\""), "0");
+  EXPECT_EQ(eval("\"x\" && 0"), "0");
+  EXPECT_EQ(eval("\"0\" && 1"), "1");  // a non-empty string is true
+  EXPECT_EQ(eval("!\"abc\""), "1");    // but reads as the number 0
+  EXPECT_EQ(eval("\"ab\" - 1"), "<failed>");
+  EXPECT_EQ(error(),
+            "### Error: Illegal operator to string : meval_11.eval_11:(1) : function eval_11() { "
+            "return \"ab\" - 1; }");
+  EXPECT_EQ(eval("\"b\" > \"a\""), "<failed>");
+}
+
+TEST_F(Expressions, StringLiteralsInterpolateAfterEscapes) {
+  ASSERT_TRUE(runner.add_and_run("vars", "n = 42; s = \"x\";"));
+  EXPECT_EQ(eval("\"100%%\""), "100%");
+  EXPECT_EQ(eval("\"%%\""), "%");
+  EXPECT_EQ(eval("\"a\\tb\""), "a\tb");
+  EXPECT_EQ(eval("\"v=%vars.n%!\""), "v=42!");
+  EXPECT_EQ(eval("\"%vars.s%%vars.n%\""), "x42");
+  EXPECT_EQ(eval("\"\\x25vars.n%\""), "42");       // an escape that makes "%" opens an expression
+  EXPECT_EQ(eval("\"open %vars.n\""), "open 42");  // unclosed: the value ends the text
+  EXPECT_EQ(eval("\"abc%\""), "<failed>");
+  EXPECT_EQ(error(), "### Error: Sentence error : meval_8.eval_8 : %");
+}
+
+TEST_F(Expressions, HashesCompareAndAdd) {
+  EXPECT_EQ(eval("{1, 2, 3} == {1, 2, 3}"), "1");
+  EXPECT_EQ(eval("{1, 2, 3} == {1, 2}"), "0");
+  EXPECT_EQ(eval("{1, \"a\"} != {1, \"b\"}"), "1");
+  EXPECT_EQ(eval("{1} < {2}"), "<failed>");
+  EXPECT_EQ(error(),
+            "### Error: Illegal operator to hash : meval_4.eval_4:(1) : function eval_4() { return "
+            "{1} < {2}; }");
+}
+
+TEST(Evaluation, IncrementsApplyAfterTheirExpression) {
+  ScriptRunner runner(
+      "x = 5; y = x++; a = 1; b = ++a; c = 3; d = c-- + c; p = 2; q = p++ + p;"
+      "function f(v) { return v; }\n"
+      "function g() { i = 1; r = f(i++); return r + \",\" + i; }\n"
+      "function h() { i = 1; r = f(i++) + i; return r; }\n"
+      "function k() { s = \"7\"; s++; return s; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.global("x"), "6");
+  EXPECT_EQ(runner.global("y"), "5");
+  EXPECT_EQ(runner.global("a"), "2");
+  EXPECT_EQ(runner.global("b"), "2");
+  EXPECT_EQ(runner.global("d"), "6");  // c stays 3 until the statement ends
+  EXPECT_EQ(runner.global("c"), "2");
+  EXPECT_EQ(runner.global("q"), "4");
+  // Inside a call's arguments the update waits until the call has returned.
+  EXPECT_EQ(runner.call("g"), "1,2");
+  EXPECT_EQ(runner.call("h"), "3");
+  EXPECT_EQ(runner.call("k"), "8");  // a string reads as its number
+  EXPECT_TRUE(runner.errors().empty());
+}
+
+TEST(Evaluation, ListLiteralsIndexingAndHashAssignment) {
+  ScriptRunner runner(
+      "h = {1, \"two\", 3}; n = 0; k = {a = 1, b = \"x\"};\n"
+      "function count(t) { c = 0; while (1) { if (c >= 3) break; c++; } return c; }\n"
+      "function keyed() { return k[\"a\"] + k[\"b\"] + k[1]; }\n"
+      "function create() { e[\"k\"]; return e[0] + \"/\" + e[\"k\"]; }\n"
+      "function whole() { a = h[]; a[0] = 9; return a[0] + \",\" + h[0] + \",\" + a[2]; }\n"
+      "function sum() { s = {1, 2} + {3}; return s[2]; }\n"
+      "function bare() { v = 4; t = {v}; return t[\"v\"]; }\n"
+      "function gap() { t = {1, , 3}; return t[1] + t[2]; }\n"
+      "function negative() { return t[-1]; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("keyed"), "1xx");  // keyed elements are reachable by position too
+  EXPECT_EQ(runner.call("create"), "0/0");
+  EXPECT_EQ(runner.call("whole"), "9,1,3");
+  EXPECT_EQ(runner.call("sum"), "3");
+  EXPECT_EQ(runner.call("bare"), "4");
+  EXPECT_EQ(runner.call("gap"), "3");
+  EXPECT_TRUE(runner.errors().empty());
+  EXPECT_EQ(runner.call("negative"), "<failed>");
+  ASSERT_FALSE(runner.errors().empty());
+  EXPECT_EQ(runner.errors()[0],
+            "### Error: Index error : main.negative:(9) : function negative() { return t[-1]; }");
+}
+
+TEST(Evaluation, DestructuringBindsCapturesOrEmptiesThem) {
+  ScriptRunner runner(
+      "function parse(line) { nick = \"?\"; rest = \"?\";\n"
+      "  \"^:%nick%!\\S+ PRIVMSG \\S+ :%rest%$\" = line; return nick + \"|\" + rest; }\n"
+      "function matchop() { if (\"abc\" =~ \"b\") return 1; return 0; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("parse", {":alice!u@h PRIVMSG #c :hello there"}), "alice|hello there");
+  EXPECT_EQ(runner.call("parse", {"no match here"}), "|");
+  EXPECT_EQ(runner.call("matchop"), "1");
+  EXPECT_TRUE(runner.errors().empty());
+}
+
+TEST(Evaluation, ExplicitModulesRejectUndeclaredNames) {
+  ScriptRunner runner("#option(explicit)\nvar a = 1;\nfunction f() { return y; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("f"), "<failed>");
+  ASSERT_FALSE(runner.errors().empty());
+  EXPECT_EQ(runner.errors()[0],
+            "### Error: y :Variable is not defined : main.f:(3) : function f() { return y; }");
+  ASSERT_TRUE(runner.add_and_run("loose", "function g() { return y; }"));
+}
