@@ -1,7 +1,26 @@
 #include "builtins/args.h"
 
+#include <atomic>
+#include <cstdio>
 #include "engine/script.h"
 #include "platform/memory.h"
+
+std::int32_t alloc_failed(char* message, const char* name) {
+  std::snprintf(message, LUMO_MESSAGE_SIZE, "%s: Alloc failed", name);
+  return LUMO_STATUS_FAILED;
+}
+
+std::int32_t return_text(ValueNode* result, char* text, char* message, const char* name) {
+  if (text == nullptr) return alloc_failed(message, name);
+  result->value->data.text = text;
+  result->value->is_string = 1;
+  return LUMO_STATUS_OK;
+}
+
+std::int32_t return_number(ValueNode* result, std::int32_t number) {
+  result->value->data.number = number;
+  return LUMO_STATUS_OK;
+}
 
 std::int32_t read_int_arg(const ValueNode* argument) {
   return argument == nullptr ? 0 : number_of_value(argument->value);
@@ -36,18 +55,25 @@ bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned 
 }
 
 unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* count) {
+  // A global hash may grow or shrink on another thread between the two walks: links are read with
+  // acquire loads, and the second walk never writes past the count of the first.
+  auto next_of = [](const ValueNode* cell) {
+    return std::atomic_ref<ValueNode*>(const_cast<ValueNode*&>(cell->next))
+        .load(std::memory_order_acquire);
+  };
   std::int32_t total = 0;
   const ValueNode* first = argument != nullptr ? argument->elements : nullptr;
-  for (const ValueNode* cell = first; cell != nullptr; cell = cell->next)
+  for (const ValueNode* cell = first; cell != nullptr; cell = next_of(cell))
     ++total;
   auto* bytes = static_cast<unsigned char*>(alloc_block(static_cast<std::size_t>(total)));
   *count = bytes != nullptr ? total : 0;
   if (bytes == nullptr) return nullptr;
   std::int32_t i = 0;
-  for (const ValueNode* cell = first; cell != nullptr; cell = cell->next, ++i) {
+  for (const ValueNode* cell = first; cell != nullptr && i < total; cell = next_of(cell), ++i) {
     ScalarSnapshot scalar = read_scalar(cell->value);
     bytes[i] = scalar.is_string ? static_cast<unsigned char>(scalar.text[0])
                                 : static_cast<unsigned char>(scalar.number & 0xFF);
   }
+  *count = i;
   return bytes;
 }

@@ -5,6 +5,19 @@
 
 #include "engine/value.h"
 
+// The argument at `index` (0 is the first) of an argument chain, or null when there are fewer.
+inline const ValueNode* nth_argument(const ValueNode* arguments, int index) {
+  for (; arguments != nullptr && index > 0; --index)
+    arguments = arguments->next;
+  return arguments;
+}
+
+// Result helpers. An owned string goes into the result; null (memory ran out) fails with
+// "NAME: Alloc failed".
+std::int32_t alloc_failed(char* message, const char* name);
+std::int32_t return_text(ValueNode* result, char* text, char* message, const char* name);
+std::int32_t return_number(ValueNode* result, std::int32_t number);
+
 // null gives 0; otherwise the number, or the decimal reading of the text.
 std::int32_t read_int_arg(const ValueNode* argument);
 // A new string: null gives ""; otherwise a copy of the text, or a number's decimal text.

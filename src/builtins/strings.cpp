@@ -31,33 +31,9 @@ class ArgText {
   char* text_;
 };
 
-const ValueNode* nth(const ValueNode* arguments, int index) {
-  for (; arguments != nullptr && index > 0; --index)
-    arguments = arguments->next;
-  return arguments;
-}
-
-std::int32_t alloc_failed(char* message, const char* name) {
-  std::snprintf(message, LUMO_MESSAGE_SIZE, "%s: Alloc failed", name);
-  return LUMO_STATUS_FAILED;
-}
-
-// Puts an owned string into the result; fails cleanly when it is null (memory ran out).
-std::int32_t return_text(ValueNode* result, char* text, char* message, const char* name) {
-  if (text == nullptr) return alloc_failed(message, name);
-  result->value->data.text = text;
-  result->value->is_string = 1;
-  return LUMO_STATUS_OK;
-}
-
 std::int32_t return_span(ValueNode* result, const char* start, std::int32_t count, char* message,
                          const char* name) {
   return return_text(result, copy_span(start, count + 1), message, name);
-}
-
-std::int32_t return_number(ValueNode* result, std::int32_t number) {
-  result->value->data.number = number;
-  return LUMO_STATUS_OK;
 }
 
 unsigned char fold(unsigned char byte) {
@@ -150,7 +126,7 @@ LUMO_BUILTIN(asc) {
 
 LUMO_BUILTIN(string) {
   (void)context;
-  const ValueNode* text_argument = nth(arguments, 1);
+  const ValueNode* text_argument = nth_argument(arguments, 1);
   if (text_argument == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   std::int32_t count = read_int_arg(arguments);
   ArgText text(text_argument);
@@ -187,8 +163,8 @@ LUMO_BUILTIN(len) {
 
 LUMO_BUILTIN(left) {
   (void)context;
-  if (nth(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
-  std::int32_t count = read_int_arg(nth(arguments, 1));
+  if (nth_argument(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  std::int32_t count = read_int_arg(nth_argument(arguments, 1));
   if (count < 0) return return_number(result, 0);
   ArgText text(arguments);
   if (!text.ok()) return alloc_failed(message, "left");
@@ -198,8 +174,8 @@ LUMO_BUILTIN(left) {
 
 LUMO_BUILTIN(right) {
   (void)context;
-  if (nth(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
-  std::int32_t count = read_int_arg(nth(arguments, 1));
+  if (nth_argument(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  std::int32_t count = read_int_arg(nth_argument(arguments, 1));
   if (count < 0) return return_number(result, 0);
   ArgText text(arguments);
   if (!text.ok()) return alloc_failed(message, "right");
@@ -210,9 +186,9 @@ LUMO_BUILTIN(right) {
 
 LUMO_BUILTIN(mid) {
   (void)context;
-  if (nth(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
-  std::int32_t position = read_int_arg(nth(arguments, 1));
-  const ValueNode* count_argument = nth(arguments, 2);
+  if (nth_argument(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  std::int32_t position = read_int_arg(nth_argument(arguments, 1));
+  const ValueNode* count_argument = nth_argument(arguments, 2);
   std::int32_t count = count_argument != nullptr ? read_int_arg(count_argument) : -1;
   ArgText text(arguments);
   if (!text.ok()) return alloc_failed(message, "mid");
@@ -226,11 +202,11 @@ LUMO_BUILTIN(mid) {
 
 LUMO_BUILTIN(instr) {
   (void)context;
-  if (nth(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
-  std::int32_t start = read_int_arg(nth(arguments, 2));
-  bool ignore_case = read_int_arg(nth(arguments, 3)) != 0;
+  if (nth_argument(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  std::int32_t start = read_int_arg(nth_argument(arguments, 2));
+  bool ignore_case = read_int_arg(nth_argument(arguments, 3)) != 0;
   ArgText text(arguments);
-  ArgText sub(nth(arguments, 1));
+  ArgText sub(nth_argument(arguments, 1));
   if (!text.ok() || !sub.ok()) return alloc_failed(message, "instr");
   std::int32_t length = text.length();
   if (start < 0 || start >= length) return return_number(result, -1);
@@ -250,11 +226,11 @@ LUMO_BUILTIN(instr) {
 
 LUMO_BUILTIN(strcmp) {
   (void)context;
-  if (nth(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  if (nth_argument(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   ArgText a(arguments);
-  ArgText b(nth(arguments, 1));
+  ArgText b(nth_argument(arguments, 1));
   if (!a.ok() || !b.ok()) return alloc_failed(message, "strcmp");
-  const ValueNode* count_argument = nth(arguments, 2);
+  const ValueNode* count_argument = nth_argument(arguments, 2);
   std::int32_t count = count_argument != nullptr ? read_int_arg(count_argument) : -1;
   if (count < 0) return return_number(result, compare_text_locale(a.get(), b.get()));
   for (std::int32_t i = 0; i < count; ++i) {
@@ -269,9 +245,9 @@ LUMO_BUILTIN(strcmp) {
 
 LUMO_BUILTIN(strmatch) {
   (void)context;
-  if (nth(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  if (nth_argument(arguments, 1) == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   ArgText text(arguments);
-  ArgText pattern(nth(arguments, 1));
+  ArgText pattern(nth_argument(arguments, 1));
   if (!text.ok() || !pattern.ok()) return alloc_failed(message, "strmatch");
   return return_number(result, wildcard_match(text.get(), pattern.get()) ? 1 : 0);
 }

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "builtins/hash.h"
 #include "builtins/jcode.h"
+#include "builtins/regex_builtins.h"
 #include "builtins/strings.h"
 
 namespace {
@@ -52,23 +54,23 @@ constinit const BuiltinRow BuiltinTable[BUILTIN_COUNT] = {
     make_row("_sfunc_instr", builtin_instr),
     make_row("_sfunc_tolower", builtin_tolower),
     make_row("_sfunc_toupper", builtin_toupper),
-    make_row("_sfunc_gethashcount", not_implemented<30>),
-    make_row("_sfunc_sethashcount", not_implemented<31>),
-    make_row("_sfunc_gethashkey", not_implemented<32>),
-    make_row("_sfunc_sethashkey", not_implemented<33>),
-    make_row("_sfunc_ishashkey", not_implemented<34>),
-    make_row("_sfunc_hashinsert", not_implemented<35>),
-    make_row("_sfunc_hashdelete", not_implemented<36>),
-    make_row("_sfunc_hashfind", not_implemented<37>),
-    make_row("_sfunc_hashkeysort", not_implemented<38>),
-    make_row("_sfunc_hashsort", not_implemented<39>),
-    make_row("_sfunc_hashcopy", not_implemented<40>),
-    make_row("_sfunc_hashmerge", not_implemented<41>),
-    make_row("_sfunc_hashtostring", not_implemented<42>),
-    make_row("_sfunc_stringtohash", not_implemented<43>),
-    make_row("_sfunc_regmatch", not_implemented<44>),
-    make_row("_sfunc_regmatchall", not_implemented<45>),
-    make_row("_sfunc_regreplace", not_implemented<46>),
+    make_row("_sfunc_gethashcount", builtin_gethashcount),
+    make_row("_sfunc_sethashcount", builtin_sethashcount),
+    make_row("_sfunc_gethashkey", builtin_gethashkey),
+    make_row("_sfunc_sethashkey", builtin_sethashkey),
+    make_row("_sfunc_ishashkey", builtin_ishashkey),
+    make_row("_sfunc_hashinsert", builtin_hashinsert),
+    make_row("_sfunc_hashdelete", builtin_hashdelete),
+    make_row("_sfunc_hashfind", builtin_hashfind),
+    make_row("_sfunc_hashkeysort", builtin_hashkeysort),
+    make_row("_sfunc_hashsort", builtin_hashsort),
+    make_row("_sfunc_hashcopy", builtin_hashcopy),
+    make_row("_sfunc_hashmerge", builtin_hashmerge),
+    make_row("_sfunc_hashtostring", builtin_hashtostring),
+    make_row("_sfunc_stringtohash", builtin_stringtohash),
+    make_row("_sfunc_regmatch", builtin_regmatch),
+    make_row("_sfunc_regmatchall", builtin_regmatchall),
+    make_row("_sfunc_regreplace", builtin_regreplace),
     make_row("_sfunc_isleadchar", builtin_isleadchar),
     make_row("_sfunc_getcodetype", builtin_getcodetype),
     make_row("_sfunc_sjistojis", builtin_sjistojis),

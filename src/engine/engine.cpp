@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "engine/host.h"
+#include "engine/retire.h"
 #include "platform/lock.h"
 #include "platform/thread.h"
 
@@ -43,7 +44,7 @@ std::int32_t stop_requested() {
 }
 
 void count_call(std::int32_t delta) {
-  ActiveCalls.fetch_add(delta, std::memory_order_acq_rel);
+  if (ActiveCalls.fetch_add(delta, std::memory_order_acq_rel) + delta == 0) release_retired();
 }
 
 std::int32_t active_calls() {
