@@ -17,6 +17,8 @@ struct ThreadStart {
   std::int32_t quiet;
   std::uint32_t thread_id;
   std::intptr_t host_word;
+  void (*finished)(void* cookie);
+  void* cookie;
 };
 
 void release_start(ThreadStart* start) {
@@ -32,7 +34,10 @@ void thread_routine(void* parameter) {
   frame.host_word = start->host_word;
   free_node(call_function(&frame, start->call_node, start->name, start->arguments, start->quiet));
   release_frame(&frame);
+  void (*finished)(void*) = start->finished;
+  void* cookie = start->cookie;
   release_start(start);
+  if (finished != nullptr) finished(cookie);
   count_call(-1);  // taken when the thread was made
 }
 
@@ -40,6 +45,12 @@ void thread_routine(void* parameter) {
 
 std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
                                 ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word) {
+  return start_event_thread(module, call_node, name, arguments, quiet, host_word, nullptr, nullptr);
+}
+
+std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
+                                ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word,
+                                void (*finished)(void* cookie), void* cookie) {
   ThreadStart* start = alloc_record<ThreadStart>();
   if (start == nullptr) return 0;
   start->module = module;
@@ -48,6 +59,8 @@ std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const cha
   start->call_node = call_node;
   start->quiet = quiet;
   start->host_word = host_word;
+  start->finished = finished;
+  start->cookie = cookie;
   if (start->name == nullptr) {
     release_start(start);
     return 0;

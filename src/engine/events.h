@@ -15,6 +15,12 @@ struct SyntaxNode;
 std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
                                 ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word);
 
+// The same, and `finished(cookie)` is called on the new thread once the call has returned (not when
+// the thread cannot be made): how a host learns that an event it started has ended.
+std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
+                                ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word,
+                                void (*finished)(void* cookie), void* cookie);
+
 // Runs the top-level code of `first` and of every module after it; each module's top-level
 // variables become its shared globals. Stops at the first module whose run fails; false then.
 bool run_top_level(Script* first);

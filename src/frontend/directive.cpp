@@ -3,6 +3,7 @@
 #include "engine/error_report.h"
 #include "engine/script.h"
 #include "frontend/lexer.h"
+#include "frontend/loader.h"
 #include "frontend/text_helpers.h"
 #include "platform/memory.h"
 
@@ -44,7 +45,6 @@ bool keyword_is(const char* position, const char* keyword) {
 }  // namespace
 
 const char* run_directive(Script* script, const char* directory, const char* position) {
-  (void)directory;  // where #import and #library look for their files
   CallContext context{};
   context.script = script;
 
@@ -66,11 +66,12 @@ const char* run_directive(Script* script, const char* directory, const char* pos
   }
 
   const char* result = close + 1;
-  if (keyword_is(keyword, "import") || keyword_is(keyword, "library")) {
-    // Loading modules and native libraries belongs to the script loader, which is not part of this
-    // build yet: refuse rather than pretend the directive took effect.
-    report_error(&context, "Directive not available", keyword, 0);
-    result = nullptr;
+  // Failed imports and library loads do not stop the parse (a failed load was reported).
+  const char* folder = directory != nullptr ? directory : "";
+  if (keyword_is(keyword, "import")) {
+    if (script->root != nullptr) import_scripts(script->root, folder, argument);
+  } else if (keyword_is(keyword, "library")) {
+    if (script->root != nullptr) load_library(script, folder, argument);
   } else if (keyword_is(keyword, "option")) {
     // Unknown options are ignored.
     if (compare_ignoring_case(argument, "explicit") == 0) script->is_explicit = 1;

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include "platform/wide_text.h"
+
 LibraryHandle load_library(const char* path) {
-  return reinterpret_cast<LibraryHandle>(LoadLibraryA(path));
+  return reinterpret_cast<LibraryHandle>(LoadLibraryW(widen(path, 932).c_str()));
 }
 
 void* find_export(LibraryHandle library, const char* name) {

@@ -268,9 +268,7 @@ TEST(Directives, MalformedDirectives) {
   EXPECT_EQ(parsed("#option(x) y z"), "!### Error: Sentence error : main:(1) : #option(x) y z");
 }
 
-TEST(Directives, LoadingDirectivesAreRefusedUntilTheLoaderExists) {
-  EXPECT_EQ(parsed("#import(\"*.lum\")"),
-            "!### Error: Directive not available : main:(1) : #import(\"*.lum\")");
-  EXPECT_EQ(parsed("#Library(ext.dll)"),
-            "!### Error: Directive not available : main:(1) : #Library(ext.dll)");
+TEST(Directives, FailedLoadsDoNotStopTheParse) {
+  EXPECT_EQ(parsed("#import(\"nothing-matches-*.lum\") x = 1;"), "[x] 1 Assign Semicolon");
+  EXPECT_EQ(parsed("#Library(nosuch_extension.dll) x = 1;"), "[x] 1 Assign Semicolon");
 }

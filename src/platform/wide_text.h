@@ -1,0 +1,16 @@
+// Win32 only: byte text in a given code page to UTF-16 for the W functions.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Bytes that have no character in the code page become U+FFFD (later "?" when narrowed again).
+inline std::wstring widen(const char* text, UINT code_page) {
+  int size = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(code_page, 0, text, -1, wide.data(), size);
+  wide.resize(static_cast<std::size_t>(size - 1));
+  return wide;
+}

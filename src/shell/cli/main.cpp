@@ -1,0 +1,90 @@
+// lumo-cli: runs a main script in a terminal. Typed lines go to its "send" event, its echoes and
+// error lines come out on standard output.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/engine.h"
+#include "platform/console.h"
+#include "platform/file.h"
+#include "platform/memory.h"
+#include "platform/thread.h"
+#include "shell/terminal_host.h"
+
+namespace {
+
+// The host outlives main's stack: the input thread may still be blocked in a read when the
+// process ends, so it is never destroyed.
+TerminalHost* Terminal = nullptr;
+
+void on_interrupt() {
+  // A second Ctrl+C ends the process even when script code on the host's thread does not stop.
+  if (Terminal->interrupted.exchange(true)) std::_Exit(130);
+}
+
+// Reads standard input line by line until it ends.
+void read_input(void*) {
+  std::string raw;
+  for (;;) {
+    int c = std::getc(stdin);
+    if (c == EOF || c == '\n') {
+      if (c == EOF && raw.empty()) break;
+      while (!raw.empty() && raw.back() == '\r')
+        raw.pop_back();
+      terminal_push_line(Terminal, typed_line(raw, Terminal->options.utf8));
+      raw.clear();
+      if (c == EOF) break;
+    } else {
+      raw.push_back(static_cast<char>(c));
+    }
+  }
+  terminal_push_end(Terminal);
+}
+
+int bad_use(const char* message) {
+  std::fprintf(stderr, "lumo-cli: %s\n", message);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  console_binary_mode();
+  TerminalOptions options;
+  bool connect = false;
+  const char* script = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--plain") == 0) {
+      options.plain = true;
+    } else if (std::strcmp(argv[i], "--utf8") == 0) {
+      options.utf8 = true;
+    } else if (std::strcmp(argv[i], "--connect") == 0) {
+      connect = true;
+    } else if (argv[i][0] == '-' || script != nullptr) {
+      return bad_use("usage: lumo-cli [--plain] [--utf8] [--connect] SCRIPT");
+    } else {
+      script = argv[i];
+    }
+  }
+  if (script == nullptr) return bad_use("usage: lumo-cli [--plain] [--utf8] [--connect] SCRIPT");
+  if (connect) return bad_use("--connect: connecting to a server is not available yet");
+  char* path = argument_to_path(script);
+  FileInfo info;
+  if (path == nullptr || !probe_file(path, &info) || info.is_directory) {
+    release(&path);
+    std::string message = std::string("cannot read the script ") + script;
+    return bad_use(message.c_str());
+  }
+
+  engine_start();
+  Terminal = new TerminalHost;
+  terminal_init(Terminal, options, stdout);
+  console_on_interrupt(on_interrupt);
+  std::uint32_t reader_id = 0;
+  if (!start_detached_thread(read_input, nullptr, &reader_id)) terminal_push_end(Terminal);
+  terminal_session(Terminal, path);
+  release(&path);
+  engine_end();
+  return 0;
+}
