@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+
 #include "engine/script.h"
 #include "platform/memory.h"
 
@@ -76,4 +78,55 @@ unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* cou
   }
   *count = i;
   return bytes;
+}
+
+namespace {
+
+constexpr const char* kTimeKeys[8] = {"year", "month",  "week",   "day",
+                                      "hour", "minute", "second", "milliseconds"};
+
+std::uint16_t* time_field(SystemTime* time, int index) {
+  std::uint16_t* fields[8] = {&time->year, &time->month,  &time->day_of_week, &time->day,
+                              &time->hour, &time->minute, &time->second,      &time->milliseconds};
+  return fields[index];
+}
+
+}  // namespace
+
+bool time_hash_from_system_time(const SystemTime& time, ValueNode* result) {
+  SystemTime copy = time;
+  ValueNode* chain = nullptr;
+  ValueNode** tail = &chain;
+  for (int i = 0; i < 8; ++i) {
+    ValueNode* cell = make_node();
+    if (cell == nullptr || (cell->name = dup_string(kTimeKeys[i])) == nullptr) {
+      free_node(cell);
+      free_chain(chain);
+      return false;
+    }
+    cell->name_hash = name_hash_of(kTimeKeys[i]);
+    cell->value->data.number = *time_field(&copy, i);
+    *tail = cell;
+    tail = &cell->next;
+  }
+  free_chain(result->elements);
+  result->elements = chain;
+  result->is_hash = 1;
+  return true;
+}
+
+SystemTime system_time_from_time_hash(const ValueNode* argument) {
+  SystemTime time{};
+  if (argument == nullptr) return time;
+  for (const ValueNode* cell = argument->value->owner->elements; cell != nullptr;
+       cell = cell->next) {
+    if (cell->name == nullptr) continue;
+    for (int i = 0; i < 8; ++i) {
+      if (std::strcmp(cell->name, kTimeKeys[i]) == 0) {
+        *time_field(&time, i) = static_cast<std::uint16_t>(read_int_arg(cell));
+        break;
+      }
+    }
+  }
+  return time;
 }

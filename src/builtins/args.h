@@ -32,3 +32,22 @@ bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned 
 // A new buffer with byte i = the low 8 bits of element i's number, or the first byte of its string
 // (0 for an empty string); *count receives the number of elements. Null when memory runs out.
 unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* count);
+
+// The eight fields of a calendar time, in the platform's own order.
+struct SystemTime {
+  std::uint16_t year;
+  std::uint16_t month;        // 1-12
+  std::uint16_t day_of_week;  // 0 = Sunday
+  std::uint16_t day;
+  std::uint16_t hour;
+  std::uint16_t minute;
+  std::uint16_t second;
+  std::uint16_t milliseconds;
+};
+
+// Hangs the time hash (the eight keyed numbers "year" … "milliseconds") on the result and marks it a
+// hash. False when memory runs out (the result is left without elements).
+bool time_hash_from_system_time(const SystemTime& time, ValueNode* result);
+// Reads the eight keyed fields of a time hash, in any order; other elements are ignored, a later
+// duplicate key wins, missing fields are 0, values are cut to 16 bits.
+SystemTime system_time_from_time_hash(const ValueNode* argument);

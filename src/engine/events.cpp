@@ -39,6 +39,7 @@ void thread_routine(void* parameter) {
   release_start(start);
   if (finished != nullptr) finished(cookie);
   count_call(-1);  // taken when the thread was made
+  release_thread_caches();
 }
 
 }  // namespace

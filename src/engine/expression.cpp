@@ -1,4 +1,5 @@
 // Operand and operator nodes of the value stack machine.
+#include <atomic>
 #include <cstring>
 
 #include "engine/call.h"
@@ -6,6 +7,7 @@
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/events.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "frontend/syntax_node.h"
@@ -217,9 +219,8 @@ std::int32_t run_call_start(CallContext* context, ValueStack* stack) {
     stack->marks = marks;
     stack->mark_capacity = capacity;
   }
-  ValueNode* marker = make_node();
+  ValueNode* marker = make_cell();  // a cell without a Value marks the start of the arguments
   if (marker == nullptr) return fail_alloc(context);
-  release(&marker->value);  // a cell without a Value marks the start of the arguments
   stack->marks[stack->open_calls++] = {context->pending_increments, context->pending_decrements};
   push_cell(stack, marker);
   return RUN_NORMAL;
@@ -376,13 +377,21 @@ std::int32_t run_assign(CallContext* context, ValueStack* stack) {
     release(&subject);
   } else if (source->is_hash || target->is_hash) {
     ValueNode* owner = owner_of(target);
-    ValueNode* copy =
-        copy_chain(elements_of(source));  // before the old chain goes: a = a[] is safe
-    if (owner->value->shared) mark_shared(copy);
-    ValueNode* old = owner->elements;
-    owner->elements = copy;
+    // The copy is made before the old chain goes, so a = a[] is safe.
+    ValueNode* copy = copy_chain(elements_of(source));
     target->elements = copy;
-    free_chain(old);
+    if (owner->value->shared) {
+      // Other threads may be walking the old chain of a global: publish the new one complete and
+      // let the old one go once no call is active.
+      mark_shared(copy);
+      ValueNode* old =
+          std::atomic_ref<ValueNode*>(owner->elements).exchange(copy, std::memory_order_acq_rel);
+      retire_chain(old);
+    } else {
+      ValueNode* old = owner->elements;
+      owner->elements = copy;
+      free_chain(old);
+    }
   } else {
     assign_value(context, target->value, source->value);
   }

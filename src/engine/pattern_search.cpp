@@ -9,6 +9,19 @@
 #include "platform/memory.h"
 #include "regex/match.h"
 
+namespace {
+
+// The expression was parsed from a private copy of its text: its errors are placed at the caller's
+// position (the literal or pattern in the module text) instead.
+void place_nodes_at(SyntaxNode* list, const char* position) {
+  for (SyntaxNode* node = list; node != nullptr; node = node->next) {
+    node->source = position;
+    place_nodes_at(node->body, position);
+  }
+}
+
+}  // namespace
+
 ValueNode* eval_expression_text(CallContext* context, const char* text) {
   const char* start = text + 1;
   const char* end = std::strchr(start, '%');
@@ -20,13 +33,16 @@ ValueNode* eval_expression_text(CallContext* context, const char* text) {
     return nullptr;
   }
   SyntaxNode* list = parse_expression_text(context, expression);
+  place_nodes_at(list, context->position);
   release(&expression);
   if (list == nullptr) {
     report_error(context, "Sentence error", text, 0);
     return nullptr;
   }
   ValueNode* output = nullptr;
+  const char* position = context->position;
   std::int32_t code = run_nodes(context, list, nullptr, &output, nullptr);
+  context->position = position;
   ValueNode* first = nullptr;
   if (code != RUN_FAILED && output != nullptr) {
     first = output;

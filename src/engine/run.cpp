@@ -32,10 +32,16 @@ void finish_stack(ValueStack* stack, ValueNode** output) {
   if (output == nullptr) {
     release_stack(stack);
   } else {
+    // A run that ended inside a call's arguments leaves its marker: that is no value.
     ValueNode* in_push_order = nullptr;
     while (stack->top != nullptr) {
       ValueNode* cell = stack->top;
       stack->top = cell->next;
+      if (is_call_marker(cell)) {
+        cell->next = nullptr;
+        free_node(cell);
+        continue;
+      }
       cell->next = in_push_order;
       in_push_order = cell;
     }

@@ -13,6 +13,11 @@ inline ValueNode* const CALL_FAILED = reinterpret_cast<ValueNode*>(~std::uintptr
 
 // Records and chains.
 ValueNode* make_node();
+// A zero-filled cell without a Value of its own (for references and markers); null when memory runs
+// out. free_node releases it like any cell.
+ValueNode* make_cell();
+// Frees the calling thread's cache of released cells; the engine's threads call it as they end.
+void release_thread_caches();
 void free_node(ValueNode* node);
 void free_chain(ValueNode* first);
 ValueNode* copy_chain(const ValueNode* first);

@@ -28,11 +28,10 @@ ValueNode* make_number_cell(std::int32_t number) {
 }
 
 ValueNode* make_reference(ValueNode* target) {
-  ValueNode* cell = make_node();
+  ValueNode* cell = make_cell();
   if (cell == nullptr) return nullptr;
-  release(&cell->value);
   cell->value = target->value;
-  cell->elements = target->value->owner->elements;
+  cell->elements = elements_of(target);
   return cell;
 }
 

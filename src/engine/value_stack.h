@@ -1,6 +1,7 @@
 // The value stack of one node-list run, and the cells it holds. Internal to the evaluator.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "engine/value.h"
@@ -45,8 +46,9 @@ inline bool is_temporary(const ValueNode* entry) {
 inline ValueNode* owner_of(ValueNode* entry) {
   return entry->value->owner;
 }
+// The chain head of a global may be replaced by another thread: it is read with an acquire load.
 inline ValueNode* elements_of(ValueNode* entry) {
-  return entry->value->owner->elements;
+  return std::atomic_ref<ValueNode*>(entry->value->owner->elements).load(std::memory_order_acquire);
 }
 
 // Executes one expression node (operands, operators, calls, list literals). RUN_NORMAL or

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/memory.h"
@@ -79,4 +80,40 @@ TEST(ArgumentHelpers, ReadBytesTakesLowBitsOrFirstByte) {
   bytes = read_bytes_from_hash(nullptr, &count);
   EXPECT_EQ(count, 0);
   release(&bytes);
+}
+
+TEST(ArgumentHelpers, TimeHashRoundTripAndLooseReading) {
+  SystemTime time{2026, 12, 1, 7, 23, 59, 58, 999};
+  ValueNode* result = make_node();
+  ASSERT_TRUE(time_hash_from_system_time(time, result));
+  EXPECT_EQ(result->is_hash, 1);
+  std::string keys;
+  for (ValueNode* cell = result->elements; cell != nullptr; cell = cell->next) {
+    keys += std::string(cell->name) + "=" + std::to_string(cell->value->data.number) + " ";
+  }
+  EXPECT_EQ(keys, "year=2026 month=12 week=1 day=7 hour=23 minute=59 second=58 milliseconds=999 ");
+  SystemTime back = system_time_from_time_hash(result);
+  EXPECT_EQ(std::memcmp(&back, &time, sizeof time), 0);
+
+  // Any order, unknown and unkeyed elements ignored, later duplicates win, 16-bit truncation,
+  // keys compared exactly.
+  ValueNode* loose = make_node();
+  const char* keys_in[] = {"day", "Year", "day", "junk", "year"};
+  const char* values_in[] = {"3", "1999", "4", "5", "65537"};
+  for (int i = 0; i < 5; ++i) {
+    Value key{};
+    key.data.text = const_cast<char*>(keys_in[i]);
+    key.is_string = 1;
+    Value text{};
+    text.data.text = const_cast<char*>(values_in[i]);
+    text.is_string = 1;
+    assign_value(nullptr, element_by_key(nullptr, loose, &key)->value, &text);
+  }
+  element_by_position(nullptr, loose, 9);
+  SystemTime read = system_time_from_time_hash(loose);
+  EXPECT_EQ(read.day, 4);
+  EXPECT_EQ(read.year, 1);
+  EXPECT_EQ(read.month, 0);
+  free_node(loose);
+  free_node(result);
 }

@@ -153,3 +153,29 @@ TEST(Evaluation, ExplicitModulesRejectUndeclaredNames) {
             "### Error: y :Variable is not defined : main.f:(3) : function f() { return y; }");
   ASSERT_TRUE(runner.add_and_run("loose", "function g() { return y; }"));
 }
+
+TEST(Evaluation, AFailureInsideCallArgumentsLeavesNoMarkerBehind) {
+  // The list literal's body fails between a call's start and the call: what the body leaves must
+  // not include the call's start marker.
+  ScriptRunner runner(
+      "function f() { x = {len(1 / 0)}; return 1; }\n"
+      "function g() { return \"%len(%\"; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("f"), "<failed>");
+  EXPECT_EQ(
+      runner.errors().front(),
+      "### Error: Divide by ZERO : main.f:(1) : function f() { x = {len(1 / 0)}; return 1; }");
+  EXPECT_EQ(runner.call("g"), "<failed>");
+}
+
+TEST(Evaluation, ErrorsInsideEmbeddedExpressionsPointAtTheLiteral) {
+  ScriptRunner runner(
+      "#option(explicit)\n"
+      "function f() {\n"
+      "  return \"<%missing%>\";\n"
+      "}");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("f"), "<failed>");
+  EXPECT_EQ(runner.errors().front(),
+            "### Error: missing :Variable is not defined : main.f:(3) : return \"<%missing%>\";");
+}
