@@ -21,10 +21,10 @@ const char* const WORDS[] = {"hello", "abba",  "ok",     "what",  "about", "lunc
 std::vector<std::string> make_lines(std::size_t count) {
   std::vector<std::string> lines;
   lines.reserve(count);
-  std::uint32_t seed = 12345;
-  auto next = [&seed] {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) & 0x7fff;
+  std::uint32_t lcg = 12345;
+  auto next = [&lcg] {
+    lcg = lcg * 1103515245u + 12345u;
+    return (lcg >> 16) & 0x7fff;
   };
   for (std::size_t i = 0; i < count; ++i) {
     std::string nick = "nick" + std::to_string(next() % 500);
