@@ -32,6 +32,17 @@ std::int32_t push_or_fail(CallContext* context, ValueStack* stack, ValueNode* ce
   return RUN_NORMAL;
 }
 
+// Pops the two operands of a binary node: the top one into *upper, the one below into *lower.
+// With fewer than two, nothing stays popped and "Sentence error" is reported.
+bool pop_pair(CallContext* context, ValueStack* stack, ValueNode** lower, ValueNode** upper) {
+  *upper = pop_operand(stack);
+  *lower = *upper != nullptr ? pop_operand(stack) : nullptr;
+  if (*lower != nullptr) return true;
+  free_node(*upper);
+  fail(context, "Sentence error");
+  return false;
+}
+
 // ---- names -------------------------------------------------------------------------------------
 
 std::int32_t push_variable(CallContext* context, ValueStack* stack, ValueNode* variable) {
@@ -329,12 +340,9 @@ std::int32_t run_block(CallContext* context, SyntaxNode* node, ValueStack* stack
 // ---- indexing and assignment -------------------------------------------------------------------
 
 std::int32_t run_index(CallContext* context, ValueStack* stack) {
-  ValueNode* key = pop_operand(stack);
-  ValueNode* container = key != nullptr ? pop_operand(stack) : nullptr;
-  if (container == nullptr) {
-    free_node(key);
-    return fail(context, "Sentence error");
-  }
+  ValueNode* container;
+  ValueNode* key;
+  if (!pop_pair(context, stack, &container, &key)) return RUN_FAILED;
   ScalarSnapshot key_scalar = read_scalar(key->value);
   Value key_value{};
   key_value.is_string = key_scalar.is_string;
@@ -364,12 +372,9 @@ std::int32_t run_index(CallContext* context, ValueStack* stack) {
 }
 
 std::int32_t run_assign(CallContext* context, ValueStack* stack) {
-  ValueNode* source = pop_operand(stack);
-  ValueNode* target = source != nullptr ? pop_operand(stack) : nullptr;
-  if (target == nullptr) {
-    free_node(source);
-    return fail(context, "Sentence error");
-  }
+  ValueNode* target;
+  ValueNode* source;
+  if (!pop_pair(context, stack, &target, &source)) return RUN_FAILED;
   std::int32_t code = RUN_NORMAL;
   if (target->pattern != nullptr) {
     char* subject = text_of_value(source->value);
@@ -615,12 +620,9 @@ bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool
 namespace {
 
 std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) {
-  ValueNode* right = pop_operand(stack);
-  ValueNode* left = right != nullptr ? pop_operand(stack) : nullptr;
-  if (left == nullptr) {
-    free_node(right);
-    return fail(context, "Sentence error");
-  }
+  ValueNode* left;
+  ValueNode* right;
+  if (!pop_pair(context, stack, &left, &right)) return RUN_FAILED;
   ValueNode* cell = nullptr;
   std::int32_t code = RUN_NORMAL;
   switch (family_of(left, right)) {
