@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "engine/call.h"
@@ -23,29 +24,39 @@ struct Program {
 };
 
 const Program kPrograms[] = {
-    {"fib(27)", "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
-                "function main() { return fib(27); }",
+    {"fib(27)",
+     "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+     "function main() { return fib(27); }",
      "local function fib(n) if n < 2 then return n end return fib(n-1) + fib(n-2) end\n"
      "print(fib(27))"},
-    {"10M additions", "function main() { s = 0; for (i = 0; i < 10000000; i++) { s = s + i; } return s; }",
+    {"10M additions",
+     "function main() { s = 0; for (i = 0; i < 10000000; i++) { s = s + i; } return s; }",
      "local s = 0 for i = 0, 9999999 do s = (s + i) % 4294967296 end print(s)"},
-    {"100k concatenation", "function main() { s = \"\"; for (i = 0; i < 100000; i++) { s = s + \"x\"; } return len(s); }",
+    {"100k concatenation",
+     "function main() { s = \"\"; for (i = 0; i < 100000; i++) { s = s + \"x\"; } return len(s); }",
      "local s = '' for i = 1, 100000 do s = s .. 'x' end print(#s)"},
-    {"hash 1000 keys x100", "function main() { n = 0; for (r = 0; r < 100; r++) { for (i = 0; i < 1000; i++) { h[\"k\" + i] = i; }"
-                            " for (i = 0; i < 1000; i++) { n = n + h[\"k\" + i]; } } return n; }",
+    {"hash 1000 keys x100",
+     "function main() { n = 0; for (r = 0; r < 100; r++) { for (i = 0; i < 1000; i++) { h[\"k\" + "
+     "i] = i; }"
+     " for (i = 0; i < 1000; i++) { n = n + h[\"k\" + i]; } } return n; }",
      "local n = 0 local h = {} for r = 1, 100 do for i = 0, 999 do h['k' .. i] = i end"
      " for i = 0, 999 do n = n + h['k' .. i] end end print(n)"},
-    {"len/mid/instr x200k", "function main() { t = \"the quick brown fox jumps\"; n = 0; for (i = 0; i < 200000; i++) {"
-                            " n = n + len(t) + len(mid(t, 4, 5)) + instr(t, \"fox\"); } return n; }",
+    {"len/mid/instr x200k",
+     "function main() { t = \"the quick brown fox jumps\"; n = 0; for (i = 0; i < 200000; i++) {"
+     " n = n + len(t) + len(mid(t, 4, 5)) + instr(t, \"fox\"); } return n; }",
      "local t = 'the quick brown fox jumps' local n = 0 for i = 1, 200000 do"
      " n = n + #t + #string.sub(t, 5, 9) + (string.find(t, 'fox', 1, true) - 1) end print(n)"},
-    {"=~ x200k", "function main() { n = 0; line = \":nick!user@host PRIVMSG #chan :hello\"; for (i = 0; i < 200000; i++) {"
-                 " if (line =~ \"PRIVMSG #[a-z]+ :\") n++; } return n; }",
+    {"=~ x200k",
+     "function main() { n = 0; line = \":nick!user@host PRIVMSG #chan :hello\"; for (i = 0; i < "
+     "200000; i++) {"
+     " if (line =~ \"PRIVMSG #[a-z]+ :\") n++; } return n; }",
      "local n = 0 local line = ':nick!user@host PRIVMSG #chan :hello' for i = 1, 200000 do"
      " if string.find(line, 'PRIVMSG #%l+ :') then n = n + 1 end end print(n)"},
 };
 
-std::intptr_t discard(Host*, std::uint32_t, std::uintptr_t, std::intptr_t) { return 0; }
+std::intptr_t discard(Host*, std::uint32_t, std::uintptr_t, std::intptr_t) {
+  return 0;
+}
 Host QuietHost{nullptr, UM_LINEECHO, discard, nullptr};
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -84,13 +95,16 @@ double run_lua(const char* chunk) {
 
 }  // namespace
 
-int main() {
+// An argument limits the run to the programs whose name contains it (for profiling one).
+int main(int argc, char** argv) {
+  const char* only = argc > 1 ? argv[1] : nullptr;
   engine_start();
   bool have_lua = std::system("command -v lua5.4 > /dev/null 2>&1") == 0;
   std::printf("%-22s %10s %10s %8s\n", "program", "lumo s", "lua5.4 s", "ratio");
   double log_sum = 0;
   int counted = 0;
   for (const Program& program : kPrograms) {
+    if (only != nullptr && std::strstr(program.name, only) == nullptr) continue;
     double lumo = run_lumo(program.lumo);
     double lua = have_lua ? run_lua(program.lua) : -1;
     if (lua > 0) {

@@ -46,21 +46,14 @@ bool pop_pair(CallContext* context, ValueStack* stack, ValueNode** lower, ValueN
 // ---- names -------------------------------------------------------------------------------------
 
 std::int32_t push_variable(CallContext* context, ValueStack* stack, ValueNode* variable) {
-  ValueNode* reference = make_reference(variable);
-  if (reference == nullptr) return fail_alloc(context);
-  if (stack->collecting && variable->name != nullptr) {
-    reference->name = dup_string(variable->name);
-    reference->name_hash = variable->name_hash;
-  }
-  push_cell(stack, reference);
-  return RUN_NORMAL;
+  return push_variable_reference(stack, variable) ? RUN_NORMAL : fail_alloc(context);
 }
 
 std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   const char* name = node->text != nullptr ? node->text : "";
   if (*name == '&') ++name;
   bool failed = false;
-  ValueNode* variable = find_variable(context, name, &failed);
+  ValueNode* variable = find_variable(context, name, node->number, &failed);
   if (failed) return RUN_FAILED;
   if (variable == nullptr) {
     Script* module = context->script;
@@ -220,15 +213,18 @@ std::int32_t run_string(CallContext* context, SyntaxNode* node, ValueStack* stac
 
 std::int32_t run_call_start(CallContext* context, ValueStack* stack) {
   if (stack->open_calls == stack->mark_capacity) {
-    std::int32_t capacity = stack->mark_capacity == 0 ? 8 : stack->mark_capacity * 2;
-    auto* marks = static_cast<PendingMark*>(alloc_block(sizeof(PendingMark) * capacity));
-    if (marks == nullptr) return fail_alloc(context);
-    if (stack->marks != nullptr) {
+    if (stack->marks == nullptr) {
+      stack->marks = stack->inline_marks;
+      stack->mark_capacity = ValueStack::kInlineMarks;
+    } else {
+      std::int32_t capacity = stack->mark_capacity * 2;
+      auto* marks = static_cast<PendingMark*>(alloc_block(sizeof(PendingMark) * capacity));
+      if (marks == nullptr) return fail_alloc(context);
       std::memcpy(marks, stack->marks, sizeof(PendingMark) * stack->open_calls);
-      release(&stack->marks);
+      if (stack->marks != stack->inline_marks) release(&stack->marks);
+      stack->marks = marks;
+      stack->mark_capacity = capacity;
     }
-    stack->marks = marks;
-    stack->mark_capacity = capacity;
   }
   ValueNode* marker = make_cell();  // a cell without a Value marks the start of the arguments
   if (marker == nullptr) return fail_alloc(context);
@@ -245,7 +241,9 @@ const char* running_function_name(CallContext* context) {
 }
 
 std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack) {
-  // The entries above the nearest marker are the arguments, the top one last.
+  // The entries above the nearest marker are the arguments, the top one last. A native function
+  // may look at their names.
+  if (stack->collecting) settle_names(stack, stack->top, true);
   ValueNode* arguments = nullptr;
   while (stack->top != nullptr && !is_call_marker(stack->top)) {
     ValueNode* argument = stack->top;
@@ -371,7 +369,7 @@ std::int32_t run_index(CallContext* context, ValueStack* stack) {
   return RUN_NORMAL;
 }
 
-std::int32_t run_assign(CallContext* context, ValueStack* stack) {
+std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   ValueNode* target;
   ValueNode* source;
   if (!pop_pair(context, stack, &target, &source)) return RUN_FAILED;
@@ -400,7 +398,12 @@ std::int32_t run_assign(CallContext* context, ValueStack* stack) {
   } else {
     assign_value(context, target->value, source->value);
   }
-  if (stack->collecting && target->name != nullptr) {
+  // The target's name goes with the value, unless a statement end releases the value at once.
+  bool released_next = node->next != nullptr && node->next->kind == NodeKind::Semicolon &&
+                       context->stop_kind != static_cast<std::int32_t>(NodeKind::Semicolon) &&
+                       node->next != context->stop_node;
+  if (stack->collecting && !released_next) settle_name(stack, target);
+  if (stack->collecting && !released_next && target->name != nullptr) {
     release(&source->name);
     source->name = dup_string(target->name);
     source->name_hash = target->name_hash;
@@ -556,8 +559,10 @@ std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* le
     default:
       break;
   }
-  char* left_text = text_of_value(left->value);
-  char* right_text = text_of_value(right->value);
+  ValueText left_view(left->value);
+  ValueText right_view(right->value);
+  const char* left_text = left_view.text;
+  const char* right_text = right_view.text;
   std::int32_t code = RUN_NORMAL;
   switch (kind) {
     case NodeKind::Equal:
@@ -582,8 +587,6 @@ std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* le
       code = fail(context, "Illegal operator to string");
       break;
   }
-  release(&left_text);
-  release(&right_text);
   return code;
 }
 
@@ -743,7 +746,7 @@ std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, Val
     case NodeKind::Index:
       return run_index(context, stack);
     case NodeKind::Assign:
-      return run_assign(context, stack);
+      return run_assign(context, node, stack);
     case NodeKind::ApplyPostfix:
       // Inside a call's argument list the updates wait until that call has returned.
       if (stack->open_calls == 0) apply_pending_updates(context, PendingMark{nullptr, nullptr});

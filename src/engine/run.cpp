@@ -31,23 +31,23 @@ std::int32_t fail_sentence(CallContext* context) {
 void finish_stack(ValueStack* stack, ValueNode** output) {
   if (output == nullptr) {
     release_stack(stack);
-  } else {
-    // A run that ended inside a call's arguments leaves its marker: that is no value.
-    ValueNode* in_push_order = nullptr;
-    while (stack->top != nullptr) {
-      ValueNode* cell = stack->top;
-      stack->top = cell->next;
-      if (is_call_marker(cell)) {
-        cell->next = nullptr;
-        free_node(cell);
-        continue;
-      }
-      cell->next = in_push_order;
-      in_push_order = cell;
-    }
-    *output = in_push_order;
+    return;
   }
-  release(&stack->marks);
+  settle_names(stack, stack->top, false);
+  // A run that ended inside a call's arguments leaves its marker: that is no value.
+  ValueNode* in_push_order = nullptr;
+  while (stack->top != nullptr) {
+    ValueNode* cell = stack->top;
+    stack->top = cell->next;
+    if (is_call_marker(cell)) {
+      cell->next = nullptr;
+      free_node(cell);
+      continue;
+    }
+    cell->next = in_push_order;
+    in_push_order = cell;
+  }
+  *output = in_push_order;
 }
 
 SyntaxNode* skip_to_colon(SyntaxNode* node) {
@@ -169,7 +169,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
   if (output != nullptr) *output = nullptr;
   if (first == nullptr) return RUN_NORMAL;
 
-  ValueStack stack{};
+  ValueStack stack;
   stack.collecting = output != nullptr;
   std::int32_t code = RUN_NORMAL;
   for (SyntaxNode* node = first; node != nullptr; node = node->next) {

@@ -71,7 +71,10 @@ void release_frame(CallContext* context) {
 }
 
 ValueNode* find_local(CallContext* context, const char* name) {
-  std::int32_t name_hash = name_hash_of(name);
+  return find_local(context, name, name_hash_of(name));
+}
+
+ValueNode* find_local(CallContext* context, const char* name, std::int32_t name_hash) {
   for (CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
     ValueNode* found = find_in_chain(frame->locals, name, name_hash);
     if (found != nullptr) return found;
@@ -121,9 +124,18 @@ ValueNode* find_global(CallContext* context, const char* name, bool* failed) {
 }
 
 ValueNode* find_variable(CallContext* context, const char* name, bool* failed) {
+  return find_variable(context, name, name_hash_of(name), failed);
+}
+
+ValueNode* find_variable(CallContext* context, const char* name, std::int32_t name_hash,
+                         bool* failed) {
   if (failed != nullptr) *failed = false;
-  ValueNode* found = find_local(context, name);
-  return found != nullptr ? found : find_global(context, name, failed);
+  ValueNode* found = find_local(context, name, name_hash);
+  if (found != nullptr) return found;
+  if (context == nullptr || context->script == nullptr) return nullptr;
+  if (std::strchr(name, '.') == nullptr)
+    return find_in_chain(context->script->globals, name, name_hash);
+  return find_global(context, name, failed);
 }
 
 static ValueNode* append_local(CallContext* context, const char* name) {

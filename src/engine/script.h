@@ -64,11 +64,15 @@ void release_script_set(Script** script_set);
 void release_frame(CallContext* context);
 
 ValueNode* find_local(CallContext* context, const char* name);
+ValueNode* find_local(CallContext* context, const char* name, std::int32_t name_hash);
 Script* find_script(Script* module, const char* qualified_name);
 // `failed` (optional) is set when a qualified name names no module ("Script not Found" is
 // reported).
 ValueNode* find_global(CallContext* context, const char* name, bool* failed = nullptr);
 ValueNode* find_variable(CallContext* context, const char* name, bool* failed = nullptr);
+// find_variable with the signature of `name` already known.
+ValueNode* find_variable(CallContext* context, const char* name, std::int32_t name_hash,
+                         bool* failed);
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position);
 std::int32_t set_variable(CallContext* context, const char* name, const Value* value);
 void mark_shared(ValueNode* first);

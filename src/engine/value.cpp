@@ -154,17 +154,8 @@ ValueNode* copy_chain(const ValueNode* first) {
 // nest.
 static std::mutex SharedValueLock;
 
-ScalarSnapshot read_scalar(const Value* value) {
+ScalarSnapshot read_shared_scalar(const Value* value) {
   ScalarSnapshot snapshot{};
-  if (!value->shared) {
-    snapshot.is_string = value->is_string;
-    if (value->is_string) {
-      snapshot.text = value->data.text;
-    } else {
-      snapshot.number = value->data.number;
-    }
-    return snapshot;
-  }
   std::lock_guard<std::mutex> guard(SharedValueLock);
   snapshot.is_string = value->is_string;
   if (value->is_string) {
@@ -176,8 +167,7 @@ ScalarSnapshot read_scalar(const Value* value) {
   return snapshot;
 }
 
-std::int32_t value_is_string(const Value* value) {
-  if (!value->shared) return value->is_string;
+std::int32_t shared_value_is_string(const Value* value) {
   std::lock_guard<std::mutex> guard(SharedValueLock);
   return value->is_string;
 }

@@ -47,19 +47,49 @@ struct ScalarSnapshot {
   ScalarSnapshot& operator=(const ScalarSnapshot&) = delete;
   ~ScalarSnapshot();
 };
-ScalarSnapshot read_scalar(const Value* value);
+ScalarSnapshot read_shared_scalar(const Value* value);
+inline ScalarSnapshot read_scalar(const Value* value) {
+  if (value->shared) return read_shared_scalar(value);
+  ScalarSnapshot snapshot;
+  snapshot.is_string = value->is_string;
+  snapshot.number = value->is_string ? 0 : value->data.number;
+  snapshot.text = value->is_string ? value->data.text : nullptr;
+  snapshot.owned_text = nullptr;
+  return snapshot;
+}
 // Whether a Value holds a string, read consistently for a shared Value.
-std::int32_t value_is_string(const Value* value);
+std::int32_t shared_value_is_string(const Value* value);
+inline std::int32_t value_is_string(const Value* value) {
+  return value->shared ? shared_value_is_string(value) : value->is_string;
+}
 // Replaces a Value's scalar (taking ownership of `text` for a string) and releases the old string;
 // under the shared-scalar lock when the Value is shared. Takes no ScriptSet lock.
 void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text);
 
 // Conversions between numbers and text.
 char* number_to_text(std::int32_t number);
+// Writes the decimal text of a number into `digits` (12 bytes) and returns where it starts.
+const char* format_number(std::int32_t number, char (&digits)[12]);
+
+// The text of a Value without a copy where none is needed: a number is formatted into the view, an
+// unshared string is read in place, a shared one is copied under the lock. Valid while the view
+// lives and the Value is not assigned by this thread.
+struct ValueText {
+  explicit ValueText(const Value* value) : scalar(read_scalar(value)) {
+    text = scalar.is_string ? (scalar.text != nullptr ? scalar.text : "")
+                            : format_number(scalar.number, digits);
+  }
+  ScalarSnapshot scalar;
+  char digits[12];
+  const char* text;
+};
 // The decimal reading of a text: leading white space, an optional sign, digits; wraps modulo 2^32.
 std::int32_t number_of_text(const char* text);
 char* text_of_value(const Value* value);
-std::int32_t number_of_value(const Value* value);
+std::int32_t number_of_any_value(const Value* value);
+inline std::int32_t number_of_value(const Value* value) {
+  return !value->shared && !value->is_string ? value->data.number : number_of_any_value(value);
+}
 std::int32_t parse_hex(const char* text);
 std::int32_t parse_octal(const char* text);
 void unescape_text(char* text);

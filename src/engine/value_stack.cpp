@@ -1,5 +1,7 @@
 #include "engine/value_stack.h"
 
+#include <cstring>
+
 #include "platform/memory.h"
 
 void push_cell(ValueStack* stack, ValueNode* cell) {
@@ -15,12 +17,91 @@ ValueNode* pop_operand(ValueStack* stack) {
   return cell;
 }
 
+ValueStack::~ValueStack() {
+  free_chain(top);
+  if (marks != inline_marks) release(&marks);
+  if (sources != inline_sources) release(&sources);
+}
+
 void release_stack(ValueStack* stack) {
   free_chain(stack->top);
   stack->top = nullptr;
   stack->open_calls = 0;
+  stack->source_count = 0;
 }
 
+namespace {
+
+void copy_name(ValueNode* cell, const ValueNode* variable) {
+  cell->name = dup_string(variable->name);  // out of memory: the value goes without its name
+  cell->name_hash = cell->name != nullptr ? variable->name_hash : 0;
+}
+
+bool remember_source(ValueStack* stack, ValueNode* cell, ValueNode* variable) {
+  if (stack->source_count == stack->source_capacity) {
+    if (stack->sources == nullptr) {
+      stack->sources = stack->inline_sources;
+      stack->source_capacity = ValueStack::kInlineSources;
+    } else {
+      std::int32_t capacity = stack->source_capacity * 2;
+      auto* grown = static_cast<NameSource*>(alloc_block(sizeof(NameSource) * capacity));
+      if (grown == nullptr) return false;
+      std::memcpy(grown, stack->sources, sizeof(NameSource) * stack->source_count);
+      if (stack->sources != stack->inline_sources) release(&stack->sources);
+      stack->sources = grown;
+      stack->source_capacity = capacity;
+    }
+  }
+  stack->sources[stack->source_count++] = {cell, variable};
+  return true;
+}
+
+// The newest remembered source of a live entry below index `limit`, or -1. A released cell may
+// have been made again since: an entry is taken only when the cell still refers to the variable's
+// Value, which no other kind of stack entry does.
+std::int32_t find_source(const ValueStack* stack, const ValueNode* cell, std::int32_t limit) {
+  if (cell->name != nullptr || is_call_marker(cell) || is_temporary(cell)) return -1;
+  for (std::int32_t i = limit - 1; i >= 0; --i) {
+    const NameSource& source = stack->sources[i];
+    if (source.cell == cell && source.variable->value == cell->value) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool push_variable_reference(ValueStack* stack, ValueNode* variable) {
+  ValueNode* reference = make_reference(variable);
+  if (reference == nullptr) return false;
+  if (stack->collecting && variable->name != nullptr &&
+      !remember_source(stack, reference, variable)) {
+    copy_name(reference, variable);
+  }
+  push_cell(stack, reference);
+  return true;
+}
+
+void settle_name(ValueStack* stack, ValueNode* cell) {
+  std::int32_t found = find_source(stack, cell, stack->source_count);
+  if (found >= 0) copy_name(cell, stack->sources[found].variable);
+}
+
+void settle_names(ValueStack* stack, ValueNode* newest, bool stop_at_marker) {
+  // Each entry's source lies before those of the entries pushed after it, so one backward walk
+  // through the sources serves the whole chain.
+  std::int32_t limit = stack->source_count;
+  for (ValueNode* cell = newest; cell != nullptr && limit > 0; cell = cell->next) {
+    if (is_call_marker(cell)) {
+      if (stop_at_marker) return;
+      continue;
+    }
+    std::int32_t found = find_source(stack, cell, limit);
+    if (found >= 0) {
+      copy_name(cell, stack->sources[found].variable);
+      limit = found;
+    }
+  }
+}
 ValueNode* make_number_cell(std::int32_t number) {
   ValueNode* cell = make_node();
   if (cell != nullptr) cell->value->data.number = number;

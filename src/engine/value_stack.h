@@ -15,18 +15,49 @@ struct PendingMark {
   ValueNode* decrements;
 };
 
+// In a collecting run a reference to a variable carries the variable's name, but the name is only
+// seen where the value is handed out: in the run's output, as an assignment's target, or as a call
+// argument. Until then the run remembers which variable each such reference came from, so that the
+// many references an expression consumes never copy a name.
+struct NameSource {
+  ValueNode* cell;      // not owned; may have been released since (compared, never read)
+  ValueNode* variable;  // lives at least as long as the run
+};
+
 struct ValueStack {
-  ValueNode* top;
-  bool collecting;  // the run hands its values out: assignments and names carry the variable's name
-  std::int32_t open_calls;
-  PendingMark* marks;  // one per open call
-  std::int32_t mark_capacity;
+  static constexpr std::int32_t kInlineMarks = 4;
+  static constexpr std::int32_t kInlineSources = 8;
+
+  ValueNode* top = nullptr;
+  bool collecting = false;  // the run hands its values out: assignments and names carry names
+  std::int32_t open_calls = 0;
+  PendingMark* marks = nullptr;  // one per open call
+  std::int32_t mark_capacity = 0;
+  NameSource* sources = nullptr;  // in push order
+  std::int32_t source_count = 0;
+  std::int32_t source_capacity = 0;
+  PendingMark inline_marks[kInlineMarks];
+  NameSource inline_sources[kInlineSources];
+
+  ValueStack() = default;
+  ValueStack(const ValueStack&) = delete;
+  ValueStack& operator=(const ValueStack&) = delete;
+  ~ValueStack();
 };
 
 void push_cell(ValueStack* stack, ValueNode* cell);
 // The top entry, unless the stack is empty or a call marker is on top.
 ValueNode* pop_operand(ValueStack* stack);
+// Releases the entries (a statement's end); the stack stays usable.
 void release_stack(ValueStack* stack);
+// Pushes a reference to a variable; in a collecting run it will carry the variable's name. False
+// when memory runs out.
+bool push_variable_reference(ValueStack* stack, ValueNode* variable);
+// Gives a reference pushed by push_variable_reference its variable's name now, if it has none yet.
+void settle_name(ValueStack* stack, ValueNode* cell);
+// settle_name for the entries of a chain linked newest first (the stack from its top), up to the
+// first call marker when `stop_at_marker`, else past markers to the end.
+void settle_names(ValueStack* stack, ValueNode* newest, bool stop_at_marker);
 
 // A new owning cell holding a number; null when memory runs out.
 ValueNode* make_number_cell(std::int32_t number);

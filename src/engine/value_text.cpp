@@ -49,8 +49,7 @@ char* append_text(char* position, const char* text) {
   return position;
 }
 
-char* number_to_text(std::int32_t number) {
-  char digits[12];
+const char* format_number(std::int32_t number, char (&digits)[12]) {
   char* end = digits + sizeof digits;
   char* cursor = end;
   *--cursor = '\0';
@@ -62,7 +61,12 @@ char* number_to_text(std::int32_t number) {
     magnitude /= 10;
   } while (magnitude != 0);
   if (number < 0) *--cursor = '-';
-  return dup_string(cursor);
+  return cursor;
+}
+
+char* number_to_text(std::int32_t number) {
+  char digits[12];
+  return dup_string(format_number(number, digits));
 }
 
 char* text_of_value(const Value* value) {
@@ -83,7 +87,7 @@ static bool is_white_space(unsigned char byte) {
   return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
 
-std::int32_t number_of_value(const Value* value) {
+std::int32_t number_of_any_value(const Value* value) {
   ScalarSnapshot scalar = read_scalar(value);
   if (!scalar.is_string) return scalar.number;
   return number_of_text(scalar.text);

@@ -168,6 +168,8 @@ SyntaxNode* parse_primary(ParserState* state, SyntaxNode* tail) {
       if (node == nullptr) return nullptr;
       node->text = copy_token_lowered(state);
       if (node->text == nullptr) return nullptr;
+      // The signature of the name the node looks up, so that a run need not compute it.
+      node->number = name_hash_of(node->text[0] == '&' ? node->text + 1 : node->text);
       return next_token(state) ? node : nullptr;
     }
     case NodeKind::Call:

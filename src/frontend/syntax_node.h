@@ -101,7 +101,7 @@ struct SyntaxNode {
   NodeKind kind;
   char* text;                // owned: the lower-cased name, or a string literal's raw bytes
   CompiledPattern* pattern;  // owned: String and Pattern nodes
-  std::int32_t number;       // Number nodes
+  std::int32_t number;       // Number nodes; Name and DeclareName: the signature of the name
   const char* source;        // where the node's token starts in the script text
   void* call_target;         // Call nodes: the callee cached on first use
   std::int32_t call_target_kind;

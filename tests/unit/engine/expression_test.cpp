@@ -179,3 +179,29 @@ TEST(Evaluation, ErrorsInsideEmbeddedExpressionsPointAtTheLiteral) {
   EXPECT_EQ(runner.errors().front(),
             "### Error: missing :Variable is not defined : main.f:(3) : return \"<%missing%>\";");
 }
+
+TEST(Evaluation, ListValuesCarryTheNamesOfTheirVariables) {
+  // Only a variable's own reference, an assignment or a variable passed to a native function
+  // names a value; what operators and indexing make has no name.
+  ScriptRunner runner(
+      "function keys(t, n) { s = \"\";\n"
+      "  for (i = 0; i < n; i++) s = s + \"[\" + gethashkey(t, i) + \"]\"; return s; }\n"
+      "function plain() { a = 1; b = 2; h[0] = 0;\n"
+      "  return keys({a, b = 3, c = a, a + b, h[0], b++}, 6); }\n"
+      "function byref(&x) { return keys({x, y}, 2); }\n"
+      "function callbyref() { y = 5; return byref(y); }\n"
+      "function native() { v = 7; g = 0;\n"
+      "  { hashinsert(g, 0, v); } hashinsert(g, 0, v); return keys(g, 2); }\n"
+      // A block statement's values are what its last statement leaves; return takes them.
+      "function statements() { { k = 5; m = 6, n } return; }\n"
+      "function ended() { { k = 5; m = 6; } return; }\n"
+      "function blocks() { return keys(statements(), 2) + \"/\" + keys(ended(), 1); }\n"
+      "function nested() { p = 1; t = { {p, q = p} }; return keys(t[0], 2); }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("plain"), "[a][b][c][][][b]");
+  EXPECT_EQ(runner.call("callbyref"), "[x][y]");
+  EXPECT_EQ(runner.call("native"), "[][v]");
+  EXPECT_EQ(runner.call("blocks"), "[m][n]/[]");
+  EXPECT_EQ(runner.call("nested"), "[p][q]");
+  EXPECT_TRUE(runner.errors().empty());
+}
