@@ -11,24 +11,30 @@
 
 namespace {
 
-// An argument's text, released with the helper.
+// An argument's text for reading: a number formatted, a string read in place (a shared one is
+// a private copy); "" for a missing argument.
 class ArgText {
  public:
-  explicit ArgText(const ValueNode* argument) : text_(read_string_arg(argument)) {}
-  ~ArgText() { release(&text_); }
+  explicit ArgText(const ValueNode* argument) : view_(value_of(argument)) {}
   ArgText(const ArgText&) = delete;
   ArgText& operator=(const ArgText&) = delete;
-  bool ok() const { return text_ != nullptr; }
-  const char* get() const { return text_; }
+  bool ok() const { return true; }
+  const char* get() const { return view_.text; }
+  // An owned copy of the text to change in place; null when memory runs out.
   char* take() {
-    char* text = text_;
-    text_ = nullptr;
-    return text;
+    char* owned = view_.scalar.owned_text;
+    view_.scalar.owned_text = nullptr;
+    return owned != nullptr ? owned : dup_string(view_.text);
   }
-  std::int32_t length() const { return static_cast<std::int32_t>(std::strlen(text_)); }
+  std::int32_t length() const { return static_cast<std::int32_t>(std::strlen(view_.text)); }
 
  private:
-  char* text_;
+  static const Value* value_of(const ValueNode* argument) {
+    static char kNoText[1] = "";
+    static const Value kEmpty = {ValueData{.text = kNoText}, 1, 0, nullptr};
+    return argument != nullptr ? argument->value : &kEmpty;
+  }
+  ValueText view_;
 };
 
 std::int32_t return_span(ValueNode* result, const char* start, std::int32_t count, char* message,
@@ -258,6 +264,7 @@ LUMO_BUILTIN(tolower) {
   ArgText text(arguments);
   if (!text.ok()) return alloc_failed(message, "tolower");
   char* lowered = text.take();
+  if (lowered == nullptr) return alloc_failed(message, "tolower");
   map_letters(lowered, false);
   return return_text(result, lowered, message, "tolower");
 }
@@ -268,6 +275,7 @@ LUMO_BUILTIN(toupper) {
   ArgText text(arguments);
   if (!text.ok()) return alloc_failed(message, "toupper");
   char* raised = text.take();
+  if (raised == nullptr) return alloc_failed(message, "toupper");
   map_letters(raised, true);
   return return_text(result, raised, message, "toupper");
 }

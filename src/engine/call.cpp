@@ -17,16 +17,15 @@ namespace {
 thread_local std::int32_t CallDepth = 0;
 thread_local std::uintptr_t StackOrigin = 0;
 
-// Counts a call in ActiveCalls and in the thread's depth for its lifetime.
+// Counts a call in the thread's depth for its lifetime, and the thread's outermost call in
+// ActiveCalls: only whether that count is zero matters, and nested calls then skip the atomics.
 class CountedCall {
  public:
   CountedCall() {
-    count_call(1);
-    ++CallDepth;
+    if (CallDepth++ == 0) count_call(1);
   }
   ~CountedCall() {
-    --CallDepth;
-    count_call(-1);
+    if (--CallDepth == 0) count_call(-1);
   }
   CountedCall(const CountedCall&) = delete;
   CountedCall& operator=(const CountedCall&) = delete;
@@ -94,7 +93,7 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
       release(&subject);
     } else if (parameter->kind == NodeKind::DeclareName) {
       const char* name = parameter->text != nullptr ? parameter->text : "";
-      ValueNode* local = declare_variable(frame, name, parameter->source);
+      ValueNode* local = declare_variable(frame, name, parameter->number, parameter->source);
       if (local == nullptr) return false;
       if (*name == '&') {
         // A reference parameter shares the caller's variable.
@@ -130,10 +129,16 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
 
 // `arg`: 0 with its elements referring to the arguments in order.
 void set_arg(CallContext* frame, ValueNode* arguments) {
-  Value zero{};
-  set_variable(frame, "arg", &zero);
-  ValueNode* arg = find_local(frame, "arg");
-  if (arg == nullptr || arguments == nullptr) return;
+  constexpr std::int32_t kArgHash = name_hash_of("arg");
+  ValueNode* arg = find_in_chain(frame->locals, "arg", kArgHash);
+  if (arg == nullptr) {
+    arg = declare_variable(frame, "arg", kArgHash, nullptr);
+    if (arg == nullptr) return;
+  } else {
+    Value zero{};
+    assign_value(frame, arg->value, &zero);
+  }
+  if (arguments == nullptr) return;
   ValueNode* chain = nullptr;
   ValueNode** tail = &chain;
   for (ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {

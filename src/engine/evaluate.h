@@ -33,4 +33,9 @@ std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern
                             const char* subject);
 
 // Truth of a Value: a number when not 0, a string when its first byte is not 0.
-bool value_is_true(const Value* value);
+bool shared_value_is_true(const Value* value);
+inline bool value_is_true(const Value* value) {
+  if (value->shared) return shared_value_is_true(value);
+  return value->is_string ? value->data.text != nullptr && value->data.text[0] != '\0'
+                          : value->data.number != 0;
+}

@@ -71,8 +71,8 @@ std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack)
 }
 
 std::int32_t run_declare_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
-  ValueNode* variable =
-      declare_variable(context, node->text != nullptr ? node->text : "", node->source);
+  ValueNode* variable = declare_variable(context, node->text != nullptr ? node->text : "",
+                                         node->number, node->source);
   if (variable == nullptr) return RUN_FAILED;
   return push_variable(context, stack, variable);
 }
@@ -291,6 +291,13 @@ std::int32_t run_block(CallContext* context, SyntaxNode* node, ValueStack* stack
   frame.script = context->script;
   frame.host_word = context->host_word;
   frame.enclosing = context;
+  if (!stack->collecting && node->next == nullptr) {
+    // The last node of a run that hands nothing out (a loop body in braces): the block's values
+    // would be released as soon as it ends, so they are not gathered at all.
+    std::int32_t code = run_nodes(&frame, node->body, result, nullptr, break_counter);
+    release_frame(&frame);
+    return code;
+  }
   ValueNode* output = nullptr;
   std::int32_t code = run_nodes(&frame, node->body, result, &output, break_counter);
   // The values may refer to variables of the block's own frame, which goes now: references become

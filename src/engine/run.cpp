@@ -158,7 +158,7 @@ std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stac
 
 }  // namespace
 
-bool value_is_true(const Value* value) {
+bool shared_value_is_true(const Value* value) {
   ScalarSnapshot scalar = read_scalar(value);
   return scalar.is_string ? scalar.text != nullptr && scalar.text[0] != '\0' : scalar.number != 0;
 }

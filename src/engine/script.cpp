@@ -138,7 +138,7 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
   return find_global(context, name, failed);
 }
 
-static ValueNode* append_local(CallContext* context, const char* name) {
+static ValueNode* append_local(CallContext* context, const char* name, std::int32_t name_hash) {
   ValueNode* cell = make_node();
   if (cell == nullptr) return nullptr;
   cell->name = dup_string(name);
@@ -146,7 +146,7 @@ static ValueNode* append_local(CallContext* context, const char* name) {
     free_node(cell);
     return nullptr;
   }
-  cell->name_hash = name_hash_of(name);
+  cell->name_hash = name_hash;
   ValueNode** tail = &context->locals;
   while (*tail != nullptr)
     tail = &(*tail)->next;
@@ -155,20 +155,25 @@ static ValueNode* append_local(CallContext* context, const char* name) {
 }
 
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position) {
+  return declare_variable(context, name, name_hash_of(*name == '&' ? name + 1 : name), position);
+}
+
+ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t name_hash,
+                            const char* position) {
   if (*name == '&') ++name;
-  if (find_in_chain(context->locals, name, name_hash_of(name)) != nullptr) {
+  if (find_in_chain(context->locals, name, name_hash) != nullptr) {
     char* message = concat_strings(name, " :Declaration overlaps");
     report_error(context, message != nullptr ? message : "Declaration overlaps", position, 0);
     release(&message);
     return nullptr;
   }
-  return append_local(context, name);
+  return append_local(context, name, name_hash);
 }
 
 std::int32_t set_variable(CallContext* context, const char* name, const Value* value) {
   ValueNode* cell = find_local(context, name);
   if (cell == nullptr) {
-    cell = append_local(context, name);
+    cell = append_local(context, name, name_hash_of(name));
     if (cell == nullptr) return 0;
   }
   assign_value(context, cell->value, value);

@@ -74,6 +74,9 @@ ValueNode* find_variable(CallContext* context, const char* name, bool* failed = 
 ValueNode* find_variable(CallContext* context, const char* name, std::int32_t name_hash,
                          bool* failed);
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position);
+// declare_variable with the signature of the name (after any "&") already known.
+ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t name_hash,
+                            const char* position);
 std::int32_t set_variable(CallContext* context, const char* name, const Value* value);
 void mark_shared(ValueNode* first);
 

@@ -219,8 +219,7 @@ void assign_value(CallContext* context, Value* target, const Value* source) {
 ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash) {
   for (ValueNode* cell = first; cell != nullptr;
        cell = std::atomic_ref<ValueNode*>(cell->next).load(std::memory_order_acquire)) {
-    if (cell->name_hash == name_hash && cell->name != nullptr &&
-        std::strcmp(cell->name, name) == 0) {
+    if (cell->name_hash == name_hash && cell->name != nullptr && same_name(cell->name, name)) {
       return cell;
     }
   }

@@ -26,6 +26,13 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
 ValueNode* element_by_position(CallContext* context, ValueNode* container, std::int32_t index);
 // The first cell of a chain whose name equals `name` (signature first, then bytes), or null.
 ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash);
+// Whether two names are the same bytes (names are short: a plain loop beats a library call).
+inline bool same_name(const char* a, const char* b) {
+  for (; *a == *b; ++a, ++b) {
+    if (*a == '\0') return true;
+  }
+  return false;
+}
 
 // Strings. Every result is a new string from alloc_block, or null when memory runs out.
 char* dup_string(const char* text);
@@ -42,6 +49,9 @@ struct ScalarSnapshot {
   char* owned_text;  // the private copy, when one was made
 
   ScalarSnapshot() = default;
+  ScalarSnapshot(std::int32_t is_string_, std::int32_t number_, const char* text_,
+                 char* owned_text_)
+      : is_string(is_string_), number(number_), text(text_), owned_text(owned_text_) {}
   ScalarSnapshot(ScalarSnapshot&& other) noexcept;
   ScalarSnapshot(const ScalarSnapshot&) = delete;
   ScalarSnapshot& operator=(const ScalarSnapshot&) = delete;
@@ -50,12 +60,8 @@ struct ScalarSnapshot {
 ScalarSnapshot read_shared_scalar(const Value* value);
 inline ScalarSnapshot read_scalar(const Value* value) {
   if (value->shared) return read_shared_scalar(value);
-  ScalarSnapshot snapshot;
-  snapshot.is_string = value->is_string;
-  snapshot.number = value->is_string ? 0 : value->data.number;
-  snapshot.text = value->is_string ? value->data.text : nullptr;
-  snapshot.owned_text = nullptr;
-  return snapshot;
+  return value->is_string ? ScalarSnapshot(1, 0, value->data.text, nullptr)
+                          : ScalarSnapshot(0, value->data.number, nullptr, nullptr);
 }
 // Whether a Value holds a string, read consistently for a shared Value.
 std::int32_t shared_value_is_string(const Value* value);

@@ -4,19 +4,6 @@
 
 #include "platform/memory.h"
 
-void push_cell(ValueStack* stack, ValueNode* cell) {
-  cell->next = stack->top;
-  stack->top = cell;
-}
-
-ValueNode* pop_operand(ValueStack* stack) {
-  ValueNode* cell = stack->top;
-  if (cell == nullptr || is_call_marker(cell)) return nullptr;
-  stack->top = cell->next;
-  cell->next = nullptr;
-  return cell;
-}
-
 ValueStack::~ValueStack() {
   free_chain(top);
   if (marks != inline_marks) release(&marks);

@@ -45,9 +45,22 @@ struct ValueStack {
   ~ValueStack();
 };
 
-void push_cell(ValueStack* stack, ValueNode* cell);
+inline bool is_call_marker(const ValueNode* cell) {
+  return cell->value == nullptr;
+}
+
+inline void push_cell(ValueStack* stack, ValueNode* cell) {
+  cell->next = stack->top;
+  stack->top = cell;
+}
 // The top entry, unless the stack is empty or a call marker is on top.
-ValueNode* pop_operand(ValueStack* stack);
+inline ValueNode* pop_operand(ValueStack* stack) {
+  ValueNode* cell = stack->top;
+  if (cell == nullptr || is_call_marker(cell)) return nullptr;
+  stack->top = cell->next;
+  cell->next = nullptr;
+  return cell;
+}
 // Releases the entries (a statement's end); the stack stays usable.
 void release_stack(ValueStack* stack);
 // Pushes a reference to a variable; in a collecting run it will carry the variable's name. False
@@ -66,9 +79,6 @@ ValueNode* make_reference(ValueNode* target);
 // An owning copy of an entry: its scalar and a deep copy of its elements.
 ValueNode* make_owning_copy(ValueNode* entry);
 
-inline bool is_call_marker(const ValueNode* cell) {
-  return cell->value == nullptr;
-}
 // A temporary owns its Value; a reference shares a variable's or an element's.
 inline bool is_temporary(const ValueNode* entry) {
   return entry->value->owner == entry;
