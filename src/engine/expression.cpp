@@ -7,6 +7,7 @@
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/events.h"
+#include "engine/number_ops.h"
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
@@ -444,16 +445,11 @@ std::int32_t run_unary(CallContext* context, NodeKind kind, ValueStack* stack) {
   std::uint32_t produced;
   switch (kind) {
     case NodeKind::Not:
-      produced = number == 0 ? 1 : 0;
-      break;
     case NodeKind::Complement:
-      produced = ~number;
-      break;
     case NodeKind::Plus:
-      produced = number;
-      break;
     case NodeKind::Negate:
-      produced = 0u - number;
+      produced =
+          static_cast<std::uint32_t>(apply_pure_unary(kind, static_cast<std::int32_t>(number)));
       break;
     case NodeKind::PreIncrement:
     case NodeKind::PreDecrement:
@@ -478,75 +474,11 @@ Family family_of(const ValueNode* left, const ValueNode* right) {
   return Family::Number;
 }
 
-// Number semantics: 32-bit two's complement with wrap-around.
 std::int32_t number_operation(CallContext* context, NodeKind kind, std::int32_t left,
                               std::int32_t right, std::int32_t* out) {
-  auto l = static_cast<std::uint32_t>(left);
-  auto r = static_cast<std::uint32_t>(right);
-  switch (kind) {
-    case NodeKind::LogicalAnd:
-      *out = left != 0 && right != 0;
-      break;
-    case NodeKind::LogicalOr:
-      *out = left != 0 || right != 0;
-      break;
-    case NodeKind::Less:
-      *out = left < right;
-      break;
-    case NodeKind::LessEqual:
-      *out = left <= right;
-      break;
-    case NodeKind::Greater:
-      *out = left > right;
-      break;
-    case NodeKind::GreaterEqual:
-      *out = left >= right;
-      break;
-    case NodeKind::Equal:
-    case NodeKind::Match:
-      *out = left == right;
-      break;
-    case NodeKind::NotEqual:
-      *out = left != right;
-      break;
-    case NodeKind::BitAnd:
-      *out = static_cast<std::int32_t>(l & r);
-      break;
-    case NodeKind::BitOr:
-      *out = static_cast<std::int32_t>(l | r);
-      break;
-    case NodeKind::BitXor:
-      *out = static_cast<std::int32_t>(l ^ r);
-      break;
-    case NodeKind::ShiftLeft:
-      *out = static_cast<std::int32_t>(l << (r & 31));
-      break;
-    case NodeKind::ShiftRight:
-      *out = static_cast<std::int32_t>(l >> (r & 31));
-      break;
-    case NodeKind::Add:
-      *out = static_cast<std::int32_t>(l + r);
-      break;
-    case NodeKind::Subtract:
-      *out = static_cast<std::int32_t>(l - r);
-      break;
-    case NodeKind::Multiply:
-      *out = static_cast<std::int32_t>(l * r);
-      break;
-    case NodeKind::Divide:
-    case NodeKind::Modulo:
-      if (right == 0) return fail(context, "Divide by ZERO");
-      // The one quotient that does not fit wraps: -2147483648 / -1 is -2147483648, remainder 0.
-      if (left == INT32_MIN && right == -1) {
-        *out = kind == NodeKind::Divide ? INT32_MIN : 0;
-      } else {
-        *out = kind == NodeKind::Divide ? left / right : left % right;
-      }
-      break;
-    default:
-      return fail(context, "Illegal operator");
-  }
-  return RUN_NORMAL;
+  if (apply_number_operator(kind, left, right, out)) return RUN_NORMAL;
+  bool division = kind == NodeKind::Divide || kind == NodeKind::Modulo;
+  return fail(context, division ? "Divide by ZERO" : "Illegal operator");
 }
 
 bool texts_equal(const char* a, const char* b) {

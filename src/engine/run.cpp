@@ -6,6 +6,7 @@
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/script.h"
+#include "engine/simple_run.h"
 #include "engine/value_stack.h"
 #include "frontend/syntax_node.h"
 #include "platform/memory.h"
@@ -176,6 +177,16 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
     if (context->stop_kind != 0 && static_cast<std::int32_t>(node->kind) == context->stop_kind)
       break;
     if (node == context->stop_node) break;
+    if (node->simple_length != 0) {
+      SyntaxNode* last = nullptr;
+      std::int32_t simple = run_simple_sequence(context, node, &stack, &last);
+      if (simple != SIMPLE_NOT_RUN) {
+        code = simple;
+        if (code != RUN_NORMAL) break;
+        node = last;
+        continue;
+      }
+    }
     context->position = node->source;
     switch (node->kind) {
       case NodeKind::Semicolon:

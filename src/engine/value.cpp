@@ -96,7 +96,7 @@ void free_node(ValueNode* node) {
   NodeBlocks.give(node);
 }
 
-void free_chain(ValueNode* first) {
+void free_cells(ValueNode* first) {
   if (first == CALL_FAILED) return;
   while (first != nullptr) {
     ValueNode* next = first->next;

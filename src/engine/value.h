@@ -19,7 +19,10 @@ ValueNode* make_cell();
 // Frees the calling thread's cache of released cells; the engine's threads call it as they end.
 void release_thread_caches();
 void free_node(ValueNode* node);
-void free_chain(ValueNode* first);
+void free_cells(ValueNode* first);
+inline void free_chain(ValueNode* first) {
+  if (first != nullptr) free_cells(first);
+}
 ValueNode* copy_chain(const ValueNode* first);
 void assign_value(CallContext* context, Value* target, const Value* source);
 ValueNode* element_by_key(CallContext* context, ValueNode* container, const Value* key);

@@ -1,5 +1,7 @@
 #include "frontend/statement_parser.h"
 
+#include "frontend/simple_sequence.h"
+
 #include "engine/script.h"
 #include "engine/value.h"
 #include "frontend/directive.h"
@@ -398,5 +400,6 @@ SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t
     free_syntax_node(&head.next);
     free_function_entries(&owner->script->functions);
   }
+  mark_simple_sequences(head.next);
   return head.next;
 }

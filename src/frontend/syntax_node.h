@@ -108,6 +108,7 @@ struct SyntaxNode {
   SyntaxNode* next;    // owned
   SyntaxNode* body;    // owned sub-list
   SyntaxNode* target;  // Jump nodes: execution continues after this node; not owned
+  std::int32_t simple_length;  // nodes of plain arithmetic starting here (see simple_sequence.h)
 };
 
 // A zero-filled node of the given kind and source position; null when memory runs out.

@@ -1,0 +1,97 @@
+// Plain arithmetic runs on a shorter path; every script must give the same results and the same
+// error reports with it as through the general evaluator.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/script.h"
+#include "frontend/syntax_node.h"
+#include "support/script_runner.h"
+
+namespace {
+
+const char* const kScript =
+    "g = 5; gs = \"7\";\n"
+    "function mixed() { a = 3; b = 4; c = a * b - a / 2 % 5 << 1; return c; }\n"
+    "function self_update() { i = 5; i = i++; return i; }\n"
+    "function read_before_update() { i = 5; x = i++ + i; return x + \",\" + i; }\n"
+    "function texts() { s = \"ab\"; t = s + 1; n = \"12\"; return t + \",\" + (n + 2); }\n"
+    "function divide() { z = 0; y = 1; return y + 5 / z; }\n"
+    "function globals() { g = g + 1; return g + gs; }\n"
+    "function unary() { n = 1; s = \"x\"; return -n + ~n + !n + +n + !s; }\n"
+    "function in_arguments() { k = 2; return len(k++ + 10) + k; }\n"
+    "function declares() { u = 1; u = u + fresh; fresh = 4; return u + fresh; }\n"
+    "function string_update() { q = \"5\"; q++; q--; q++; return q; }\n"
+    "function hash_scalar() { h[0] = 1; h = h + 2; return h + \",\" + h[0]; }\n"
+    "function logic() { a = 7; return (a == 7 && a != 8 || 0) + (a =~ 7) + (a > 8); }\n"
+    "function wraps() { x = 2147483647; x++; y = x * 2; v = -2147483647 - 1;\n"
+    "  return x + \",\" + y + \",\" + v / -1 + \",\" + v % -1; }\n"
+    "function chained() { a = b = c = 4; return a + b + c; }\n"
+    "function loop() { s = 0; for (i = 0; i < 100; i++) { s = s + i * i; } return s; }\n"
+    "function reference(&r) { r = r * 3; return r; }\n"
+    "function by_reference() { w = 7; reference(w); return w; }\n"
+    "function value_left() { a = 1; return {a + 1, a}; }\n"
+    "function listed() { t = value_left(); return t[0] + \",\" + t[1] + \",\" + gethashkey(t, 1); "
+    "}\n";
+
+const char* const kFunctions[] = {
+    "mixed",         "self_update",  "read_before_update",
+    "texts",         "divide",       "globals",
+    "unary",         "in_arguments", "declares",
+    "string_update", "hash_scalar",  "logic",
+    "wraps",         "chained",      "loop",
+    "by_reference",  "listed",
+};
+
+void clear_marks(SyntaxNode* list) {
+  for (SyntaxNode* node = list; node != nullptr; node = node->next) {
+    node->simple_length = 0;
+    clear_marks(node->body);
+  }
+}
+
+std::string run_all(bool general_only) {
+  ScriptRunner runner(kScript);
+  if (!runner.loaded()) return "<not loaded>";
+  if (general_only) clear_marks(runner.script_set()->next->code);
+  std::string transcript;
+  for (const char* name : kFunctions) {
+    transcript += std::string(name) + "=" + runner.call(name) + "\n";
+  }
+  for (const std::string& line : runner.errors())
+    transcript += line + "\n";
+  return transcript;
+}
+
+}  // namespace
+
+TEST(SimpleRun, GivesWhatTheGeneralEvaluatorGives) {
+  std::string general = run_all(true);
+  std::string simple = run_all(false);
+  EXPECT_EQ(simple, general);
+  // A few results spelled out, so that both paths are also checked against the language.
+  EXPECT_NE(simple.find("self_update=6\n"), std::string::npos);
+  EXPECT_NE(simple.find("read_before_update=10,6\n"), std::string::npos);
+  EXPECT_NE(simple.find("texts=ab1,122\n"), std::string::npos);
+  EXPECT_NE(simple.find("divide=<failed>\n"), std::string::npos);
+  EXPECT_NE(simple.find("globals=67\n"), std::string::npos);
+  EXPECT_NE(simple.find("in_arguments=5\n"), std::string::npos);
+  EXPECT_NE(simple.find("declares=5\n"), std::string::npos);
+  EXPECT_NE(simple.find("string_update=6\n"), std::string::npos);
+  EXPECT_NE(simple.find("wraps=-2147483648,0,-2147483648,0\n"), std::string::npos);
+  EXPECT_NE(simple.find("chained=12\n"), std::string::npos);
+  EXPECT_NE(simple.find("loop=328350\n"), std::string::npos);
+  EXPECT_NE(simple.find("by_reference=21\n"), std::string::npos);
+  EXPECT_NE(simple.find("listed=2,1,a\n"), std::string::npos);
+  EXPECT_NE(simple.find("### Error: Divide by ZERO : main.divide:(6)"), std::string::npos);
+}
+
+TEST(SimpleRun, ExplicitModulesStillRejectUndeclaredNames) {
+  ScriptRunner runner("#option(explicit)\nvar a = 1;\nfunction f() { a = a + y; return a; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("f"), "<failed>");
+  ASSERT_FALSE(runner.errors().empty());
+  EXPECT_EQ(runner.errors()[0],
+            "### Error: y :Variable is not defined : main.f:(3) : function f() { a = a + y; "
+            "return a; }");
+}
