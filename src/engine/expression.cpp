@@ -288,17 +288,14 @@ std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack)
 
 std::int32_t run_block(CallContext* context, SyntaxNode* node, ValueStack* stack, ValueNode* result,
                        std::int32_t* break_counter) {
+  // The last node of a run that hands nothing out: the block's values would be released as soon as
+  // it ends, so they are not gathered at all.
+  if (!stack->collecting && node->next == nullptr)
+    return run_block_discarding(context, node, result, break_counter);
   CallContext frame{};
   frame.script = context->script;
   frame.host_word = context->host_word;
   frame.enclosing = context;
-  if (!stack->collecting && node->next == nullptr) {
-    // The last node of a run that hands nothing out (a loop body in braces): the block's values
-    // would be released as soon as it ends, so they are not gathered at all.
-    std::int32_t code = run_nodes(&frame, node->body, result, nullptr, break_counter);
-    release_frame(&frame);
-    return code;
-  }
   ValueNode* output = nullptr;
   std::int32_t code = run_nodes(&frame, node->body, result, &output, break_counter);
   // The values may refer to variables of the block's own frame, which goes now: references become
@@ -628,6 +625,17 @@ std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) 
 }
 
 }  // namespace
+
+std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, ValueNode* result,
+                                  std::int32_t* break_counter) {
+  CallContext frame{};
+  frame.script = context->script;
+  frame.host_word = context->host_word;
+  frame.enclosing = context;
+  std::int32_t code = run_nodes(&frame, block->body, result, nullptr, break_counter);
+  release_frame(&frame);
+  return code;
+}
 
 void apply_pending_updates(CallContext* context, const PendingMark& down_to) {
   struct Chain {

@@ -94,7 +94,17 @@ std::int32_t run_loop(CallContext* context, SyntaxNode** node, ValueStack* stack
     free_node(condition);
     if (!go_on) return RUN_NORMAL;  // on with the exit jump
   }
-  std::int32_t code = run_nodes(context, loop->body, result, nullptr, break_counter);
+  SyntaxNode* body = loop->body;
+  std::int32_t code;
+  if (body != nullptr && body->kind == NodeKind::Block && body->next == nullptr &&
+      context->stop_node != body && context->stop_kind != static_cast<std::int32_t>(body->kind)) {
+    // A body in braces, as most are: the block runs at once, as its one-node run would run it.
+    if (stop_requested()) return RUN_FAILED;
+    context->position = body->source;
+    code = run_block_discarding(context, body, result, break_counter);
+  } else {
+    code = run_nodes(context, body, result, nullptr, break_counter);
+  }
   if (code == RUN_NORMAL || code == RUN_CONTINUE) {
     if (loop->next != nullptr) *node = loop->next;  // skip the exit jump
     yield_now_and_then();

@@ -96,6 +96,9 @@ inline ValueNode* elements_of(ValueNode* entry) {
 // RUN_FAILED; list literals may also end with the codes of their body.
 std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, ValueStack* stack,
                                      ValueNode* result, std::int32_t* break_counter);
+// Runs a brace block in a frame of its own, its values released.
+std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, ValueNode* result,
+                                  std::int32_t* break_counter);
 // Applies the pending postfix updates of the frame down to (not including) the marked heads.
 void apply_pending_updates(CallContext* context, const PendingMark& down_to);
 // The Equal operator on two entries; false after a reported failure.
