@@ -387,7 +387,9 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
     ValueNode* owner = owner_of(target);
     // The copy is made before the old chain goes, so a = a[] is safe.
     ValueNode* copy = copy_chain(elements_of(source));
-    target->elements = copy;
+    // A reference keeps its own note of the chain; a temporary target is the owner itself, whose
+    // old chain must be read before it is replaced.
+    if (target != owner) target->elements = copy;
     if (owner->value->shared) {
       // Other threads may be walking the old chain of a global: publish the new one complete and
       // let the old one go once no call is active.

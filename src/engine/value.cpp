@@ -14,7 +14,12 @@
 // release is still caught.
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMO_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(LUMO_ADDRESS_SANITIZER)
 constexpr int kPoolLimit = 0;
 #else
 constexpr int kPoolLimit = 512;

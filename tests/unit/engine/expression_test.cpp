@@ -205,3 +205,13 @@ TEST(Evaluation, ListValuesCarryTheNamesOfTheirVariables) {
   EXPECT_EQ(runner.call("nested"), "[p][q]");
   EXPECT_TRUE(runner.errors().empty());
 }
+
+TEST(Evaluation, AssigningAHashToATemporaryLeavesNothingBehind) {
+  // The target is a value an operator made: the copied chain goes with it, once.
+  ScriptRunner runner(
+      "h[\"a\"] = 1; h[\"b\"] = 2;\n"
+      "function plus() { +x = h; -y = {1, 2, 3}; (z) = h; return gethashcount(h) + \",\" + z; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("plus"), "2,0");
+  EXPECT_TRUE(runner.errors().empty());
+}
