@@ -127,32 +127,6 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
   return true;
 }
 
-// `arg`: 0 with its elements referring to the arguments in order.
-void set_arg(CallContext* frame, ValueNode* arguments) {
-  constexpr std::int32_t kArgHash = name_hash_of("arg");
-  ValueNode* arg = find_in_chain(frame->locals, "arg", kArgHash);
-  if (arg == nullptr) {
-    arg = declare_variable(frame, "arg", kArgHash, nullptr);
-    if (arg == nullptr) return;
-  } else {
-    Value zero{};
-    assign_value(frame, arg->value, &zero);
-  }
-  if (arguments == nullptr) return;
-  ValueNode* chain = nullptr;
-  ValueNode** tail = &chain;
-  for (ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
-    ValueNode* reference = make_reference(argument);
-    if (reference == nullptr) break;
-    *tail = reference;
-    tail = &reference->next;
-  }
-  ValueNode* owner = owner_of(arg);
-  free_chain(owner->elements);
-  owner->elements = chain;
-  arg->elements = chain;
-}
-
 CallContext fresh_frame(Script* module, const char* function_name, std::intptr_t host_word) {
   CallContext frame{};
   frame.script = module;
@@ -211,7 +185,7 @@ ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* a
     ValueNode* zero = make_number_cell(0);  // a call whose binding failed yields 0
     return zero != nullptr ? zero : CALL_FAILED;
   }
-  set_arg(&frame, arguments);
+  provide_arg(&frame, arguments);
   ValueNode* result = make_node();
   if (result == nullptr) {
     report_error(&frame, "Alloc failed", entry->name, 0);
@@ -256,7 +230,7 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
       release_frame(&frame);
       break;
     }
-    set_arg(&frame, arguments);
+    provide_arg(&frame, arguments);
     std::int32_t break_counter = 0;
     std::int32_t code = run_nodes(&frame, call->body, nullptr, nullptr, &break_counter);
     release_frame(&frame);

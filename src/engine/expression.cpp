@@ -229,7 +229,7 @@ std::int32_t run_call_start(CallContext* context, ValueStack* stack) {
   }
   ValueNode* marker = make_cell();  // a cell without a Value marks the start of the arguments
   if (marker == nullptr) return fail_alloc(context);
-  stack->marks[stack->open_calls++] = {context->pending_increments, context->pending_decrements};
+  stack->marks[stack->open_calls++] = {context->pending_updates};
   push_cell(stack, marker);
   return RUN_NORMAL;
 }
@@ -432,10 +432,9 @@ std::int32_t run_unary(CallContext* context, NodeKind kind, ValueStack* stack) {
         free_node(operand);
         return fail_alloc(context);
       }
-      ValueNode** chain = kind == NodeKind::PostIncrement ? &context->pending_increments
-                                                          : &context->pending_decrements;
-      pending->next = *chain;
-      *chain = pending;
+      pending->name_hash = kind == NodeKind::PostIncrement ? 1 : -1;
+      pending->next = context->pending_updates;
+      context->pending_updates = pending;
     }
     push_cell(stack, operand);
     return RUN_NORMAL;
@@ -640,22 +639,14 @@ std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, Value
 }
 
 void apply_pending_updates(CallContext* context, const PendingMark& down_to) {
-  struct Chain {
-    ValueNode** head;
-    ValueNode* stop;
-    std::uint32_t delta;
-  };
-  Chain chains[] = {{&context->pending_increments, down_to.increments, 1u},
-                    {&context->pending_decrements, down_to.decrements, ~0u}};
-  for (Chain& chain : chains) {
-    while (*chain.head != nullptr && *chain.head != chain.stop) {
-      ValueNode* pending = *chain.head;
-      *chain.head = pending->next;
-      auto number = static_cast<std::uint32_t>(number_of_value(pending->value));
-      store_scalar(pending->value, 0, static_cast<std::int32_t>(number + chain.delta), nullptr);
-      pending->next = nullptr;
-      free_node(pending);
-    }
+  while (context->pending_updates != nullptr && context->pending_updates != down_to.updates) {
+    ValueNode* pending = context->pending_updates;
+    context->pending_updates = pending->next;
+    auto number = static_cast<std::uint32_t>(number_of_value(pending->value));
+    auto step = static_cast<std::uint32_t>(pending->name_hash);
+    store_scalar(pending->value, 0, static_cast<std::int32_t>(number + step), nullptr);
+    pending->next = nullptr;
+    free_node(pending);
   }
 }
 
@@ -698,7 +689,7 @@ std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, Val
       return run_assign(context, node, stack);
     case NodeKind::ApplyPostfix:
       // Inside a call's argument list the updates wait until that call has returned.
-      if (stack->open_calls == 0) apply_pending_updates(context, PendingMark{nullptr, nullptr});
+      if (stack->open_calls == 0) apply_pending_updates(context, PendingMark{nullptr});
       return RUN_NORMAL;
     default:
       return fail(context, "Sentence error");

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/error_report.h"
+#include "engine/value_stack.h"
 #include "frontend/syntax_node.h"
 #include "platform/memory.h"
 
@@ -60,11 +61,81 @@ void release_script_set(Script** script_set) {
   release_script_record(set);
 }
 
+namespace {
+
+constexpr std::int32_t kArgHash = name_hash_of("arg");
+
+ValueNode* append_local(CallContext* context, const char* name, std::int32_t name_hash) {
+  ValueNode* cell = make_node();
+  if (cell == nullptr) return nullptr;
+  cell->name = dup_string(name);
+  if (cell->name == nullptr) {
+    free_node(cell);
+    return nullptr;
+  }
+  cell->name_hash = name_hash;
+  ValueNode** tail = &context->locals;
+  while (*tail != nullptr)
+    tail = &(*tail)->next;
+  *tail = cell;
+  return cell;
+}
+
+// Sets `arg` (made if missing) to 0 with references to the arguments as its elements.
+void define_arg(CallContext* frame, ValueNode* arguments) {
+  ValueNode* arg = find_in_chain(frame->locals, "arg", kArgHash);
+  if (arg == nullptr) {
+    arg = append_local(frame, "arg", kArgHash);
+    if (arg == nullptr) return;
+  } else {
+    Value zero{};
+    assign_value(frame, arg->value, &zero);
+  }
+  ValueNode* chain = nullptr;
+  ValueNode** tail = &chain;
+  for (ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
+    ValueNode* reference = make_reference(argument);
+    if (reference == nullptr) break;
+    *tail = reference;
+    tail = &reference->next;
+  }
+  ValueNode* owner = arg->value->owner;
+  free_chain(owner->elements);
+  owner->elements = chain;
+  arg->elements = chain;
+}
+
+ValueNode NoArgumentsMark{};
+
+[[gnu::noinline, gnu::cold]] void make_pending_arg(CallContext* frame) {
+  ValueNode* arguments = frame->pending_arg;
+  frame->pending_arg = nullptr;
+  define_arg(frame, arguments != NO_ARGUMENTS ? arguments : nullptr);
+}
+
+// Makes the frame's `arg` now if it is still pending and `name` is "arg".
+inline void settle_arg(CallContext* frame, const char* name, std::int32_t name_hash) {
+  if (name_hash == kArgHash && frame->pending_arg != nullptr && same_name(name, "arg")) {
+    make_pending_arg(frame);
+  }
+}
+
+}  // namespace
+
+ValueNode* const NO_ARGUMENTS = &NoArgumentsMark;
+
+void provide_arg(CallContext* frame, ValueNode* arguments) {
+  if (find_in_chain(frame->locals, "arg", kArgHash) != nullptr) {
+    define_arg(frame, arguments);
+    return;
+  }
+  frame->pending_arg = arguments != nullptr ? arguments : NO_ARGUMENTS;
+}
+
 void release_frame(CallContext* context) {
-  free_chain(context->pending_increments);
-  context->pending_increments = nullptr;
-  free_chain(context->pending_decrements);
-  context->pending_decrements = nullptr;
+  context->pending_arg = nullptr;
+  free_chain(context->pending_updates);
+  context->pending_updates = nullptr;
   free_chain(context->locals);
   context->locals = nullptr;
   context->function_name = nullptr;
@@ -76,6 +147,7 @@ ValueNode* find_local(CallContext* context, const char* name) {
 
 ValueNode* find_local(CallContext* context, const char* name, std::int32_t name_hash) {
   for (CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
+    settle_arg(frame, name, name_hash);
     ValueNode* found = find_in_chain(frame->locals, name, name_hash);
     if (found != nullptr) return found;
   }
@@ -138,22 +210,6 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
   return find_global(context, name, failed);
 }
 
-static ValueNode* append_local(CallContext* context, const char* name, std::int32_t name_hash) {
-  ValueNode* cell = make_node();
-  if (cell == nullptr) return nullptr;
-  cell->name = dup_string(name);
-  if (cell->name == nullptr) {
-    free_node(cell);
-    return nullptr;
-  }
-  cell->name_hash = name_hash;
-  ValueNode** tail = &context->locals;
-  while (*tail != nullptr)
-    tail = &(*tail)->next;
-  *tail = cell;
-  return cell;
-}
-
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position) {
   return declare_variable(context, name, name_hash_of(*name == '&' ? name + 1 : name), position);
 }
@@ -161,6 +217,7 @@ ValueNode* declare_variable(CallContext* context, const char* name, const char* 
 ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t name_hash,
                             const char* position) {
   if (*name == '&') ++name;
+  settle_arg(context, name, name_hash);
   if (find_in_chain(context->locals, name, name_hash) != nullptr) {
     char* message = concat_strings(name, " :Declaration overlaps");
     report_error(context, message != nullptr ? message : "Declaration overlaps", position, 0);

@@ -48,12 +48,17 @@ struct CallContext {
   std::int32_t bind_mode;     // identifiers parsed meanwhile become declarations
   std::int32_t stop_kind;     // a node list run stops at the first node of this kind
   Script* script;
-  ValueNode* locals;              // owned
-  CallContext* enclosing;         // for a nested block or switch body; null otherwise
-  ValueNode* pending_increments;  // reference cells waiting for ApplyPostfix (cells owned)
-  ValueNode* pending_decrements;
+  ValueNode* locals;       // owned
+  CallContext* enclosing;  // for a nested block or switch body; null otherwise
+  // Reference cells waiting for ApplyPostfix, newest first (cells owned); each keeps its step, 1
+  // or -1, in name_hash.
+  ValueNode* pending_updates;
   std::intptr_t host_word;      // opaque; passed unchanged to nested calls and thread starts
   const SyntaxNode* stop_node;  // a node list run also stops at this node (parameter defaults)
+  // The `arg` variable of a function frame is made when something first looks for it: until
+  // then the frame keeps the arguments it will refer to (owned by the caller, who outlives it),
+  // or NO_ARGUMENTS. Null when there is nothing to make.
+  ValueNode* pending_arg;
 };
 
 // Makes a ScriptSet root with its lock; null when memory runs out.
@@ -62,6 +67,11 @@ Script* create_script_set(std::int32_t explicit_flag);
 // caller's pointer. Only after all script code has been stopped.
 void release_script_set(Script** script_set);
 void release_frame(CallContext* context);
+// The pending_arg of a frame whose call had no arguments.
+extern ValueNode* const NO_ARGUMENTS;
+// Gives a function frame its `arg` variable: 0, with elements referring to the arguments in
+// order. Made at once when a parameter is called "arg", else when first looked for.
+void provide_arg(CallContext* frame, ValueNode* arguments);
 
 ValueNode* find_local(CallContext* context, const char* name);
 ValueNode* find_local(CallContext* context, const char* name, std::int32_t name_hash);

@@ -46,7 +46,7 @@ void apply_updates(CallContext* context, const Update* updates, std::int32_t cou
     store_scalar(value, 0, static_cast<std::int32_t>(number + updates[i].delta), nullptr);
   }
   // Updates made before the stretch are due now too.
-  apply_pending_updates(context, PendingMark{nullptr, nullptr});
+  apply_pending_updates(context, PendingMark{nullptr});
 }
 
 }  // namespace

@@ -9,10 +9,9 @@
 struct SyntaxNode;
 
 // Pending postfix updates made inside one open call's argument list are applied when that call has
-// returned; the run remembers, per open call, where the pending chains stood at its CallStart.
+// returned; the run remembers, per open call, where the pending chain stood at its CallStart.
 struct PendingMark {
-  ValueNode* increments;
-  ValueNode* decrements;
+  ValueNode* updates;
 };
 
 // In a collecting run a reference to a variable carries the variable's name, but the name is only

@@ -87,6 +87,29 @@ TEST(Statements, GlobalsAppearAfterTheTopLevelRun) {
   EXPECT_EQ(runner.call("peek"), "1");
 }
 
+TEST(Calls, ArgIsThereWhereverItIsLookedFor) {
+  // arg is made only when first looked for: from a nested block, from a string's embedded
+  // expression, after other locals, through a declaration, or as a parameter's name.
+  ScriptRunner runner(
+      "function inner(a, b) { if (1) { { return arg[1] + \"|\" + gethashcount(arg); } } }\n"
+      "function text(a) { return \"<%arg[0]%>\"; }\n"
+      "function named(arg, b) { return arg + \"|\" + arg[1]; }\n"
+      "function none() { return gethashcount(arg) + \"|\" + arg; }\n"
+      "function late(x) { y = x + 1; z = arg[0]; return z + y; }\n"
+      "function twice() { var arg = 1; return arg; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.eval("main.inner(1, 2)"), "2|2");
+  EXPECT_EQ(runner.eval("main.text(\"q\")"), "<q>");
+  EXPECT_EQ(runner.eval("main.named(5, 6)"), "0|6");
+  EXPECT_EQ(runner.eval("main.none()"), "0|0");
+  EXPECT_EQ(runner.eval("main.late(3)"), "7");
+  EXPECT_TRUE(runner.errors().empty());
+  EXPECT_EQ(runner.eval("main.twice()"), "<failed>");
+  ASSERT_FALSE(runner.errors().empty());
+  EXPECT_EQ(runner.errors()[0].rfind("### Error: arg :Declaration overlaps : main.twice:(6)", 0),
+            0u);
+}
+
 TEST(Calls, ParametersDefaultsReferencesAndArg) {
   ScriptRunner runner(
       "v = 1;\n"
