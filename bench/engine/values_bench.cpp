@@ -42,7 +42,8 @@ void BM_CopyChain(benchmark::State& state) {
   std::vector<std::string> keys;
   keys.reserve(state.range(0));
   ValueNode* hash = make_hash(static_cast<int>(state.range(0)), &keys);
-  for (auto _ : state) free_chain(copy_chain(hash->elements));
+  for (auto _ : state)
+    free_chain(copy_chain(hash->elements));
   state.SetItemsProcessed(state.iterations() * state.range(0));
   free_node(hash);
 }

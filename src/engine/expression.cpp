@@ -213,19 +213,8 @@ std::int32_t run_string(CallContext* context, SyntaxNode* node, ValueStack* stac
 // ---- calls -------------------------------------------------------------------------------------
 
 std::int32_t run_call_start(CallContext* context, ValueStack* stack) {
-  if (stack->open_calls == stack->mark_capacity) {
-    if (stack->marks == nullptr) {
-      stack->marks = stack->inline_marks;
-      stack->mark_capacity = ValueStack::kInlineMarks;
-    } else {
-      std::int32_t capacity = stack->mark_capacity * 2;
-      auto* marks = static_cast<PendingMark*>(alloc_block(sizeof(PendingMark) * capacity));
-      if (marks == nullptr) return fail_alloc(context);
-      std::memcpy(marks, stack->marks, sizeof(PendingMark) * stack->open_calls);
-      if (stack->marks != stack->inline_marks) release(&stack->marks);
-      stack->marks = marks;
-      stack->mark_capacity = capacity;
-    }
+  if (!make_room(stack->marks, stack->open_calls, stack->mark_capacity, stack->inline_marks)) {
+    return fail_alloc(context);
   }
   ValueNode* marker = make_cell();  // a cell without a Value marks the start of the arguments
   if (marker == nullptr) return fail_alloc(context);

@@ -25,19 +25,9 @@ void copy_name(ValueNode* cell, const ValueNode* variable) {
 }
 
 bool remember_source(ValueStack* stack, ValueNode* cell, ValueNode* variable) {
-  if (stack->source_count == stack->source_capacity) {
-    if (stack->sources == nullptr) {
-      stack->sources = stack->inline_sources;
-      stack->source_capacity = ValueStack::kInlineSources;
-    } else {
-      std::int32_t capacity = stack->source_capacity * 2;
-      auto* grown = static_cast<NameSource*>(alloc_block(sizeof(NameSource) * capacity));
-      if (grown == nullptr) return false;
-      std::memcpy(grown, stack->sources, sizeof(NameSource) * stack->source_count);
-      if (stack->sources != stack->inline_sources) release(&stack->sources);
-      stack->sources = grown;
-      stack->source_capacity = capacity;
-    }
+  if (!make_room(stack->sources, stack->source_count, stack->source_capacity,
+                 stack->inline_sources)) {
+    return false;
   }
   stack->sources[stack->source_count++] = {cell, variable};
   return true;

@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/value.h"
+#include "platform/memory.h"
 
 struct SyntaxNode;
 
@@ -22,6 +24,27 @@ struct NameSource {
   ValueNode* cell;      // not owned; may have been released since (compared, never read)
   ValueNode* variable;  // lives at least as long as the run
 };
+
+// An array that starts in storage of its own and moves to the heap when it outgrows it: makes room
+// for one more item; false when memory runs out (the array unchanged).
+template <typename Item, std::int32_t kInline>
+bool make_room(Item*& items, std::int32_t count, std::int32_t& capacity,
+               Item (&inline_items)[kInline]) {
+  if (count < capacity) return true;
+  if (items == nullptr) {
+    items = inline_items;
+    capacity = kInline;
+    return true;
+  }
+  auto* grown =
+      static_cast<Item*>(alloc_block(sizeof(Item) * static_cast<std::size_t>(capacity) * 2));
+  if (grown == nullptr) return false;
+  std::memcpy(grown, items, sizeof(Item) * static_cast<std::size_t>(count));
+  if (items != inline_items) release(&items);
+  items = grown;
+  capacity *= 2;
+  return true;
+}
 
 struct ValueStack {
   static constexpr std::int32_t kInlineMarks = 4;

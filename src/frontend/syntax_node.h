@@ -105,9 +105,9 @@ struct SyntaxNode {
   const char* source;        // where the node's token starts in the script text
   void* call_target;         // Call nodes: the callee cached on first use
   std::int32_t call_target_kind;
-  SyntaxNode* next;    // owned
-  SyntaxNode* body;    // owned sub-list
-  SyntaxNode* target;  // Jump nodes: execution continues after this node; not owned
+  SyntaxNode* next;            // owned
+  SyntaxNode* body;            // owned sub-list
+  SyntaxNode* target;          // Jump nodes: execution continues after this node; not owned
   std::int32_t simple_length;  // nodes of plain arithmetic starting here (see simple_sequence.h)
 };
 

@@ -196,13 +196,17 @@ TEST(Evaluation, ListValuesCarryTheNamesOfTheirVariables) {
       "function statements() { { k = 5; m = 6, n } return; }\n"
       "function ended() { { k = 5; m = 6; } return; }\n"
       "function blocks() { return keys(statements(), 2) + \"/\" + keys(ended(), 1); }\n"
-      "function nested() { p = 1; t = { {p, q = p} }; return keys(t[0], 2); }");
+      "function nested() { p = 1; t = { {p, q = p} }; return keys(t[0], 2); }\n"
+      // More names and open calls than a run keeps without the heap.
+      "function many() { a = 1; b = 2; c = 3; d = 4; e = 5; f = 6; g = 7; h = 8; i = 9; j = 10;\n"
+      "  return keys({a, b, c, d, e, f, g, h, i, j}, 10) + len(len(len(len(len(len(j)))))); }");
   ASSERT_TRUE(runner.loaded());
   EXPECT_EQ(runner.call("plain"), "[a][b][c][][][b]");
   EXPECT_EQ(runner.call("callbyref"), "[x][y]");
   EXPECT_EQ(runner.call("native"), "[][v]");
   EXPECT_EQ(runner.call("blocks"), "[m][n]/[]");
   EXPECT_EQ(runner.call("nested"), "[p][q]");
+  EXPECT_EQ(runner.call("many"), "[a][b][c][d][e][f][g][h][i][j]1");
   EXPECT_TRUE(runner.errors().empty());
 }
 
