@@ -20,7 +20,9 @@
 namespace {
 
 // Shows nothing; every delivery returns at once.
-std::intptr_t discard(Host*, std::uint32_t, std::uintptr_t, std::intptr_t) { return 0; }
+std::intptr_t discard(Host*, std::uint32_t, std::uintptr_t, std::intptr_t) {
+  return 0;
+}
 
 Host QuietHost{nullptr, UM_LINEECHO, discard, nullptr};
 

@@ -45,8 +45,8 @@ struct SystemTime {
   std::uint16_t milliseconds;
 };
 
-// Hangs the time hash (the eight keyed numbers "year" … "milliseconds") on the result and marks it a
-// hash. False when memory runs out (the result is left without elements).
+// Hangs the time hash (the eight keyed numbers "year" … "milliseconds") on the result and marks it
+// a hash. False when memory runs out (the result is left without elements).
 bool time_hash_from_system_time(const SystemTime& time, ValueNode* result);
 // Reads the eight keyed fields of a time hash, in any order; other elements are ignored, a later
 // duplicate key wins, missing fields are 0, values are cut to 16 bits.
