@@ -24,13 +24,8 @@ void report(Script* script, const char* message, const char* detail) {
 }
 
 bool ends_with_backslash(const char* text) {
-  // A trail byte 0x5C of a double-byte character is not a separator.
-  bool last_is_separator = false;
-  for (const char* cursor = text; *cursor != '\0'; ++cursor) {
-    last_is_separator = *cursor == '\\';
-    if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') ++cursor;
-  }
-  return last_is_separator;
+  std::size_t length = std::strlen(text);
+  return length > 0 && folder_length(text) == length;
 }
 
 // The directory with a backslash appended unless it is empty or has one already.
@@ -135,14 +130,10 @@ std::int32_t import_scripts(Script* script_set, const char* directory, const cha
   char path[PATH_BUFFER_SIZE];
   if (!join_path(path, directory, pattern)) return 0;
   // The folder of the matches: the path up to and including its last backslash.
-  std::size_t folder_length = 0;
-  for (std::size_t i = 0; path[i] != '\0'; ++i) {
-    if (path[i] == '\\') folder_length = i + 1;
-    if (is_lead_byte(static_cast<unsigned char>(path[i])) && path[i + 1] != '\0') ++i;
-  }
+  std::size_t folder_end = folder_length(path);
   char folder[PATH_BUFFER_SIZE];
-  std::memcpy(folder, path, folder_length);
-  folder[folder_length] = '\0';
+  std::memcpy(folder, path, folder_end);
+  folder[folder_end] = '\0';
 
   FileInfo entry;
   FileSearch* search = find_first_file(path, &entry);

@@ -254,12 +254,7 @@ std::string typed_line(const std::string& raw, bool from_utf8) {
 }
 
 void split_script_path(const char* path, std::string* directory, std::string* file_name) {
-  std::size_t name_start = 0;
-  std::size_t length = std::strlen(path);
-  for (std::size_t i = 0; i < length; ++i) {
-    if (path[i] == '\\') name_start = i + 1;
-    if (is_lead_byte(static_cast<unsigned char>(path[i])) && i + 1 < length) ++i;
-  }
+  std::size_t name_start = folder_length(path);
   *directory = name_start > 0 ? std::string(path, name_start) : std::string(".\\");
   *file_name = std::string(path + name_start);
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "engine/cp932.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "support/test_host.h"
@@ -280,4 +281,16 @@ TEST(Value, CopyChainIsDeepAndUnshared) {
   free_chain(copy);
   free_node(hash);
   EXPECT_EQ(copy_chain(nullptr), nullptr);
+}
+
+TEST(Cp932, FolderLengthStopsOnlyAtRealBackslashes) {
+  EXPECT_EQ(folder_length(""), 0u);
+  EXPECT_EQ(folder_length("main.lum"), 0u);
+  EXPECT_EQ(folder_length("a\\b\\main.lum"), 4u);
+  EXPECT_EQ(folder_length("a\\"), 2u);
+  // 0x95 0x5C is one character: its second byte is no separator.
+  EXPECT_EQ(folder_length("\x95\\main.lum"), 0u);
+  EXPECT_EQ(folder_length("d\\\x95\\"), 2u);
+  // A lead byte at the very end is a byte of its own.
+  EXPECT_EQ(folder_length("d\\\x95"), 2u);
 }
