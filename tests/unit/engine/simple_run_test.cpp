@@ -2,7 +2,10 @@
 // error reports with it as through the general evaluator.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/script.h"
 #include "frontend/syntax_node.h"
@@ -50,24 +53,74 @@ void clear_marks(SyntaxNode* list) {
   }
 }
 
-std::string run_all(bool general_only) {
-  ScriptRunner runner(kScript);
+template <typename Names>
+std::string run_all(const std::string& script, const Names& functions, bool general_only) {
+  ScriptRunner runner(script.c_str());
   if (!runner.loaded()) return "<not loaded>";
   if (general_only) clear_marks(runner.script_set()->next->code);
   std::string transcript;
-  for (const char* name : kFunctions) {
-    transcript += std::string(name) + "=" + runner.call(name) + "\n";
+  for (const auto& name : functions) {
+    transcript += std::string(name) + "=" + runner.call(std::string(name).c_str()) + "\n";
   }
   for (const std::string& line : runner.errors())
     transcript += line + "\n";
   return transcript;
 }
 
+// Random statements over a few variables (numbers and strings), every operator, updates,
+// assignments in expressions and divisions that may be by zero; a fixed seed keeps it repeatable.
+std::string random_script(std::uint32_t seed, int functions, std::vector<std::string>* names) {
+  std::uint32_t state = seed;
+  auto next = [&state](std::uint32_t bound) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % bound;
+  };
+  const char* const variables[] = {"a", "b", "c", "s"};
+  const char* const operators[] = {"&&", "||", "<",  "<=", ">", ">=", "==", "=~", "!=", "&",
+                                   "|",  "^",  "<<", ">>", "+", "-",  "*",  "/",  "%"};
+  const char* const unary[] = {"-", "!", "~", "+"};
+  std::function<std::string(int)> expression = [&](int depth) -> std::string {
+    switch (depth > 2 ? next(3) : next(7)) {
+      case 0:
+        return std::to_string(static_cast<int>(next(9)) - 2);
+      case 1:
+      case 2:
+        return variables[next(4)];
+      case 3:
+        return std::string(variables[next(3)]) + (next(2) ? "++" : "--");
+      case 4:
+        return std::string(unary[next(4)]) + expression(depth + 1);
+      case 5:
+        return std::string(variables[next(3)]) + " = " + expression(depth + 1);
+      default:
+        return "(" + expression(depth + 1) + " " + operators[next(19)] + " " +
+               expression(depth + 1) + ")";
+    }
+  };
+  std::string script;
+  for (int f = 0; f < functions; ++f) {
+    std::string name = "f" + std::to_string(f);
+    names->push_back(name);
+    script += "function " + name + "() { a = " + std::to_string(next(5)) + "; b = -" +
+              std::to_string(next(5)) + "; c = 7; s = \"" + std::to_string(next(3)) + "x\";\n";
+    int statements = 1 + static_cast<int>(next(4));
+    for (int i = 0; i < statements; ++i) {
+      if (next(4) == 0) {
+        script += "  if (" + expression(0) + ") " + variables[next(3)] + "++;\n";
+      } else {
+        script += "  " + std::string(variables[next(3)]) + " = " + expression(0) + ";\n";
+      }
+    }
+    script += "  return a + \",\" + b + \",\" + c + \",\" + s; }\n";
+  }
+  return script;
+}
+
 }  // namespace
 
 TEST(SimpleRun, GivesWhatTheGeneralEvaluatorGives) {
-  std::string general = run_all(true);
-  std::string simple = run_all(false);
+  std::string general = run_all(kScript, kFunctions, true);
+  std::string simple = run_all(kScript, kFunctions, false);
   EXPECT_EQ(simple, general);
   // A few results spelled out, so that both paths are also checked against the language.
   EXPECT_NE(simple.find("self_update=6\n"), std::string::npos);
@@ -84,6 +137,16 @@ TEST(SimpleRun, GivesWhatTheGeneralEvaluatorGives) {
   EXPECT_NE(simple.find("by_reference=21\n"), std::string::npos);
   EXPECT_NE(simple.find("listed=2,1,a\n"), std::string::npos);
   EXPECT_NE(simple.find("### Error: Divide by ZERO : main.divide:(6)"), std::string::npos);
+}
+
+TEST(SimpleRun, RandomArithmeticAgreesWithTheGeneralEvaluator) {
+  for (std::uint32_t seed = 1; seed <= 60; ++seed) {
+    std::vector<std::string> names;
+    std::string script = random_script(seed, 25, &names);
+    std::string simple = run_all(script, names, false);
+    ASSERT_NE(simple, "<not loaded>") << script;
+    EXPECT_EQ(simple, run_all(script, names, true)) << script;
+  }
 }
 
 TEST(SimpleRun, ExplicitModulesStillRejectUndeclaredNames) {
