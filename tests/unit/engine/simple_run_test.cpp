@@ -68,9 +68,9 @@ std::string run_all(const std::string& script, const Names& functions, bool gene
 }
 
 // Random statements over a few variables (numbers and strings), every operator, updates,
-// assignments in expressions and divisions that may be by zero; a fixed seed keeps it repeatable.
-std::string random_script(std::uint32_t seed, int functions, std::vector<std::string>* names) {
-  std::uint32_t state = seed;
+// assignments in expressions and divisions that may be by zero; a fixed start keeps it repeatable.
+std::string random_script(std::uint32_t start, int functions, std::vector<std::string>* names) {
+  std::uint32_t state = start;
   auto next = [&state](std::uint32_t bound) {
     state = state * 1664525u + 1013904223u;
     return (state >> 8) % bound;
@@ -140,9 +140,9 @@ TEST(SimpleRun, GivesWhatTheGeneralEvaluatorGives) {
 }
 
 TEST(SimpleRun, RandomArithmeticAgreesWithTheGeneralEvaluator) {
-  for (std::uint32_t seed = 1; seed <= 60; ++seed) {
+  for (std::uint32_t batch = 1; batch <= 60; ++batch) {
     std::vector<std::string> names;
-    std::string script = random_script(seed, 25, &names);
+    std::string script = random_script(batch, 25, &names);
     std::string simple = run_all(script, names, false);
     ASSERT_NE(simple, "<not loaded>") << script;
     EXPECT_EQ(simple, run_all(script, names, true)) << script;
