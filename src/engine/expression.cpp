@@ -281,10 +281,7 @@ std::int32_t run_block(CallContext* context, SyntaxNode* node, ValueStack* stack
   // it ends, so they are not gathered at all.
   if (!stack->collecting && node->next == nullptr)
     return run_block_discarding(context, node, result, break_counter);
-  CallContext frame{};
-  frame.script = context->script;
-  frame.host_word = context->host_word;
-  frame.enclosing = context;
+  CallContext frame = nested_frame(context);
   ValueNode* output = nullptr;
   std::int32_t code = run_nodes(&frame, node->body, result, &output, break_counter);
   // The values may refer to variables of the block's own frame, which goes now: references become
@@ -618,10 +615,7 @@ std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) 
 
 std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, ValueNode* result,
                                   std::int32_t* break_counter) {
-  CallContext frame{};
-  frame.script = context->script;
-  frame.host_word = context->host_word;
-  frame.enclosing = context;
+  CallContext frame = nested_frame(context);
   std::int32_t code = run_nodes(&frame, block->body, result, nullptr, break_counter);
   release_frame(&frame);
   return code;

@@ -154,10 +154,7 @@ std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stac
   SyntaxNode* label = choose_label(context, node->body, value);
   free_node(value);
   if (label == nullptr) return RUN_NORMAL;
-  CallContext frame{};
-  frame.script = context->script;
-  frame.host_word = context->host_word;
-  frame.enclosing = context;
+  CallContext frame = nested_frame(context);
   std::int32_t code = run_nodes(&frame, label, result, nullptr, break_counter);
   release_frame(&frame);
   if (code == RUN_BREAK && break_counter != nullptr && *break_counter > 0) {

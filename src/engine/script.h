@@ -67,6 +67,14 @@ Script* create_script_set(std::int32_t explicit_flag);
 // caller's pointer. Only after all script code has been stopped.
 void release_script_set(Script** script_set);
 void release_frame(CallContext* context);
+// The frame of a nested block or switch body inside `context`.
+inline CallContext nested_frame(CallContext* context) {
+  CallContext frame{};
+  frame.script = context->script;
+  frame.host_word = context->host_word;
+  frame.enclosing = context;
+  return frame;
+}
 // The pending_arg of a frame whose call had no arguments.
 extern ValueNode* const NO_ARGUMENTS;
 // Gives a function frame its `arg` variable: 0, with elements referring to the arguments in
