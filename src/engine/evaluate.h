@@ -23,6 +23,9 @@ enum RunResult : std::int32_t {
 std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* result,
                        ValueNode** output, std::int32_t* break_counter);
 
+// Counts a pass of a loop of this thread, and yields the processor once every so many passes.
+void count_loop_pass();
+
 // Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the
 // given frame: the first value it yields, or null after a failure.
 ValueNode* eval_expression_text(CallContext* context, const char* text);

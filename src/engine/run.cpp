@@ -14,15 +14,6 @@
 
 namespace {
 
-// A busy loop must not starve the window thread, but a system call per pass costs far more than
-// the pass: yield once every so many passes.
-constexpr std::uint32_t kPassesPerYield = 4096;
-thread_local std::uint32_t LoopPasses = 0;
-
-void yield_now_and_then() {
-  if (++LoopPasses % kPassesPerYield == 0) yield_processor();
-}
-
 std::int32_t fail_sentence(CallContext* context) {
   report_error(context, "Sentence error", context->position, 0);
   return RUN_FAILED;
@@ -107,7 +98,7 @@ std::int32_t run_loop(CallContext* context, SyntaxNode** node, ValueStack* stack
   }
   if (code == RUN_NORMAL || code == RUN_CONTINUE) {
     if (loop->next != nullptr) *node = loop->next;  // skip the exit jump
-    yield_now_and_then();
+    count_loop_pass();
     return RUN_NORMAL;
   }
   if (code == RUN_BREAK) {
@@ -164,7 +155,23 @@ std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stac
   return code == RUN_NORMAL || code == RUN_BREAK ? RUN_NORMAL : code;
 }
 
+// Whether a simple loop reached at `top` may run by itself here: not in a collecting run and not
+// in a run that stops at some node.
+bool takes_simple_loop(const CallContext* context, const ValueStack& stack, const SyntaxNode* top) {
+  return top->kind == NodeKind::LoopTop && top->simple_slot != 0 && !stack.collecting &&
+         context->stop_kind == 0 && context->stop_node == nullptr;
+}
+
 }  // namespace
+
+// A busy loop must not starve the window thread, but a system call per pass costs far more than
+// the pass: yield once every so many passes.
+constexpr std::uint32_t kPassesPerYield = 4096;
+thread_local std::uint32_t LoopPasses = 0;
+
+void count_loop_pass() {
+  if (++LoopPasses % kPassesPerYield == 0) yield_processor();
+}
 
 bool shared_value_is_true(const Value* value) {
   ScalarSnapshot scalar = read_scalar(value);
@@ -200,7 +207,11 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         release_stack(&stack);
         break;
       case NodeKind::Jump:
-        if (node->target != nullptr) node = node->target;
+        if (node->target == nullptr) break;
+        node = node->target;
+        // Back to the top of a simple loop: the next passes may run by themselves again.
+        if (takes_simple_loop(context, stack, node))
+          code = run_simple_loop(context, &node, result, break_counter);
         break;
       case NodeKind::SkipIfTrue: {
         ValueNode* condition = pop_operand(&stack);
@@ -209,9 +220,12 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         if (skip && node->next != nullptr) node = node->next;
         break;
       }
+      case NodeKind::LoopTop:
+        if (takes_simple_loop(context, stack, node))
+          code = run_simple_loop(context, &node, result, break_counter);
+        break;
       case NodeKind::Else:
       case NodeKind::EndIf:
-      case NodeKind::LoopTop:
       case NodeKind::LoopEnd:
       case NodeKind::DoTest:
       case NodeKind::FunctionEnd:

@@ -4,6 +4,8 @@
 // to it before anything has changed; otherwise the result is the same, step for step.
 #include "engine/simple_run.h"
 
+#include "engine/compiled_loop.h"
+#include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/number_ops.h"
@@ -43,17 +45,18 @@ void apply_updates(CallContext* context, const Update* updates, std::int32_t cou
   for (std::int32_t i = count - 1; i >= 0; --i) {
     Value* value = updates[i].variable->value;
     auto number = static_cast<std::uint32_t>(number_of_value(value));
-    store_scalar(value, 0, static_cast<std::int32_t>(number + updates[i].delta), nullptr);
+    store_number(value, static_cast<std::int32_t>(number + updates[i].delta));
   }
   // Updates made before the stretch are due now too.
-  apply_pending_updates(context, PendingMark{nullptr});
+  if (context->pending_updates != nullptr) apply_pending_updates(context, PendingMark{nullptr});
 }
 
-}  // namespace
-
-std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
-                                 SyntaxNode** last) {
-  if (stack->collecting) return SIMPLE_NOT_RUN;
+// Computes the stretch that starts at `first` into *result; `find` gives the variable of a Name
+// node (null when it is missing). `in_arguments`: the stretch is inside a call's argument list.
+// SIMPLE_NOT_RUN before anything has changed when the general evaluator must run it.
+template <typename Find>
+std::int32_t compute_stretch(CallContext* context, SyntaxNode* first, bool in_arguments,
+                             Find&& find, Slot* result, SyntaxNode** last) {
   Slot slots[kSimpleDepthLimit];
   Update updates[kSimpleUpdateLimit];
   std::int32_t depth = 0;
@@ -64,8 +67,7 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
     NodeKind kind = node->kind;
     switch (kind) {
       case NodeKind::Name: {
-        const char* name = node->text[0] == '&' ? node->text + 1 : node->text;
-        ValueNode* variable = find_variable(context, name, node->number, nullptr);
+        ValueNode* variable = find(node);
         if (variable == nullptr) return SIMPLE_NOT_RUN;  // to be declared, or reported
         slots[depth++] = {variable, 0};
         break;
@@ -76,7 +78,7 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
       case NodeKind::PostIncrement:
       case NodeKind::PostDecrement:
         // Inside a call's arguments the update waits for the call: a pending cell is needed.
-        if (stack->open_calls != 0) return SIMPLE_NOT_RUN;
+        if (in_arguments) return SIMPLE_NOT_RUN;
         if (slots[depth - 1].variable != nullptr) {
           updates[update_count++] = {slots[depth - 1].variable,
                                      kind == NodeKind::PostIncrement ? 1u : ~0u};
@@ -87,28 +89,34 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
         Slot source = slots[--depth];
         Slot& target = slots[depth - 1];
         if (target.variable == nullptr) return SIMPLE_NOT_RUN;
-        Value number{};
-        number.data.number = source.number;
-        assign_value(context, target.variable->value,
-                     source.variable != nullptr ? source.variable->value : &number);
+        Value* value = target.variable->value;
+        std::int32_t number = source.number;
+        if (!value->shared && (source.variable == nullptr || number_operand(source, &number))) {
+          store_number(value, number);
+        } else {
+          Value constant{};
+          constant.data.number = number;
+          assign_value(context, value,
+                       source.variable != nullptr ? source.variable->value : &constant);
+        }
         target = source;
         break;
       }
       case NodeKind::ApplyPostfix:
-        if (stack->open_calls == 0) apply_updates(context, updates, update_count);
+        if (!in_arguments && update_count != 0) apply_updates(context, updates, update_count);
         update_count = 0;
         break;
       default:
         if (is_binary_operator(kind)) {
           std::int32_t left = 0;
           std::int32_t right = 0;
-          std::int32_t result = 0;
+          std::int32_t value = 0;
           if (!number_operand(slots[depth - 2], &left) ||
               !number_operand(slots[depth - 1], &right) ||
-              !apply_number_operator(kind, left, right, &result)) {
+              !apply_number_operator(kind, left, right, &value)) {
             return SIMPLE_NOT_RUN;
           }
-          slots[--depth - 1] = {nullptr, result};
+          slots[--depth - 1] = {nullptr, value};
         } else {
           Slot& operand = slots[depth - 1];
           std::int32_t number = operand.variable != nullptr
@@ -119,10 +127,25 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
         break;
     }
   }
+  *result = slots[0];
+  return RUN_NORMAL;
+}
+
+}  // namespace
+
+std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
+                                 SyntaxNode** last) {
+  if (stack->collecting) return SIMPLE_NOT_RUN;
+  auto find = [context](SyntaxNode* node) {
+    const char* name = node->text[0] == '&' ? node->text + 1 : node->text;
+    return find_variable(context, name, node->number, nullptr);
+  };
+  Slot result{};
+  if (compute_stretch(context, first, stack->open_calls != 0, find, &result, last) != RUN_NORMAL)
+    return SIMPLE_NOT_RUN;
   context->position = (*last)->source;
   // A statement's end releases the value at once: it need not be made.
   if ((*last)->next != nullptr && (*last)->next->kind == NodeKind::Semicolon) return RUN_NORMAL;
-  const Slot& result = slots[0];
   ValueNode* cell = nullptr;
   if (result.variable != nullptr) {
     if (push_variable_reference(stack, result.variable)) return RUN_NORMAL;
@@ -132,4 +155,83 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
   }
   report_error(context, "Alloc failed", context->position, 0);
   return RUN_FAILED;
+}
+
+namespace {
+
+// Gives the pass over to the general evaluator at `stretch`, which must run through it: the
+// condition and the step are taken up where they stand in the node list; the rest of the body runs
+// here, as the general loop runs a body. *node is where the general run goes on.
+std::int32_t hand_over(CallContext* context, const LoopShape& shape, SyntaxNode* stretch,
+                       SyntaxNode** node, ValueNode* result, std::int32_t* break_counter) {
+  if (stretch == shape.condition) {
+    *node = shape.top;
+    return RUN_NORMAL;
+  }
+  if (stretch != shape.step) {
+    CallContext frame = nested_frame(context);
+    std::int32_t code =
+        run_nodes(shape.in_braces ? &frame : context, stretch, result, nullptr, break_counter);
+    release_frame(&frame);
+    if (code != RUN_NORMAL && code != RUN_CONTINUE) return code;
+    count_loop_pass();
+  }
+  *node = shape.exit;
+  return RUN_NORMAL;
+}
+
+}  // namespace
+
+std::int32_t run_simple_loop(CallContext* context, SyntaxNode** node, ValueNode* result,
+                             std::int32_t* break_counter) {
+  LoopShape shape = loop_shape(*node);
+  SyntaxNode* stretch = nullptr;
+  switch (run_compiled_loop(context, shape, &stretch)) {
+    case CompiledRun::Ended:
+      *node = shape.exit->target;
+      return RUN_NORMAL;
+    case CompiledRun::Stopped:
+      return RUN_FAILED;
+    case CompiledRun::HandedOver:
+      return hand_over(context, shape, stretch, node, result, break_counter);
+    case CompiledRun::NotCompiled:
+      break;
+  }
+  // Names that are missing, global or strings: each stretch is computed as the simple run does.
+  // Nothing in the loop declares a name, so a name found once stays found.
+  ValueNode* variables[kSimpleLoopNames] = {};
+  auto find = [context, &variables](SyntaxNode* name) {
+    ValueNode*& variable = variables[name->simple_slot - 1];
+    if (variable == nullptr) {
+      variable = find_variable(context, name->text[0] == '&' ? name->text + 1 : name->text,
+                               name->number, nullptr);
+    }
+    return variable;
+  };
+  SyntaxNode* last = nullptr;
+  Slot value{};
+  for (;;) {
+    if (stop_requested()) return RUN_FAILED;
+    if (compute_stretch(context, shape.condition, false, find, &value, &last) != RUN_NORMAL)
+      return hand_over(context, shape, shape.condition, node, result, break_counter);
+    context->position = last->source;
+    bool go_on =
+        value.variable != nullptr ? value_is_true(value.variable->value) : value.number != 0;
+    if (!go_on) {
+      *node = shape.exit->target;
+      return RUN_NORMAL;
+    }
+    for (SyntaxNode* statement = shape.statements; statement != nullptr;
+         statement = statement->next) {
+      if (statement->kind == NodeKind::Semicolon) continue;
+      if (compute_stretch(context, statement, false, find, &value, &last) != RUN_NORMAL)
+        return hand_over(context, shape, statement, node, result, break_counter);
+      statement = last->next;  // its ";"
+    }
+    count_loop_pass();
+    if (shape.step != nullptr &&
+        compute_stretch(context, shape.step, false, find, &value, &last) != RUN_NORMAL) {
+      return hand_over(context, shape, shape.step, node, result, break_counter);
+    }
+  }
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 struct CallContext;
+struct ValueNode;
 struct SyntaxNode;
 struct ValueStack;
 
@@ -15,3 +16,11 @@ constexpr std::int32_t SIMPLE_NOT_RUN = 100;  // apart from every RunResult
 // SIMPLE_NOT_RUN. *last is set to the last node run.
 std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
                                  SyntaxNode** last);
+
+// Runs the simple loop whose LoopTop is *node (see simple_sequence.h) pass after pass while every
+// stretch in it computes plain numbers, with each name looked up once. When the loop ends, *node is
+// its LoopEnd. When a stretch must run through the general evaluator, *node is where the general
+// run resumes (the pass goes on there, and its back jump may bring the loop back here); the rest
+// of a body is run here. Returns RUN_NORMAL, or the code of a failure or stop.
+std::int32_t run_simple_loop(CallContext* context, SyntaxNode** node, ValueNode* result,
+                             std::int32_t* break_counter);

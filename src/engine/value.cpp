@@ -177,10 +177,6 @@ std::int32_t shared_value_is_string(const Value* value) {
   return value->is_string;
 }
 
-ScalarSnapshot::~ScalarSnapshot() {
-  release(&owned_text);
-}
-
 ScalarSnapshot::ScalarSnapshot(ScalarSnapshot&& other) noexcept
     : is_string(other.is_string),
       number(other.number),

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "lumo/extension.h"
+#include "platform/memory.h"
 
 struct CallContext;
 
@@ -58,7 +59,9 @@ struct ScalarSnapshot {
   ScalarSnapshot(ScalarSnapshot&& other) noexcept;
   ScalarSnapshot(const ScalarSnapshot&) = delete;
   ScalarSnapshot& operator=(const ScalarSnapshot&) = delete;
-  ~ScalarSnapshot();
+  ~ScalarSnapshot() {
+    if (owned_text != nullptr) release(&owned_text);
+  }
 };
 ScalarSnapshot read_shared_scalar(const Value* value);
 inline ScalarSnapshot read_scalar(const Value* value) {
@@ -74,6 +77,14 @@ inline std::int32_t value_is_string(const Value* value) {
 // Replaces a Value's scalar (taking ownership of `text` for a string) and releases the old string;
 // under the shared-scalar lock when the Value is shared. Takes no ScriptSet lock.
 void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text);
+// store_scalar of a number, done in place when the Value is an unshared number.
+inline void store_number(Value* target, std::int32_t number) {
+  if (!target->shared && !target->is_string) {
+    target->data.number = number;
+  } else {
+    store_scalar(target, 0, number, nullptr);
+  }
+}
 
 // Conversions between numbers and text.
 char* number_to_text(std::int32_t number);

@@ -109,6 +109,9 @@ struct SyntaxNode {
   SyntaxNode* body;            // owned sub-list
   SyntaxNode* target;          // Jump nodes: execution continues after this node; not owned
   std::int32_t simple_length;  // nodes of plain arithmetic starting here (see simple_sequence.h)
+  // A loop made only of such stretches (see simple_sequence.h): on its LoopTop, 1 + the count of
+  // the names it uses; on each Name in it, 1 + the number of its name within the loop. Else 0.
+  std::int32_t simple_slot;
 };
 
 // A zero-filled node of the given kind and source position; null when memory runs out.

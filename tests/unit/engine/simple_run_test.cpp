@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/script.h"
 #include "frontend/syntax_node.h"
+#include "platform/thread.h"
 #include "support/script_runner.h"
 
 namespace {
@@ -49,6 +52,7 @@ const char* const kFunctions[] = {
 void clear_marks(SyntaxNode* list) {
   for (SyntaxNode* node = list; node != nullptr; node = node->next) {
     node->simple_length = 0;
+    node->simple_slot = 0;
     clear_marks(node->body);
   }
 }
@@ -104,13 +108,19 @@ std::string random_script(std::uint32_t start, int functions, std::vector<std::s
     script += "function " + name + "() { a = " + std::to_string(next(5)) + "; b = -" +
               std::to_string(next(5)) + "; c = 7; s = \"" + std::to_string(next(3)) + "x\";\n";
     int statements = 1 + static_cast<int>(next(4));
+    std::string body;
     for (int i = 0; i < statements; ++i) {
       if (next(4) == 0) {
-        script += "  if (" + expression(0) + ") " + variables[next(3)] + "++;\n";
+        body += "  if (" + expression(0) + ") " + variables[next(3)] + "++;\n";
       } else {
-        script += "  " + std::string(variables[next(3)]) + " = " + expression(0) + ";\n";
+        body += "  " + std::string(variables[next(3)]) + " = " + expression(0) + ";\n";
       }
     }
+    // Some bodies run three times in a loop over a counter none of them changes.
+    if (next(2) == 0)
+      script += "  for (k = 0; k < 3; k++) {\n" + body + "  }\n";
+    else
+      script += body;
     script += "  return a + \",\" + b + \",\" + c + \",\" + s; }\n";
   }
   return script;
@@ -157,4 +167,76 @@ TEST(SimpleRun, ExplicitModulesStillRejectUndeclaredNames) {
   EXPECT_EQ(runner.errors()[0],
             "### Error: y :Variable is not defined : main.f:(3) : function f() { a = a + y; "
             "return a; }");
+}
+
+// Loops made only of plain arithmetic run by themselves, compiled when their names are local
+// numbers; whatever they meet, they must end as the general loop ends.
+const char* const kLoopScript =
+    "gsum = 0; gi = 0;\n"
+    "function locals() { s = 0; for (i = 0; i < 1000; i++) { s = s + i * 3; } return s + \",\" + "
+    "i; }\n"
+    "function globals() { for (gi = 0; gi < 10; gi++) { gsum = gsum + gi; } return gsum; }\n"
+    "function text() { t = \"1\"; for (i = 0; i < 5; i++) { t = t + i; } return t; }\n"
+    "function halfway() { k = 1; for (i = 0; i < 6; i++) { k = k * 2; j = 10 / (3 - i); }\n"
+    "  return k; }\n"
+    // Names first set in a braced body belong to the body's frame, made anew each pass.
+    "function declared() { for (i = 0; i < 3; i++) { fresh = i + 1; n = fresh; } return n; }\n"
+    "function bare() { n = 0; while (n < 50) n = n + 3; return n; }\n"
+    "function empty() { for (i = 0; i < 10; i++) { } for (j = 5; j > 0; j--); return i + j; }\n"
+    "function postfix() { i = 0; c = 0; while (x = i++ < 5) c++; return c + \",\" + i + \",\" + x; "
+    "}\n"
+    "function assigned() { i = -5; n = 0; while (i = i++ + 1) n++; return n + \",\" + i; }\n"
+    "function nested() { s = 0; for (a = 0; a < 4; a++) { for (b = 0; b < a; b++) { s = s + b; } "
+    "}\n"
+    "  return s; }\n"
+    "function many() { a=1;b=1;c=1;d=1;e=1;f=1;g=1;h=1;m=1;o=1;p=1;q=1;r=1;u=1;v=1;w=1;y=1;\n"
+    "  for (z = 0; z < 3; z++) { a=b+c+d+e+f+g+h+m+o+p+q+r+u+v+w+y+a; } return a; }\n"
+    "function add_into(&r) { for (k = 0; k < 5; k++) { r = r + k; } return r; }\n"
+    "function by_reference() { add_into(gsum); x = 1; add_into(x); return gsum + \",\" + x; }\n"
+    "function step_fails() { z = 0; for (i = 0; i < 3; i = i + 1 / z) { } return i; }\n"
+    "function condition_turns() { i = 0; while (i < 3) { i = i + 1; } i = \"9\"; while (i < 3) { "
+    "}\n"
+    "  return i; }\n";
+
+const char* const kLoopFunctions[] = {
+    "locals",  "globals",  "text",   "halfway", "declared",     "bare",       "empty",
+    "postfix", "assigned", "nested", "many",    "by_reference", "step_fails", "condition_turns",
+};
+
+TEST(SimpleLoop, GivesWhatTheGeneralLoopGives) {
+  std::string general = run_all(kLoopScript, kLoopFunctions, true);
+  std::string simple = run_all(kLoopScript, kLoopFunctions, false);
+  EXPECT_EQ(simple, general);
+  EXPECT_NE(simple.find("locals=1498500,1000\n"), std::string::npos);
+  EXPECT_NE(simple.find("globals=45\n"), std::string::npos);
+  EXPECT_NE(simple.find("text=101234\n"), std::string::npos);
+  EXPECT_NE(simple.find("halfway=<failed>\n"), std::string::npos);
+  EXPECT_NE(simple.find("declared=0\n"), std::string::npos);
+  EXPECT_NE(simple.find("bare=51\n"), std::string::npos);
+  EXPECT_NE(simple.find("empty=10\n"), std::string::npos);
+  EXPECT_NE(simple.find("postfix=5,6,0\n"), std::string::npos);
+  EXPECT_NE(simple.find("assigned=2,1\n"), std::string::npos);
+  EXPECT_NE(simple.find("nested=4\n"), std::string::npos);
+  EXPECT_NE(simple.find("many=49\n"), std::string::npos);
+  EXPECT_NE(simple.find("by_reference=55,11\n"), std::string::npos);
+  EXPECT_NE(simple.find("step_fails=<failed>\n"), std::string::npos);
+  EXPECT_NE(simple.find("condition_turns=<failed>\n"), std::string::npos);
+  EXPECT_NE(simple.find("### Error: Divide by ZERO : main.halfway:(5)"), std::string::npos);
+  EXPECT_NE(simple.find("### Error: Divide by ZERO : main.step_fails:(18)"), std::string::npos);
+  EXPECT_NE(simple.find("### Error: Illegal operator to string : main.condition_turns:(19)"),
+            std::string::npos);
+}
+
+TEST(SimpleLoop, AStopEndsACompiledLoop) {
+  ScriptRunner runner("function spin() { i = 0; while (i == i) { i++; } }");
+  ASSERT_TRUE(runner.loaded());
+  std::string result;
+  std::thread script([&] { result = runner.call("spin"); });
+  while (active_calls() == 0)
+    yield_processor();
+  stop_all_scripts(runner.host().host());
+  script.join();
+  EXPECT_EQ(result, "<failed>");
+  EXPECT_TRUE(runner.errors().empty());
+  EXPECT_EQ(stop_requested(), 0);
 }
