@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
+#include "engine/numeric_function.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "frontend/syntax_node.h"
@@ -33,12 +34,12 @@ class CountedCall {
 
 // Runaway recursion must end in an error report, not in a crashed process.
 bool too_deep() {
-  char probe = 0;
-  auto here = reinterpret_cast<std::uintptr_t>(&probe);
-  if (CallDepth == 0) StackOrigin = here;
-  std::uintptr_t used = StackOrigin > here ? StackOrigin - here : here - StackOrigin;
-  return CallDepth >= MAX_CALL_DEPTH || used > CALL_STACK_BUDGET;
+  return call_too_deep(0);
 }
+
+// Set while a call that failed as a numeric function runs again through the general evaluator:
+// the calls inside it take the general way too, so that the failure is met and reported there.
+thread_local bool NumericRerun = false;
 
 // The Call node that names the function and holds its body: the last node before FunctionEnd.
 SyntaxNode* definition_call(SyntaxNode* head) {
@@ -173,9 +174,19 @@ ValueNode* counted_native(CallContext* context, NativeFunction entry, const char
 
 }  // namespace
 
-ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
-                              std::intptr_t host_word) {
-  CountedCall counted;
+bool call_too_deep(std::int32_t more) {
+  char probe = 0;
+  auto here = reinterpret_cast<std::uintptr_t>(&probe);
+  if (CallDepth == 0) StackOrigin = here;
+  std::uintptr_t used = StackOrigin > here ? StackOrigin - here : here - StackOrigin;
+  return CallDepth + more >= MAX_CALL_DEPTH || used > CALL_STACK_BUDGET;
+}
+
+namespace {
+
+// The call of a user function through the general evaluator.
+ValueNode* call_general_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                                 std::intptr_t host_word) {
   CallContext frame = fresh_frame(module, entry->name, host_word);
   SyntaxNode* head = entry->definition;
   SyntaxNode* call = head != nullptr ? definition_call(head) : nullptr;
@@ -199,6 +210,30 @@ ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* a
     free_node(result);
     return CALL_FAILED;
   }
+  return result;
+}
+
+}  // namespace
+
+ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                              std::intptr_t host_word) {
+  CountedCall counted;
+  bool outer_rerun = NumericRerun;
+  if (!outer_rerun) {
+    std::int32_t number = 0;
+    switch (run_numeric_call(module, entry, arguments, &number)) {
+      case NumericCall::Done:
+        if (ValueNode* cell = make_number_cell(number); cell != nullptr) return cell;
+        break;  // the general way reports the lack of memory
+      case NumericCall::Failed:
+        NumericRerun = true;
+        break;
+      case NumericCall::NotNumeric:
+        break;
+    }
+  }
+  ValueNode* result = call_general_function(module, entry, arguments, host_word);
+  NumericRerun = outer_rerun;
   return result;
 }
 

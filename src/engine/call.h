@@ -27,3 +27,5 @@ constexpr std::int32_t MAX_CALL_DEPTH = 10000;
 // Bytes of stack the calls of one thread may take from its first call on; script and connection
 // threads are made with room to spare.
 constexpr std::uintptr_t CALL_STACK_BUDGET = 4u << 20;
+// Whether `more` calls nested in the running one would pass either limit.
+bool call_too_deep(std::int32_t more);

@@ -1,6 +1,8 @@
 // ScriptSet records, frames, and name resolution.
 #include "engine/script.h"
 
+#include "engine/numeric_function.h"
+
 #include <cstring>
 
 #include "engine/error_report.h"
@@ -27,6 +29,7 @@ static void release_script_record(Script* script) {
   for (FunctionEntry* entry = script->functions; entry != nullptr;) {
     FunctionEntry* next = entry->next;
     release(&entry->name);
+    release_numeric_function(entry);
     release(&entry);
     entry = next;
   }

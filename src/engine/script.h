@@ -17,6 +17,7 @@ struct FunctionEntry {
   std::int32_t name_hash;
   SyntaxNode* definition;  // the Function or Argmatch node heading the definition; owned by `code`
   FunctionEntry* next;
+  void* numeric;  // owned: its compiled form as a numeric function, made on first call
 };
 
 // A native extension library loaded by a script.

@@ -1,0 +1,112 @@
+// Functions that only compute numbers from their parameters run compiled; every script must give
+// the same results and the same reports as through the general evaluator, failures included.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/numeric_function.h"
+#include "engine/script.h"
+#include "support/script_runner.h"
+
+namespace {
+
+const char* const kScript =
+    "g = 3;\n"
+    "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+    "function ack(m, n) { if (m == 0) return n + 1; else if (n == 0) return ack(m - 1, 1);\n"
+    "  else { return ack(m - 1, ack(m, n - 1)); } }\n"
+    "function ops(a, b) { return -a + ~b + !a + +b + (a && b) + (a || 0) + (a << 2) + (b >> 1)\n"
+    "  + (a ^ b) + (a | b) + (a & b) + a % 3 + a / 2 + (a != b) + (a =~ b) + (a >= b); }\n"
+    "function wrap(n) { return n * 65536 * 65536 + n * 2147483647; }\n"
+    "function nothing(n) { if (n) { } }\n"
+    "function bare(n) { return; }\n"
+    "function shadow(g) { return g * 2; }\n"
+    "function uses_global(n) { return n + g; }\n"
+    "function calls_other(n) { if (n > 2) return uses_global(n); return n; }\n"
+    "function two(a, b) { return a * 10 + b; }\n"
+    "function fewer() { return two(4); }\n"
+    "function extra() { return two(1, 2, 3); }\n"
+    "function divides(n) { if (n == 0) return 1 / n; return divides(n - 1) + 1; }\n"
+    "function runaway(n) { return runaway(n + 1); }\n"
+    "function left(n) { if (n) { n } return 3; }\n"
+    "function text() { return two(\"5\", 1); }\n"
+    "function uses_arg(n) { return arg + n; }\n"
+    "function defaults(a, b = 2) { return a + b; }\n"
+    "function with_default() { return defaults(1); }\n"
+    "function t_fib() { return fib(15); }\n"
+    "function t_ack() { return ack(2, 3); }\n"
+    "function t_ops() { return ops(7, 2) + \",\" + ops(0, -9); }\n"
+    "function t_wrap() { return wrap(3); }\n"
+    "function t_nothing() { return nothing(1) + bare(2); }\n"
+    "function t_shadow() { return shadow(21); }\n"
+    "function t_other() { return calls_other(1) + calls_other(5); }\n"
+    "function t_divides() { return divides(4); }\n"
+    "function t_runaway() { return runaway(0); }\n"
+    "function t_left() { return left(1); }\n"
+    "function t_arg() { return uses_arg(2); }\n";
+
+const char* const kTests[] = {
+    "t_fib", "t_ack", "t_ops", "t_wrap", "t_nothing",    "t_shadow", "t_other",   "t_divides",
+    "fewer", "extra", "text",  "t_left", "with_default", "t_arg",    "t_runaway",
+};
+
+std::string run_all(bool general_only) {
+  ScriptRunner runner(kScript);
+  if (!runner.loaded()) return "<not loaded>";
+  if (general_only) {
+    for (FunctionEntry* entry = runner.script_set()->next->functions; entry != nullptr;
+         entry = entry->next) {
+      keep_general(entry);
+    }
+  }
+  std::string transcript;
+  for (const char* name : kTests)
+    transcript += std::string(name) + "=" + runner.call(name) + "\n";
+  for (const std::string& line : runner.errors())
+    transcript += line + "\n";
+  return transcript;
+}
+
+}  // namespace
+
+TEST(NumericFunction, GivesWhatTheGeneralEvaluatorGives) {
+  std::string general = run_all(true);
+  std::string numeric = run_all(false);
+  EXPECT_EQ(numeric, general);
+  EXPECT_NE(numeric.find("t_fib=610\n"), std::string::npos);
+  EXPECT_NE(numeric.find("t_ack=9\n"), std::string::npos);
+  EXPECT_NE(numeric.find("t_wrap=2147483645\n"), std::string::npos);
+  EXPECT_NE(numeric.find("t_nothing=0\n"), std::string::npos);
+  EXPECT_NE(numeric.find("t_shadow=42\n"), std::string::npos);
+  EXPECT_NE(numeric.find("t_other=9\n"), std::string::npos);
+  EXPECT_NE(numeric.find("extra=12\n"), std::string::npos);
+  EXPECT_NE(numeric.find("text=<failed>\n"), std::string::npos);
+  EXPECT_NE(numeric.find("with_default=3\n"), std::string::npos);
+  EXPECT_NE(numeric.find("t_divides=<failed>\n"), std::string::npos);
+  EXPECT_NE(numeric.find("t_runaway=<failed>\n"), std::string::npos);
+  // The failure deep in the recursion is reported where it happened, with one trace line for the
+  // call that is no direct recursion.
+  EXPECT_NE(numeric.find("### Error: Divide by ZERO : main.divides:(16)"), std::string::npos);
+  EXPECT_NE(numeric.find("        at main.t_divides:(30)"), std::string::npos);
+  EXPECT_NE(numeric.find("### Error: Stack overflow : main.runaway : runaway\n"),
+            std::string::npos);
+  EXPECT_NE(numeric.find("### Error: Argument error : main.two:(13)"), std::string::npos);
+}
+
+TEST(NumericFunction, ThreadsCompilingTheSameFunctionAgree) {
+  ScriptRunner runner(
+      "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+      "function run() { return fib(18); }");
+  ASSERT_TRUE(runner.loaded());
+  std::vector<std::string> results(4);
+  std::vector<std::thread> threads;
+  for (std::string& result : results)
+    threads.emplace_back([&runner, &result] { result = runner.call("run"); });
+  for (std::thread& thread : threads)
+    thread.join();
+  for (const std::string& result : results)
+    EXPECT_EQ(result, "2584");
+  EXPECT_TRUE(runner.errors().empty());
+}
