@@ -187,6 +187,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
   ValueStack stack;
   stack.collecting = output != nullptr;
   std::int32_t code = RUN_NORMAL;
+  SyntaxNode* handed_over = nullptr;  // the LoopTop of the simple loop that last handed a pass over
   for (SyntaxNode* node = first; node != nullptr; node = node->next) {
     if (context->stop_kind != 0 && static_cast<std::int32_t>(node->kind) == context->stop_kind)
       break;
@@ -209,9 +210,10 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
       case NodeKind::Jump:
         if (node->target == nullptr) break;
         node = node->target;
-        // Back to the top of a simple loop: the next passes may run by themselves again.
-        if (takes_simple_loop(context, stack, node))
-          code = run_simple_loop(context, &node, result, break_counter);
+        // Back to the top of a simple loop: the next passes may run by themselves again, unless
+        // this loop has handed a pass over already (what made it do so likely holds still).
+        if (node != handed_over && takes_simple_loop(context, stack, node))
+          code = run_simple_loop(context, &node, result, break_counter, &handed_over);
         break;
       case NodeKind::SkipIfTrue: {
         ValueNode* condition = pop_operand(&stack);
@@ -222,7 +224,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
       }
       case NodeKind::LoopTop:
         if (takes_simple_loop(context, stack, node))
-          code = run_simple_loop(context, &node, result, break_counter);
+          code = run_simple_loop(context, &node, result, break_counter, &handed_over);
         break;
       case NodeKind::Else:
       case NodeKind::EndIf:

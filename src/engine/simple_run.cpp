@@ -183,12 +183,14 @@ std::int32_t hand_over(CallContext* context, const LoopShape& shape, SyntaxNode*
 }  // namespace
 
 std::int32_t run_simple_loop(CallContext* context, SyntaxNode** node, ValueNode* result,
-                             std::int32_t* break_counter) {
+                             std::int32_t* break_counter, SyntaxNode** handed_over) {
   LoopShape shape = loop_shape(*node);
+  *handed_over = shape.top;  // unless the loop ends here
   SyntaxNode* stretch = nullptr;
   switch (run_compiled_loop(context, shape, &stretch)) {
     case CompiledRun::Ended:
       *node = shape.exit->target;
+      *handed_over = nullptr;
       return RUN_NORMAL;
     case CompiledRun::Stopped:
       return RUN_FAILED;
@@ -219,6 +221,7 @@ std::int32_t run_simple_loop(CallContext* context, SyntaxNode** node, ValueNode*
         value.variable != nullptr ? value_is_true(value.variable->value) : value.number != 0;
     if (!go_on) {
       *node = shape.exit->target;
+      *handed_over = nullptr;
       return RUN_NORMAL;
     }
     for (SyntaxNode* statement = shape.statements; statement != nullptr;

@@ -21,6 +21,7 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
 // stretch in it computes plain numbers, with each name looked up once. When the loop ends, *node is
 // its LoopEnd. When a stretch must run through the general evaluator, *node is where the general
 // run resumes (the pass goes on there, and its back jump may bring the loop back here); the rest
-// of a body is run here. Returns RUN_NORMAL, or the code of a failure or stop.
+// of a body is run here; then *handed_over is set to the LoopTop. Returns RUN_NORMAL, or the code
+// of a failure or stop.
 std::int32_t run_simple_loop(CallContext* context, SyntaxNode** node, ValueNode* result,
-                             std::int32_t* break_counter);
+                             std::int32_t* break_counter, SyntaxNode** handed_over);
