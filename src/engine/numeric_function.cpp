@@ -185,8 +185,9 @@ NumericFunction* compile_function(Script* module, FunctionEntry* entry) {
   SyntaxNode* node = head->next;
   for (; node != nullptr && node->kind == NodeKind::DeclareName; node = node->next) {
     const char* name = node->text;
-    if (name == nullptr || name[0] == '&' || function->parameter_count == kMaxParameters ||
-        parameter_index(&compiler, name) >= 0) {
+    // `arg` is the frame's list of arguments, whatever a parameter is called.
+    if (name == nullptr || name[0] == '&' || std::strcmp(name, "arg") == 0 ||
+        function->parameter_count == kMaxParameters || parameter_index(&compiler, name) >= 0) {
       release(&function);
       return nullptr;
     }
@@ -226,6 +227,8 @@ Outcome run(NumericFunction* function, const std::int32_t* parameters, std::int3
   std::int32_t base = 0;
   std::int32_t marks[kMaxNesting];  // of the open calls
   std::int32_t open_calls = 0;
+  // Operators take nothing from below the block's base or the latest call's arguments.
+  std::int32_t floor = 0;
   const Instruction* code = function->code;
   for (std::int32_t pc = 0; pc < function->count; ++pc) {
     const Instruction& instruction = code[pc];
@@ -239,7 +242,7 @@ Outcome run(NumericFunction* function, const std::int32_t* parameters, std::int3
             instruction.op == Op::Number ? instruction.operand : parameters[instruction.operand];
         break;
       case Op::Binary:
-        if (height - base < 2) return Outcome::NotNumeric;
+        if (height - floor < 2) return Outcome::NotNumeric;
         if (!apply_number_operator(instruction.kind, values[height - 2], values[height - 1],
                                    &values[height - 2])) {
           return Outcome::Failed;
@@ -247,30 +250,33 @@ Outcome run(NumericFunction* function, const std::int32_t* parameters, std::int3
         --height;
         break;
       case Op::Unary:
-        if (height - base < 1) return Outcome::NotNumeric;
+        if (height == floor) return Outcome::NotNumeric;
         values[height - 1] = apply_pure_unary(instruction.kind, values[height - 1]);
         break;
       case Op::Clear:
+        if (open_calls != 0) return Outcome::NotNumeric;
         height = base;
         break;
       case Op::Jump:
         pc = instruction.operand - 1;
         break;
       case Op::SkipIfTrue: {
-        bool skip = height == base || values[--height] != 0;
+        bool skip = height == floor || values[--height] != 0;
         if (skip) ++pc;
         break;
       }
       case Op::Comma:
-        if (height == base) return Outcome::NotNumeric;
+        if (height == floor) return Outcome::NotNumeric;
         break;
       case Op::CallStart:
         if (open_calls == kMaxNesting) return Outcome::NotNumeric;
         marks[open_calls++] = height;
+        floor = height;
         break;
       case Op::Call: {
         if (open_calls == 0) return Outcome::NotNumeric;
         std::int32_t mark = marks[--open_calls];
+        floor = open_calls > 0 && marks[open_calls - 1] > base ? marks[open_calls - 1] : base;
         NumericFunction* callee = numeric_form(function->module, instruction.callee);
         if (callee == kNotNumeric || callee == nullptr ||
             callee->disabled.load(std::memory_order_relaxed) ||
@@ -285,17 +291,19 @@ Outcome run(NumericFunction* function, const std::int32_t* parameters, std::int3
         break;
       }
       case Op::Return:
-        *result = height > base ? values[height - 1] : 0;
+        *result = height > floor ? values[height - 1] : 0;
         return Outcome::Done;
       case Op::BlockStart:
         if (block_depth == kMaxNesting) return Outcome::NotNumeric;
         bases[block_depth++] = base;
         base = height;
+        floor = base;
         break;
       case Op::BlockEnd:
         // Values left in a block would make it a list: not a number.
         if (height != base || open_calls != 0) return Outcome::NotNumeric;
         base = bases[--block_depth];
+        floor = open_calls > 0 && marks[open_calls - 1] > base ? marks[open_calls - 1] : base;
         break;
     }
   }

@@ -45,11 +45,13 @@ const char* const kScript =
     "function t_divides() { return divides(4); }\n"
     "function t_runaway() { return runaway(0); }\n"
     "function t_left() { return left(1); }\n"
-    "function t_arg() { return uses_arg(2); }\n";
+    "function t_arg() { return uses_arg(2); }\n"
+    "function named_arg(arg) { return arg * 2; }\n"
+    "function t_named_arg() { return named_arg(4); }\n";
 
 const char* const kTests[] = {
     "t_fib", "t_ack", "t_ops", "t_wrap", "t_nothing",    "t_shadow", "t_other",   "t_divides",
-    "fewer", "extra", "text",  "t_left", "with_default", "t_arg",    "t_runaway",
+    "fewer", "extra", "text",  "t_left", "with_default", "t_arg",    "t_runaway", "t_named_arg",
 };
 
 std::string run_all(bool general_only) {
