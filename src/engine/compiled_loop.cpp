@@ -4,6 +4,7 @@
 #include "engine/evaluate.h"
 #include "engine/number_ops.h"
 #include "engine/script.h"
+#include "engine/simple_run.h"
 #include "frontend/simple_sequence.h"
 #include "frontend/syntax_node.h"
 
@@ -45,8 +46,7 @@ struct CompiledLoop {
 std::int32_t* variable_number(CallContext* context, CompiledLoop* loop, const SyntaxNode* name) {
   ValueNode*& variable = loop->variables[name->simple_slot - 1];
   if (variable == nullptr) {
-    variable = find_variable(context, name->text[0] == '&' ? name->text + 1 : name->text,
-                             name->number, nullptr);
+    variable = find_stretch_name(context, name);
     if (variable == nullptr) return nullptr;
   }
   Value* value = variable->value;

@@ -133,13 +133,15 @@ std::int32_t compute_stretch(CallContext* context, SyntaxNode* first, bool in_ar
 
 }  // namespace
 
+ValueNode* find_stretch_name(CallContext* context, const SyntaxNode* name) {
+  return find_variable(context, name->text[0] == '&' ? name->text + 1 : name->text, name->number,
+                       nullptr);
+}
+
 std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
                                  SyntaxNode** last) {
   if (stack->collecting) return SIMPLE_NOT_RUN;
-  auto find = [context](SyntaxNode* node) {
-    const char* name = node->text[0] == '&' ? node->text + 1 : node->text;
-    return find_variable(context, name, node->number, nullptr);
-  };
+  auto find = [context](SyntaxNode* node) { return find_stretch_name(context, node); };
   Slot result{};
   if (compute_stretch(context, first, stack->open_calls != 0, find, &result, last) != RUN_NORMAL)
     return SIMPLE_NOT_RUN;
@@ -204,10 +206,7 @@ std::int32_t run_simple_loop(CallContext* context, SyntaxNode** node, ValueNode*
   ValueNode* variables[kSimpleLoopNames] = {};
   auto find = [context, &variables](SyntaxNode* name) {
     ValueNode*& variable = variables[name->simple_slot - 1];
-    if (variable == nullptr) {
-      variable = find_variable(context, name->text[0] == '&' ? name->text + 1 : name->text,
-                               name->number, nullptr);
-    }
+    if (variable == nullptr) variable = find_stretch_name(context, name);
     return variable;
   };
   SyntaxNode* last = nullptr;

@@ -17,6 +17,9 @@ constexpr std::int32_t SIMPLE_NOT_RUN = 100;  // apart from every RunResult
 std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
                                  SyntaxNode** last);
 
+// The variable a Name node of a stretch reads (a leading "&" aside), or null when there is none.
+ValueNode* find_stretch_name(CallContext* context, const SyntaxNode* name);
+
 // Runs the simple loop whose LoopTop is *node (see simple_sequence.h) pass after pass while every
 // stretch in it computes plain numbers, with each name looked up once. When the loop ends, *node is
 // its LoopEnd. When a stretch must run through the general evaluator, *node is where the general
