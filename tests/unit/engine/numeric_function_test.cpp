@@ -6,8 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/numeric_function.h"
 #include "engine/script.h"
+#include "platform/thread.h"
 #include "support/script_runner.h"
 
 namespace {
@@ -111,4 +113,46 @@ TEST(NumericFunction, ThreadsCompilingTheSameFunctionAgree) {
   for (const std::string& result : results)
     EXPECT_EQ(result, "2584");
   EXPECT_TRUE(runner.errors().empty());
+}
+
+TEST(NumericFunction, AStopEndsALongCompiledCall) {
+  ScriptRunner runner(
+      "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+      "function run() { return fib(60); }");
+  ASSERT_TRUE(runner.loaded());
+  std::string result;
+  std::thread script([&] { result = runner.call("run"); });
+  while (active_calls() == 0)
+    yield_processor();
+  stop_all_scripts(runner.host().host());
+  script.join();
+  EXPECT_EQ(result, "<failed>");
+  EXPECT_TRUE(runner.errors().empty());  // a stop reports nothing
+  EXPECT_EQ(stop_requested(), 0);
+}
+
+// Both ways stop at the same call count. (Near the stack budget they may differ: a compiled call
+// takes less stack, so it can go deeper before the budget runs out; 2000 is well within both.)
+TEST(NumericFunction, DeepRecursionEndsAsInTheGeneralEvaluator) {
+  const char* script =
+      "function down(n) { if (n == 0) return 0; return down(n - 1) + 1; }\n"
+      "function fine() { return down(2000); }\n"
+      "function runaway() { return down(50000); }";
+  std::string transcripts[2];
+  for (int general = 0; general < 2; ++general) {
+    ScriptRunner runner(script);
+    ASSERT_TRUE(runner.loaded());
+    if (general != 0) {
+      for (FunctionEntry* entry = runner.script_set()->next->functions; entry != nullptr;
+           entry = entry->next) {
+        keep_general(entry);
+      }
+    }
+    transcripts[general] = runner.call("fine") + "," + runner.call("runaway");
+    for (const std::string& line : runner.errors())
+      transcripts[general] += "\n" + line;
+  }
+  EXPECT_EQ(transcripts[0], transcripts[1]);
+  EXPECT_EQ(transcripts[0].rfind("2000,<failed>\n### Error: Stack overflow : main.down : down", 0),
+            0u);
 }
