@@ -31,12 +31,13 @@ const Program kPrograms[] = {
      "print(fib(27))"},
     {"10M additions",
      "function main() { s = 0; for (i = 0; i < 10000000; i++) { s = s + i; } return s; }",
-     "local s = 0 for i = 0, 9999999 do s = (s + i) % 4294967296 end print(s)"},
+     "local s = 0 for i = 0, 9999999 do s = (s + i) % 4294967296 end"
+     " print(s >= 2147483648 and s - 4294967296 or s)"},
     {"100k concatenation",
      "function main() { s = \"\"; for (i = 0; i < 100000; i++) { s = s + \"x\"; } return len(s); }",
      "local s = '' for i = 1, 100000 do s = s .. 'x' end print(#s)"},
     {"hash 1000 keys x100",
-     "function main() { n = 0; for (r = 0; r < 100; r++) { for (i = 0; i < 1000; i++) { h[\"k\" + "
+     "function main() { n = 0; var h; for (r = 0; r < 100; r++) { for (i = 0; i < 1000; i++) { h[\"k\" + "
      "i] = i; }"
      " for (i = 0; i < 1000; i++) { n = n + h[\"k\" + i]; } } return n; }",
      "local n = 0 local h = {} for r = 1, 100 do for i = 0, 999 do h['k' .. i] = i end"
@@ -63,7 +64,8 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double run_lumo(const char* text) {
+// Runs the program's main() and returns the seconds it took; *answer receives its result.
+double run_lumo(const char* text, std::string* answer) {
   Script* set = create_script_set(0);
   set->host = &QuietHost;
   Script* module = alloc_record<Script>();
@@ -79,17 +81,32 @@ double run_lumo(const char* text) {
   auto start = std::chrono::steady_clock::now();
   ValueNode* result = call_event(set, "main", nullptr, 0, 0);
   double elapsed = seconds_since(start);
-  if (result == CALL_FAILED) std::printf("  (lumo program failed)\n");
+  if (result == CALL_FAILED) {
+    std::printf("  (lumo program failed)\n");
+  } else if (result != nullptr) {
+    char* text_result = text_of_value(result->value);
+    *answer = text_result != nullptr ? text_result : "";
+    release(&text_result);
+  }
   free_node(result);
   release_script_set(&set);
   return elapsed;
 }
 
-double run_lua(const char* chunk) {
-  std::string command = "lua5.4 -e \"" + std::string(chunk) + "\" > /dev/null 2>&1";
+// Runs the chunk and returns the seconds it took (-1 when it failed); *answer receives what it
+// printed, without the line end.
+double run_lua(const char* chunk, std::string* answer) {
+  std::string command = "lua5.4 -e \"" + std::string(chunk) + "\" 2>/dev/null";
   auto start = std::chrono::steady_clock::now();
-  int status = std::system(command.c_str());
+  FILE* output = popen(command.c_str(), "r");
+  if (output == nullptr) return -1;
+  char line[64] = "";
+  if (std::fgets(line, sizeof line, output) == nullptr) line[0] = '\0';
+  int status = pclose(output);
   double elapsed = seconds_since(start);
+  *answer = line;
+  while (!answer->empty() && (answer->back() == '\n' || answer->back() == '\r'))
+    answer->pop_back();
   return status == 0 ? elapsed : -1;
 }
 
@@ -105,8 +122,14 @@ int main(int argc, char** argv) {
   int counted = 0;
   for (const Program& program : kPrograms) {
     if (only != nullptr && std::strstr(program.name, only) == nullptr) continue;
-    double lumo = run_lumo(program.lumo);
-    double lua = have_lua ? run_lua(program.lua) : -1;
+    std::string lumo_answer;
+    std::string lua_answer;
+    double lumo = run_lumo(program.lumo, &lumo_answer);
+    double lua = have_lua ? run_lua(program.lua, &lua_answer) : -1;
+    // Both must compute the same thing, or the times say nothing.
+    if (lua > 0 && lumo_answer != lua_answer) {
+      std::printf("  (results differ: lumo %s, lua %s)\n", lumo_answer.c_str(), lua_answer.c_str());
+    }
     if (lua > 0) {
       std::printf("%-22s %10.3f %10.3f %8.2f\n", program.name, lumo, lua, lumo / lua);
       log_sum += std::log(lumo / lua);

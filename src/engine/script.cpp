@@ -139,7 +139,7 @@ void release_frame(CallContext* context) {
   context->pending_arg = nullptr;
   free_chain(context->pending_updates);
   context->pending_updates = nullptr;
-  free_chain(context->locals);
+  free_variables(context->locals);
   context->locals = nullptr;
   context->function_name = nullptr;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/script.h"
 #include "engine/value.h"
@@ -69,6 +70,7 @@ thread_local BlockList ValueBlocks;
 }  // namespace
 
 void release_thread_caches() {
+  release_element_indexes();
   NodeBlocks.drain();
   ValueBlocks.drain();
 }
@@ -89,8 +91,11 @@ ValueNode* make_node() {
   return node;
 }
 
-void free_node(ValueNode* node) {
-  if (node == nullptr || node == CALL_FAILED) return;
+static bool owns_chain(const ValueNode* node) {
+  return node->elements != nullptr && node->value != nullptr && node->value->owner == node;
+}
+
+static void release_cell(ValueNode* node) {
   release(&node->name);
   Value* value = node->value;
   if (value != nullptr && value->owner == node) {
@@ -99,6 +104,23 @@ void free_node(ValueNode* node) {
     free_chain(node->elements);
   }
   NodeBlocks.give(node);
+}
+
+void free_node(ValueNode* node) {
+  if (node == nullptr || node == CALL_FAILED) return;
+  // A named cell may be an element an index points at, a cell owning a chain an indexed container.
+  if (node->name != nullptr || owns_chain(node)) note_chains_changed();
+  release_cell(node);
+}
+
+void free_variables(ValueNode* first) {
+  // A variable is no element of any chain: only one owning a chain may be an indexed container.
+  while (first != nullptr) {
+    ValueNode* next = first->next;
+    if (owns_chain(first)) note_chains_changed();
+    release_cell(first);
+    first = next;
+  }
 }
 
 void free_cells(ValueNode* first) {
@@ -262,18 +284,33 @@ class SharedContainerLock {
   RecursiveLock* lock_;
 };
 
+// Appends a new element with the key at `slot` (the chain's end); null after a reported failure.
+static ValueNode* append_named_element(CallContext* context, const ValueNode* container,
+                                       ValueNode** slot, const char* name, std::int32_t name_hash);
+
 ValueNode* element_by_key(CallContext* context, ValueNode* container, const Value* key) {
   if (!key->is_string) return element_by_position(context, container, key->data.number);
   const char* name = key->data.text != nullptr ? key->data.text : "";
   if (*name == '\0') return container;
   std::int32_t name_hash = name_hash_of(name);
-  ValueNode* found =
-      find_in_chain(link_of(&container->elements).load(std::memory_order_acquire), name, name_hash);
+  ValueNode** slot = &container->elements;
+  if (!container->value->shared) {
+    // Only this thread sees an unshared chain: a long one is looked up through an index.
+    ValueNode* known = nullptr;
+    switch (find_indexed_element(container, name, name_hash, &known)) {
+      case IndexAnswer::Found:
+        return known;
+      case IndexAnswer::Absent:
+        return append_named_element(context, container, &known->next, name, name_hash);
+      case IndexAnswer::Unknown:
+        break;
+    }
+  }
+  ValueNode* found = find_in_chain(link_of(slot).load(std::memory_order_acquire), name, name_hash);
   if (found != nullptr) return found;
 
   SharedContainerLock guard(context, container);
   // Search again under the lock: another thread may have added the key meanwhile.
-  ValueNode** slot = &container->elements;
   for (ValueNode* cell; (cell = link_of(slot).load(std::memory_order_acquire)) != nullptr;
        slot = &cell->next) {
     if (cell->name_hash == name_hash && cell->name != nullptr &&
@@ -281,6 +318,11 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
       return cell;
     }
   }
+  return append_named_element(context, container, slot, name, name_hash);
+}
+
+static ValueNode* append_named_element(CallContext* context, const ValueNode* container,
+                                       ValueNode** slot, const char* name, std::int32_t name_hash) {
   ValueNode* cell = make_element(container);
   if (cell != nullptr) {
     cell->name = dup_string(name);

@@ -21,6 +21,8 @@ ValueNode* make_cell();
 void release_thread_caches();
 void free_node(ValueNode* node);
 void free_cells(ValueNode* first);
+// Frees a frame's chain of variables.
+void free_variables(ValueNode* first);
 inline void free_chain(ValueNode* first) {
   if (first != nullptr) free_cells(first);
 }
