@@ -20,10 +20,14 @@ NativeFunction find_builtin(const char* full_name);
 // The row index of a full name, or -1.
 int find_builtin_row(const char* full_name);
 
+// Whether a native function only reads its arguments (it changes no chain through them).
+bool only_reads_arguments(NativeFunction entry);
+
 // Calls a native function with the calling convention; returns its result cell or CALL_FAILED after
-// reporting the failure.
+// reporting the failure. Unless the function only reads its arguments (`reads_only`), indexes of
+// this thread's chains are set aside afterwards.
 ValueNode* call_native(CallContext* context, NativeFunction entry, const char* called_name,
-                       ValueNode* arguments);
+                       ValueNode* arguments, bool reads_only = false);
 
 // The built-in `error`: shows a red line in the server view through the host.
 std::int32_t LUMO_CALL builtin_error(CallContext* context, ValueNode* arguments, ValueNode* result,

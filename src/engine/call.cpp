@@ -167,9 +167,9 @@ void cache_target(SyntaxNode* node, void* target, std::int32_t kind) {
 }
 
 ValueNode* counted_native(CallContext* context, NativeFunction entry, const char* name,
-                          ValueNode* arguments) {
+                          ValueNode* arguments, bool reads_only) {
   CountedCall counted;
-  return call_native(context, entry, name, arguments);
+  return call_native(context, entry, name, arguments, reads_only);
 }
 
 }  // namespace
@@ -330,9 +330,9 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
     auto* entry = static_cast<FunctionEntry*>(call_node->call_target);
     return call_user_function(module, entry, arguments, context->host_word);
   }
-  if (cached == CALL_TARGET_NATIVE) {
+  if (cached == CALL_TARGET_NATIVE || cached == CALL_TARGET_READER) {
     return counted_native(context, reinterpret_cast<NativeFunction>(call_node->call_target), name,
-                          arguments);
+                          arguments, cached == CALL_TARGET_READER);
   }
 
   if (std::strcmp(plain, "?") == 0) {
@@ -351,8 +351,10 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
     return call_user_function(module, entry, arguments, context->host_word);
   }
   if (NativeFunction entry = find_native(context->script, name); entry != nullptr) {
-    cache_target(call_node, reinterpret_cast<void*>(entry), CALL_TARGET_NATIVE);
-    return counted_native(context, entry, name, arguments);
+    bool reads_only = only_reads_arguments(entry);
+    cache_target(call_node, reinterpret_cast<void*>(entry),
+                 reads_only ? CALL_TARGET_READER : CALL_TARGET_NATIVE);
+    return counted_native(context, entry, name, arguments, reads_only);
   }
   if (!quiet) report_error(context, "Function not Found", name, 0);
   return CALL_FAILED;

@@ -1,22 +1,30 @@
 // Calling a built-in or an extension function with the native calling convention.
 #include <cstring>
 
+#include "builtins/strings.h"
+
 #include "engine/builtin_table.h"
 #include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/script.h"
-#include "engine/value_stack.h"
 #include "platform/memory.h"
 
-static bool holds_chain(ValueNode* arguments) {
-  for (ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
-    if (argument->elements != nullptr || elements_of(argument) != nullptr) return true;
+bool only_reads_arguments(NativeFunction entry) {
+  // The string built-ins: they read their arguments and make their result, nothing else.
+  static constexpr NativeFunction kReaders[] = {
+      builtin_istype, builtin_int,      builtin_uintstr, builtin_chr,
+      builtin_asc,    builtin_string,   builtin_trim,    builtin_len,
+      builtin_left,   builtin_right,    builtin_mid,     builtin_instr,
+      builtin_strcmp, builtin_strmatch, builtin_tolower, builtin_toupper,
+  };
+  for (NativeFunction reader : kReaders) {
+    if (entry == reader) return true;
   }
   return false;
 }
 
 ValueNode* call_native(CallContext* context, NativeFunction entry, const char* called_name,
-                       ValueNode* arguments) {
+                       ValueNode* arguments, bool reads_only) {
   ValueNode* result = make_node();
   if (result == nullptr) {
     report_error(context, "Alloc failed", called_name, 0);
@@ -24,11 +32,9 @@ ValueNode* call_native(CallContext* context, NativeFunction entry, const char* c
   }
   char message[LUMO_MESSAGE_SIZE];
   message[0] = '\0';
-  // A function reaches the chains of this thread's variables only through its arguments: when one
-  // holds a hash (before or after), indexes of chains are set aside.
-  bool reaches_chains = holds_chain(arguments);
   std::int32_t status = entry(context, arguments, result, message);
-  if (reaches_chains || holds_chain(arguments)) note_chains_changed();
+  // Through its arguments a function may relink the chains of this thread's variables.
+  if (!reads_only) note_chains_changed();
   message[LUMO_MESSAGE_SIZE - 1] = '\0';  // a function that filled the buffer may not have ended it
   if (status >= 0) {
     // A string result without text would crash its readers; it reads as the empty string.

@@ -95,6 +95,7 @@ enum CallTargetKind : std::int32_t {
   CALL_TARGET_NONE = 0,
   CALL_TARGET_FUNCTION = 1,  // call_target is a FunctionEntry
   CALL_TARGET_NATIVE = 2,    // call_target is a native entry point
+  CALL_TARGET_READER = 3,    // the same, for a function that only reads its arguments
 };
 
 struct SyntaxNode {
