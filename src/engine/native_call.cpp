@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "builtins/strings.h"
-
 #include "engine/builtin_table.h"
 #include "engine/element_index.h"
 #include "engine/error_report.h"
