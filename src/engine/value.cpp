@@ -284,6 +284,15 @@ class SharedContainerLock {
   RecursiveLock* lock_;
 };
 
+// Whether the chain ends, or has a cell with the signature, among its first few cells: then a walk
+// answers at once and no index is asked.
+static bool within_first_cells(const ValueNode* cell, std::int32_t name_hash) {
+  for (int i = 0; i < 16; ++i, cell = cell->next) {
+    if (cell == nullptr || cell->name_hash == name_hash) return true;
+  }
+  return false;
+}
+
 // Appends a new element with the key at `slot` (the chain's end); null after a reported failure.
 static ValueNode* append_named_element(CallContext* context, const ValueNode* container,
                                        ValueNode** slot, const char* name, std::int32_t name_hash);
@@ -294,7 +303,7 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
   if (*name == '\0') return container;
   std::int32_t name_hash = name_hash_of(name);
   ValueNode** slot = &container->elements;
-  if (!container->value->shared) {
+  if (!container->value->shared && !within_first_cells(container->elements, name_hash)) {
     // Only this thread sees an unshared chain: a long one is looked up through an index.
     ValueNode* known = nullptr;
     switch (find_indexed_element(container, name, name_hash, &known)) {
