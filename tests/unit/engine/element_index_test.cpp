@@ -99,21 +99,18 @@ TEST(ElementIndex, TheChainEpochSetsIndexesAside) {
     found = element_by_key(nullptr, container, &key);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->value->data.number, 40);
-  // Move e40 to the front and put a second "e40" after it: the first one must be found.
-  ValueNode* previous = container->elements;
-  while (previous->next != found)
-    previous = previous->next;
-  previous->next = found->next;
+  // Put a second "e40" after e20, past the first cells a lookup walks: it is now the first one.
+  ValueNode* e20 = container->elements;
+  for (int i = 0; i < 20; ++i)
+    e20 = e20->next;
   ValueNode* twin = make_node();
   ASSERT_NE(twin, nullptr);
   twin->name = dup_string("e40");
   twin->name_hash = found->name_hash;
-  twin->value->data.number = -1;
-  twin->next = container->elements;
-  found->next = twin;
-  container->elements = found;
+  twin->value->data.number = 400;
+  twin->next = e20->next;
+  e20->next = twin;
   note_chains_changed();
-  found->value->data.number = 400;
-  EXPECT_EQ(element_by_key(nullptr, container, &key)->value->data.number, 400);
+  EXPECT_EQ(element_by_key(nullptr, container, &key), twin);
   free_node(container);
 }
