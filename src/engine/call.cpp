@@ -296,6 +296,19 @@ std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_
 
 ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char* name,
                          ValueNode* arguments, std::int32_t quiet) {
+  std::int32_t cached = call_node != nullptr
+                            ? std::atomic_ref<std::int32_t>(call_node->call_target_kind)
+                                  .load(std::memory_order_acquire)
+                            : CALL_TARGET_NONE;
+  if (cached == CALL_TARGET_NATIVE || cached == CALL_TARGET_READER) {
+    // Found before, so the module its name may start with exists: nothing to split.
+    if (too_deep()) {
+      report_error(context, "Stack overflow", name, 0);
+      return CALL_FAILED;
+    }
+    return counted_native(context, reinterpret_cast<NativeFunction>(call_node->call_target), name,
+                          arguments, cached == CALL_TARGET_READER);
+  }
   // Split at the first ".": no dot or "all." keeps the own module, anything else names one.
   Script* module = context->script;
   const char* plain = name;
@@ -322,17 +335,9 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
     return CALL_FAILED;
   }
 
-  std::int32_t cached = call_node != nullptr
-                            ? std::atomic_ref<std::int32_t>(call_node->call_target_kind)
-                                  .load(std::memory_order_acquire)
-                            : CALL_TARGET_NONE;
   if (cached == CALL_TARGET_FUNCTION) {
     auto* entry = static_cast<FunctionEntry*>(call_node->call_target);
     return call_user_function(module, entry, arguments, context->host_word);
-  }
-  if (cached == CALL_TARGET_NATIVE || cached == CALL_TARGET_READER) {
-    return counted_native(context, reinterpret_cast<NativeFunction>(call_node->call_target), name,
-                          arguments, cached == CALL_TARGET_READER);
   }
 
   if (std::strcmp(plain, "?") == 0) {

@@ -261,7 +261,7 @@ std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack)
     result = call_function(context, node, name, arguments, 0);
   }
   free_chain(arguments);
-  apply_pending_updates(context, mark);
+  if (context->pending_updates != mark.updates) apply_pending_updates(context, mark);
   if (result == CALL_FAILED) {
     const char* running = running_function_name(context);
     if (running == nullptr || std::strcmp(running, name) != 0) {
