@@ -12,35 +12,114 @@ namespace {
 
 constexpr std::int32_t kMaxOperations = 96;
 constexpr std::int32_t kMaxConstants = 96;
-constexpr std::int32_t kMaxStretches = 24;
 
-// One step: out = left <kind> right for an operator; Assign copies left to out; PostIncrement adds
-// `delta` to out (a postfix update being applied).
+// The steps of a pass, in order: the condition's operations and its test, the body's, the count of
+// the pass, the step's, and the way back.
+enum class Step : std::uint8_t {
+  // out = left <operator> right
+  LogicalAnd,
+  LogicalOr,
+  Less,
+  LessEqual,
+  Greater,
+  GreaterEqual,
+  Equal,
+  NotEqual,
+  BitAnd,
+  BitOr,
+  BitXor,
+  ShiftLeft,
+  ShiftRight,
+  Add,
+  Subtract,
+  Multiply,
+  Divide,
+  Modulo,
+  // out = <operator> left
+  Not,
+  Complement,
+  Negate,
+  Copy,
+  Update,          // out += delta: a postfix update applied
+  ExitIfZero,      // the condition's value is left: the loop ends when it is 0
+  ExitUnlessLess,  // the condition is a comparison of left and right: the loop ends when it fails
+  ExitUnlessLessEqual,
+  ExitUnlessGreater,
+  ExitUnlessGreaterEqual,
+  ExitUnlessEqual,
+  ExitUnlessNotEqual,
+  CountPass,
+  Back,
+};
+
 struct LoopOperation {
-  NodeKind kind;
+  Step step;
   std::int32_t delta;
   const std::int32_t* left;
   const std::int32_t* right;
   std::int32_t* out;
-};
-
-struct CompiledStretch {
-  SyntaxNode* first;
-  SyntaxNode* last;
-  std::int32_t end;            // one past its last operation
-  const std::int32_t* result;  // where its value is, read right after it
+  SyntaxNode* stretch;  // the first node of the stretch it belongs to
 };
 
 struct CompiledLoop {
   LoopOperation operations[kMaxOperations];
   std::int32_t values[kMaxConstants];  // constants and intermediate results
-  CompiledStretch stretches[kMaxStretches];
   ValueNode* variables[kSimpleLoopNames];
   std::int32_t operation_count;
   std::int32_t value_count;
-  std::int32_t stretch_count;
-  std::int32_t step_index;  // the step's stretch, or stretch_count without one
+  SyntaxNode* condition_end;  // the last node of the condition
 };
+
+// The step of an operator node; Copy for one that passes its operand on.
+Step step_of(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::LogicalAnd:
+      return Step::LogicalAnd;
+    case NodeKind::LogicalOr:
+      return Step::LogicalOr;
+    case NodeKind::Less:
+      return Step::Less;
+    case NodeKind::LessEqual:
+      return Step::LessEqual;
+    case NodeKind::Greater:
+      return Step::Greater;
+    case NodeKind::GreaterEqual:
+      return Step::GreaterEqual;
+    case NodeKind::Equal:
+    case NodeKind::Match:  // on two numbers, as Equal
+      return Step::Equal;
+    case NodeKind::NotEqual:
+      return Step::NotEqual;
+    case NodeKind::BitAnd:
+      return Step::BitAnd;
+    case NodeKind::BitOr:
+      return Step::BitOr;
+    case NodeKind::BitXor:
+      return Step::BitXor;
+    case NodeKind::ShiftLeft:
+      return Step::ShiftLeft;
+    case NodeKind::ShiftRight:
+      return Step::ShiftRight;
+    case NodeKind::Add:
+      return Step::Add;
+    case NodeKind::Subtract:
+      return Step::Subtract;
+    case NodeKind::Multiply:
+      return Step::Multiply;
+    case NodeKind::Divide:
+      return Step::Divide;
+    case NodeKind::Modulo:
+      return Step::Modulo;
+    case NodeKind::Not:
+      return Step::Not;
+    case NodeKind::Complement:
+      return Step::Complement;
+    case NodeKind::Negate:
+      return Step::Negate;
+    default:
+      return Step::Copy;
+  }
+}
 
 // The number a Name stands for, when its variable exists and is a plain local number.
 std::int32_t* variable_number(CallContext* context, CompiledLoop* loop, const SyntaxNode* name) {
@@ -73,8 +152,9 @@ std::int32_t* new_value(CompiledLoop* loop, std::int32_t number) {
 
 // Compiles one stretch, in the order the simple run reads and writes: operands are read when an
 // operator takes them, the assignment is the last operator, the postfix updates come after it.
-bool compile_stretch(CallContext* context, CompiledLoop* loop, SyntaxNode* first) {
-  if (loop->stretch_count == kMaxStretches) return false;
+// *result is where the stretch's value is, right after it; *last its last node.
+bool compile_stretch(CallContext* context, CompiledLoop* loop, SyntaxNode* first,
+                     const std::int32_t** result, SyntaxNode** last) {
   Operand operands[kSimpleDepthLimit];
   Operand updates[kSimpleUpdateLimit];
   std::int32_t deltas[kSimpleUpdateLimit];
@@ -82,9 +162,8 @@ bool compile_stretch(CallContext* context, CompiledLoop* loop, SyntaxNode* first
   std::int32_t update_count = 0;
   std::int32_t stretch_start = loop->operation_count;
   SyntaxNode* node = first;
-  SyntaxNode* last = first;
   for (std::int32_t step = 0; step < first->simple_length; ++step, node = node->next) {
-    last = node;
+    *last = node;
     NodeKind kind = node->kind;
     if (kind == NodeKind::Name) {
       std::int32_t* number = variable_number(context, loop, node);
@@ -101,8 +180,8 @@ bool compile_stretch(CallContext* context, CompiledLoop* loop, SyntaxNode* first
       }
     } else if (kind == NodeKind::ApplyPostfix) {
       for (std::int32_t i = update_count - 1; i >= 0; --i) {
-        if (!add_operation(loop, {NodeKind::PostIncrement, deltas[i], nullptr, nullptr,
-                                  updates[i].location})) {
+        if (!add_operation(
+                loop, {Step::Update, deltas[i], nullptr, nullptr, updates[i].location, first})) {
           return false;
         }
       }
@@ -121,7 +200,7 @@ bool compile_stretch(CallContext* context, CompiledLoop* loop, SyntaxNode* first
         operands[depth - 1] = target;
       } else {
         if (!add_operation(loop,
-                           {NodeKind::Assign, 0, source.location, nullptr, target.location})) {
+                           {Step::Copy, 0, source.location, nullptr, target.location, first})) {
           return false;
         }
         operands[depth - 1] = source;
@@ -131,58 +210,69 @@ bool compile_stretch(CallContext* context, CompiledLoop* loop, SyntaxNode* first
       if (out == nullptr) return false;
       Operand right = is_binary_operator(kind) ? operands[--depth] : Operand{nullptr, false};
       Operand left = operands[depth - 1];
-      if (!add_operation(loop, {kind, 0, left.location, right.location, out})) return false;
+      if (!add_operation(loop, {step_of(kind), 0, left.location, right.location, out, first}))
+        return false;
       operands[depth - 1] = {out, false};
     }
   }
-  loop->stretches[loop->stretch_count++] = {first, last, loop->operation_count,
-                                            operands[0].location};
+  *result = operands[0].location;
   return true;
+}
+
+// The test that ends the loop, from the condition's value. A comparison made just for the test
+// becomes the test itself.
+bool add_test(CompiledLoop* loop, const std::int32_t* value, std::int32_t condition_start,
+              SyntaxNode* condition) {
+  LoopOperation* last = loop->operation_count > condition_start
+                            ? &loop->operations[loop->operation_count - 1]
+                            : nullptr;
+  bool made_for_test = value >= loop->values && value < loop->values + kMaxConstants;
+  if (last != nullptr && last->out == value && made_for_test && last->step >= Step::Less &&
+      last->step <= Step::NotEqual) {
+    static constexpr Step kTests[] = {Step::ExitUnlessLess,    Step::ExitUnlessLessEqual,
+                                      Step::ExitUnlessGreater, Step::ExitUnlessGreaterEqual,
+                                      Step::ExitUnlessEqual,   Step::ExitUnlessNotEqual};
+    last->step = kTests[static_cast<int>(last->step) - static_cast<int>(Step::Less)];
+    return true;
+  }
+  return add_operation(loop, {Step::ExitIfZero, 0, value, nullptr, nullptr, condition});
 }
 
 bool compile_loop(CallContext* context, const LoopShape& shape, CompiledLoop* loop) {
   loop->operation_count = 0;
   loop->value_count = 0;
-  loop->stretch_count = 0;
   for (ValueNode*& variable : loop->variables)
     variable = nullptr;
-  if (!compile_stretch(context, loop, shape.condition)) return false;
+  const std::int32_t* value = nullptr;
+  SyntaxNode* last = nullptr;
+  if (!compile_stretch(context, loop, shape.condition, &value, &loop->condition_end) ||
+      !add_test(loop, value, 0, shape.condition)) {
+    return false;
+  }
   for (SyntaxNode* statement = shape.statements; statement != nullptr;
        statement = statement->next) {
     if (statement->kind == NodeKind::Semicolon) continue;
-    if (!compile_stretch(context, loop, statement)) return false;
-    statement = loop->stretches[loop->stretch_count - 1].last->next;  // its ";"
+    if (!compile_stretch(context, loop, statement, &value, &last)) return false;
+    statement = last->next;  // its ";"
   }
-  loop->step_index = loop->stretch_count;
-  return shape.step == nullptr || compile_stretch(context, loop, shape.step);
+  if (!add_operation(loop, {Step::CountPass, 0, nullptr, nullptr, nullptr, nullptr})) return false;
+  if (shape.step != nullptr && !compile_stretch(context, loop, shape.step, &value, &last))
+    return false;
+  return add_operation(loop, {Step::Back, 0, nullptr, nullptr, nullptr, nullptr});
 }
 
-// False when an operation cannot compute (a division by zero): nothing of the stretch was written.
-bool run_operations(const LoopOperation* operation, const LoopOperation* end) {
-  for (; operation != end; ++operation) {
-    switch (operation->kind) {
-      case NodeKind::Assign:
-        *operation->out = *operation->left;
-        break;
-      case NodeKind::PostIncrement:
-        *operation->out = static_cast<std::int32_t>(static_cast<std::uint32_t>(*operation->out) +
-                                                    static_cast<std::uint32_t>(operation->delta));
-        break;
-      case NodeKind::Not:
-      case NodeKind::Complement:
-      case NodeKind::Plus:
-      case NodeKind::Negate:
-        *operation->out = apply_pure_unary(operation->kind, *operation->left);
-        break;
-      default:
-        if (!apply_number_operator(operation->kind, *operation->left, *operation->right,
-                                   operation->out)) {
-          return false;
-        }
-        break;
-    }
-  }
-  return true;
+// out = left <K> right, as the general evaluator computes it.
+template <NodeKind K>
+void compute(const LoopOperation* operation) {
+  apply_number_operator(K, *operation->left, *operation->right, operation->out);
+}
+
+// Whether left <K> right holds.
+template <NodeKind K>
+bool holds(const LoopOperation* operation) {
+  std::int32_t value = 0;
+  apply_number_operator(K, *operation->left, *operation->right, &value);
+  return value != 0;
 }
 
 }  // namespace
@@ -203,23 +293,118 @@ CompiledRun run_compiled_loop(CallContext* context, const LoopShape& shape,
                               SyntaxNode** handed_over) {
   CompiledLoop loop;
   if (!compile_loop(context, shape, &loop)) return CompiledRun::NotCompiled;
-  const CompiledStretch* stretches = loop.stretches;
   for (;;) {
     if (stop_requested()) return CompiledRun::Stopped;
-    const LoopOperation* operation = loop.operations;
-    for (std::int32_t i = 0; i < loop.stretch_count; ++i) {
-      if (i == loop.step_index) count_loop_pass();
-      const LoopOperation* end = loop.operations + stretches[i].end;
-      if (!run_operations(operation, end)) {
-        *handed_over = stretches[i].first;
-        return CompiledRun::HandedOver;
+    for (const LoopOperation* operation = loop.operations;; ++operation) {
+      bool ends = false;
+      switch (operation->step) {
+        case Step::LogicalAnd:
+          compute<NodeKind::LogicalAnd>(operation);
+          continue;
+        case Step::LogicalOr:
+          compute<NodeKind::LogicalOr>(operation);
+          continue;
+        case Step::Less:
+          compute<NodeKind::Less>(operation);
+          continue;
+        case Step::LessEqual:
+          compute<NodeKind::LessEqual>(operation);
+          continue;
+        case Step::Greater:
+          compute<NodeKind::Greater>(operation);
+          continue;
+        case Step::GreaterEqual:
+          compute<NodeKind::GreaterEqual>(operation);
+          continue;
+        case Step::Equal:
+          compute<NodeKind::Equal>(operation);
+          continue;
+        case Step::NotEqual:
+          compute<NodeKind::NotEqual>(operation);
+          continue;
+        case Step::BitAnd:
+          compute<NodeKind::BitAnd>(operation);
+          continue;
+        case Step::BitOr:
+          compute<NodeKind::BitOr>(operation);
+          continue;
+        case Step::BitXor:
+          compute<NodeKind::BitXor>(operation);
+          continue;
+        case Step::ShiftLeft:
+          compute<NodeKind::ShiftLeft>(operation);
+          continue;
+        case Step::ShiftRight:
+          compute<NodeKind::ShiftRight>(operation);
+          continue;
+        case Step::Add:
+          compute<NodeKind::Add>(operation);
+          continue;
+        case Step::Subtract:
+          compute<NodeKind::Subtract>(operation);
+          continue;
+        case Step::Multiply:
+          compute<NodeKind::Multiply>(operation);
+          continue;
+        case Step::Divide:
+        case Step::Modulo:
+          // A division by zero is the general evaluator's to report; nothing of the stretch has
+          // been written yet (its assignment and updates come last).
+          if (!apply_number_operator(
+                  operation->step == Step::Divide ? NodeKind::Divide : NodeKind::Modulo,
+                  *operation->left, *operation->right, operation->out)) {
+            *handed_over = operation->stretch;
+            return CompiledRun::HandedOver;
+          }
+          continue;
+        case Step::Not:
+          *operation->out = apply_pure_unary(NodeKind::Not, *operation->left);
+          continue;
+        case Step::Complement:
+          *operation->out = apply_pure_unary(NodeKind::Complement, *operation->left);
+          continue;
+        case Step::Negate:
+          *operation->out = apply_pure_unary(NodeKind::Negate, *operation->left);
+          continue;
+        case Step::Copy:
+          *operation->out = *operation->left;
+          continue;
+        case Step::Update:
+          *operation->out = static_cast<std::int32_t>(static_cast<std::uint32_t>(*operation->out) +
+                                                      static_cast<std::uint32_t>(operation->delta));
+          continue;
+        case Step::ExitIfZero:
+          ends = *operation->left == 0;
+          break;
+        case Step::ExitUnlessLess:
+          ends = !holds<NodeKind::Less>(operation);
+          break;
+        case Step::ExitUnlessLessEqual:
+          ends = !holds<NodeKind::LessEqual>(operation);
+          break;
+        case Step::ExitUnlessGreater:
+          ends = !holds<NodeKind::Greater>(operation);
+          break;
+        case Step::ExitUnlessGreaterEqual:
+          ends = !holds<NodeKind::GreaterEqual>(operation);
+          break;
+        case Step::ExitUnlessEqual:
+          ends = !holds<NodeKind::Equal>(operation);
+          break;
+        case Step::ExitUnlessNotEqual:
+          ends = !holds<NodeKind::NotEqual>(operation);
+          break;
+        case Step::CountPass:
+          count_loop_pass();
+          continue;
+        case Step::Back:
+          break;
       }
-      operation = end;
-      if (i == 0 && *stretches[0].result == 0) {
-        context->position = stretches[0].last->source;
+      if (ends) {
+        context->position = loop.condition_end->source;
         return CompiledRun::Ended;
       }
+      if (operation->step == Step::Back) break;
     }
-    if (loop.step_index == loop.stretch_count) count_loop_pass();
   }
 }

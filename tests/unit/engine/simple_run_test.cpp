@@ -194,13 +194,16 @@ const char* const kLoopScript =
     "function add_into(&r) { for (k = 0; k < 5; k++) { r = r + k; } return r; }\n"
     "function by_reference() { add_into(gsum); x = 1; add_into(x); return gsum + \",\" + x; }\n"
     "function step_fails() { z = 0; for (i = 0; i < 3; i = i + 1 / z) { } return i; }\n"
+    "function compared() { i = 0; n = 9; while (i < n) i++; while (x = i > 2) i--;\n"
+    "  while (i != 7) i = i + 1; return x + \",\" + i; }\n"
     "function condition_turns() { i = 0; while (i < 3) { i = i + 1; } i = \"9\"; while (i < 3) { "
     "}\n"
     "  return i; }\n";
 
 const char* const kLoopFunctions[] = {
-    "locals",  "globals",  "text",   "halfway", "declared",     "bare",       "empty",
-    "postfix", "assigned", "nested", "many",    "by_reference", "step_fails", "condition_turns",
+    "locals", "globals",      "text",       "halfway",  "declared",
+    "bare",   "empty",        "postfix",    "assigned", "nested",
+    "many",   "by_reference", "step_fails", "compared", "condition_turns",
 };
 
 TEST(SimpleLoop, GivesWhatTheGeneralLoopGives) {
@@ -221,9 +224,10 @@ TEST(SimpleLoop, GivesWhatTheGeneralLoopGives) {
   EXPECT_NE(simple.find("by_reference=55,11\n"), std::string::npos);
   EXPECT_NE(simple.find("step_fails=<failed>\n"), std::string::npos);
   EXPECT_NE(simple.find("condition_turns=<failed>\n"), std::string::npos);
+  EXPECT_NE(simple.find("compared=0,7\n"), std::string::npos);
   EXPECT_NE(simple.find("### Error: Divide by ZERO : main.halfway:(5)"), std::string::npos);
   EXPECT_NE(simple.find("### Error: Divide by ZERO : main.step_fails:(18)"), std::string::npos);
-  EXPECT_NE(simple.find("### Error: Illegal operator to string : main.condition_turns:(19)"),
+  EXPECT_NE(simple.find("### Error: Illegal operator to string : main.condition_turns:(21)"),
             std::string::npos);
 }
 
