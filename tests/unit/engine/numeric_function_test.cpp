@@ -9,7 +9,6 @@
 #include "engine/engine.h"
 #include "engine/numeric_function.h"
 #include "engine/script.h"
-#include "platform/thread.h"
 #include "support/script_runner.h"
 
 namespace {
@@ -120,13 +119,7 @@ TEST(NumericFunction, AStopEndsALongCompiledCall) {
       "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
       "function run() { return fib(60); }");
   ASSERT_TRUE(runner.loaded());
-  std::string result;
-  std::thread script([&] { result = runner.call("run"); });
-  while (active_calls() == 0)
-    yield_processor();
-  stop_all_scripts(runner.host().host());
-  script.join();
-  EXPECT_EQ(result, "<failed>");
+  EXPECT_EQ(runner.call_and_stop("run"), "<failed>");
   EXPECT_TRUE(runner.errors().empty());  // a stop reports nothing
   EXPECT_EQ(stop_requested(), 0);
 }

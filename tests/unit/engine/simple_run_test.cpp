@@ -5,13 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
 #include "engine/script.h"
 #include "frontend/syntax_node.h"
-#include "platform/thread.h"
 #include "support/script_runner.h"
 
 namespace {
@@ -234,13 +232,7 @@ TEST(SimpleLoop, GivesWhatTheGeneralLoopGives) {
 TEST(SimpleLoop, AStopEndsACompiledLoop) {
   ScriptRunner runner("function spin() { i = 0; while (i == i) { i++; } }");
   ASSERT_TRUE(runner.loaded());
-  std::string result;
-  std::thread script([&] { result = runner.call("spin"); });
-  while (active_calls() == 0)
-    yield_processor();
-  stop_all_scripts(runner.host().host());
-  script.join();
-  EXPECT_EQ(result, "<failed>");
+  EXPECT_EQ(runner.call_and_stop("spin"), "<failed>");
   EXPECT_TRUE(runner.errors().empty());
   EXPECT_EQ(stop_requested(), 0);
 }

@@ -1,11 +1,7 @@
 // Statements and calls run through the parser and the evaluator.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "engine/engine.h"
-#include "platform/thread.h"
 #include "support/script_runner.h"
 
 TEST(Statements, LoopsBreakCountsAndContinue) {
@@ -219,17 +215,7 @@ TEST(Calls, PatternDispatchRunsEveryMatchingArgmatch) {
 TEST(Calls, AStopEndsAnEndlessScriptLoop) {
   ScriptRunner runner("function spin() { while (1) { } }");
   ASSERT_TRUE(runner.loaded());
-  std::atomic<bool> done{false};
-  std::string result;
-  std::thread script([&] {
-    result = runner.call("spin");
-    done = true;
-  });
-  while (active_calls() == 0)
-    yield_processor();
-  stop_all_scripts(runner.host().host());
-  script.join();
-  EXPECT_EQ(result, "<failed>");
+  EXPECT_EQ(runner.call_and_stop("spin"), "<failed>");
   EXPECT_TRUE(runner.errors().empty());  // a stop reports nothing
   EXPECT_EQ(active_calls(), 0);
   EXPECT_EQ(stop_requested(), 0);

@@ -1,10 +1,14 @@
 #include "support/script_runner.h"
 
+#include <thread>
+
 #include "engine/call.h"
+#include "engine/engine.h"
 #include "engine/events.h"
 #include "frontend/statement_parser.h"
 #include "frontend/syntax_node.h"
 #include "platform/memory.h"
+#include "platform/thread.h"
 
 ScriptRunner::ScriptRunner(const char* text, bool queued_host)
     : host_(queued_host), scripts_(host_.host()) {
@@ -37,6 +41,16 @@ bool ScriptRunner::add_and_run(const char* name, const char* text) {
 
 std::string ScriptRunner::call(const char* name) {
   return call(name, {});
+}
+
+std::string ScriptRunner::call_and_stop(const char* name) {
+  std::string result;
+  std::thread script([&] { result = call(name); });
+  while (active_calls() == 0)
+    yield_processor();
+  stop_all_scripts(host_.host());
+  script.join();
+  return result;
 }
 
 std::string ScriptRunner::call(const char* name, const std::vector<std::string>& arguments) {

@@ -22,6 +22,9 @@ class ScriptRunner {
   // Calls a function of the first module: the result's text, or "<failed>".
   std::string call(const char* name);
   std::string call(const char* name, const std::vector<std::string>& arguments);
+  // Calls a function that does not end by itself on a thread of its own, stops all scripts once it
+  // runs, and returns its result (a stopped call gives "<failed>").
+  std::string call_and_stop(const char* name);
   // Evaluates one expression as the body of a fresh function: "return EXPRESSION;".
   std::string eval(const std::string& expression);
   // The text of a global of the first module, or "<none>".
