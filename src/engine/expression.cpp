@@ -50,6 +50,8 @@ std::int32_t push_variable(CallContext* context, ValueStack* stack, ValueNode* v
   return push_variable_reference(stack, variable) ? RUN_NORMAL : fail_alloc(context);
 }
 
+}  // namespace
+
 std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   const char* name = node->text != nullptr ? node->text : "";
   if (*name == '&') ++name;
@@ -70,6 +72,8 @@ std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack)
   }
   return push_variable(context, stack, variable);
 }
+
+namespace {
 
 std::int32_t run_declare_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   ValueNode* variable = declare_variable(context, node->text != nullptr ? node->text : "",
@@ -212,6 +216,8 @@ std::int32_t run_string(CallContext* context, SyntaxNode* node, ValueStack* stac
 
 // ---- calls -------------------------------------------------------------------------------------
 
+}  // namespace
+
 std::int32_t run_call_start(CallContext* context, ValueStack* stack) {
   if (!make_room(stack->marks, stack->open_calls, stack->mark_capacity, stack->inline_marks)) {
     return fail_alloc(context);
@@ -272,6 +278,8 @@ std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack)
   push_cell(stack, result);
   return RUN_NORMAL;
 }
+
+namespace {
 
 // ---- blocks and list literals ------------------------------------------------------------------
 

@@ -259,6 +259,15 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         while (node->next != nullptr && node->kind != NodeKind::FunctionEnd)
           node = node->next;
         break;
+      case NodeKind::Name:
+        code = run_name(context, node, &stack);
+        break;
+      case NodeKind::CallStart:
+        code = run_call_start(context, &stack);
+        break;
+      case NodeKind::Call:
+        code = run_call(context, node, &stack);
+        break;
       default:
         code = execute_expression_node(context, node, &stack, result, break_counter);
         break;

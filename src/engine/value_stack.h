@@ -118,6 +118,10 @@ inline ValueNode* elements_of(ValueNode* entry) {
 // RUN_FAILED; list literals may also end with the codes of their body.
 std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, ValueStack* stack,
                                      ValueNode* result, std::int32_t* break_counter);
+// The nodes met most often, run directly by the statement loop.
+std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack);
+std::int32_t run_call_start(CallContext* context, ValueStack* stack);
+std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack);
 // Runs a brace block in a frame of its own, its values released.
 std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, ValueNode* result,
                                   std::int32_t* break_counter);
