@@ -2,10 +2,11 @@
 //
 // A hash is a chain of cells, found by walking it. When a thread keeps looking keys up in the same
 // long chain of an unshared container, it builds an index of the chain's named cells and answers
-// from it. The index holds pointers only to named cells, and every release of a named cell (or of
-// a cell owning a chain) and every native call that may relink chains changes the thread's chain
-// epoch, which sets all its indexes aside. Cells appended at the end are taken into the index on
-// the next lookup. Shared (global) chains, which other threads change, are never indexed.
+// from it. The index holds pointers only to named cells. Every release of a named cell that may be
+// an element (a frame's variables are none), of a cell owning a chain, and every native call that
+// may relink chains changes the thread's chain epoch, which sets all its indexes aside. Cells
+// appended at the end are taken into the index on the next lookup. Shared (global) chains, which
+// other threads change, are never indexed.
 #pragma once
 
 #include <cstdint>
