@@ -32,11 +32,6 @@ class CountedCall {
   CountedCall& operator=(const CountedCall&) = delete;
 };
 
-// Runaway recursion must end in an error report, not in a crashed process.
-bool too_deep() {
-  return call_too_deep(0);
-}
-
 // Set while a call that failed as a numeric function runs again through the general evaluator:
 // the calls inside it take the general way too, so that the failure is met and reported there.
 thread_local bool NumericRerun = false;
@@ -174,6 +169,7 @@ ValueNode* counted_native(CallContext* context, NativeFunction entry, const char
 
 }  // namespace
 
+// Runaway recursion must end in an error report, not in a crashed process.
 bool call_too_deep(std::int32_t more) {
   char probe = 0;
   auto here = reinterpret_cast<std::uintptr_t>(&probe);
@@ -302,7 +298,7 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
                             : CALL_TARGET_NONE;
   if (cached == CALL_TARGET_NATIVE || cached == CALL_TARGET_READER) {
     // Found before, so the module its name may start with exists: nothing to split.
-    if (too_deep()) {
+    if (call_too_deep(0)) {
       report_error(context, "Stack overflow", name, 0);
       return CALL_FAILED;
     }
@@ -330,7 +326,7 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
     if (!quiet) report_error(context, "Function not Found", name, 0);
     return CALL_FAILED;
   }
-  if (too_deep()) {
+  if (call_too_deep(0)) {
     report_error(context, "Stack overflow", name, 0);
     return CALL_FAILED;
   }

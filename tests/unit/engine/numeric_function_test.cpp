@@ -55,15 +55,18 @@ const char* const kTests[] = {
     "fewer", "extra", "text",  "t_left", "with_default", "t_arg",    "t_runaway", "t_named_arg",
 };
 
+// Makes every function of the main module take the general way.
+void keep_all_general(ScriptRunner* runner) {
+  for (FunctionEntry* entry = runner->script_set()->next->functions; entry != nullptr;
+       entry = entry->next) {
+    keep_general(entry);
+  }
+}
+
 std::string run_all(bool general_only) {
   ScriptRunner runner(kScript);
   if (!runner.loaded()) return "<not loaded>";
-  if (general_only) {
-    for (FunctionEntry* entry = runner.script_set()->next->functions; entry != nullptr;
-         entry = entry->next) {
-      keep_general(entry);
-    }
-  }
+  if (general_only) keep_all_general(&runner);
   std::string transcript;
   for (const char* name : kTests)
     transcript += std::string(name) + "=" + runner.call(name) + "\n";
@@ -135,12 +138,7 @@ TEST(NumericFunction, DeepRecursionEndsAsInTheGeneralEvaluator) {
   for (int general = 0; general < 2; ++general) {
     ScriptRunner runner(script);
     ASSERT_TRUE(runner.loaded());
-    if (general != 0) {
-      for (FunctionEntry* entry = runner.script_set()->next->functions; entry != nullptr;
-           entry = entry->next) {
-        keep_general(entry);
-      }
-    }
+    if (general != 0) keep_all_general(&runner);
     transcripts[general] = runner.call("fine") + "," + runner.call("runaway");
     for (const std::string& line : runner.errors())
       transcripts[general] += "\n" + line;
