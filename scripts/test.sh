@@ -28,8 +28,12 @@ start_wine() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
+  # One server for the whole run: left to itself it quits a few seconds after its last client, and a
+  # test starting in that moment fails with "recvmsg: Connection reset by peer". The prefix's
+  # services start here, with their output away from the tests' pipes, and live as long as it.
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
 }
 
 for preset in $presets; do

@@ -23,15 +23,19 @@ if(LIBRARY_DIR)
 endif()
 execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
                 WORKING_DIRECTORY "${folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
-                RESULT_VARIABLE status)
+                ERROR_VARIABLE errors RESULT_VARIABLE status)
 # Under an emulator a status that is no number is a signal that killed the emulator's own Linux
-# process (Wine, rarely, at process exit on a loaded machine); a fault of the Windows program itself
-# comes back as its exception code. Only that case is run once more.
-if(EMULATOR AND NOT status MATCHES "^[0-9]+$")
-  message(STATUS "the emulator died (${status}); running the test once more")
+# process (Wine, rarely, at process exit on a loaded machine), and "wine client error" is Wine losing
+# its server; a fault of the Windows program itself comes back as its exception code. Only those
+# cases are run once more.
+if(EMULATOR AND (NOT status MATCHES "^[0-9]+$" OR errors MATCHES "wine client error"))
+  message(STATUS "the emulator failed (${status}: ${errors}); running the test once more")
   execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
                   WORKING_DIRECTORY "${folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
-                  RESULT_VARIABLE status)
+                  ERROR_VARIABLE errors RESULT_VARIABLE status)
+endif()
+if(errors)
+  message("${errors}")
 endif()
 file(READ "${OUTPUT}" actual)
 if(NOT status STREQUAL STATUS)
