@@ -297,15 +297,20 @@ LUMO_BUILTIN(sethashcount) {
     discard_chain(owner, rest);
     return return_number(result, 0);
   }
-  // Grow: a private chain of copies of the variable's own scalar, published with one link.
+  // Grow: a private chain of copies of the variable's own scalar, published with one link. A
+  // growth that cannot be made whole (or would take all memory) changes nothing.
+  if (wanted - count > MAX_NEW_ELEMENTS) return alloc_failed(message, "sethashcount");
   ValueNode* added = nullptr;
   ValueNode** tail = &added;
   for (; count < wanted; ++count) {
     ValueNode* cell = make_node();
-    if (cell == nullptr) break;
-    if (!copy_scalar(cell->value, owner->value)) {
+    if (cell != nullptr && !copy_scalar(cell->value, owner->value)) {
       free_node(cell);
-      break;
+      cell = nullptr;
+    }
+    if (cell == nullptr) {
+      free_chain(added);
+      return alloc_failed(message, "sethashcount");
     }
     cell->value->shared = owner->value->shared;
     *tail = cell;

@@ -361,6 +361,12 @@ ValueNode* element_by_position(CallContext* context, ValueNode* container, std::
        slot = &cell->next, ++position) {
     if (position == index) return cell;
   }
+  // One index far past the end would otherwise take all memory (a[2000000000]); such a growth
+  // fails as an allocation would.
+  if (index - position >= MAX_NEW_ELEMENTS) {
+    report_alloc_failed(context);
+    return nullptr;
+  }
 
   // Extend under the lock, walking again from the start: the chain may have changed meanwhile.
   SharedContainerLock guard(context, container);

@@ -29,6 +29,8 @@ inline void free_chain(ValueNode* first) {
 ValueNode* copy_chain(const ValueNode* first);
 void assign_value(CallContext* context, Value* target, const Value* source);
 ValueNode* element_by_key(CallContext* context, ValueNode* container, const Value* key);
+// Cells one positional access may append at most; a farther index reports "Alloc failed".
+constexpr std::int32_t MAX_NEW_ELEMENTS = 1 << 24;
 ValueNode* element_by_position(CallContext* context, ValueNode* container, std::int32_t index);
 // The first cell of a chain whose name equals `name` (signature first, then bytes), or null.
 ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash);

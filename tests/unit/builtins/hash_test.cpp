@@ -50,6 +50,19 @@ TEST(HashBuiltins, CountAndResize) {
   EXPECT_EQ(run("h = {1, {7, 8}, 3}; sethashcount(h, 2); return dump(h);"), "1,0(7,8)");
 }
 
+TEST(HashBuiltins, AGrowthTooLargeFailsAndChangesNothing) {
+  ScriptRunner runner(
+      "g = {1, 2};\n"
+      "function grow() { sethashcount(g, 2000000000); }\n"
+      "function count() { return gethashcount(g); }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("grow"), "<failed>");
+  ASSERT_FALSE(runner.errors().empty());
+  EXPECT_NE(runner.errors()[0].find("sethashcount: Alloc failed"), std::string::npos)
+      << runner.errors()[0];
+  EXPECT_EQ(runner.call("count"), "2");
+}
+
 TEST(HashBuiltins, KeysByPosition) {
   EXPECT_EQ(run("h = {a = 1, 2}; return gethashkey(h, 0) + \"/\" + gethashkey(h, 1);"), "a/");
   EXPECT_EQ(run("h = {a = 1, b = 2}; return gethashkey(h, 5) + gethashkey(h, -1) + \"|\";"), "|");

@@ -132,6 +132,20 @@ TEST(Evaluation, ListLiteralsIndexingAndHashAssignment) {
             "### Error: Index error : main.negative:(9) : function negative() { return t[-1]; }");
 }
 
+TEST(Evaluation, AnIndexFarPastTheEndFailsInsteadOfTakingAllMemory) {
+  ScriptRunner runner(
+      "g = {1, 2};\n"
+      "function far() { g[2000000000] = 5; }\n"
+      "function count() { return gethashcount(g); }\n"
+      "function near() { var t; t[100000] = 7; return t[100000] + t[99999] + gethashcount(t); }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("far"), "<failed>");
+  ASSERT_EQ(runner.errors().size(), 1u);
+  EXPECT_EQ(runner.errors()[0].rfind("### Error: Alloc failed : main.far", 0), 0u);
+  EXPECT_EQ(runner.call("count"), "2");  // nothing was appended before the failure
+  EXPECT_EQ(runner.call("near"), "100008");
+}
+
 TEST(Evaluation, DestructuringBindsCapturesOrEmptiesThem) {
   ScriptRunner runner(
       "function parse(line) { nick = \"?\"; rest = \"?\";\n"
