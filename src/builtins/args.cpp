@@ -40,17 +40,19 @@ bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned 
   ValueNode** slot = &owner->elements;
   std::int32_t total = count > 0 ? count : 1;
   for (std::int32_t i = 0; i < total; ++i) {
-    if (*slot == nullptr) {
-      ValueNode* cell = make_node();
+    ValueNode* cell = std::atomic_ref<ValueNode*>(*slot).load(std::memory_order_acquire);
+    if (cell == nullptr) {
+      cell = make_node();
       if (cell == nullptr) {
         stored = false;
         break;
       }
       cell->value->shared = owner->value->shared;
-      *slot = cell;
+      // Other threads may walk a global's chain meanwhile: only complete cells are linked.
+      std::atomic_ref<ValueNode*>(*slot).store(cell, std::memory_order_release);
     }
-    store_scalar((*slot)->value, 0, count > 0 ? bytes[i] : 0, nullptr);
-    slot = &(*slot)->next;
+    store_scalar(cell->value, 0, count > 0 ? bytes[i] : 0, nullptr);
+    slot = &cell->next;
   }
   if (lock != nullptr) lock_leave(lock);
   return stored;
@@ -118,11 +120,12 @@ bool time_hash_from_system_time(const SystemTime& time, ValueNode* result) {
 SystemTime system_time_from_time_hash(const ValueNode* argument) {
   SystemTime time{};
   if (argument == nullptr) return time;
-  for (const ValueNode* cell = argument->value->owner->elements; cell != nullptr;
-       cell = cell->next) {
-    if (cell->name == nullptr) continue;
+  for (const ValueNode* cell = first_of(argument->value->owner); cell != nullptr;
+       cell = next_of(cell)) {
+    const char* name = name_of(cell);
+    if (name == nullptr) continue;
     for (int i = 0; i < 8; ++i) {
-      if (std::strcmp(cell->name, kTimeKeys[i]) == 0) {
+      if (std::strcmp(name, kTimeKeys[i]) == 0) {
         *time_field(&time, i) = static_cast<std::uint16_t>(read_int_arg(cell));
         break;
       }

@@ -8,6 +8,7 @@
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/numeric_function.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "frontend/syntax_node.h"
@@ -23,10 +24,16 @@ thread_local std::uintptr_t StackOrigin = 0;
 class CountedCall {
  public:
   CountedCall() {
-    if (CallDepth++ == 0) count_call(1);
+    if (CallDepth++ == 0) {
+      count_call(1);
+      enter_script_code();
+    }
   }
   ~CountedCall() {
-    if (--CallDepth == 0) count_call(-1);
+    if (--CallDepth == 0) {
+      leave_script_code();
+      count_call(-1);
+    }
   }
   CountedCall(const CountedCall&) = delete;
   CountedCall& operator=(const CountedCall&) = delete;
@@ -95,7 +102,8 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
         // A reference parameter shares the caller's variable.
         release(&local->value);
         local->value = argument->value;
-        local->elements = owner_of(argument)->elements;
+        local->elements = elements_of(argument);
+        if (local->value->shared) count_shared_reference(1);
       } else {
         assign_value(frame, local->value, argument->value);
         local->elements = copy_chain(elements_of(argument));

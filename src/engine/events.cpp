@@ -1,8 +1,11 @@
 #include "engine/events.h"
 
+#include <atomic>
+
 #include "engine/call.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
@@ -80,6 +83,7 @@ std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const cha
 
 bool run_top_level(Script* first) {
   count_call(1);
+  enter_script_code();
   bool ok = true;
   for (Script* module = first; module != nullptr && ok; module = module->next) {
     CallContext frame{};
@@ -90,14 +94,16 @@ bool run_top_level(Script* first) {
     if (ok) {
       // Only now do the module's variables become globals, shared by every script thread.
       mark_shared(frame.locals);
+      // Threads of modules run before may be looking names up in this chain meanwhile.
       ValueNode** tail = &module->globals;
       while (*tail != nullptr)
         tail = &(*tail)->next;
-      *tail = frame.locals;
+      std::atomic_ref<ValueNode*>(*tail).store(frame.locals, std::memory_order_release);
       frame.locals = nullptr;
     }
     release_frame(&frame);
   }
+  leave_script_code();
   count_call(-1);
   return ok;
 }

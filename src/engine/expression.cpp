@@ -386,10 +386,15 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
     if (target != owner) target->elements = copy;
     if (owner->value->shared) {
       // Other threads may be walking the old chain of a global: publish the new one complete and
-      // let the old one go once no call is active.
+      // let the old one go once none of them can stand on it. The swap holds the ScriptSet lock,
+      // like every other change of a shared chain, so that a built-in relinking the chain under
+      // that lock never writes back cells retired here.
       mark_shared(copy);
+      RecursiveLock* lock = script_set_lock(context);
+      if (lock != nullptr) lock_enter(lock);
       ValueNode* old =
           std::atomic_ref<ValueNode*>(owner->elements).exchange(copy, std::memory_order_acq_rel);
+      if (lock != nullptr) lock_leave(lock);
       retire_chain(old);
     } else {
       ValueNode* old = owner->elements;
@@ -445,8 +450,8 @@ std::int32_t run_unary(CallContext* context, NodeKind kind, ValueStack* stack) {
       break;
     case NodeKind::PreIncrement:
     case NodeKind::PreDecrement:
-      produced = kind == NodeKind::PreIncrement ? number + 1 : number - 1;
-      store_scalar(operand->value, 0, static_cast<std::int32_t>(produced), nullptr);
+      produced = static_cast<std::uint32_t>(
+          step_value(context, operand->value, kind == NodeKind::PreIncrement ? 1 : -1));
       break;
     default:
       free_node(operand);
@@ -528,7 +533,7 @@ bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool
     case Family::Hash: {
       ValueNode* a = elements_of(left);
       ValueNode* b = elements_of(right);
-      for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
+      for (; a != nullptr && b != nullptr; a = next_of(a), b = next_of(b)) {
         bool same = false;
         if (!entries_equal(context, a, b, &same)) return false;
         if (!same) break;
@@ -633,9 +638,7 @@ void apply_pending_updates(CallContext* context, const PendingMark& down_to) {
   while (context->pending_updates != nullptr && context->pending_updates != down_to.updates) {
     ValueNode* pending = context->pending_updates;
     context->pending_updates = pending->next;
-    auto number = static_cast<std::uint32_t>(number_of_value(pending->value));
-    auto step = static_cast<std::uint32_t>(pending->name_hash);
-    store_scalar(pending->value, 0, static_cast<std::int32_t>(number + step), nullptr);
+    step_value(context, pending->value, pending->name_hash);
     pending->next = nullptr;
     free_node(pending);
   }

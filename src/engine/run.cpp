@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/simple_run.h"
 #include "engine/value_stack.h"
@@ -170,6 +171,7 @@ constexpr std::uint32_t kPassesPerYield = 4096;
 thread_local std::uint32_t LoopPasses = 0;
 
 void count_loop_pass() {
+  quiescent_point();
   if (++LoopPasses % kPassesPerYield == 0) yield_processor();
 }
 
@@ -206,6 +208,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
     switch (node->kind) {
       case NodeKind::Semicolon:
         release_stack(&stack);
+        quiescent_point();
         break;
       case NodeKind::Jump:
         if (node->target == nullptr) break;

@@ -43,9 +43,7 @@ bool number_operand(const Slot& slot, std::int32_t* number) {
 
 void apply_updates(CallContext* context, const Update* updates, std::int32_t count) {
   for (std::int32_t i = count - 1; i >= 0; --i) {
-    Value* value = updates[i].variable->value;
-    auto number = static_cast<std::uint32_t>(number_of_value(value));
-    store_number(value, static_cast<std::int32_t>(number + updates[i].delta));
+    step_value(context, updates[i].variable->value, static_cast<std::int32_t>(updates[i].delta));
   }
   // Updates made before the stretch are due now too.
   if (context->pending_updates != nullptr) apply_pending_updates(context, PendingMark{nullptr});

@@ -5,6 +5,7 @@
 
 #include "engine/element_index.h"
 #include "engine/error_report.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value.h"
 #include "platform/memory.h"
@@ -70,6 +71,7 @@ thread_local BlockList ValueBlocks;
 }  // namespace
 
 void release_thread_caches() {
+  release_retire_slot();
   release_element_indexes();
   NodeBlocks.drain();
   ValueBlocks.drain();
@@ -102,6 +104,8 @@ static void release_cell(ValueNode* node) {
     if (value->is_string) release(&value->data.text);
     ValueBlocks.give(value);
     free_chain(node->elements);
+  } else if (value != nullptr && value->shared) {
+    count_shared_reference(-1);  // a reference to a shared Value goes
   }
   NodeBlocks.give(node);
 }
@@ -136,13 +140,13 @@ void free_cells(ValueNode* first) {
 static ValueNode* copy_cell(const ValueNode* source) {
   ValueNode* copy = make_node();
   if (copy == nullptr) return nullptr;
-  if (source->name != nullptr) {
-    copy->name = dup_string(source->name);
+  if (const char* name = name_of(source); name != nullptr) {
+    copy->name = dup_string(name);
     if (copy->name == nullptr) {
       free_node(copy);
       return nullptr;
     }
-    copy->name_hash = source->name_hash;
+    copy->name_hash = name_hash_of(name);
   }
   if (source->value != nullptr) {
     ScalarSnapshot scalar = read_scalar(source->value);
@@ -159,14 +163,14 @@ static ValueNode* copy_cell(const ValueNode* source) {
       copy->value->data.number = scalar.number;
     }
   }
-  copy->elements = copy_chain(source->elements);
+  copy->elements = copy_chain(first_of(source));
   return copy;
 }
 
 ValueNode* copy_chain(const ValueNode* first) {
   ValueNode* head = nullptr;
   ValueNode** tail = &head;
-  for (; first != nullptr && first != CALL_FAILED; first = first->next) {
+  for (; first != nullptr && first != CALL_FAILED; first = next_of(first)) {
     ValueNode* copy = copy_cell(first);
     if (copy == nullptr) break;  // the part copied so far is the result
     *tail = copy;
@@ -237,6 +241,16 @@ void assign_value(CallContext* context, Value* target, const Value* source) {
     if (copy != nullptr) store_scalar(target, 1, 0, copy);  // out of memory: the target stays
   }
   if (lock != nullptr) lock_leave(lock);
+}
+
+std::int32_t step_any_value(CallContext* context, Value* target, std::int32_t step) {
+  RecursiveLock* lock = target->shared ? script_set_lock(context) : nullptr;
+  if (lock != nullptr) lock_enter(lock);
+  auto number =
+      static_cast<std::uint32_t>(number_of_value(target)) + static_cast<std::uint32_t>(step);
+  store_number(target, static_cast<std::int32_t>(number));
+  if (lock != nullptr) lock_leave(lock);
+  return static_cast<std::int32_t>(number);
 }
 
 ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash) {

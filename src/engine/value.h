@@ -2,6 +2,7 @@
 // their construction, copy and release, element access by key and position, and conversions.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "lumo/extension.h"
@@ -11,6 +12,20 @@ struct CallContext;
 
 // Returned by the call operations in place of a result cell when a call failed.
 inline ValueNode* const CALL_FAILED = reinterpret_cast<ValueNode*>(~std::uintptr_t{0});
+
+// The links, heads and keys of a global's chains change under walking threads: the changes publish
+// complete cells with release stores, and walks read them with these acquire loads.
+inline ValueNode* next_of(const ValueNode* cell) {
+  return std::atomic_ref<ValueNode*>(const_cast<ValueNode*&>(cell->next))
+      .load(std::memory_order_acquire);
+}
+inline ValueNode* first_of(const ValueNode* cell) {
+  return std::atomic_ref<ValueNode*>(const_cast<ValueNode*&>(cell->elements))
+      .load(std::memory_order_acquire);
+}
+inline const char* name_of(const ValueNode* cell) {
+  return std::atomic_ref<char*>(const_cast<char*&>(cell->name)).load(std::memory_order_acquire);
+}
 
 // Records and chains.
 ValueNode* make_node();
@@ -88,6 +103,17 @@ inline void store_number(Value* target, std::int32_t number) {
   } else {
     store_scalar(target, 0, number, nullptr);
   }
+}
+
+// Adds `step` to a Value's number (a string counts by its decimal reading; 32-bit wrap-around) and
+// returns the new number. For a shared Value the read and the store are one step under the
+// ScriptSet lock, so increments from several threads are never lost.
+std::int32_t step_any_value(CallContext* context, Value* target, std::int32_t step);
+inline std::int32_t step_value(CallContext* context, Value* target, std::int32_t step) {
+  if (target->shared || target->is_string) return step_any_value(context, target, step);
+  target->data.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(target->data.number) +
+                                                  static_cast<std::uint32_t>(step));
+  return target->data.number;
 }
 
 // Conversions between numbers and text.

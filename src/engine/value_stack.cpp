@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/retire.h"
 #include "platform/memory.h"
 
 ValueStack::~ValueStack() {
@@ -90,6 +91,8 @@ ValueNode* make_reference(ValueNode* target) {
   if (cell == nullptr) return nullptr;
   cell->value = target->value;
   cell->elements = elements_of(target);
+  // Until it is released this thread may reach into a shared chain through the cell.
+  if (cell->value->shared) count_shared_reference(1);
   return cell;
 }
 
