@@ -1,8 +1,9 @@
-// The terminal host: what it shows, what "send" gets, and whole sessions of a script file.
-#include "shell/terminal_host.h"
+// lumo-cli's front end: what it shows, what "send" gets, and whole sessions of a script file.
+#include "shell/cli/terminal.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -77,29 +78,33 @@ class Session {
     std::error_code ignored;
     fs::remove(path_, ignored);
   }
+  // interrupt_after: Ctrl+C this many milliseconds after the start (`presses` times, that far
+  // apart), and no end of input.
   std::string run(const std::string& text, const std::vector<std::string>& lines,
-                  bool interrupt = false) {
+                  int interrupt_after = -1, bool plain = true, int presses = 1) {
     std::ofstream(path_, std::ios::binary) << text;
     TerminalOptions options;
-    options.plain = true;
-    terminal_init(&terminal_, options, out_);
+    options.plain = plain;
+    Terminal terminal(options, out_);
     for (const std::string& line : lines)
-      terminal_push_line(&terminal_, line);
-    if (interrupt) {
-      // Ctrl+C while the script never ends.
-      interrupter_ = std::thread([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        terminal_interrupt(&terminal_);
+      terminal.push_line(line);
+    std::thread interrupter;
+    if (interrupt_after >= 0) {
+      interrupter = std::thread([&terminal, interrupt_after, presses] {
+        for (int press = 0; press < presses; ++press) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after));
+          terminal.interrupt();
+        }
       });
     } else {
-      terminal_push_end(&terminal_);
+      terminal.push_end();
     }
     std::string path = path_.string();
     for (char& c : path) {
       if (c == '/') c = '\\';
     }
-    terminal_session(&terminal_, path.c_str());
-    if (interrupter_.joinable()) interrupter_.join();
+    terminal.session(path.c_str());
+    if (interrupter.joinable()) interrupter.join();
     std::string printed;
     std::rewind(out_);
     for (int c; (c = std::fgetc(out_)) != EOF;)
@@ -110,8 +115,6 @@ class Session {
  private:
   fs::path path_;
   std::FILE* out_;
-  TerminalHost terminal_;
-  std::thread interrupter_;
 };
 
 }  // namespace
@@ -149,6 +152,63 @@ TEST(TerminalSession, InterruptStopsAScriptThatNeverEnds) {
   Session session;
   EXPECT_EQ(session.run("function start() { error(\"looping\"); while (1) { } }\n"
                         "function end() { error(\"end\"); }\n",
-                        {}, true),
+                        {}, 50),
             "looping\nend\n");
+}
+
+TEST(TerminalSession, InterruptReachesCodeOnTheHostsOwnThread) {
+  // The top level runs on the UI thread: a stop ends it, "start" is not fired, "end" still runs.
+  Session session;
+  EXPECT_EQ(session.run("lineecho(0, \"top\"); while (1) { }\n"
+                        "function start() { lineecho(0, \"start\"); }\n"
+                        "function end() { lineecho(0, \"end\"); }\n",
+                        {}, 50),
+            "top\nend\n");
+}
+
+TEST(TerminalSession, ASecondInterruptStopsAnEndThatNeverReturns) {
+  // The first Ctrl+C stops "start"; "end" then loops until the second one, and the close goes on.
+  Session session;
+  EXPECT_EQ(session.run("function start() { lineecho(0, \"start\"); while (1) { } }\n"
+                        "function end() { lineecho(0, \"end\"); while (1) { } }\n",
+                        {}, 50, true, 2),
+            "start\nend\n");
+}
+
+TEST(TypedInput, AVeryLongLineIsReadInPiecesAndCut) {
+  // 20 MB without a line break, then a short line: only the first bytes of the long line are kept.
+  std::FILE* in = std::tmpfile();
+  std::string chunk(1 << 16, 'x');
+  for (int i = 0; i < 320; ++i)
+    std::fwrite(chunk.data(), 1, chunk.size(), in);
+  std::fputs("\r\nshort\r\nlast", in);
+  std::rewind(in);
+  std::string raw;
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  EXPECT_EQ(raw.size(), RAW_LINE_LIMIT);
+  EXPECT_LE(raw.capacity(), 4 * RAW_LINE_LIMIT);
+  EXPECT_EQ(typed_line(raw, false), std::string(INPUT_LINE_LIMIT, 'x'));
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  EXPECT_EQ(raw, "short");
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  EXPECT_EQ(raw, "last");
+  EXPECT_FALSE(read_typed_line(in, &raw));
+  std::fclose(in);
+}
+
+TEST(TypedInput, TheKeptBytesHoldALimitOfUtf8) {
+  // 300 hiragana characters in UTF-8 (900 bytes) still give 127 whole CP932 characters.
+  std::string line;
+  for (int i = 0; i < 300; ++i)
+    line += "\xE3\x81\x82";
+  std::FILE* in = std::tmpfile();
+  std::fputs((line + "\n").c_str(), in);
+  std::rewind(in);
+  std::string raw;
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  std::string expected;
+  for (int i = 0; i < 127; ++i)
+    expected += "\x82\xA0";
+  EXPECT_EQ(typed_line(raw, true), expected);
+  std::fclose(in);
 }
