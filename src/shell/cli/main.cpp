@@ -9,6 +9,7 @@
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/memory.h"
+#include "platform/socket.h"
 #include "platform/thread.h"
 #include "shell/terminal_host.h"
 
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
     return bad_use(message.c_str());
   }
 
+  // Scripts may open sockets of their own.
+  bool sockets = sockets_start();
   engine_start();
   Terminal = new TerminalHost;
   terminal_init(Terminal, options, stdout);
@@ -86,5 +89,6 @@ int main(int argc, char** argv) {
   terminal_session(Terminal, path);
   release(&path);
   engine_end();
+  if (sockets) sockets_end();
   return 0;
 }
