@@ -189,7 +189,6 @@ void connection_thread(void* argument) {
   // What an earlier connection left unfinished is not part of this one.
   splitter_reset(&connection->carry);
   connection->peer.show_line(connection->peer.context, STATUS_RESOLVING);
-  connection->state.store(ConnectionState::resolving);
 
   const char* error = run_connection(connection);
 
@@ -239,9 +238,12 @@ bool connection_start(Connection* connection) {
     std::lock_guard<std::mutex> guard(connection->lock);
     connection->disconnect = false;
   }
+  // Active from here on, so that nobody sees an idle connection while its thread starts.
   connection->running.store(true);
+  connection->state.store(ConnectionState::resolving);
   std::uint32_t thread_id = 0;
   if (!start_detached_thread(connection_thread, connection, &thread_id)) {
+    connection->state.store(ConnectionState::idle);
     connection->running.store(false);
     return false;
   }

@@ -10,7 +10,7 @@
 
 #include "engine/engine.h"
 #include "platform/thread.h"
-#include "test_server.h"
+#include "support/test_server.h"
 
 namespace {
 

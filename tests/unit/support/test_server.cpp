@@ -1,4 +1,4 @@
-#include "test_server.h"
+#include "support/test_server.h"
 
 constexpr std::uint32_t LOOPBACK = 0x7F000001;
 
