@@ -8,9 +8,19 @@
 namespace {
 
 void (*InterruptHandler)() = nullptr;
+void (*HangupHandler)() = nullptr;
 
-void on_signal(int) {
-  if (InterruptHandler != nullptr) InterruptHandler();
+void on_signal(int number) {
+  void (*handler)() = number == SIGHUP ? HangupHandler : InterruptHandler;
+  if (handler != nullptr) handler();
+}
+
+void catch_signal(int number) {
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(number, &action, nullptr);
 }
 
 }  // namespace
@@ -23,11 +33,13 @@ bool console_output_is_terminal() {
 
 void console_on_interrupt(void (*handler)()) {
   InterruptHandler = handler;
-  struct sigaction action {};
-  action.sa_handler = on_signal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  catch_signal(SIGINT);
+  catch_signal(SIGTERM);
+}
+
+void console_on_hangup(void (*handler)()) {
+  HangupHandler = handler;
+  catch_signal(SIGHUP);
 }
 
 char* argument_to_path(const char* argument) {

@@ -36,6 +36,8 @@ void console_on_interrupt(void (*handler)()) {
   SetConsoleCtrlHandler(on_control, TRUE);
 }
 
+void console_on_hangup(void (*)()) {}
+
 // The arguments arrive in the system code page, which is CP932 on the systems lumo is made for.
 char* argument_to_path(const char* argument) {
   std::size_t length = std::strlen(argument);

@@ -8,6 +8,7 @@
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/memory.h"
+#include "platform/socket.h"
 #include "platform/thread.h"
 #include "shell/cli/terminal.h"
 
@@ -20,6 +21,10 @@ bool Utf8Input = false;
 
 void on_interrupt() {
   Front->interrupt();
+}
+
+void on_hangup() {
+  Front->reload();
 }
 
 // Reads standard input line by line until it ends.
@@ -40,7 +45,6 @@ int bad_use(const char* message) {
 int main(int argc, char** argv) {
   console_binary_mode();
   TerminalOptions options;
-  bool connect = false;
   const char* script = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--plain") == 0) {
@@ -48,7 +52,7 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--utf8") == 0) {
       options.utf8 = true;
     } else if (std::strcmp(argv[i], "--connect") == 0) {
-      connect = true;
+      options.connect = true;
     } else if (argv[i][0] == '-' || script != nullptr) {
       return bad_use("usage: lumo-cli [--plain] [--utf8] [--connect] SCRIPT");
     } else {
@@ -56,7 +60,6 @@ int main(int argc, char** argv) {
     }
   }
   if (script == nullptr) return bad_use("usage: lumo-cli [--plain] [--utf8] [--connect] SCRIPT");
-  if (connect) return bad_use("--connect: connecting to a server is not available yet");
   char* path = argument_to_path(script);
   FileInfo info;
   if (path == nullptr || !probe_file(path, &info) || info.is_directory) {
@@ -65,14 +68,18 @@ int main(int argc, char** argv) {
     return bad_use(message.c_str());
   }
 
+  // Scripts may open sockets of their own.
+  bool sockets = sockets_start();
   engine_start();
   Utf8Input = options.utf8;
   Front = new Terminal(options, stdout);
   console_on_interrupt(on_interrupt);
+  console_on_hangup(on_hangup);
   std::uint32_t reader_id = 0;
   if (!start_detached_thread(read_input, nullptr, &reader_id)) Front->push_end();
   Front->session(path);
   release(&path);
   engine_end();
+  if (sockets) sockets_end();
   return 0;
 }

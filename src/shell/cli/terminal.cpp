@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
+#include "shell/app_connection.h"
 
 namespace {
 
@@ -52,6 +53,11 @@ void Terminal::interrupt() {
   interrupts_.fetch_add(1);
 }
 
+void Terminal::reload() {
+  reload_asked_.store(true);
+  queue_.wake();
+}
+
 // Runs beside the UI thread for the whole session: each Ctrl+C becomes a stop of all script code,
 // also of code that runs on the UI thread itself (the top level, "end").
 void Terminal::watch_interrupts() {
@@ -82,6 +88,7 @@ Terminal::Step Terminal::wait_for_step(std::string* line) {
   for (;;) {
     queue_.serve();
     if (interrupts_.load() > 0) return Step::Close;
+    if (reload_asked_.exchange(false)) return Step::Reload;
     {
       std::lock_guard<std::mutex> guard(input_mutex_);
       // "send"s follow each other in input order: the next starts when no event of ours runs.
@@ -90,7 +97,10 @@ Terminal::Step Terminal::wait_for_step(std::string* line) {
         lines_.pop_front();
         return Step::Send;
       }
-      if (input_ended_ && lines_.empty() && app_.running_events.load() == 0 && active_calls() == 0)
+      // A connection keeps the session going after the end of input, so that a script can run as
+      // a bot; once the connection has ended by itself the session closes.
+      if (input_ended_ && lines_.empty() && app_.running_events.load() == 0 &&
+          active_calls() == 0 && !connection_active(&connection_))
         return Step::Close;
     }
     // Thread ends are polled; deliveries, lines and interrupts wake the wait.
@@ -109,17 +119,30 @@ void Terminal::session(const char* path) {
   session_over_.store(false);
   std::thread watcher([this] { watch_interrupts(); });
 
+  app_use_connection(&app_, &connection_);
+
   app_load(&app_);
   if (interrupts_.load() == 0) app_fire_start(&app_);
+  if (options_.connect) {
+    // "start" may set "server" and "port": connect once it has returned.
+    while (interrupts_.load() == 0 && app_.running_events.load() > 0) {
+      queue_.serve();
+      queue_.wait(10);
+    }
+    if (interrupts_.load() == 0) app_connect(&app_);
+  }
   std::string line;
-  while (wait_for_step(&line) == Step::Send)
-    app_send_line(&app_, line.c_str());
+  for (Step step; (step = wait_for_step(&line)) != Step::Close;) {
+    if (step == Step::Send) app_send_line(&app_, line.c_str());
+    if (step == Step::Reload) app_load(&app_);
+  }
 
   // The window's close sequence. "end" cannot keep open a terminal whose input has ended or that
   // was interrupted, so its answer is not followed.
   wait_until_interrupts_handled();
   app_ask_end(&app_);
   app_shut_down(&app_);
+  connection_free(&connection_);
   wait_until_interrupts_handled();
   session_over_.store(true);
   watcher.join();

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "connection/connection.h"
 #include "shell/app_context.h"
 #include "shell/request_queue.h"
 
@@ -20,8 +21,9 @@ constexpr std::size_t INPUT_LINE_LIMIT = 254;
 constexpr std::size_t RAW_LINE_LIMIT = 4 * INPUT_LINE_LIMIT + 4;
 
 struct TerminalOptions {
-  bool plain = false;  // remove the formatting codes
-  bool utf8 = false;   // output in UTF-8, typed input read as UTF-8
+  bool plain = false;    // remove the formatting codes
+  bool utf8 = false;     // output in UTF-8, typed input read as UTF-8
+  bool connect = false;  // connect to the server after "start", as the connect command does
 };
 
 // A view in the stream: its lines begin with "[name] "; the server view has no name.
@@ -41,10 +43,14 @@ class Terminal final : public WindowOps {
   // Ctrl+C: a stop of all script code, wherever it runs, then the close. Only touches atomics, so a
   // signal handler may call it. Presses while a stop cannot complete end the process at last.
   void interrupt();
+  // Asks for a reload of the scripts (SIGHUP). Only touches an atomic, like interrupt.
+  void reload();
 
-  // Loads `path` (CP932, backslashes) as the main script, runs it, fires "start", fires "send" for
-  // each typed line (one after another), and after the end of input, once no script code runs, or
-  // after Ctrl+C, closes: "end", stop, release. The engine must be started.
+  // Loads `path` (CP932, backslashes) as the main script, runs it, fires "start" (and with the
+  // connect option connects once "start" has returned), fires "send" for each typed line (one
+  // after another), and after the end of input, once no script code runs and no connection is
+  // left, or after Ctrl+C, closes: "end", stop, "close" while connected, disconnect, release. The
+  // engine and the socket library must be started.
   void session(const char* path);
 
   // The window operations.
@@ -63,7 +69,7 @@ class Terminal final : public WindowOps {
   AppContext* app() { return &app_; }
 
  private:
-  enum class Step { Send, Close };
+  enum class Step { Send, Reload, Close };
   Step wait_for_step(std::string* line);
   void watch_interrupts();
   void wait_until_interrupts_handled();
@@ -94,6 +100,9 @@ class Terminal final : public WindowOps {
   std::atomic<std::int32_t> handled_{0};     // of those, the ones whose stop has completed
   std::atomic<bool> stopping_{false};        // a stop for Ctrl+C is in progress
   std::atomic<bool> session_over_{false};
+  std::atomic<bool> reload_asked_{false};
+
+  Connection connection_;
 
   // Output: whether anything was written, the view of the last line, whether it ends in LF.
   bool started_ = false;
