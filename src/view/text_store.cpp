@@ -18,7 +18,7 @@ bool is_digit(unsigned char byte) {
 bool grow_store(ViewState* state, std::uint64_t needed) {
   std::uint64_t wanted = needed - 1 + STORE_GROWTH;
   std::uint64_t geometric = std::min<std::uint64_t>(state->capacity + state->capacity / 2,
-                                                    std::uint64_t{STORE_LIMIT} + STORE_GROWTH);
+                                                    std::uint64_t{state->store_limit} + STORE_GROWTH);
   wanted = std::max(wanted, geometric);
   if (wanted > 0xFFFFFFF0u) return false;
   auto size = static_cast<std::size_t>(wanted);
@@ -44,10 +44,11 @@ bool grow_store(ViewState* state, std::uint64_t needed) {
   return true;
 }
 
-// Drops `excess` bytes or more so that the store ends up a quarter below the limit.
+// Drops the oldest text so that the store ends up a quarter below the limit.
 void trim_to_limit(ViewState* state, std::uint64_t total, StoreAppend* result) {
-  if (total <= STORE_LIMIT || state->length == 0) return;
-  std::uint64_t excess = total - (STORE_LIMIT - STORE_TRIM_SLACK);
+  std::uint32_t limit = state->store_limit;
+  if (total <= limit || state->length == 0) return;
+  std::uint64_t excess = total - (limit - limit / 4);
   auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(excess, state->length));
   std::uint32_t lines = 0;
   result->dropped_bytes += store_drop_front(state, count, &lines);

@@ -23,6 +23,7 @@ ViewState* view_make(TextMeasure* measure) {
   state->line_height = 16;
   state->avg_char_width = 8;
   state->fixed_pitch = true;
+  state->store_limit = STORE_LIMIT;
   if (!view_clear(state)) {
     view_free(&state);
     return nullptr;
