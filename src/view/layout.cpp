@@ -160,5 +160,5 @@ void view_set_metrics(ViewState* state, int line_height, int avg_char_width, boo
   state->line_height = std::max(line_height, 1);
   state->avg_char_width = std::max(avg_char_width, 1);
   state->fixed_pitch = fixed_pitch;
-  state->layout_width = 0;
+  state->layout_width = -1;  // no client width: the next view_resize rewraps, even at width 0
 }

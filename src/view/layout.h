@@ -19,5 +19,5 @@ void update_scroll_range(ViewState* state);
 // average width for plain text in a fixed-pitch font, else from the font.
 int measure_run(ViewState* state, const char* bytes, std::uint32_t count, bool bold);
 
-// New font measures: the line index is rebuilt at the next view_resize (layout width := 0).
+// New font measures: the line index is rebuilt at the next view_resize.
 void view_set_metrics(ViewState* state, int line_height, int avg_char_width, bool fixed_pitch);

@@ -17,8 +17,8 @@ bool is_digit(unsigned char byte) {
 // times. The bytes after offset length of attrs and colors are zero; the ones at length are kept.
 bool grow_store(ViewState* state, std::uint64_t needed) {
   std::uint64_t wanted = needed - 1 + STORE_GROWTH;
-  std::uint64_t geometric = std::min<std::uint64_t>(state->capacity + state->capacity / 2,
-                                                    std::uint64_t{state->store_limit} + STORE_GROWTH);
+  std::uint64_t geometric = std::min<std::uint64_t>(
+      state->capacity + state->capacity / 2, std::uint64_t{state->store_limit} + STORE_GROWTH);
   wanted = std::max(wanted, geometric);
   if (wanted > 0xFFFFFFF0u) return false;
   auto size = static_cast<std::size_t>(wanted);
@@ -265,7 +265,7 @@ std::uint32_t store_drop_front(ViewState* state, std::uint32_t count,
     state->line_lengths[0] = 0;
     *lines_dropped = line_count;
     state->line_count = 1;
-    state->layout_width = -1;
+    state->relayout_pending = true;
   }
   state->first_visible_line =
       state->first_visible_line > *lines_dropped ? state->first_visible_line - *lines_dropped : 0;

@@ -126,8 +126,8 @@ ViewChange view_append(ViewState* state, const char* text) {
   std::uint32_t old_count = state->line_count;
   std::uint32_t old_max = state->max_first_line;
   StoreAppend stored = store_append(state, text);
-  if (state->layout_width < 0) {
-    state->layout_width = state->client_width;
+  if (state->relayout_pending) {
+    state->relayout_pending = false;
     layout_all(state);
   } else {
     layout_from(state, state->line_count - 1);
@@ -176,6 +176,8 @@ ViewChange view_set_text(ViewState* state, const char* text) {
 ViewChange view_resize(ViewState* state, int width, int height) {
   ViewChange change = no_change();
   bool following = state->max_first_line == 0 || state->first_visible_line == state->max_first_line;
+  width = std::max(width, 0);
+  height = std::max(height, 0);
   state->client_width = width;
   state->client_height = height;
   if (width == state->layout_width) {

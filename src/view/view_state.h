@@ -85,6 +85,7 @@ struct ViewState {
   int client_height;
   bool dragging;
   std::uint32_t store_limit;  // STORE_LIMIT; smaller only in tests
+  bool relayout_pending;      // trimming cut inside a hard line: lay everything out again
 
   // Bold in effect at the start of the last visual line, kept by the layout so that an append
   // resumes there without walking back through a long hard line.

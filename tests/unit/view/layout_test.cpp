@@ -152,3 +152,16 @@ TEST(Layout, ScrollRangeFollowsTheLineCount) {
   view.append("\n4\n5");
   EXPECT_EQ(view.state->max_first_line, 2u);
 }
+
+TEST(Layout, NewMetricsRewrapAtTheNextResizeEvenAtWidthZero) {
+  TestView view(0, 0);
+  view.append("abc");
+  EXPECT_EQ(view.state->line_count, 3u);  // no room: a character per line
+  view_set_metrics(view.state, 12, 6, true);
+  view_resize(view.state, 0, 0);
+  EXPECT_EQ(view.state->line_count, 3u);
+  view_resize(view.state, 100, 24);
+  EXPECT_EQ(view.state->line_count, 1u);
+  EXPECT_EQ(offset_x(view.state, 3), 1 + 3 * 6);
+  EXPECT_EQ(view_rows(view.state), 2u);
+}
