@@ -328,6 +328,46 @@ int main(int argc, char** argv) {
   SendMessageW(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
   check(SendMessageW(view, WM_GETTEXTLENGTH, 0, 0) == 0, "WM_SETTEXT with \"\" clears the view");
 
+  // The scroll bar: both arrows disabled while everything fits (rgstate 1 and 5), then the range
+  // of the lines.
+  SCROLLBARINFO bar{};
+  bar.cbSize = sizeof bar;
+  auto arrows_disabled = [&] {
+    return GetScrollBarInfo(view, OBJID_VSCROLL, &bar) &&
+           (bar.rgstate[1] & STATE_SYSTEM_UNAVAILABLE) != 0 &&
+           (bar.rgstate[5] & STATE_SYSTEM_UNAVAILABLE) != 0;
+  };
+  check(arrows_disabled(), "an empty view has a disabled scroll bar");
+  RECT view_client{};
+  GetClientRect(view, &view_client);
+  int rows = view_client.bottom / line_height;
+  for (int i = 0; i < 60; ++i) {
+    std::string text = std::string(i == 0 ? "" : "\r\n") + "line " + std::to_string(i);
+    SendMessageW(view, VM_APPEND, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  auto scroll_info = [&] {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(view, SB_VERT, &info);
+    return info;
+  };
+  check(!arrows_disabled(), "with more lines than rows the scroll bar is enabled");
+  SCROLLINFO info = scroll_info();
+  check(info.nMin == 0 && info.nMax == 59 && static_cast<int>(info.nPage) == rows &&
+            info.nPos == 60 - rows,
+        "the scroll bar spans the lines and follows the end");
+  SendMessageW(view, WM_VSCROLL, SB_TOP, 0);
+  SendMessageW(view, VM_APPEND, 0, reinterpret_cast<LPARAM>("\r\nunseen"));
+  info = scroll_info();
+  check(info.nPos == 0 && info.nMax == 60, "scrolled up, appended text leaves the position");
+  SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
+  SendMessageW(view, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), 0);
+  check(scroll_info().nPos == 61 - rows - 3, "the wheel scrolls three lines");
+  SendMessageW(view, WM_VSCROLL, SB_PAGEDOWN, 0);
+  SendMessageW(view, VM_APPEND, 0, reinterpret_cast<LPARAM>("\r\nseen"));
+  check(scroll_info().nPos == 62 - rows, "at the bottom, appended text scrolls into sight");
+
   DestroyWindow(parent);
   DeleteObject(font);
   std::printf("%s\n", failures == 0 ? "all passed" : "some checks FAILED");

@@ -29,6 +29,11 @@ struct ViewWindow {
   COLORREF back_color = 0;
   UniqueBrush background;
   HCURSOR link_cursor = nullptr;
+  // What the scroll bar shows, so that it is set again only when that changes.
+  std::uint32_t shown_lines = 0;
+  std::uint32_t shown_rows = 0;
+  std::uint32_t shown_first = 0;
+  bool scroll_bar_set = false;
 
   ~ViewWindow() {
     fonts.clear();
@@ -51,6 +56,13 @@ bool has_focus(const ViewWindow* view) {
 void update_scroll_bar(ViewWindow* view) {
   const ViewState* state = view->state;
   std::uint32_t rows = view_rows(state);
+  if (view->scroll_bar_set && view->shown_lines == state->line_count && view->shown_rows == rows &&
+      view->shown_first == state->first_visible_line)
+    return;
+  view->scroll_bar_set = true;
+  view->shown_lines = state->line_count;
+  view->shown_rows = rows;
+  view->shown_first = state->first_visible_line;
   SCROLLINFO info{};
   info.cbSize = sizeof info;
   info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;

@@ -6,7 +6,8 @@
 //   VM_APPEND          lParam: CP932 text with formatting codes; returns 1, or 0 out of memory
 //   VM_RECALC          reads the font's metrics again and rewraps
 //   VM_SETLINKCURSOR   lParam: the cursor shown over link text
-//   WM_SETTEXT         clears, then appends the text (as CP932); "" clears the view
+//   WM_SETTEXT         clears, then appends the text converted to CP932; "" clears the view
+//                      (text with formatting codes goes through VM_APPEND)
 //   WM_SETFONT         takes the font's face and point size (the view makes its own fonts)
 //   WM_COPY            copies the selection: CF_TEXT (the stored CP932 bytes, CR LF as stored)
 //                      and CF_UNICODETEXT
