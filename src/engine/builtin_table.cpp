@@ -8,6 +8,7 @@
 #include "builtins/jcode.h"
 #include "builtins/regex_builtins.h"
 #include "builtins/strings.h"
+#include "builtins/window.h"
 
 namespace {
 
@@ -123,14 +124,14 @@ constinit const BuiltinRow BuiltinTable[BUILTIN_COUNT] = {
     make_row("_sfunc_recvhash", not_implemented<96>),
     make_row("_sfunc_send", not_implemented<97>),
     make_row("_sfunc_sendhash", not_implemented<98>),
-    make_row("_sfunc_messagebox", not_implemented<99>),
-    make_row("_sfunc_strecho", not_implemented<100>),
-    make_row("_sfunc_lineecho", not_implemented<101>),
-    make_row("_sfunc_strsend", not_implemented<102>),
-    make_row("_sfunc_channeladd", not_implemented<103>),
-    make_row("_sfunc_channelmove", not_implemented<104>),
-    make_row("_sfunc_channeldelete", not_implemented<105>),
-    make_row("_sfunc_getcurrentchannel", not_implemented<106>),
+    make_row("_sfunc_messagebox", builtin_messagebox),
+    make_row("_sfunc_strecho", builtin_strecho),
+    make_row("_sfunc_lineecho", builtin_lineecho),
+    make_row("_sfunc_strsend", builtin_strsend),
+    make_row("_sfunc_channeladd", builtin_channeladd),
+    make_row("_sfunc_channelmove", builtin_channelmove),
+    make_row("_sfunc_channeldelete", builtin_channeldelete),
+    make_row("_sfunc_getcurrentchannel", builtin_getcurrentchannel),
 };
 
 namespace {

@@ -24,10 +24,18 @@ using HostDeliver = std::intptr_t (*)(Host* host, std::uint32_t request, std::ui
 // Called by the host's own thread while it waits for scripts: carries out the requests that other
 // threads are waiting on, so that a script blocked in a delivery can finish.
 using HostServePending = void (*)(Host* host);
+// A new string (alloc_block) with the name of the current channel, "" for the server view; read
+// under the engine lock. Null when memory runs out.
+using HostCurrentChannel = char* (*)(Host* host);
+// Shows a message box on the calling thread and returns the button pressed.
+using HostMessageBox = std::int32_t (*)(Host* host, std::intptr_t owner, const char* text,
+                                        const char* caption, std::uint32_t style);
 
 struct Host {
   void* window;                      // the main window, opaque to the engine
   std::uint32_t error_echo_request;  // always UM_LINEECHO
   HostDeliver deliver;
-  HostServePending serve_pending;  // may be null when every delivery is served at once
+  HostServePending serve_pending;      // may be null when every delivery is served at once
+  HostCurrentChannel current_channel;  // null: a host without channels (the server view only)
+  HostMessageBox message_box;          // null: a host without windows
 };

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "builtins/strings.h"
+#include "builtins/window.h"
 #include "engine/builtin_table.h"
 #include "engine/element_index.h"
 #include "engine/error_report.h"
@@ -9,12 +10,33 @@
 #include "platform/memory.h"
 
 bool only_reads_arguments(NativeFunction entry) {
-  // The string built-ins: they read their arguments and make their result, nothing else.
+  // The string and window built-ins: they read their arguments and make their result, nothing else.
   static constexpr NativeFunction kReaders[] = {
-      builtin_istype, builtin_int,      builtin_uintstr, builtin_chr,
-      builtin_asc,    builtin_string,   builtin_trim,    builtin_len,
-      builtin_left,   builtin_right,    builtin_mid,     builtin_instr,
-      builtin_strcmp, builtin_strmatch, builtin_tolower, builtin_toupper,
+      builtin_istype,
+      builtin_int,
+      builtin_uintstr,
+      builtin_chr,
+      builtin_asc,
+      builtin_string,
+      builtin_trim,
+      builtin_len,
+      builtin_left,
+      builtin_right,
+      builtin_mid,
+      builtin_instr,
+      builtin_strcmp,
+      builtin_strmatch,
+      builtin_tolower,
+      builtin_toupper,
+      // The window built-ins hand their arguments' text to the host and change no variable.
+      builtin_messagebox,
+      builtin_strecho,
+      builtin_lineecho,
+      builtin_strsend,
+      builtin_channeladd,
+      builtin_channelmove,
+      builtin_channeldelete,
+      builtin_getcurrentchannel,
   };
   for (NativeFunction reader : kReaders) {
     if (entry == reader) return true;

@@ -1,7 +1,6 @@
-// lumo-cli: runs a main script in a terminal. Typed lines go to its "send" event, its echoes and
-// error lines come out on standard output.
+// lumo-cli: runs a main script in a terminal. Typed lines go to its "send" event; what it shows in
+// any view, and its error lines, come out on standard output.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -10,36 +9,25 @@
 #include "platform/file.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
-#include "shell/terminal_host.h"
+#include "shell/cli/terminal.h"
 
 namespace {
 
-// The host outlives main's stack: the input thread may still be blocked in a read when the
+// The front end outlives main's stack: the input thread may still be blocked in a read when the
 // process ends, so it is never destroyed.
-TerminalHost* Terminal = nullptr;
+Terminal* Front = nullptr;
+bool Utf8Input = false;
 
 void on_interrupt() {
-  // A second Ctrl+C ends the process even when script code on the host's thread does not stop.
-  if (Terminal->interrupted.exchange(true)) std::_Exit(130);
+  Front->interrupt();
 }
 
 // Reads standard input line by line until it ends.
 void read_input(void*) {
   std::string raw;
-  for (;;) {
-    int c = std::getc(stdin);
-    if (c == EOF || c == '\n') {
-      if (c == EOF && raw.empty()) break;
-      while (!raw.empty() && raw.back() == '\r')
-        raw.pop_back();
-      terminal_push_line(Terminal, typed_line(raw, Terminal->options.utf8));
-      raw.clear();
-      if (c == EOF) break;
-    } else {
-      raw.push_back(static_cast<char>(c));
-    }
-  }
-  terminal_push_end(Terminal);
+  while (read_typed_line(stdin, &raw))
+    Front->push_line(typed_line(raw, Utf8Input));
+  Front->push_end();
 }
 
 int bad_use(const char* message) {
@@ -78,12 +66,12 @@ int main(int argc, char** argv) {
   }
 
   engine_start();
-  Terminal = new TerminalHost;
-  terminal_init(Terminal, options, stdout);
+  Utf8Input = options.utf8;
+  Front = new Terminal(options, stdout);
   console_on_interrupt(on_interrupt);
   std::uint32_t reader_id = 0;
-  if (!start_detached_thread(read_input, nullptr, &reader_id)) terminal_push_end(Terminal);
-  terminal_session(Terminal, path);
+  if (!start_detached_thread(read_input, nullptr, &reader_id)) Front->push_end();
+  Front->session(path);
   release(&path);
   engine_end();
   return 0;

@@ -1,5 +1,5 @@
-// The terminal host: what it shows, what "send" gets, and whole sessions of a script file.
-#include "shell/terminal_host.h"
+// lumo-cli's front end: what it shows, what "send" gets, and whole sessions of a script file.
+#include "shell/cli/terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -77,29 +77,30 @@ class Session {
     std::error_code ignored;
     fs::remove(path_, ignored);
   }
+  // interrupt_after: Ctrl+C this many milliseconds after the start, and no end of input.
   std::string run(const std::string& text, const std::vector<std::string>& lines,
-                  bool interrupt = false) {
+                  int interrupt_after = -1, bool plain = true) {
     std::ofstream(path_, std::ios::binary) << text;
     TerminalOptions options;
-    options.plain = true;
-    terminal_init(&terminal_, options, out_);
+    options.plain = plain;
+    Terminal terminal(options, out_);
     for (const std::string& line : lines)
-      terminal_push_line(&terminal_, line);
-    if (interrupt) {
-      // Ctrl+C while the script never ends.
-      interrupter_ = std::thread([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        terminal_interrupt(&terminal_);
+      terminal.push_line(line);
+    std::thread interrupter;
+    if (interrupt_after >= 0) {
+      interrupter = std::thread([&terminal, interrupt_after] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after));
+        terminal.interrupt();
       });
     } else {
-      terminal_push_end(&terminal_);
+      terminal.push_end();
     }
     std::string path = path_.string();
     for (char& c : path) {
       if (c == '/') c = '\\';
     }
-    terminal_session(&terminal_, path.c_str());
-    if (interrupter_.joinable()) interrupter_.join();
+    terminal.session(path.c_str());
+    if (interrupter.joinable()) interrupter.join();
     std::string printed;
     std::rewind(out_);
     for (int c; (c = std::fgetc(out_)) != EOF;)
@@ -110,8 +111,6 @@ class Session {
  private:
   fs::path path_;
   std::FILE* out_;
-  TerminalHost terminal_;
-  std::thread interrupter_;
 };
 
 }  // namespace
@@ -149,6 +148,6 @@ TEST(TerminalSession, InterruptStopsAScriptThatNeverEnds) {
   Session session;
   EXPECT_EQ(session.run("function start() { error(\"looping\"); while (1) { } }\n"
                         "function end() { error(\"end\"); }\n",
-                        {}, true),
+                        {}, 50),
             "looping\nend\n");
 }
