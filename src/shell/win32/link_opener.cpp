@@ -1,7 +1,8 @@
 #include "shell/win32/link_opener.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <string>
 

@@ -1,6 +1,8 @@
 // lumo.exe: start-up, the message loop and shut-down.
-#include <windows.h>
+// Winsock before the rest of the system headers.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include "engine/engine.h"
 #include "shell/win32/main_window.h"
@@ -13,7 +15,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   engine_start();
 
   HWND window = nullptr;
-  if (view_register_class(instance) && main_window_register(instance)) {
+  if (register_view_class(instance) && main_window_register(instance)) {
     window = main_window_create(instance, show_command);
   }
   if (window != nullptr) {

@@ -96,8 +96,8 @@ MainWindow* state_of(HWND window) {
 
 ViewHandle Win32WindowOps::make_view(const char*) {
   HWND view =
-      CreateWindowExW(WS_EX_CLIENTEDGE, VIEW_WINDOW_CLASS, L"", WS_CHILD | WS_VSCROLL | WS_TABSTOP,
-                      0, 0, 0, 0, window_->window, nullptr, window_->instance, nullptr);
+      CreateWindowExW(WS_EX_CLIENTEDGE, VIEW_CLASS_NAME, L"", WS_CHILD | WS_VSCROLL | WS_TABSTOP, 0,
+                      0, 0, 0, window_->window, nullptr, window_->instance, nullptr);
   if (view != nullptr) {
     SendMessageW(view, VM_SETLINKCURSOR, 0, reinterpret_cast<LPARAM>(window_->link_cursor));
   }
@@ -151,6 +151,14 @@ std::intptr_t deliver_request(Host* host, std::uint32_t request, std::uintptr_t 
 void serve_sent_messages(Host*) {
   MSG message;
   PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// The messagebox built-in, on the calling script thread. A missing caption gives the system's own.
+std::int32_t show_message_box(Host*, std::intptr_t owner, const char* text, const char* caption,
+                              std::uint32_t style) {
+  std::wstring wide_caption = caption != nullptr ? widen(caption, 932) : std::wstring();
+  return MessageBoxW(reinterpret_cast<HWND>(owner), widen(text != nullptr ? text : "", 932).c_str(),
+                     caption != nullptr ? wide_caption.c_str() : nullptr, style);
 }
 
 bool is_request(UINT message) {
@@ -235,7 +243,7 @@ bool on_create(MainWindow* state) {
   SendMessageW(state->selector, WM_SETFONT, gui_font, FALSE);
   SendMessageW(state->selector, CB_SETEXTENDEDUI, TRUE, 0);
 
-  state->server_view = create_child(state, WS_EX_CLIENTEDGE, VIEW_WINDOW_CLASS, L"",
+  state->server_view = create_child(state, WS_EX_CLIENTEDGE, VIEW_CLASS_NAME, L"",
                                     WS_VSCROLL | WS_TABSTOP, layout.view, ID_SERVER_VIEW);
   if (state->server_view == nullptr) return false;
   SendMessageW(state->server_view, VM_SETLINKCURSOR, 0,
@@ -262,6 +270,7 @@ bool on_create(MainWindow* state) {
   app_init(app, &state->ops, state->server_view, &deliver_request, &serve_sent_messages,
            directory.c_str(), "main.lum");
   app->host.window = state->window;
+  app->host.message_box = &show_message_box;
   state->core_ready = true;
   app_start(app);
   return true;
@@ -458,7 +467,7 @@ bool main_window_register(HINSTANCE instance) {
   window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LUMO));
   window_class.hIconSm = static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(IDI_LUMO), IMAGE_ICON, 16, 16, LR_SHARED));
-  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
   window_class.lpszClassName = MAIN_WINDOW_CLASS;
