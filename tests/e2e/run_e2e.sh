@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Runs one end-to-end case of lumo.exe under Wine on a private Xvfb display.
+#   run_e2e.sh CASE_DIR LUMO_EXE DRIVE_EXE ARTEFACT_DIR
+# CASE_DIR holds the case's main.lum (and any other .lum it imports) and steps.sh, which this script
+# sources after lumo's window is up. steps.sh calls:
+#   drive STEP...      lumo_drive.exe with the steps (see tests/e2e/driver/lumo_drive.cpp)
+#   shot NAME          a screenshot of the display, kept as ARTEFACT_DIR/CASE-NAME.png
+#   opened             prints the links lumo handed to its opener, one a line
+# Uses the Wine prefix of $WINEPREFIX (scripts/test.sh provides a throwaway one); without it a
+# throwaway prefix is made here. Everything started here is stopped by process id.
+set -euo pipefail
+
+case_dir=$(cd "$1" && pwd)
+lumo_exe=$2
+drive_exe=$3
+artefacts=$4
+case_name=$(basename "$case_dir")
+
+find_tool() {
+  command -v "$1" 2>/dev/null || { [[ -x "/usr/lib/wine/$1" ]] && echo "/usr/lib/wine/$1"; } || true
+}
+wine64_bin=$(find_tool wine64)
+wineserver_bin=$(find_tool wineserver)
+[[ -n "$wine64_bin" && -n "$wineserver_bin" ]] || { echo "run_e2e: wine64 not found" >&2; exit 1; }
+command -v Xvfb >/dev/null || { echo "run_e2e: Xvfb not found" >&2; exit 1; }
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+own_prefix=""
+if [[ -z "${WINEPREFIX:-}" ]]; then
+  own_prefix=$(mktemp -d)
+  export WINEPREFIX="$own_prefix/prefix"
+  mkdir -p "$WINEPREFIX"
+  (unset DISPLAY; "$wine64_bin" wineboot --init >/dev/null 2>&1 || true)
+fi
+
+work=""
+xvfb_pid=""
+lumo_pid=""
+cleanup() {
+  local status=$?
+  [[ -n "$lumo_pid" ]] && kill "$lumo_pid" 2>/dev/null && wait "$lumo_pid" 2>/dev/null
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  [[ -n "$work" ]] && rm -rf "$work"
+  if [[ -n "$own_prefix" ]]; then
+    "$wineserver_bin" -k 2>/dev/null || true
+    rm -rf "$own_prefix"
+  fi
+  exit "$status"
+}
+trap cleanup EXIT
+
+# The prefix's font substitutes and window decoration, once per prefix.
+marker="$WINEPREFIX/lumo-e2e-prefix.done"
+if [[ ! -e "$marker" ]]; then
+  reg_file="$WINEPREFIX/drive_c/lumo-e2e-prefix.reg"
+  mkdir -p "$WINEPREFIX/drive_c"
+  { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$(dirname "$0")/prefix.reg"; } >"$reg_file"
+  "$wine64_bin" regedit /S 'C:\lumo-e2e-prefix.reg' >/dev/null 2>&1
+  rm -f "$reg_file"
+  touch "$marker"
+fi
+
+mkdir -p "$WINEPREFIX/drive_c" "$artefacts"
+work=$(mktemp -d "$WINEPREFIX/drive_c/lumo-e2e-$case_name.XXXXXX")
+cp "$lumo_exe" "$work/lumo.exe"
+cp "$case_dir"/*.lum "$work/"
+cp "$drive_exe" "$work/lumo_drive.exe"
+link_log="$work/opened.txt"
+
+display_file="$work/display"
+Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp 9>"$display_file" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [[ -s "$display_file" ]] && break
+  sleep 0.1
+done
+[[ -s "$display_file" ]] || { echo "run_e2e: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(cat "$display_file")"
+
+LUMO_LINK_LOG="$link_log" "$wine64_bin" "$work/lumo.exe" >"$work/lumo.out" 2>&1 &
+lumo_pid=$!
+
+drive() {
+  echo "drive $*"
+  "$wine64_bin" "$work/lumo_drive.exe" "$@"
+}
+shot() {
+  sleep 0.5
+  import -display "$DISPLAY" -window root "$artefacts/$case_name-$1.png"
+}
+opened() {
+  [[ -e "$link_log" ]] && cat "$link_log"
+  true
+}
+# Waits for lumo to end by itself after a close (the window is gone when it has).
+wait_lumo_exit() {
+  for _ in $(seq 200); do
+    kill -0 "$lumo_pid" 2>/dev/null || { wait "$lumo_pid" || true; lumo_pid=""; return 0; }
+    sleep 0.1
+  done
+  echo "run_e2e: lumo.exe did not end" >&2
+  return 1
+}
+
+drive wait-main
+# shellcheck source=/dev/null
+source "$case_dir/steps.sh"
+echo "run_e2e: $case_name passed"
