@@ -90,6 +90,30 @@ TEST(Execscript, RunsWithTheCallersHostAndItsOwnGlobals) {
   EXPECT_EQ(lines[1], "inside 6 101");
 }
 
+TEST(CurrentDirectory, LongerThan255BytesGivesTheEmptyString) {
+  ScratchFolder folder("lumo_cwd");
+  std::filesystem::path saved = std::filesystem::current_path();
+  // Grow the path one short component at a time until it passes 255 bytes.
+  std::filesystem::path deep = folder.path();
+  while (deep.string().size() <= 255)
+    deep /= "d";
+  std::error_code failed;
+  std::filesystem::create_directories(deep, failed);
+  std::filesystem::current_path(deep, failed);
+  if (failed) GTEST_SKIP() << "the platform refuses a current directory this long";
+  ScriptRunner runner("x = 0;");
+  std::string inside = runner.eval("getcurrentdirectory()");
+  // 254 bytes and the terminator fit.
+  std::filesystem::path fitting = deep;
+  while (fitting.string().size() > 254)
+    fitting = fitting.parent_path();
+  std::filesystem::current_path(fitting);
+  std::string shorter = runner.eval("getcurrentdirectory()");
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(inside, "");
+  EXPECT_EQ(shorter.size(), fitting.string().size());
+}
+
 TEST(Shell, RefusesAFileThatIsNotThere) {
   ScratchFolder folder("lumo_shell_missing");
   ScriptRunner runner("x = 0;");
