@@ -41,8 +41,9 @@ void close_file(ScriptFile** file) {
 }
 
 bool file_size(ScriptFile* file, std::uint64_t* size) {
+  // Only a disk file has a size, as on Windows; a device or a pipe has none.
   struct stat status {};
-  if (fstat(file->descriptor, &status) != 0) return false;
+  if (fstat(file->descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return false;
   *size = static_cast<std::uint64_t>(status.st_size);
   return true;
 }

@@ -147,10 +147,13 @@ bool shell_open(const char* file, const char* parameters, const char* directory,
   if (target[0] != '/' && !folder.empty()) target = folder + "/" + target;
   struct stat status {};
   if (stat(target.c_str(), &status) != 0) return false;
+  // The started program changes into the directory first: it gets an absolute path.
+  char* absolute = realpath(target.c_str(), nullptr);
+  if (absolute == nullptr) return false;
+  target = absolute;
+  std::free(absolute);
   // A program runs itself with the parameters; a document goes to the desktop's opener.
-  if (S_ISREG(status.st_mode) && access(target.c_str(), X_OK) == 0) {
-    if (target[0] != '/' && target.find('/') == std::string::npos) target = "./" + target;
+  if (S_ISREG(status.st_mode) && access(target.c_str(), X_OK) == 0)
     return start_detached(target, words, folder);
-  }
   return !opener.empty() && start_detached(opener, {target}, folder);
 }
