@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/value.h"
+#include "platform/clock.h"
 
 // The argument at `index` (0 is the first) of an argument chain, or null when there are fewer.
 inline const ValueNode* nth_argument(const ValueNode* arguments, int index) {
@@ -32,18 +33,6 @@ bool store_bytes_in_hash(CallContext* context, ValueNode* owner, const unsigned 
 // A new buffer with byte i = the low 8 bits of element i's number, or the first byte of its string
 // (0 for an empty string); *count receives the number of elements. Null when memory runs out.
 unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* count);
-
-// The eight fields of a calendar time, in the platform's own order.
-struct SystemTime {
-  std::uint16_t year;
-  std::uint16_t month;        // 1-12
-  std::uint16_t day_of_week;  // 0 = Sunday
-  std::uint16_t day;
-  std::uint16_t hour;
-  std::uint16_t minute;
-  std::uint16_t second;
-  std::uint16_t milliseconds;
-};
 
 // Hangs the time hash (the eight keyed numbers "year" … "milliseconds") on the result and marks it
 // a hash. False when memory runs out (the result is left without elements).

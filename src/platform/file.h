@@ -9,6 +9,11 @@ struct FileInfo {
   char name[260];  // the entry's own name (searches only), CP932
   bool is_directory;
   std::uint64_t size;
+  std::uint32_t attributes;  // Windows attribute bits: 0x10 directory, 0x20 archive, 0x01 read-only
+  // Ticks of 100 ns since 1601-01-01 (UTC), as the clock counts them.
+  std::int64_t creation_time;
+  std::int64_t access_time;
+  std::int64_t write_time;
 };
 
 // Whether `path` exists; fills `info` (without a name) when it does.

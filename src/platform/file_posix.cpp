@@ -15,11 +15,29 @@
 
 namespace {
 
+// Ticks between 1601-01-01 and 1970-01-01.
+constexpr std::int64_t UNIX_EPOCH_TICKS = 116444736000000000LL;
+
+std::int64_t ticks_of(std::int64_t seconds, std::int64_t nanoseconds) {
+  return UNIX_EPOCH_TICKS + seconds * 10000000 + nanoseconds / 100;
+}
+
 bool fill_info(const std::string& native, FileInfo* info) {
-  struct stat status {};
-  if (stat(native.c_str(), &status) != 0) return false;
-  info->is_directory = S_ISDIR(status.st_mode);
-  info->size = static_cast<std::uint64_t>(status.st_size);
+  struct statx status {};
+  if (statx(AT_FDCWD, native.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &status) != 0)
+    return false;
+  info->is_directory = S_ISDIR(status.stx_mode);
+  // Directories have no size of their own, as Windows reports them.
+  info->size = info->is_directory ? 0 : status.stx_size;
+  // Attribute bits as Windows reports them for such a file.
+  info->attributes = info->is_directory ? 0x10 : 0x20;
+  if ((status.stx_mode & S_IWUSR) == 0) info->attributes |= 0x01;
+  info->write_time = ticks_of(status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec);
+  info->access_time = ticks_of(status.stx_atime.tv_sec, status.stx_atime.tv_nsec);
+  // Without a birth time the last write is the closest thing to a creation time.
+  info->creation_time = (status.stx_mask & STATX_BTIME) != 0
+                            ? ticks_of(status.stx_btime.tv_sec, status.stx_btime.tv_nsec)
+                            : info->write_time;
   return true;
 }
 

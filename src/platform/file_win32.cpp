@@ -14,10 +14,19 @@ std::wstring wide_path(const char* path) {
   return widen(path, 932);
 }
 
+std::int64_t ticks_of(const FILETIME& time) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                   time.dwLowDateTime);
+}
+
 void fill_info(const WIN32_FIND_DATAW& data, FileInfo* info, bool with_name) {
   *info = FileInfo{};
   info->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  info->attributes = data.dwFileAttributes;
+  info->creation_time = ticks_of(data.ftCreationTime);
+  info->access_time = ticks_of(data.ftLastAccessTime);
+  info->write_time = ticks_of(data.ftLastWriteTime);
   if (with_name) {
     int size = WideCharToMultiByte(932, 0, data.cFileName, -1, info->name, sizeof info->name, "?",
                                    nullptr);

@@ -2,7 +2,8 @@
 # NAME.in when there is one), then compares standard output with NAME.out byte for byte and the exit
 # status with STATUS (0 unless given).
 # With INTERRUPT_AFTER (seconds, native only) the program gets Ctrl+C (SIGINT) after that time and
-# standard output is compared with NAME.stopped.
+# standard output is compared with NAME.stopped. A script whose first line begins with "// Runs in a
+# scratch folder" runs as a copy in a new, empty folder beside OUTPUT, removed again when the test passes.
 #   cmake -DLUMO_CLI=... [-DEMULATOR=...] [-DLIBRARY_DIR=...] -DSCRIPT=.../NAME.lum -DOUTPUT=...
 #         [-DARGUMENTS=...] [-DSTATUS=n] [-DINTERRUPT_AFTER=s] -P run_script_test.cmake
 get_filename_component(folder "${SCRIPT}" DIRECTORY)
@@ -11,6 +12,14 @@ get_filename_component(stem "${SCRIPT}" NAME_WLE)
 set(input "${folder}/${stem}.in")
 if(NOT EXISTS "${input}")
   set(input /dev/null)
+endif()
+set(run_folder "${folder}")
+file(STRINGS "${SCRIPT}" first_line LIMIT_COUNT 1)
+if(first_line MATCHES "^// Runs in a scratch folder")
+  set(run_folder "${OUTPUT}.scratch")
+  file(REMOVE_RECURSE "${run_folder}")
+  file(MAKE_DIRECTORY "${run_folder}")
+  file(COPY "${SCRIPT}" DESTINATION "${run_folder}")
 endif()
 if(NOT DEFINED ARGUMENTS)
   set(ARGUMENTS --plain ${name})
@@ -29,7 +38,7 @@ if(INTERRUPT_AFTER)
   set(expected_file "${folder}/${stem}.stopped")
 endif()
 execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
-                WORKING_DIRECTORY "${folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
+                WORKING_DIRECTORY "${run_folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
                 ERROR_VARIABLE errors RESULT_VARIABLE status)
 # Under an emulator a status that is no number is a signal that killed the emulator's own Linux
 # process (Wine, rarely, at process exit on a loaded machine), and "wine client error" is Wine losing
@@ -38,7 +47,7 @@ execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
 if(EMULATOR AND NOT INTERRUPT_AFTER AND (NOT status MATCHES "^[0-9]+$" OR errors MATCHES "wine client error"))
   message(STATUS "the emulator failed (${status}: ${errors}); running the test once more")
   execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
-                  WORKING_DIRECTORY "${folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
+                  WORKING_DIRECTORY "${run_folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
                   ERROR_VARIABLE errors RESULT_VARIABLE status)
 endif()
 if(errors)
@@ -53,4 +62,7 @@ execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUTPUT}" "${expec
 if(different)
   file(READ "${expected_file}" expected)
   message(FATAL_ERROR "output differs from ${expected_file}\n--- actual:\n${actual}\n--- expected:\n${expected}")
+endif()
+if(NOT run_folder STREQUAL folder)
+  file(REMOVE_RECURSE "${run_folder}")
 endif()
