@@ -116,22 +116,17 @@ TEST_F(NativeCall, AStringResultWithoutTextReadsAsEmpty) {
   free_node(result);
 }
 
-TEST_F(NativeCall, RowsOfLaterBuiltinsFailWithTheirName) {
-  // The first row still waiting for its built-in, if any.
+TEST_F(NativeCall, EveryRowCallsItsOwnBuiltin) {
+  // Called without arguments, a built-in fails for want of them or succeeds; none is a placeholder.
   for (int row = 0; row < BUILTIN_COUNT; ++row) {
     const char* name = BuiltinTable[row].name + std::strlen("_sfunc_");
+    if (std::strcmp(name, "messagebox") == 0 || std::strcmp(name, "sleep") == 0) continue;
     test_host.clear();
     ValueNode* result = call_native(&frame, BuiltinTable[row].entry, name, nullptr);
-    auto lines = test_host.error_lines();
-    std::string expected =
-        "### Error: Function error : main.start : " + std::string(name) + ": not implemented";
-    if (result != CALL_FAILED || lines.size() != 1 || lines[0] != expected) {
-      free_node(result);
-      continue;
-    }
-    return;
+    for (const std::string& line : test_host.error_lines())
+      EXPECT_EQ(line.find("not implemented"), std::string::npos) << line;
+    if (result != CALL_FAILED) free_node(result);
   }
-  GTEST_SKIP() << "every built-in is implemented";
 }
 
 TEST_F(NativeCall, ErrorBuiltinSendsARedLineToTheServerView) {
