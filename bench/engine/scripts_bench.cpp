@@ -58,7 +58,7 @@ const Program kPrograms[] = {
 std::intptr_t discard(Host*, std::uint32_t, std::uintptr_t, std::intptr_t) {
   return 0;
 }
-Host QuietHost{nullptr, UM_LINEECHO, discard, nullptr};
+Host QuietHost{nullptr, UM_LINEECHO, discard, nullptr, nullptr, nullptr};
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
