@@ -24,7 +24,7 @@ std::intptr_t discard(Host*, std::uint32_t, std::uintptr_t, std::intptr_t) {
   return 0;
 }
 
-Host QuietHost{nullptr, UM_LINEECHO, discard, nullptr};
+Host QuietHost{nullptr, UM_LINEECHO, discard, nullptr, nullptr, nullptr};
 
 class Watchdog {
  public:
