@@ -2,6 +2,7 @@
 // threads and quiet flags, load and reload, connect and disconnect, and the close sequence.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -257,9 +258,9 @@ TEST(AppEvents, ThreadsAndQuietFlagsOfEveryEvent) {
   ASSERT_TRUE(ui.serve_until_idle());
   app_send_line(ui.app(), "");
   ASSERT_TRUE(ui.serve_until_idle());
-  bool received = false;
+  std::atomic<bool> received{false};
   std::thread connection_thread([&] { received = app_recv_line(ui.app(), "PING :x"); });
-  ASSERT_TRUE(ui.serve_until([&] { return received; }));
+  ASSERT_TRUE(ui.serve_until([&] { return received.load(); }));
   connection_thread.join();
   connection.connected = true;
   ASSERT_TRUE(app_close(ui.app()));
