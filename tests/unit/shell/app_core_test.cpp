@@ -153,6 +153,15 @@ TEST(AppChannels, NamesIgnoreLetterCaseAndKeepTheOrderOfMaking) {
   std::free(name);
 }
 
+TEST(AppChannels, NoChannelIsMadeWithoutAView) {
+  FakeUi ui("");
+  EXPECT_EQ(ui.request(UM_CHANNELADD, 0, text_data("#no view")), 0);
+  EXPECT_EQ(ui.app()->channels, nullptr);
+  EXPECT_EQ(ui.selector, std::vector<std::string>{"(Server)"});
+  // The next channel gets the first handle: none was given out.
+  EXPECT_EQ(ui.request(UM_CHANNELADD, 0, text_data("#a")), 1);
+}
+
 TEST(AppChannels, MakingCurrentShowsOneViewAndSelectsItsEntry) {
   FakeUi ui("");
   AppContext* app = ui.app();
