@@ -2,6 +2,7 @@
 // threads and quiet flags, load and reload, connect and disconnect, and the close sequence.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -152,6 +153,15 @@ TEST(AppChannels, NamesIgnoreLetterCaseAndKeepTheOrderOfMaking) {
   std::free(name);
 }
 
+TEST(AppChannels, NoChannelIsMadeWithoutAView) {
+  FakeUi ui("");
+  EXPECT_EQ(ui.request(UM_CHANNELADD, 0, text_data("#no view")), 0);
+  EXPECT_EQ(ui.app()->channels, nullptr);
+  EXPECT_EQ(ui.selector, std::vector<std::string>{"(Server)"});
+  // The next channel gets the first handle: none was given out.
+  EXPECT_EQ(ui.request(UM_CHANNELADD, 0, text_data("#a")), 1);
+}
+
 TEST(AppChannels, MakingCurrentShowsOneViewAndSelectsItsEntry) {
   FakeUi ui("");
   AppContext* app = ui.app();
@@ -257,9 +267,9 @@ TEST(AppEvents, ThreadsAndQuietFlagsOfEveryEvent) {
   ASSERT_TRUE(ui.serve_until_idle());
   app_send_line(ui.app(), "");
   ASSERT_TRUE(ui.serve_until_idle());
-  bool received = false;
+  std::atomic<bool> received{false};
   std::thread connection_thread([&] { received = app_recv_line(ui.app(), "PING :x"); });
-  ASSERT_TRUE(ui.serve_until([&] { return received; }));
+  ASSERT_TRUE(ui.serve_until([&] { return received.load(); }));
   connection_thread.join();
   connection.connected = true;
   ASSERT_TRUE(app_close(ui.app()));

@@ -15,6 +15,16 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+std::string strip_formatting(const char* text) {
+  std::string copy = text;
+  copy.resize(strip_formatting_in_place(copy.data()));
+  return copy;
+}
+
+}  // namespace
+
 TEST(StripFormatting, RemovesStyleAndColourCodes) {
   EXPECT_EQ(strip_formatting("\x02"
                              "b\x14i\x16r\x1Fu"),
@@ -81,10 +91,11 @@ class Session {
   // interrupt_after: Ctrl+C this many milliseconds after the start (`presses` times, that far
   // apart), and no end of input.
   std::string run(const std::string& text, const std::vector<std::string>& lines,
-                  int interrupt_after = -1, bool plain = true, int presses = 1) {
+                  int interrupt_after = -1, bool plain = true, int presses = 1, bool utf8 = false) {
     std::ofstream(path_, std::ios::binary) << text;
     TerminalOptions options;
     options.plain = plain;
+    options.utf8 = utf8;
     Terminal terminal(options, out_);
     for (const std::string& line : lines)
       terminal.push_line(line);
@@ -211,4 +222,15 @@ TEST(TypedInput, TheKeptBytesHoldALimitOfUtf8) {
     expected += "\x82\xA0";
   EXPECT_EQ(typed_line(raw, true), expected);
   std::fclose(in);
+}
+
+TEST(TerminalSession, PrefixesAndTextAreConvertedToUtf8) {
+  // A channel named with the hiragana "a" (CP932 82 A0), and a red line with its code kept.
+  Session session;
+  EXPECT_EQ(session.run("h = channeladd(\"\x82\xA0\");\n"
+                        "lineecho(h, \"\x82\xA0!\");\n"
+                        "lineecho(0, chr(3) + \"04red\");\n",
+                        {}, -1, false, 1, true),
+            "[\xE3\x81\x82] \xE3\x81\x82!\n\x03"
+            "04red\n");
 }

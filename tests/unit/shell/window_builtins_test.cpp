@@ -103,12 +103,13 @@ TEST(WindowBuiltins, NothingIsDeliveredWhileAStopIsInProgress) {
 }
 
 TEST(WindowBuiltins, GetCurrentChannelRacesChannelChanges) {
+  // Each reader counts names that are neither "" nor a whole channel name, and reports at its end.
   FakeUi ui(
-      "bad = 0; done = 0;\n"
       "function reader(n) {\n"
+      "  bad = 0;\n"
       "  for (i = 0; i < 3000; i++) { c = getcurrentchannel();\n"
       "    if (c != \"\" && !(c =~ \"^#ch[0-9]+$\")) bad++; }\n"
-      "  done++;\n"
+      "  lineecho(0, \"bad \" + bad);\n"
       "}\n"
       "function start() { for (t = 0; t < 4; t++) &reader(t); }\n");
   AppContext* app = ui.app();
@@ -123,12 +124,6 @@ TEST(WindowBuiltins, GetCurrentChannelRacesChannelChanges) {
     app_channel_delete(app, handle);
     return active_calls() == 0 && app->running_events.load() == 0;
   }));
-  CallContext frame{};
-  frame.script = app->script_set->next;
-  ValueNode* bad = find_global(&frame, "bad");
-  ValueNode* done = find_global(&frame, "done");
-  ASSERT_NE(bad, nullptr);
-  EXPECT_EQ(number_of_any_value(bad->value), 0);
-  EXPECT_EQ(number_of_any_value(done->value), 4);
-  release_frame(&frame);
+  EXPECT_EQ(ui.server().text, "\r\nbad 0\r\nbad 0\r\nbad 0\r\nbad 0");
+  EXPECT_GT(round, 1);
 }
