@@ -64,6 +64,20 @@ inline void quiescent_point() {
   }
 }
 
+// Lets retired blocks go while this thread waits (a delivery to the host, a sleep): when it holds
+// no reference into a shared chain it touches none until the wait ends, so for that time it counts
+// as outside script code.
+class QuiescentWait {
+ public:
+  QuiescentWait();
+  ~QuiescentWait();
+  QuiescentWait(const QuiescentWait&) = delete;
+  QuiescentWait& operator=(const QuiescentWait&) = delete;
+
+ private:
+  bool away_;
+};
+
 // Frees every retired block that no thread can reach any more.
 void release_retired();
 // Retired blocks not freed yet (for tests and benchmarks).
