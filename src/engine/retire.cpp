@@ -8,8 +8,8 @@
 #include "platform/memory.h"
 
 namespace retire_detail {
-thread_local std::int32_t SharedReferences = 0;
-thread_local std::uint64_t Announced = 0;
+constinit thread_local std::int32_t SharedReferences = 0;
+constinit thread_local std::uint64_t Announced = 0;
 std::atomic<std::uint64_t> Epoch{1};
 }  // namespace retire_detail
 
@@ -156,6 +156,9 @@ void retire_text(char* text) {
 
 void enter_script_code() {
   if (Depth++ > 0) return;
+  // Outside script code a thread holds no reference: a count left over (a reference made before its
+  // Value became shared, released after) must not keep it from ever being quiescent.
+  retire_detail::SharedReferences = 0;
   ThreadSlot* slot = own_slot();
   if (slot == nullptr) {
     Untracked = true;
@@ -167,6 +170,7 @@ void enter_script_code() {
 
 void leave_script_code() {
   if (Depth <= 0 || --Depth > 0) return;
+  retire_detail::SharedReferences = 0;
   if (Untracked) {
     Untracked = false;
     UntrackedThreads.fetch_sub(1, std::memory_order_seq_cst);

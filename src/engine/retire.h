@@ -20,9 +20,9 @@
 
 namespace retire_detail {
 // References to shared Values this thread holds now.
-extern thread_local std::int32_t SharedReferences;
+extern thread_local constinit std::int32_t SharedReferences;
 // The epoch this thread announced last; 0 outside script code.
-extern thread_local std::uint64_t Announced;
+extern thread_local constinit std::uint64_t Announced;
 // Advanced by every retirement.
 extern std::atomic<std::uint64_t> Epoch;
 void announce_quiescent();

@@ -185,6 +185,9 @@ TEST(RetiredChains, MemoryStaysBoundedWhileABackgroundThreadRuns) {
 }
 
 TEST(RetiredChains, WaitForEveryThreadInScriptCodeToPassAQuiescentPoint) {
+  wait_until_idle();
+  release_retired();  // nothing earlier tests left
+  ASSERT_EQ(retired_backlog(), 0);
   ValueNode* cell = make_node();
   ASSERT_NE(cell, nullptr);
   std::atomic<int> step{0};
