@@ -2,6 +2,7 @@
 #include "engine/builtin_table.h"
 #include "engine/engine.h"
 #include "engine/host.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 
@@ -19,7 +20,11 @@ std::int32_t LUMO_CALL builtin_error(CallContext* context, ValueNode* arguments,
   release(&text);
   if (line == nullptr) return LUMO_STATUS_FAILED;
   // Channel handle 0 is the server view; the host shows the line before the call returns.
-  host->deliver(host, host->error_echo_request, 0, reinterpret_cast<std::intptr_t>(line));
+  {
+    // The host's thread may be busy for a while: memory retired meanwhile need not wait for it.
+    QuiescentWait waiting;
+    host->deliver(host, host->error_echo_request, 0, reinterpret_cast<std::intptr_t>(line));
+  }
   release(&line);
   return LUMO_STATUS_OK;
 }

@@ -129,7 +129,7 @@ std::int32_t* variable_number(CallContext* context, CompiledLoop* loop, const Sy
     if (variable == nullptr) return nullptr;
   }
   Value* value = variable->value;
-  if (value->shared || value->is_string) return nullptr;
+  if (is_shared_value(value) || value->is_string) return nullptr;
   return &value->data.number;
 }
 

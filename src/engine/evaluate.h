@@ -38,7 +38,7 @@ std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern
 // Truth of a Value: a number when not 0, a string when its first byte is not 0.
 bool shared_value_is_true(const Value* value);
 inline bool value_is_true(const Value* value) {
-  if (value->shared) return shared_value_is_true(value);
+  if (is_shared_value(value)) return shared_value_is_true(value);
   return value->is_string ? value->data.text != nullptr && value->data.text[0] != '\0'
                           : value->data.number != 0;
 }

@@ -8,8 +8,8 @@
 #include "platform/memory.h"
 
 namespace retire_detail {
-thread_local std::int32_t SharedReferences = 0;
-thread_local std::uint64_t Announced = 0;
+constinit thread_local std::int32_t SharedReferences = 0;
+constinit thread_local std::uint64_t Announced = 0;
 std::atomic<std::uint64_t> Epoch{1};
 }  // namespace retire_detail
 
@@ -79,13 +79,19 @@ ThreadSlot* own_slot() {
   return slot;
 }
 
-// Publishes the current epoch as this thread's: it holds nothing retired before it. The fence
-// pairs with the one in release_retired, so that either the reclaimer sees this announcement or
-// this thread's later walks see every unlink made before the reclaimer looked.
+// Publishes the current epoch as this thread's: it holds nothing retired before it. The epoch is
+// read again after the store: when it has not moved, the store comes before any later retirement
+// in the single order of these operations, so the reclaimer of that retirement sees it; when it
+// has moved, the announcement is made again with the newer epoch, whose retirements (their
+// unlinks included) this thread has then seen.
 void announce(ThreadSlot* slot) {
   std::uint64_t epoch = Epoch.load(std::memory_order_seq_cst);
-  slot->announced.store(epoch, std::memory_order_seq_cst);
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  for (;;) {
+    slot->announced.store(epoch, std::memory_order_seq_cst);
+    std::uint64_t now = Epoch.load(std::memory_order_seq_cst);
+    if (now == epoch) break;
+    epoch = now;
+  }
   Announced = epoch;
 }
 
@@ -150,6 +156,9 @@ void retire_text(char* text) {
 
 void enter_script_code() {
   if (Depth++ > 0) return;
+  // Outside script code a thread holds no reference: a count left over (a reference made before its
+  // Value became shared, released after) must not keep it from ever being quiescent.
+  retire_detail::SharedReferences = 0;
   ThreadSlot* slot = own_slot();
   if (slot == nullptr) {
     Untracked = true;
@@ -161,6 +170,7 @@ void enter_script_code() {
 
 void leave_script_code() {
   if (Depth <= 0 || --Depth > 0) return;
+  retire_detail::SharedReferences = 0;
   if (Untracked) {
     Untracked = false;
     UntrackedThreads.fetch_sub(1, std::memory_order_seq_cst);
@@ -171,9 +181,20 @@ void leave_script_code() {
   release_retired();
 }
 
+QuiescentWait::QuiescentWait()
+    : away_(retire_detail::SharedReferences == 0 && Announced != 0 && OwnSlot != nullptr) {
+  if (!away_) return;
+  OwnSlot->announced.store(0, std::memory_order_seq_cst);
+  Announced = 0;
+  release_retired();
+}
+
+QuiescentWait::~QuiescentWait() {
+  if (away_ && OwnSlot != nullptr) announce(OwnSlot);
+}
+
 void release_retired() {
   if (Backlog.load(std::memory_order_acquire) == 0) return;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
   if (UntrackedThreads.load(std::memory_order_seq_cst) != 0) return;
   // Every block retired before the oldest announced epoch is out of every thread's reach.
   std::uint64_t safe_below = std::numeric_limits<std::uint64_t>::max();

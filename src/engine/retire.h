@@ -20,9 +20,9 @@
 
 namespace retire_detail {
 // References to shared Values this thread holds now.
-extern thread_local std::int32_t SharedReferences;
+extern thread_local constinit std::int32_t SharedReferences;
 // The epoch this thread announced last; 0 outside script code.
-extern thread_local std::uint64_t Announced;
+extern thread_local constinit std::uint64_t Announced;
 // Advanced by every retirement.
 extern std::atomic<std::uint64_t> Epoch;
 void announce_quiescent();
@@ -63,6 +63,20 @@ inline void quiescent_point() {
     retire_detail::announce_quiescent();
   }
 }
+
+// Lets retired blocks go while this thread waits (a delivery to the host, a sleep): when it holds
+// no reference into a shared chain it touches none until the wait ends, so for that time it counts
+// as outside script code.
+class QuiescentWait {
+ public:
+  QuiescentWait();
+  ~QuiescentWait();
+  QuiescentWait(const QuiescentWait&) = delete;
+  QuiescentWait& operator=(const QuiescentWait&) = delete;
+
+ private:
+  bool away_;
+};
 
 // Frees every retired block that no thread can reach any more.
 void release_retired();

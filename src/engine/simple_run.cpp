@@ -89,7 +89,8 @@ std::int32_t compute_stretch(CallContext* context, SyntaxNode* first, bool in_ar
         if (target.variable == nullptr) return SIMPLE_NOT_RUN;
         Value* value = target.variable->value;
         std::int32_t number = source.number;
-        if (!value->shared && (source.variable == nullptr || number_operand(source, &number))) {
+        if (!is_shared_value(value) &&
+            (source.variable == nullptr || number_operand(source, &number))) {
           store_number(value, number);
         } else {
           Value constant{};

@@ -254,11 +254,15 @@ std::int32_t step_any_value(CallContext* context, Value* target, std::int32_t st
 }
 
 ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash) {
-  for (ValueNode* cell = first; cell != nullptr;
-       cell = std::atomic_ref<ValueNode*>(cell->next).load(std::memory_order_acquire)) {
-    if (cell->name_hash == name_hash && cell->name != nullptr && same_name(cell->name, name)) {
-      return cell;
+  // A key of a global's element may be renamed meanwhile (under the lock, published by a release
+  // store): the signature and the name are read atomically.
+  for (ValueNode* cell = first; cell != nullptr; cell = next_of(cell)) {
+    if (std::atomic_ref<std::int32_t>(cell->name_hash).load(std::memory_order_relaxed) !=
+        name_hash) {
+      continue;
     }
+    const char* cell_name = name_of(cell);
+    if (cell_name != nullptr && same_name(cell_name, name)) return cell;
   }
   return nullptr;
 }

@@ -63,6 +63,13 @@ char* concat_strings(const char* a, const char* b);
 char* copy_span(const char* start, std::int32_t count);
 char* append_text(char* position, const char* text);
 
+// Whether a Value is shared. Read on its own (an atomic load), so that the compiler never merges it
+// with a read of the neighbouring is_string, which another thread may be changing under the lock.
+inline bool is_shared_value(const Value* value) {
+  return std::atomic_ref<std::int32_t>(const_cast<std::int32_t&>(value->shared))
+             .load(std::memory_order_relaxed) != 0;
+}
+
 // A consistent reading of a Value's scalar. For a shared (global) Value the text is a private copy
 // taken under the lock that guards shared scalars, so it stays valid while other threads assign.
 struct ScalarSnapshot {
@@ -84,21 +91,21 @@ struct ScalarSnapshot {
 };
 ScalarSnapshot read_shared_scalar(const Value* value);
 inline ScalarSnapshot read_scalar(const Value* value) {
-  if (value->shared) return read_shared_scalar(value);
+  if (is_shared_value(value)) return read_shared_scalar(value);
   return value->is_string ? ScalarSnapshot(1, 0, value->data.text, nullptr)
                           : ScalarSnapshot(0, value->data.number, nullptr, nullptr);
 }
 // Whether a Value holds a string, read consistently for a shared Value.
 std::int32_t shared_value_is_string(const Value* value);
 inline std::int32_t value_is_string(const Value* value) {
-  return value->shared ? shared_value_is_string(value) : value->is_string;
+  return is_shared_value(value) ? shared_value_is_string(value) : value->is_string;
 }
 // Replaces a Value's scalar (taking ownership of `text` for a string) and releases the old string;
 // under the shared-scalar lock when the Value is shared. Takes no ScriptSet lock.
 void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text);
 // store_scalar of a number, done in place when the Value is an unshared number.
 inline void store_number(Value* target, std::int32_t number) {
-  if (!target->shared && !target->is_string) {
+  if (!is_shared_value(target) && !target->is_string) {
     target->data.number = number;
   } else {
     store_scalar(target, 0, number, nullptr);
@@ -110,7 +117,7 @@ inline void store_number(Value* target, std::int32_t number) {
 // ScriptSet lock, so increments from several threads are never lost.
 std::int32_t step_any_value(CallContext* context, Value* target, std::int32_t step);
 inline std::int32_t step_value(CallContext* context, Value* target, std::int32_t step) {
-  if (target->shared || target->is_string) return step_any_value(context, target, step);
+  if (is_shared_value(target) || target->is_string) return step_any_value(context, target, step);
   target->data.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(target->data.number) +
                                                   static_cast<std::uint32_t>(step));
   return target->data.number;
@@ -138,7 +145,8 @@ std::int32_t number_of_text(const char* text);
 char* text_of_value(const Value* value);
 std::int32_t number_of_any_value(const Value* value);
 inline std::int32_t number_of_value(const Value* value) {
-  return !value->shared && !value->is_string ? value->data.number : number_of_any_value(value);
+  return !is_shared_value(value) && !value->is_string ? value->data.number
+                                                      : number_of_any_value(value);
 }
 std::int32_t parse_hex(const char* text);
 std::int32_t parse_octal(const char* text);

@@ -163,7 +163,7 @@ TEST(RetiredChains, MemoryStaysBoundedWhileABackgroundThreadRuns) {
   runner.call("start");
   while (runner.global("started") != "1")
     yield_processor();
-  const std::string size = kSanitized ? "200" : "500";
+  const std::string size = kSanitized ? "50" : "500";
   ASSERT_EQ(runner.call("replace", {"200", size}), size);
   std::size_t before = resident_memory_bytes();
   ASSERT_EQ(runner.call("replace", {"10000", size}), size);
@@ -185,6 +185,9 @@ TEST(RetiredChains, MemoryStaysBoundedWhileABackgroundThreadRuns) {
 }
 
 TEST(RetiredChains, WaitForEveryThreadInScriptCodeToPassAQuiescentPoint) {
+  wait_until_idle();
+  release_retired();  // nothing earlier tests left
+  ASSERT_EQ(retired_backlog(), 0);
   ValueNode* cell = make_node();
   ASSERT_NE(cell, nullptr);
   std::atomic<int> step{0};
@@ -203,6 +206,15 @@ TEST(RetiredChains, WaitForEveryThreadInScriptCodeToPassAQuiescentPoint) {
     quiescent_point();
     step = 5;
     while (step.load() != 6)
+      yield_processor();
+    {
+      QuiescentWait waiting;  // holds nothing back while it waits
+      step = 7;
+      while (step.load() != 8)
+        yield_processor();
+    }
+    step = 9;
+    while (step.load() != 10)
       yield_processor();
     leave_script_code();
   });
@@ -226,8 +238,23 @@ TEST(RetiredChains, WaitForEveryThreadInScriptCodeToPassAQuiescentPoint) {
     retire_chain(make_node());
     quiescent_point();
     EXPECT_EQ(retired_backlog(), 1);
+    step = 6;
+    while (step.load() != 7)
+      yield_processor();
+    // The other thread waits without a reference: what was retired before goes at once.
+    EXPECT_EQ(retired_backlog(), 0);
+    retire_text(dup_string("old key"));
+    quiescent_point();
+    EXPECT_EQ(retired_backlog(), 0);
+    step = 8;
+    while (step.load() != 9)
+      yield_processor();
+    // Back from its wait, it stands in script code again.
+    retire_text(dup_string("older key"));
+    quiescent_point();
+    EXPECT_EQ(retired_backlog(), 1);
   }
-  step = 6;
+  step = 10;
   other.join();
   release_retired();
   EXPECT_EQ(retired_backlog(), 0);
