@@ -7,6 +7,7 @@
 #include "builtins/hash.h"
 #include "builtins/jcode.h"
 #include "builtins/regex_builtins.h"
+#include "builtins/sockets.h"
 #include "builtins/strings.h"
 #include "builtins/window.h"
 
@@ -107,23 +108,23 @@ constinit const BuiltinRow BuiltinTable[BUILTIN_COUNT] = {
     make_row("_sfunc_filefindtime", not_implemented<79>),
     make_row("_sfunc_shell", not_implemented<80>),
     make_row("_sfunc_execscript", not_implemented<81>),
-    make_row("_sfunc_gethostname", not_implemented<82>),
-    make_row("_sfunc_gethostbyname", not_implemented<83>),
-    make_row("_sfunc_gethostbyaddr", not_implemented<84>),
-    make_row("_sfunc_getsockname", not_implemented<85>),
-    make_row("_sfunc_getpeername", not_implemented<86>),
-    make_row("_sfunc_getsockport", not_implemented<87>),
-    make_row("_sfunc_socket", not_implemented<88>),
-    make_row("_sfunc_closesocket", not_implemented<89>),
-    make_row("_sfunc_connect", not_implemented<90>),
-    make_row("_sfunc_bind", not_implemented<91>),
-    make_row("_sfunc_listen", not_implemented<92>),
-    make_row("_sfunc_accept", not_implemented<93>),
-    make_row("_sfunc_select", not_implemented<94>),
-    make_row("_sfunc_recv", not_implemented<95>),
-    make_row("_sfunc_recvhash", not_implemented<96>),
-    make_row("_sfunc_send", not_implemented<97>),
-    make_row("_sfunc_sendhash", not_implemented<98>),
+    make_row("_sfunc_gethostname", builtin_gethostname),
+    make_row("_sfunc_gethostbyname", builtin_gethostbyname),
+    make_row("_sfunc_gethostbyaddr", builtin_gethostbyaddr),
+    make_row("_sfunc_getsockname", builtin_getsockname),
+    make_row("_sfunc_getpeername", builtin_getpeername),
+    make_row("_sfunc_getsockport", builtin_getsockport),
+    make_row("_sfunc_socket", builtin_socket),
+    make_row("_sfunc_closesocket", builtin_closesocket),
+    make_row("_sfunc_connect", builtin_connect),
+    make_row("_sfunc_bind", builtin_bind),
+    make_row("_sfunc_listen", builtin_listen),
+    make_row("_sfunc_accept", builtin_accept),
+    make_row("_sfunc_select", builtin_select),
+    make_row("_sfunc_recv", builtin_recv),
+    make_row("_sfunc_recvhash", builtin_recvhash),
+    make_row("_sfunc_send", builtin_send),
+    make_row("_sfunc_sendhash", builtin_sendhash),
     make_row("_sfunc_messagebox", builtin_messagebox),
     make_row("_sfunc_strecho", builtin_strecho),
     make_row("_sfunc_lineecho", builtin_lineecho),

@@ -217,7 +217,17 @@ std::int32_t socket_wait(SocketHandle socket, SocketWait what, std::int32_t mill
 }
 
 bool socket_local_address(SocketHandle socket, std::uint32_t* address, std::uint16_t* port) {
-  return query_address(::getsockname, socket, address, port);
+  std::uint32_t near_address = 0;
+  std::uint16_t near_port = 0;
+  if (!query_address(::getsockname, socket, &near_address, &near_port)) return false;
+  // An unbound socket has no near end (Winsock says so; BSD answers 0.0.0.0:0).
+  if (near_address == 0 && near_port == 0) {
+    errno = EINVAL;
+    return false;
+  }
+  *address = near_address;
+  *port = near_port;
+  return true;
 }
 
 bool socket_peer_address(SocketHandle socket, std::uint32_t* address, std::uint16_t* port) {

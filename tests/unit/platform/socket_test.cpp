@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/socket.h"
 
@@ -83,6 +84,27 @@ TEST_F(SocketTest, ConnectInStepsThenDataBothWays) {
   client.reset();
   ASSERT_EQ(socket_wait(server.get(), SocketWait::readable, 5000), 1);
   EXPECT_EQ(socket_recv(server.get(), buffer, sizeof buffer, 0), 0);
+}
+
+TEST_F(SocketTest, WaitsWorkForLargeDescriptorNumbers) {
+  // Numbers past the 1024 slots of a select() set must work too.
+  std::vector<UniqueSocket> sockets;
+  SocketHandle large = NO_SOCKET;
+  for (int i = 0; i < 1200 && large == NO_SOCKET; ++i) {
+    UniqueSocket socket(socket_open_tcp());
+    if (!socket) break;
+    if (socket.get() >= 1100) large = socket.get();
+    sockets.push_back(std::move(socket));
+  }
+  if (large == NO_SOCKET) GTEST_SKIP() << "no socket number reached 1100";
+  std::uint16_t port = 0;
+  UniqueSocket listener = listen_on_loopback(&port);
+  ASSERT_TRUE(socket_connect(large, LOOPBACK, port));
+  UniqueSocket server(socket_accept(listener.get()));
+  EXPECT_EQ(socket_wait(large, SocketWait::readable, 0), 0);
+  EXPECT_EQ(socket_send(server.get(), "x", 1, 0), 1);
+  EXPECT_EQ(socket_wait(large, SocketWait::readable, 5000), 1);
+  EXPECT_EQ(socket_wait(large, SocketWait::writable, 5000), 1);
 }
 
 TEST_F(SocketTest, ConnectToAClosedPortFails) {
