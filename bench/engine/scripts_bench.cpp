@@ -58,7 +58,13 @@ const Program kPrograms[] = {
 std::intptr_t discard(Host*, std::uint32_t, std::uintptr_t, std::intptr_t) {
   return 0;
 }
-Host QuietHost{nullptr, UM_LINEECHO, discard, nullptr, nullptr, nullptr};
+Host quiet_host() {
+  Host host{};
+  host.error_echo_request = UM_LINEECHO;
+  host.deliver = discard;
+  return host;
+}
+Host QuietHost = quiet_host();
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -5,7 +5,8 @@
 # standard output is compared with NAME.stopped. A script whose first line begins with "// Runs in a
 # scratch folder" runs as a copy in a new, empty folder beside OUTPUT, removed again when the test passes.
 #   cmake -DLUMO_CLI=... [-DEMULATOR=...] [-DLIBRARY_DIR=...] -DSCRIPT=.../NAME.lum -DOUTPUT=...
-#         [-DARGUMENTS=...] [-DSTATUS=n] [-DINTERRUPT_AFTER=s] -P run_script_test.cmake
+#         [-DARGUMENTS=...] [-DEXPECTED=file] [-DSTATUS=n] [-DINTERRUPT_AFTER=s] -P run_script_test.cmake
+# EXPECTED names the expected output in the script's folder in place of NAME.out.
 get_filename_component(folder "${SCRIPT}" DIRECTORY)
 get_filename_component(name "${SCRIPT}" NAME)
 get_filename_component(stem "${SCRIPT}" NAME_WLE)
@@ -36,6 +37,9 @@ if(LIBRARY_DIR)
   set(ENV{LD_LIBRARY_PATH} "${LIBRARY_DIR}")
 endif()
 set(expected_file "${folder}/${stem}.out")
+if(DEFINED EXPECTED)
+  set(expected_file "${folder}/${EXPECTED}")
+endif()
 if(INTERRUPT_AFTER)
   set(EMULATOR timeout --preserve-status -s INT ${INTERRUPT_AFTER})
   set(expected_file "${folder}/${stem}.stopped")

@@ -160,6 +160,7 @@ TEST(TerminalConnect, InterruptWhileConnectedRunsTheCloseSequence) {
                        "}\n"
                        "function close() { lineecho(0, \"close\"); strsend(\"QUIT\"); }\n");
   std::string printed = session.run(true);
+  server.join();
   std::string long_line;
   for (int i = 0; i < 60; ++i)
     long_line += "0123456789";
