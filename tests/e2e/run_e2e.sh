@@ -37,13 +37,24 @@ fi
 work=""
 xvfb_pid=""
 lumo_pid=""
+# Ends a process started here: politely, then for sure.
+stop_pid() {
+  kill "$1" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
 cleanup() {
   local status=$?
-  [[ -n "$lumo_pid" ]] && kill "$lumo_pid" 2>/dev/null && wait "$lumo_pid" 2>/dev/null
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  set +e
+  [[ -n "$lumo_pid" ]] && stop_pid "$lumo_pid"
+  [[ -n "$xvfb_pid" ]] && stop_pid "$xvfb_pid"
   [[ -n "$work" ]] && rm -rf "$work"
   if [[ -n "$own_prefix" ]]; then
-    "$wineserver_bin" -k 2>/dev/null || true
+    "$wineserver_bin" -k 2>/dev/null
     rm -rf "$own_prefix"
   fi
   exit "$status"
@@ -69,7 +80,7 @@ cp "$drive_exe" "$work/lumo_drive.exe"
 link_log="$work/opened.txt"
 
 display_file="$work/display"
-Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp 9>"$display_file" 2>/dev/null &
+Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp 9>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [[ -s "$display_file" ]] && break

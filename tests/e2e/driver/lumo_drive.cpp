@@ -339,8 +339,10 @@ int run_step(char** args, int available) {
   if (step == "input") {
     if (!need(1)) return -1;
     std::wstring text = to_wide(unescape(args[1]));
-    SendMessageW(GetDlgItem(g_main, INPUT_ID), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(text.c_str()));
+    HWND input = GetDlgItem(g_main, INPUT_ID);
+    SendMessageW(input, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    // As if typed: the caret after the text.
+    SendMessageW(input, EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));
     return 1;
   }
   if (step == "expect-input") {
