@@ -52,6 +52,10 @@ cleanup() {
   set +e
   [[ -n "$lumo_pid" ]] && stop_pid "$lumo_pid"
   [[ -n "$xvfb_pid" ]] && stop_pid "$xvfb_pid"
+  if [[ "$status" != 0 && -s "$work/lumo.out" ]]; then
+    echo "run_e2e: lumo.exe said:" >&2
+    tail -n 40 "$work/lumo.out" >&2
+  fi
   [[ -n "$work" ]] && rm -rf "$work"
   if [[ -n "$own_prefix" ]]; then
     "$wineserver_bin" -k 2>/dev/null

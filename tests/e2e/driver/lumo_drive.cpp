@@ -401,6 +401,52 @@ int run_step(char** args, int available) {
     if (!need(1)) return -1;
     return pick(std::atoi(args[1])) ? 1 : -1;
   }
+  if (step == "open-list" || step == "close-list") {
+    SendMessageW(GetDlgItem(g_main, SELECTOR_ID), CB_SHOWDROPDOWN, step == "open-list", 0);
+    Sleep(300);
+    return 0;
+  }
+  if (step == "resize") {  // the main window's outer size
+    if (!need(2)) return -1;
+    SetWindowPos(g_main, nullptr, 0, 0, std::atoi(args[1]), std::atoi(args[2]),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Sleep(300);
+    return 2;
+  }
+  if (step == "expect-layout") {  // the current view sits between the selector and the input line
+    HWND view = current_view();
+    HWND selector = GetDlgItem(g_main, SELECTOR_ID);
+    HWND input = GetDlgItem(g_main, INPUT_ID);
+    HWND send = GetDlgItem(g_main, SEND_ID);
+    RECT client, view_rect, selector_rect, input_rect, send_rect;
+    GetClientRect(g_main, &client);
+    GetWindowRect(selector, &selector_rect);
+    auto place = [](HWND window, RECT* rect) {
+      GetWindowRect(window, rect);
+      MapWindowPoints(nullptr, g_main, reinterpret_cast<POINT*>(rect), 2);
+    };
+    if (!view) return fail("expect-layout", "no visible view"), -1;
+    place(view, &view_rect);
+    place(input, &input_rect);
+    place(send, &send_rect);
+    int selector_height = selector_rect.bottom - selector_rect.top;
+    int w = client.right, h = client.bottom;
+    bool ok = view_rect.left == 0 && view_rect.top == selector_height + 2 && view_rect.right == w &&
+              view_rect.bottom == h - 22 && input_rect.left == 0 && input_rect.top == h - 20 &&
+              input_rect.right == w - 50 && input_rect.bottom == h && send_rect.left == w - 50 &&
+              send_rect.top == h - 20 && send_rect.right == w && send_rect.bottom == h;
+    if (ok) return 0;
+    char detail[256];
+    std::snprintf(detail, sizeof detail,
+                  "client %dx%d selector %d: view (%ld,%ld)-(%ld,%ld) input (%ld,%ld)-(%ld,%ld) "
+                  "send (%ld,%ld)-(%ld,%ld)",
+                  w, h, selector_height, view_rect.left, view_rect.top, view_rect.right,
+                  view_rect.bottom, input_rect.left, input_rect.top, input_rect.right,
+                  input_rect.bottom, send_rect.left, send_rect.top, send_rect.right,
+                  send_rect.bottom);
+    fail("expect-layout", detail);
+    return -1;
+  }
   if (step == "focus") {
     if (!need(1)) return -1;
     HWND target = control_named(args[1]);
