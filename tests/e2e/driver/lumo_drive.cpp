@@ -154,7 +154,12 @@ bool poll(Check check, DWORD limit_ms = POLL_LIMIT_MS) {
 }
 
 bool wait_main() {
-  if (poll([] { return (g_main = FindWindowW(L"lumo_WndClass", nullptr)) != nullptr; }, 30000)) {
+  // Shown only after its creation (children, main.lum, "start") is complete.
+  auto shown = [] {
+    g_main = FindWindowW(L"lumo_WndClass", nullptr);
+    return g_main != nullptr && IsWindowVisible(g_main);
+  };
+  if (poll(shown, 30000)) {
     return true;
   }
   return fail("wait-main", "no lumo_WndClass window");
@@ -195,6 +200,8 @@ bool press(const char* spec) {
       modifiers.push_back(VK_CONTROL);
     else if (modifier == "shift")
       modifiers.push_back(VK_SHIFT);
+    else if (modifier == "alt")
+      modifiers.push_back(VK_MENU);
     else
       return fail("key", "unknown modifier " + modifier);
   }
@@ -334,6 +341,18 @@ int run_step(char** args, int available) {
     fail(step.c_str(), "missing arguments");
     return false;
   };
+  if (step == "desktop") {  // before any other step: work on the windows of that desktop
+    if (!need(1)) return -1;
+    std::wstring name = to_wide(args[1]);
+    HDESK desktop = nullptr;
+    poll([&] { return (desktop = OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL)) != nullptr; },
+         30000);
+    if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+      fail("desktop", std::string("cannot use desktop ") + args[1]);
+      return -1;
+    }
+    return 1;
+  }
   if (step == "wait-main") return wait_main() ? 0 : -1;
   if (!g_main && !wait_main()) return -1;
   if (step == "input") {
