@@ -37,13 +37,31 @@ fi
 work=""
 xvfb_pid=""
 lumo_pid=""
+# Ends a process started here: politely, then for sure.
+stop_pid() {
+  kill "$1" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
 cleanup() {
   local status=$?
-  [[ -n "$lumo_pid" ]] && kill "$lumo_pid" 2>/dev/null && wait "$lumo_pid" 2>/dev/null
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  set +e
+  if [[ -n "$work" ]]; then
+    for pid in $(lumo_process); do stop_pid "$pid"; done
+  fi
+  [[ -n "$lumo_pid" ]] && stop_pid "$lumo_pid"
+  [[ -n "$xvfb_pid" ]] && stop_pid "$xvfb_pid"
+  if [[ "$status" != 0 && -s "$work/lumo.out" ]]; then
+    echo "run_e2e: lumo.exe said:" >&2
+    tail -n 40 "$work/lumo.out" >&2
+  fi
   [[ -n "$work" ]] && rm -rf "$work"
   if [[ -n "$own_prefix" ]]; then
-    "$wineserver_bin" -k 2>/dev/null || true
+    "$wineserver_bin" -k 2>/dev/null
     rm -rf "$own_prefix"
   fi
   exit "$status"
@@ -69,7 +87,7 @@ cp "$drive_exe" "$work/lumo_drive.exe"
 link_log="$work/opened.txt"
 
 display_file="$work/display"
-Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp 9>"$display_file" 2>/dev/null &
+Xvfb -displayfd 9 -screen 0 640x480x24 -nolisten tcp 9>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [[ -s "$display_file" ]] && break
@@ -78,12 +96,16 @@ done
 [[ -s "$display_file" ]] || { echo "run_e2e: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat "$display_file")"
 
-LUMO_LINK_LOG="$link_log" "$wine64_bin" "$work/lumo.exe" >"$work/lumo.out" 2>&1 &
+# lumo runs on a desktop of its own, whose explorer draws on this display: the prefix's default
+# desktop may belong to a process started without one, or to an earlier test's display.
+desktop="lumo-e2e-$$"
+LUMO_LINK_LOG="$link_log" "$wine64_bin" explorer "/desktop=$desktop,640x480" "$work/lumo.exe" \
+  >"$work/lumo.out" 2>&1 &
 lumo_pid=$!
 
 drive() {
   echo "drive $*"
-  "$wine64_bin" "$work/lumo_drive.exe" "$@"
+  "$wine64_bin" "$work/lumo_drive.exe" desktop "$desktop" "$@"
 }
 shot() {
   sleep 0.5
@@ -93,10 +115,15 @@ opened() {
   [[ -e "$link_log" ]] && cat "$link_log"
   true
 }
-# Waits for lumo to end by itself after a close (the window is gone when it has).
+# The process id of this test's lumo.exe: Wine shows it by its Windows path, with a backslash.
+lumo_process() {
+  pgrep -f "$(basename "$work")\\\\lumo\\.exe" || true
+}
+# After a close: lumo.exe has ended when no process runs it any more (explorer stays a little
+# longer to look after the desktop, and is stopped with the display).
 wait_lumo_exit() {
   for _ in $(seq 200); do
-    kill -0 "$lumo_pid" 2>/dev/null || { wait "$lumo_pid" || true; lumo_pid=""; return 0; }
+    [[ -z "$(lumo_process)" ]] && return 0
     sleep 0.1
   done
   echo "run_e2e: lumo.exe did not end" >&2

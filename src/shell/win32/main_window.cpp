@@ -18,6 +18,9 @@
 namespace {
 
 constexpr std::int32_t SELECTOR_ITEM_HEIGHT = 16;
+// Clipping the children keeps the window's background from being painted over a child that only
+// moved (the Send button when the window is resized).
+constexpr DWORD MAIN_WINDOW_STYLE = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr const wchar_t* TEXT_FONT_FACE =
     L"\xFF2D\xFF33 \x30B4\x30B7\x30C3\x30AF";  // ＭＳ ゴシック
 
@@ -477,7 +480,7 @@ bool main_window_register(HINSTANCE instance) {
 HWND main_window_create(HINSTANCE instance, int show_command) {
   auto* state = new MainWindow;
   state->instance = instance;
-  HWND window = CreateWindowExW(0, MAIN_WINDOW_CLASS, L"lumo", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
+  HWND window = CreateWindowExW(0, MAIN_WINDOW_CLASS, L"lumo", MAIN_WINDOW_STYLE, 0, 0, 320, 240,
                                 nullptr, nullptr, instance, state);
   if (window == nullptr) {
     // A window that got as far as WM_NCCREATE freed the state itself on WM_NCDESTROY.

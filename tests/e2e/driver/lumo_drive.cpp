@@ -154,7 +154,12 @@ bool poll(Check check, DWORD limit_ms = POLL_LIMIT_MS) {
 }
 
 bool wait_main() {
-  if (poll([] { return (g_main = FindWindowW(L"lumo_WndClass", nullptr)) != nullptr; }, 30000)) {
+  // Shown only after its creation (children, main.lum, "start") is complete.
+  auto shown = [] {
+    g_main = FindWindowW(L"lumo_WndClass", nullptr);
+    return g_main != nullptr && IsWindowVisible(g_main);
+  };
+  if (poll(shown, 30000)) {
     return true;
   }
   return fail("wait-main", "no lumo_WndClass window");
@@ -195,6 +200,8 @@ bool press(const char* spec) {
       modifiers.push_back(VK_CONTROL);
     else if (modifier == "shift")
       modifiers.push_back(VK_SHIFT);
+    else if (modifier == "alt")
+      modifiers.push_back(VK_MENU);
     else
       return fail("key", "unknown modifier " + modifier);
   }
@@ -334,13 +341,27 @@ int run_step(char** args, int available) {
     fail(step.c_str(), "missing arguments");
     return false;
   };
+  if (step == "desktop") {  // before any other step: work on the windows of that desktop
+    if (!need(1)) return -1;
+    std::wstring name = to_wide(args[1]);
+    HDESK desktop = nullptr;
+    poll([&] { return (desktop = OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL)) != nullptr; },
+         30000);
+    if (desktop == nullptr || !SetThreadDesktop(desktop)) {
+      fail("desktop", std::string("cannot use desktop ") + args[1]);
+      return -1;
+    }
+    return 1;
+  }
   if (step == "wait-main") return wait_main() ? 0 : -1;
   if (!g_main && !wait_main()) return -1;
   if (step == "input") {
     if (!need(1)) return -1;
     std::wstring text = to_wide(unescape(args[1]));
-    SendMessageW(GetDlgItem(g_main, INPUT_ID), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(text.c_str()));
+    HWND input = GetDlgItem(g_main, INPUT_ID);
+    SendMessageW(input, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    // As if typed: the caret after the text.
+    SendMessageW(input, EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));
     return 1;
   }
   if (step == "expect-input") {
@@ -398,6 +419,52 @@ int run_step(char** args, int available) {
   if (step == "pick") {
     if (!need(1)) return -1;
     return pick(std::atoi(args[1])) ? 1 : -1;
+  }
+  if (step == "open-list" || step == "close-list") {
+    SendMessageW(GetDlgItem(g_main, SELECTOR_ID), CB_SHOWDROPDOWN, step == "open-list", 0);
+    Sleep(300);
+    return 0;
+  }
+  if (step == "resize") {  // the main window's outer size
+    if (!need(2)) return -1;
+    SetWindowPos(g_main, nullptr, 0, 0, std::atoi(args[1]), std::atoi(args[2]),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Sleep(300);
+    return 2;
+  }
+  if (step == "expect-layout") {  // the current view sits between the selector and the input line
+    HWND view = current_view();
+    HWND selector = GetDlgItem(g_main, SELECTOR_ID);
+    HWND input = GetDlgItem(g_main, INPUT_ID);
+    HWND send = GetDlgItem(g_main, SEND_ID);
+    RECT client, view_rect, selector_rect, input_rect, send_rect;
+    GetClientRect(g_main, &client);
+    GetWindowRect(selector, &selector_rect);
+    auto place = [](HWND window, RECT* rect) {
+      GetWindowRect(window, rect);
+      MapWindowPoints(nullptr, g_main, reinterpret_cast<POINT*>(rect), 2);
+    };
+    if (!view) return fail("expect-layout", "no visible view"), -1;
+    place(view, &view_rect);
+    place(input, &input_rect);
+    place(send, &send_rect);
+    int selector_height = selector_rect.bottom - selector_rect.top;
+    int w = client.right, h = client.bottom;
+    bool ok = view_rect.left == 0 && view_rect.top == selector_height + 2 && view_rect.right == w &&
+              view_rect.bottom == h - 22 && input_rect.left == 0 && input_rect.top == h - 20 &&
+              input_rect.right == w - 50 && input_rect.bottom == h && send_rect.left == w - 50 &&
+              send_rect.top == h - 20 && send_rect.right == w && send_rect.bottom == h;
+    if (ok) return 0;
+    char detail[256];
+    std::snprintf(detail, sizeof detail,
+                  "client %dx%d selector %d: view (%ld,%ld)-(%ld,%ld) input (%ld,%ld)-(%ld,%ld) "
+                  "send (%ld,%ld)-(%ld,%ld)",
+                  w, h, selector_height, view_rect.left, view_rect.top, view_rect.right,
+                  view_rect.bottom, input_rect.left, input_rect.top, input_rect.right,
+                  input_rect.bottom, send_rect.left, send_rect.top, send_rect.right,
+                  send_rect.bottom);
+    fail("expect-layout", detail);
+    return -1;
   }
   if (step == "focus") {
     if (!need(1)) return -1;
