@@ -139,7 +139,8 @@ CallContext fresh_frame(Script* module, const char* function_name, std::intptr_t
   return frame;
 }
 
-NativeFunction find_native(Script* module, const char* name) {
+// Libraries first, then (unless `libraries_only`) the built-in table.
+NativeFunction find_native(Script* module, const char* name, bool libraries_only = false) {
   char* full_name = concat_strings(LUMO_EXPORT_PREFIX, name);
   if (full_name == nullptr) return nullptr;
   NativeFunction entry = nullptr;
@@ -148,7 +149,7 @@ NativeFunction find_native(Script* module, const char* name) {
        library != nullptr && entry == nullptr; library = library->next) {
     entry = reinterpret_cast<NativeFunction>(find_export(library->handle, full_name));
   }
-  if (entry == nullptr) entry = find_builtin(full_name);
+  if (entry == nullptr && !libraries_only) entry = find_builtin(full_name);
   release(&full_name);
   return entry;
 }
@@ -296,6 +297,12 @@ std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_
     if (stop) break;
   }
   return total;
+}
+
+bool is_script_function(Script* module, const char* name) {
+  if (module == nullptr) return false;
+  if (find_function(module, name) != nullptr) return true;
+  return find_native(module, name, true) != nullptr;
 }
 
 ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char* name,

@@ -14,6 +14,9 @@ struct SyntaxNode;
 // or CALL_FAILED; with `quiet`, an unknown name fails without a report.
 ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char* name,
                          ValueNode* arguments, std::int32_t quiet);
+// Whether `name` is a function of the module itself or an export of one of its libraries, never a
+// built-in. The host's events are found this way: "recv", "send" and "connect" are also built-ins.
+bool is_script_function(Script* module, const char* name);
 ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
                               std::intptr_t host_word);
 // Runs every argmatch function of the module whose pattern matches the first argument: the number

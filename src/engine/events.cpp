@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "engine/call.h"
+#include "engine/error_report.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
 #include "engine/retire.h"
@@ -108,9 +109,20 @@ bool run_top_level(Script* first) {
   return ok;
 }
 
+bool find_event(Script* module, const char* name, std::int32_t quiet) {
+  if (is_script_function(module, name)) return true;
+  if (!quiet) {
+    CallContext frame{};
+    frame.script = module;
+    report_error(&frame, "Function not Found", name, 0);
+  }
+  return false;
+}
+
 ValueNode* call_event(Script* script_set, const char* name, ValueNode* arguments,
                       std::int32_t quiet, std::intptr_t host_word) {
   if (script_set == nullptr || script_set->next == nullptr) return CALL_FAILED;
+  if (!find_event(script_set->next, name, quiet)) return CALL_FAILED;
   CallContext frame{};
   frame.script = script_set->next;
   frame.host_word = host_word;

@@ -25,6 +25,11 @@ std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const cha
 // variables become its shared globals. Stops at the first module whose run fails; false then.
 bool run_top_level(Script* first);
 
+// Whether the host's event `name` is a script function of `module` or an export of its libraries;
+// when it is neither, "Function not Found" is reported unless `quiet`. Events never reach a built-in:
+// "recv", "send" and "connect" are also names of socket built-ins.
+bool find_event(Script* module, const char* name, std::int32_t quiet);
+
 // Calls an event function synchronously on the calling thread, in the first module of the
 // ScriptSet. Returns the result cell (the caller releases it) or CALL_FAILED.
 ValueNode* call_event(Script* script_set, const char* name, ValueNode* arguments,

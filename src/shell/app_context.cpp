@@ -41,7 +41,7 @@ void event_thread_ended(void* cookie) {
 // Starts an event on a thread of its own in the main module, host word 0.
 void fire_event(AppContext* app, const char* name, ValueNode* arguments, std::int32_t quiet) {
   Script* module = main_module(app);
-  if (module == nullptr) return;
+  if (module == nullptr || !find_event(module, name, quiet)) return;
   app->running_events.fetch_add(1);
   if (start_event_thread(module, nullptr, name, arguments, quiet, 0, event_thread_ended, app) <= 0)
     app->running_events.fetch_sub(1);
