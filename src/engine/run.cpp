@@ -170,9 +170,16 @@ bool takes_simple_loop(const CallContext* context, const ValueStack& stack, cons
 constexpr std::uint32_t kPassesPerYield = 4096;
 thread_local std::uint32_t LoopPasses = 0;
 
+// Loop passes between two quiescent tests: retired memory waits a few passes at most, and the
+// tightest loops do not pay for the test on every pass.
+constexpr std::uint32_t kPassesPerQuiescentTest = 64;
+static_assert(kPassesPerYield % kPassesPerQuiescentTest == 0);
+
 void count_loop_pass() {
+  std::uint32_t passes = ++LoopPasses;
+  if (passes % kPassesPerQuiescentTest != 0) return;
   quiescent_point();
-  if (++LoopPasses % kPassesPerYield == 0) yield_processor();
+  if (passes % kPassesPerYield == 0) yield_processor();
 }
 
 bool shared_value_is_true(const Value* value) {
