@@ -4,6 +4,7 @@
 
 #include "builtins/args.h"
 #include "engine/engine.h"
+#include "engine/retire.h"
 #include "engine/value.h"
 #include "platform/memory.h"
 #include "platform/socket.h"
@@ -66,7 +67,9 @@ void assign_text(CallContext* context, const ValueNode* target, char* text) {
 enum class Waited { ready, failed, stopped };
 
 // Polls until the socket is ready. After every poll that did not fail a pending stop ends the wait.
+// Memory that other threads retire meanwhile may go, as in every long wait.
 Waited wait_until(SocketHandle socket, SocketWait what) {
+  QuiescentWait waiting;
   for (;;) {
     std::int32_t ready = socket_wait(socket, what, POLL_MILLISECONDS);
     if (ready < 0) return Waited::failed;
@@ -100,6 +103,7 @@ std::int32_t end_address(CallContext* context, ValueNode* arguments, ValueNode* 
 std::int32_t send_all(SocketHandle socket, const unsigned char* bytes, std::int32_t count,
                       std::int32_t flags, ValueNode* result) {
   std::int32_t done = 0;
+  QuiescentWait waiting;
   while (done < count) {
     std::int32_t ready = socket_wait(socket, SocketWait::writable, POLL_MILLISECONDS);
     if (ready < 0) return return_number(result, -1);
@@ -282,6 +286,7 @@ LUMO_BUILTIN(select) {
   SocketHandle socket = socket_of(arguments);
   // Any other descriptor (a file is always "readable" to poll) is refused.
   if (!socket_is_socket(socket)) return return_number(result, -1);
+  QuiescentWait waiting;
   for (std::int32_t i = 0; i < seconds; ++i) {
     std::int32_t ready = socket_wait(socket, SocketWait::readable, POLL_MILLISECONDS);
     if (ready < 0) return return_number(result, -1);

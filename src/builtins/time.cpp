@@ -6,6 +6,7 @@
 
 #include "builtins/args.h"
 #include "engine/engine.h"
+#include "engine/retire.h"
 #include "platform/clock.h"
 #include "platform/date_format.h"
 #include "platform/thread.h"
@@ -94,6 +95,8 @@ std::int32_t LUMO_CALL builtin_sleep(CallContext*, ValueNode* arguments, ValueNo
     return return_number(result, 0);
   }
   // Whole seconds, each followed by the stop test, so a stop ends the pause within a second.
+  // Memory that other threads retire meanwhile may go: a sleeping thread stands on no shared chain.
+  QuiescentWait waiting;
   for (std::int32_t i = 0; i < seconds; ++i) {
     sleep_milliseconds(1000);
     if (stop_requested()) return LUMO_STATUS_FAILED;

@@ -5,10 +5,19 @@
 #include "builtins/args.h"
 #include "engine/engine.h"
 #include "engine/host.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 
 namespace {
+
+// Hands a request to the host and waits for it. Memory that other threads retire meanwhile may go:
+// the waiting thread stands on no shared chain.
+std::intptr_t deliver_waiting(Host* host, std::uint32_t request, std::uintptr_t word,
+                              std::intptr_t data) {
+  QuiescentWait waiting;
+  return host->deliver(host, request, word, data);
+}
 
 Host* host_of(CallContext* context) {
   return context != nullptr && context->script != nullptr ? context->script->host : nullptr;
@@ -33,7 +42,7 @@ std::int32_t echo(CallContext* context, ValueNode* arguments, char* message, std
   std::int32_t handle = read_int_arg(arguments);
   char* text = read_string_arg(nth_argument(arguments, 1));
   if (text == nullptr) return alloc_failed(message, name);
-  host->deliver(host, request, handle_word(handle), address_of(text));
+  deliver_waiting(host, request, handle_word(handle), address_of(text));
   release(&text);
   return LUMO_STATUS_OK;
 }
@@ -45,7 +54,7 @@ std::int32_t channel_request(CallContext* context, ValueNode* arguments, std::ui
   Host* host = host_of(context);
   if (host == nullptr || host->deliver == nullptr) return LUMO_STATUS_FAILED;
   std::int32_t handle = read_int_arg(arguments);
-  host->deliver(host, request, reinterpret_cast<std::uintptr_t>(host),
+  deliver_waiting(host, request, reinterpret_cast<std::uintptr_t>(host),
                 static_cast<std::intptr_t>(handle));
   return LUMO_STATUS_OK;
 }
@@ -117,7 +126,7 @@ LUMO_BUILTIN(strsend) {
   if (host == nullptr || host->deliver == nullptr) return LUMO_STATUS_FAILED;
   char* text = read_string_arg(arguments);
   if (text == nullptr) return alloc_failed(message, "strsend");
-  host->deliver(host, UM_STRSEND, reinterpret_cast<std::uintptr_t>(host), address_of(text));
+  deliver_waiting(host, UM_STRSEND, reinterpret_cast<std::uintptr_t>(host), address_of(text));
   release(&text);
   return LUMO_STATUS_OK;
 }
@@ -130,7 +139,7 @@ LUMO_BUILTIN(channeladd) {
   char* name = read_string_arg(arguments);
   if (name == nullptr) return alloc_failed(message, "channeladd");
   std::intptr_t handle =
-      host->deliver(host, UM_CHANNELADD, reinterpret_cast<std::uintptr_t>(host), address_of(name));
+      deliver_waiting(host, UM_CHANNELADD, reinterpret_cast<std::uintptr_t>(host), address_of(name));
   release(&name);
   return return_number(result, static_cast<std::int32_t>(handle));
 }

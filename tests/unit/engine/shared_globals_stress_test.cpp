@@ -184,6 +184,28 @@ TEST(RetiredChains, MemoryStaysBoundedWhileABackgroundThreadRuns) {
   }
 }
 
+TEST(RetiredChains, MemoryStaysBoundedWhileATimerThreadSleeps) {
+  // A timer loop spends its life in sleep: the wait must not hold back what other threads retire.
+  ScriptRunner runner(
+      "h[0] = 0; running = 1; started = 0;\n"
+      "function timer() { started = 1; while (running) { sleep(1); } }\n"
+      "function replace(times) { t = int(times);\n"
+      "  for (i = 0; i < t; i++) { h[] = stringtohash(\"abcdefgh\"); } return gethashcount(h); }\n"
+      "function start() { return &timer(); }\n"
+      "function finish() { running = 0; }\n");
+  ASSERT_TRUE(runner.loaded());
+  runner.call("start");
+  while (runner.global("started") != "1")
+    yield_processor();
+  sleep_milliseconds(50);  // the timer is in its sleep now
+  ASSERT_EQ(runner.call("replace", {"2000"}), "8");
+  std::int64_t backlog = retired_backlog();
+  runner.call("finish");
+  wait_until_idle();
+  EXPECT_EQ(runner.errors(), std::vector<std::string>{});
+  EXPECT_LT(backlog, 100);
+}
+
 TEST(RetiredChains, WaitForEveryThreadInScriptCodeToPassAQuiescentPoint) {
   wait_until_idle();
   release_retired();  // nothing earlier tests left
