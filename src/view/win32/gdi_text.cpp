@@ -35,15 +35,15 @@ HFONT ViewFonts::font(bool bold, bool italic, bool underline) {
     HDC screen = GetDC(nullptr);
     int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen != nullptr) ReleaseDC(nullptr, screen);
-    LOGFONTW spec{};
-    spec.lfHeight = -(dpi * points_ / 72);
-    spec.lfWeight = bold ? FW_BOLD : 0;
-    spec.lfItalic = italic ? TRUE : FALSE;
-    spec.lfUnderline = underline ? TRUE : FALSE;
-    spec.lfCharSet = charset_;
-    spec.lfPitchAndFamily = face_[0] == L'\0' ? FIXED_PITCH : 0;
-    wcscpy(spec.lfFaceName, face_);
-    slot.reset(CreateFontIndirectW(&spec));
+    LOGFONTW logfont{};
+    logfont.lfHeight = -(dpi * points_ / 72);
+    logfont.lfWeight = bold ? FW_BOLD : 0;
+    logfont.lfItalic = italic ? TRUE : FALSE;
+    logfont.lfUnderline = underline ? TRUE : FALSE;
+    logfont.lfCharSet = charset_;
+    logfont.lfPitchAndFamily = face_[0] == L'\0' ? FIXED_PITCH : 0;
+    wcscpy(logfont.lfFaceName, face_);
+    slot.reset(CreateFontIndirectW(&logfont));
   }
   return slot.get();
 }

@@ -194,14 +194,15 @@ void on_recalc(ViewWindow* view) {
 }
 
 void on_set_font(ViewWindow* view, HFONT font) {
-  LOGFONTW spec{};
-  if (font == nullptr || GetObjectW(font, sizeof spec, &spec) == 0) return;
+  LOGFONTW logfont{};
+  if (font == nullptr || GetObjectW(font, sizeof logfont, &logfont) == 0) return;
   HDC screen = GetDC(nullptr);
   int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
   if (screen != nullptr) ReleaseDC(nullptr, screen);
-  int points = spec.lfHeight * -72 / dpi;
-  if (points <= 0) points = (spec.lfHeight < 0 ? -spec.lfHeight : spec.lfHeight) * 72 / dpi;
-  view->fonts.set_face(spec.lfFaceName, points > 0 ? points : 9, SHIFTJIS_CHARSET);
+  int points = logfont.lfHeight * -72 / dpi;
+  if (points <= 0)
+    points = (logfont.lfHeight < 0 ? -logfont.lfHeight : logfont.lfHeight) * 72 / dpi;
+  view->fonts.set_face(logfont.lfFaceName, points > 0 ? points : 9, SHIFTJIS_CHARSET);
   SendMessageW(view->window, VM_RECALC, 0, 0);
 }
 
