@@ -221,6 +221,24 @@ TEST_F(ConnectionTest, ChangedServerNameIsResolvedAgain) {
   EXPECT_EQ(peer_.events().back(), "line: " + red(STATUS_RESOLVE_FAILED));
 }
 
+// What an earlier connection left without a line break does not begin the next one's first line.
+TEST_F(ConnectionTest, NewConnectionStartsWithoutTheOldCarry) {
+  {
+    TestServer first([](SocketHandle client) { TestServer::send_all(client, "partial"); });
+    peer_.set_server("127.0.0.1", first.port());
+    ASSERT_TRUE(connection_start(&peer_.connection));
+    ASSERT_TRUE(peer_.wait_for("state: 2"));
+    ASSERT_TRUE(peer_.wait_idle());
+  }
+  TestServer second([](SocketHandle client) { TestServer::send_all(client, "next\r\n"); });
+  peer_.set_server("127.0.0.1", second.port());
+  ASSERT_TRUE(connection_start(&peer_.connection));
+  ASSERT_TRUE(peer_.wait_for("recv: next"));
+  ASSERT_TRUE(peer_.wait_idle());
+  for (const std::string& event : peer_.events())
+    EXPECT_EQ(event.find("partial"), std::string::npos) << event;
+}
+
 TEST_F(ConnectionTest, LongSendArrivesInOrderWithLineEnd) {
   std::string text;
   for (int i = 0; i < 600; ++i)
