@@ -35,7 +35,7 @@ struct Host {
   void* window;                      // the main window, opaque to the engine
   std::uint32_t error_echo_request;  // always UM_LINEECHO
   HostDeliver deliver;
-  HostServePending serve_pending;      // may be null when every delivery is served at once
-  HostCurrentChannel current_channel;  // null: a host without channels (the server view only)
-  HostMessageBox message_box;          // null: a host without windows
+  HostServePending serve_pending;  // may be null when every delivery is served at once
+  HostCurrentChannel current_channel = nullptr;  // null: a host without channels
+  HostMessageBox message_box = nullptr;          // null: a host without windows
 };

@@ -4,7 +4,11 @@
 //
 // Every app_* operation below runs on the UI thread unless it says otherwise. Front ends (the Win32
 // window, lumo-cli, the tests' fake UI) supply the window operations and the host's deliver and
-// serve_pending, and route the requests they receive to app_request.
+// serve_pending, and route the requests they receive to app_request. A window front end: app_init
+// with its server view (then host.window, host.message_box), app_start; requests 1124-2025 and
+// 33268 to app_request; the selector's close-up to app_switch_to_entry; the commands to
+// app_connect, app_disconnect, app_load (reload), app_interrupt, app_send_line and
+// app_clear_current_view; WM_CLOSE to app_close, destroying the window when it returns true.
 #pragma once
 
 #include <atomic>

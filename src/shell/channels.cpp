@@ -125,6 +125,12 @@ std::int32_t app_channel_add(AppContext* app, const char* name) {
     return 0;
   }
   channel->view = app->ops->make_view(name);
+  if (channel->view == nullptr) {
+    release(&channel->name);
+    release(&channel);
+    release(&item);
+    return 0;
+  }
   app->handles[app->handle_count++] = channel;
   channel->handle = app->handle_count;
   item->kind = SELECTOR_CHANNEL;

@@ -1,8 +1,10 @@
 # Runs one script test: lumo-cli --plain NAME.lum in the script's folder (standard input from
 # NAME.in when there is one), then compares standard output with NAME.out byte for byte and the exit
 # status with STATUS (0 unless given).
+# With INTERRUPT_AFTER (seconds, native only) the program gets Ctrl+C (SIGINT) after that time and
+# standard output is compared with NAME.stopped.
 #   cmake -DLUMO_CLI=... [-DEMULATOR=...] [-DLIBRARY_DIR=...] -DSCRIPT=.../NAME.lum -DOUTPUT=...
-#         [-DARGUMENTS=...] [-DSTATUS=n] -P run_script_test.cmake
+#         [-DARGUMENTS=...] [-DSTATUS=n] [-DINTERRUPT_AFTER=s] -P run_script_test.cmake
 get_filename_component(folder "${SCRIPT}" DIRECTORY)
 get_filename_component(name "${SCRIPT}" NAME)
 get_filename_component(stem "${SCRIPT}" NAME_WLE)
@@ -21,6 +23,11 @@ endif()
 if(LIBRARY_DIR)
   set(ENV{LD_LIBRARY_PATH} "${LIBRARY_DIR}")
 endif()
+set(expected_file "${folder}/${stem}.out")
+if(INTERRUPT_AFTER)
+  set(EMULATOR timeout --preserve-status -s INT ${INTERRUPT_AFTER})
+  set(expected_file "${folder}/${stem}.stopped")
+endif()
 execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
                 WORKING_DIRECTORY "${folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
                 ERROR_VARIABLE errors RESULT_VARIABLE status)
@@ -28,7 +35,7 @@ execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
 # process (Wine, rarely, at process exit on a loaded machine), and "wine client error" is Wine losing
 # its server; a fault of the Windows program itself comes back as its exception code. Only those
 # cases are run once more.
-if(EMULATOR AND (NOT status MATCHES "^[0-9]+$" OR errors MATCHES "wine client error"))
+if(EMULATOR AND NOT INTERRUPT_AFTER AND (NOT status MATCHES "^[0-9]+$" OR errors MATCHES "wine client error"))
   message(STATUS "the emulator failed (${status}: ${errors}); running the test once more")
   execute_process(COMMAND ${EMULATOR} "${LUMO_CLI}" ${ARGUMENTS}
                   WORKING_DIRECTORY "${folder}" INPUT_FILE "${input}" OUTPUT_FILE "${OUTPUT}"
@@ -41,7 +48,6 @@ file(READ "${OUTPUT}" actual)
 if(NOT status STREQUAL STATUS)
   message(FATAL_ERROR "exit status ${status}, expected ${STATUS}; output:\n${actual}")
 endif()
-set(expected_file "${folder}/${stem}.out")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUTPUT}" "${expected_file}"
                 RESULT_VARIABLE different)
 if(different)

@@ -13,17 +13,6 @@
 #include "platform/memory.h"
 #include "platform/thread.h"
 
-namespace {
-
-std::string to_utf8(const std::string& cp932) {
-  char* converted = cp932_to_utf8(cp932.c_str());
-  std::string text = converted != nullptr ? converted : "";
-  release(&converted);
-  return text;
-}
-
-}  // namespace
-
 Terminal::Terminal(const TerminalOptions& options, std::FILE* out)
     : options_(options), out_(out), queue_(carry_out, this) {}
 
@@ -123,7 +112,7 @@ void Terminal::session(const char* path) {
   wait_until_interrupts_handled();
   session_over_.store(true);
   watcher.join();
-  if (started_ && !ends_with_line_break_) write_bytes("\n");
+  if (started_ && !ends_with_line_break_) write_bytes("\n", 1);
   std::fflush(out_);
 }
 
@@ -144,10 +133,13 @@ void Terminal::destroy_view(ViewHandle handle) {
 
 // A new terminal line for a view: a line break unless it is the first line, then the prefix.
 void Terminal::begin_line(TerminalView* view) {
-  if (started_) write_bytes("\n");
+  if (started_) write_bytes("\n", 1);
   started_ = true;
   last_view_ = view;
-  if (view->name != nullptr) write_shown(std::string("[") + view->name + "] ");
+  if (view->name == nullptr) return;
+  write_bytes("[", 1);
+  write_shown(view->name, std::strlen(view->name));
+  write_bytes("] ", 2);
 }
 
 // Each LF (with the CRs before it) of the text starts a new terminal line. Text for the view of the
@@ -163,13 +155,12 @@ void Terminal::append(ViewHandle handle, const char* text) {
       while (kept > 0 && text[kept - 1] == '\r')
         --kept;
     }
-    std::string piece(text, kept);
     if (!first_piece) {
       begin_line(view);
-      write_shown(piece);
-    } else if (!piece.empty()) {
+      write_shown(text, kept);
+    } else if (kept > 0) {
       if (!started_ || last_view_ != view) begin_line(view);
-      write_shown(piece);
+      write_shown(text, kept);
     }
     if (end == nullptr) break;
     text = end + 1;
@@ -178,16 +169,35 @@ void Terminal::append(ViewHandle handle, const char* text) {
   std::fflush(out_);
 }
 
-void Terminal::write_shown(const std::string& cp932) {
-  std::string bytes = options_.plain ? strip_formatting(cp932.c_str()) : cp932;
-  if (options_.utf8) bytes = to_utf8(bytes);
-  write_bytes(bytes);
+// Writes CP932 text as it is shown. Without memory for the conversion the bytes go out as they are:
+// an echo is never lost for it, and nothing aborts.
+void Terminal::write_shown(const char* cp932, std::size_t length) {
+  if (!options_.plain && !options_.utf8) {
+    write_bytes(cp932, length);
+    return;
+  }
+  char* shown = static_cast<char*>(alloc_block(length + 1));
+  if (shown == nullptr) {
+    write_bytes(cp932, length);
+    return;
+  }
+  std::memcpy(shown, cp932, length);
+  shown[length] = '\0';
+  std::size_t shown_length = options_.plain ? strip_formatting_in_place(shown) : length;
+  char* converted = options_.utf8 ? cp932_to_utf8(shown) : nullptr;
+  if (converted != nullptr) {
+    write_bytes(converted, std::strlen(converted));
+  } else {
+    write_bytes(shown, shown_length);
+  }
+  release(&converted);
+  release(&shown);
 }
 
-void Terminal::write_bytes(const std::string& bytes) {
-  if (bytes.empty()) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), out_);
-  ends_with_line_break_ = bytes.back() == '\n';
+void Terminal::write_bytes(const char* bytes, std::size_t length) {
+  if (length == 0) return;
+  std::fwrite(bytes, 1, length, out_);
+  ends_with_line_break_ = bytes[length - 1] == '\n';
 }
 
 std::intptr_t Terminal::deliver(Host* host, std::uint32_t request, std::uintptr_t word,
@@ -208,10 +218,15 @@ std::int32_t Terminal::message_box(Host* host, std::intptr_t, const char* text, 
                                    std::uint32_t style) {
   auto* terminal = static_cast<Terminal*>(host->window);
   if (!terminal->options_.utf8) return messagebox_without_windows(stderr, text, caption, style);
-  std::string converted_caption = caption != nullptr ? to_utf8(caption) : "";
-  return messagebox_without_windows(stderr, to_utf8(text).c_str(),
-                                    caption != nullptr ? converted_caption.c_str() : nullptr,
-                                    style);
+  // Without memory for a conversion the bytes are written as they are.
+  char* converted_text = cp932_to_utf8(text);
+  char* converted_caption = caption != nullptr ? cp932_to_utf8(caption) : nullptr;
+  std::int32_t button =
+      messagebox_without_windows(stderr, converted_text != nullptr ? converted_text : text,
+                                 converted_caption != nullptr ? converted_caption : caption, style);
+  release(&converted_text);
+  release(&converted_caption);
+  return button;
 }
 
 void Terminal::event_ended(AppContext* app) {
@@ -233,10 +248,12 @@ bool read_typed_line(std::FILE* in, std::string* raw) {
   return read_any;
 }
 
-std::string strip_formatting(const char* text) {
-  std::string shown;
+std::size_t strip_formatting_in_place(char* text) {
+  // What is kept is never longer than what was read, so the text is rewritten as it is read.
+  auto* shown = reinterpret_cast<unsigned char*>(text);
+  auto* out = shown;
+  const unsigned char* cursor = shown;
   bool in_link = false;
-  const auto* cursor = reinterpret_cast<const unsigned char*>(text);
   while (*cursor != 0) {
     unsigned char byte = *cursor++;
     switch (byte) {
@@ -265,7 +282,7 @@ std::string strip_formatting(const char* text) {
         if (in_link) {
           in_link = false;
         } else if (*cursor == 0xFF) {
-          shown.push_back(static_cast<char>(0xFF));
+          *out++ = 0xFF;
           ++cursor;
         } else {
           // A link begins; after 0x03 it is a plain one and that byte belongs to the mark.
@@ -274,13 +291,14 @@ std::string strip_formatting(const char* text) {
         }
         break;
       default:
-        shown.push_back(static_cast<char>(byte));
+        *out++ = byte;
         // A double-byte character is kept whole: its second byte is never a code.
-        if (is_lead_byte(byte) && *cursor != 0) shown.push_back(static_cast<char>(*cursor++));
+        if (is_lead_byte(byte) && *cursor != 0) *out++ = *cursor++;
         break;
     }
   }
-  return shown;
+  *out = 0;
+  return static_cast<std::size_t>(out - shown);
 }
 
 std::string typed_line(const std::string& raw, bool from_utf8) {

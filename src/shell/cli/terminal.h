@@ -68,8 +68,8 @@ class Terminal final : public WindowOps {
   void watch_interrupts();
   void wait_until_interrupts_handled();
   void begin_line(TerminalView* view);
-  void write_shown(const std::string& cp932);
-  void write_bytes(const std::string& bytes);
+  void write_shown(const char* cp932, std::size_t length);
+  void write_bytes(const char* bytes, std::size_t length);
 
   static std::intptr_t deliver(Host* host, std::uint32_t request, std::uintptr_t word,
                                std::intptr_t data);
@@ -105,8 +105,9 @@ class Terminal final : public WindowOps {
 // read and dropped), without the LF and any CRs before it. False at the end of input with nothing
 // read.
 bool read_typed_line(std::FILE* in, std::string* raw);
-// The text an echo shows: formatting codes removed as the message view removes them.
-std::string strip_formatting(const char* text);
+// Removes the formatting codes from a text as the message view removes them; returns the length
+// left.
+std::size_t strip_formatting_in_place(char* text);
 // A typed line as "send" gets it: converted from UTF-8 when asked, cut to the length limit without
 // leaving half a double-byte character.
 std::string typed_line(const std::string& raw, bool from_utf8);

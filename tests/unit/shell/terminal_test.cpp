@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,16 @@
 #include "engine/engine.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::string strip_formatting(const char* text) {
+  std::string copy = text;
+  copy.resize(strip_formatting_in_place(copy.data()));
+  return copy;
+}
+
+}  // namespace
 
 TEST(StripFormatting, RemovesStyleAndColourCodes) {
   EXPECT_EQ(strip_formatting("\x02"
@@ -77,20 +88,24 @@ class Session {
     std::error_code ignored;
     fs::remove(path_, ignored);
   }
-  // interrupt_after: Ctrl+C this many milliseconds after the start, and no end of input.
+  // interrupt_after: Ctrl+C this many milliseconds after the start (`presses` times, that far
+  // apart), and no end of input.
   std::string run(const std::string& text, const std::vector<std::string>& lines,
-                  int interrupt_after = -1, bool plain = true) {
+                  int interrupt_after = -1, bool plain = true, int presses = 1, bool utf8 = false) {
     std::ofstream(path_, std::ios::binary) << text;
     TerminalOptions options;
     options.plain = plain;
+    options.utf8 = utf8;
     Terminal terminal(options, out_);
     for (const std::string& line : lines)
       terminal.push_line(line);
     std::thread interrupter;
     if (interrupt_after >= 0) {
-      interrupter = std::thread([&terminal, interrupt_after] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after));
-        terminal.interrupt();
+      interrupter = std::thread([&terminal, interrupt_after, presses] {
+        for (int press = 0; press < presses; ++press) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(interrupt_after));
+          terminal.interrupt();
+        }
       });
     } else {
       terminal.push_end();
@@ -150,4 +165,72 @@ TEST(TerminalSession, InterruptStopsAScriptThatNeverEnds) {
                         "function end() { error(\"end\"); }\n",
                         {}, 50),
             "looping\nend\n");
+}
+
+TEST(TerminalSession, InterruptReachesCodeOnTheHostsOwnThread) {
+  // The top level runs on the UI thread: a stop ends it, "start" is not fired, "end" still runs.
+  Session session;
+  EXPECT_EQ(session.run("lineecho(0, \"top\"); while (1) { }\n"
+                        "function start() { lineecho(0, \"start\"); }\n"
+                        "function end() { lineecho(0, \"end\"); }\n",
+                        {}, 50),
+            "top\nend\n");
+}
+
+TEST(TerminalSession, ASecondInterruptStopsAnEndThatNeverReturns) {
+  // The first Ctrl+C stops "start"; "end" then loops until the second one, and the close goes on.
+  Session session;
+  EXPECT_EQ(session.run("function start() { lineecho(0, \"start\"); while (1) { } }\n"
+                        "function end() { lineecho(0, \"end\"); while (1) { } }\n",
+                        {}, 50, true, 2),
+            "start\nend\n");
+}
+
+TEST(TypedInput, AVeryLongLineIsReadInPiecesAndCut) {
+  // 20 MB without a line break, then a short line: only the first bytes of the long line are kept.
+  std::FILE* in = std::tmpfile();
+  std::string chunk(1 << 16, 'x');
+  for (int i = 0; i < 320; ++i)
+    std::fwrite(chunk.data(), 1, chunk.size(), in);
+  std::fputs("\r\nshort\r\nlast", in);
+  std::rewind(in);
+  std::string raw;
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  EXPECT_EQ(raw.size(), RAW_LINE_LIMIT);
+  EXPECT_LE(raw.capacity(), 4 * RAW_LINE_LIMIT);
+  EXPECT_EQ(typed_line(raw, false), std::string(INPUT_LINE_LIMIT, 'x'));
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  EXPECT_EQ(raw, "short");
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  EXPECT_EQ(raw, "last");
+  EXPECT_FALSE(read_typed_line(in, &raw));
+  std::fclose(in);
+}
+
+TEST(TypedInput, TheKeptBytesHoldALimitOfUtf8) {
+  // 300 hiragana characters in UTF-8 (900 bytes) still give 127 whole CP932 characters.
+  std::string line;
+  for (int i = 0; i < 300; ++i)
+    line += "\xE3\x81\x82";
+  std::FILE* in = std::tmpfile();
+  std::fputs((line + "\n").c_str(), in);
+  std::rewind(in);
+  std::string raw;
+  ASSERT_TRUE(read_typed_line(in, &raw));
+  std::string expected;
+  for (int i = 0; i < 127; ++i)
+    expected += "\x82\xA0";
+  EXPECT_EQ(typed_line(raw, true), expected);
+  std::fclose(in);
+}
+
+TEST(TerminalSession, PrefixesAndTextAreConvertedToUtf8) {
+  // A channel named with the hiragana "a" (CP932 82 A0), and a red line with its code kept.
+  Session session;
+  EXPECT_EQ(session.run("h = channeladd(\"\x82\xA0\");\n"
+                        "lineecho(h, \"\x82\xA0!\");\n"
+                        "lineecho(0, chr(3) + \"04red\");\n",
+                        {}, -1, false, 1, true),
+            "[\xE3\x81\x82] \xE3\x81\x82!\n\x03"
+            "04red\n");
 }
