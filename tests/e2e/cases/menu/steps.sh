@@ -21,6 +21,11 @@ drive input check key return expect-view server "loop stopped"
 # Reload while a loop runs stops it first.
 drive key ctrl+q input loop key return expect-view server "looping" command 40018
 drive input check key return expect-view-exact server '\r\nlooping\r\ntop level ran\r\nloop stopped'
+# A thread that keeps asking the window to echo while reload and the interrupt wait for it.
+drive key ctrl+q input "echo loop" key return expect-view server "..." post-command 40018
+drive input "after echoes" key return expect-view server "sent after echoes"
+drive input "echo loop" key return expect-view server "sent after echoes..." key ctrl+break
+drive key ctrl+q input "quiet" key return expect-view-exact server '\r\nsent quiet'
 
 # The menu, opened from the keyboard.
 drive key alt+s
