@@ -42,8 +42,9 @@ void BM_CopyChain(benchmark::State& state) {
   std::vector<std::string> keys;
   keys.reserve(state.range(0));
   ValueNode* hash = make_hash(static_cast<int>(state.range(0)), &keys);
+  bool failed = false;
   for (auto _ : state)
-    free_chain(copy_chain(hash->elements));
+    free_chain(copy_chain(hash->elements, &failed));
   state.SetItemsProcessed(state.iterations() * state.range(0));
   free_node(hash);
 }

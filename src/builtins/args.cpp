@@ -75,6 +75,11 @@ unsigned char* read_bytes_from_hash(const ValueNode* argument, std::int32_t* cou
   std::int32_t i = 0;
   for (const ValueNode* cell = first; cell != nullptr && i < total; cell = next_of(cell), ++i) {
     ScalarSnapshot scalar = read_scalar(cell->value);
+    if (scalar.failed) {  // a global's text could not be copied
+      release(&bytes);
+      *count = 0;
+      return nullptr;
+    }
     bytes[i] = scalar.is_string ? static_cast<unsigned char>(scalar.text[0])
                                 : static_cast<unsigned char>(scalar.number & 0xFF);
   }

@@ -122,6 +122,7 @@ ValueNode* element_at(const ValueNode* argument, std::int32_t position) {
 // Copies a scalar into a fresh Value (a string is duplicated); false when memory runs out.
 bool copy_scalar(Value* target, const Value* source) {
   ScalarSnapshot scalar = read_scalar(source);
+  if (scalar.failed) return false;
   if (!scalar.is_string) {
     target->data.number = scalar.number;
     return true;
@@ -147,7 +148,12 @@ ValueNode* copy_element(const ValueNode* source, const char* key) {
     free_node(copy);
     return nullptr;
   }
-  copy->elements = copy_chain(first_element(source));
+  bool failed = false;
+  copy->elements = copy_chain(first_element(source), &failed);
+  if (failed) {
+    free_node(copy);
+    return nullptr;
+  }
   return copy;
 }
 
@@ -219,6 +225,7 @@ bool fill_items(ValueNode* first, SortItem* items, bool by_key) {
       continue;
     }
     ScalarSnapshot scalar = read_scalar(cell->value);
+    if (scalar.failed) return false;
     item->is_string = scalar.is_string;
     item->number = scalar.number;
     item->text = scalar.text;
@@ -236,7 +243,8 @@ bool fill_items(ValueNode* first, SortItem* items, bool by_key) {
   return true;
 }
 
-std::int32_t sort_hash(CallContext* context, ValueNode* arguments, bool by_key) {
+std::int32_t sort_hash(CallContext* context, ValueNode* arguments, bool by_key, char* message) {
+  const char* name = by_key ? "hashkeysort" : "hashsort";
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   bool descending = read_int_arg(nth_argument(arguments, 1)) != 0;
   bool ignore_case = read_int_arg(nth_argument(arguments, 2)) != 0;
@@ -246,10 +254,10 @@ std::int32_t sort_hash(CallContext* context, ValueNode* arguments, bool by_key) 
   std::int32_t count = count_elements(first);
   if (count == 0) return LUMO_STATUS_OK;
   auto* items = static_cast<SortItem*>(alloc_zeroed(sizeof(SortItem) * count));
-  if (items == nullptr) return LUMO_STATUS_FAILED;
+  if (items == nullptr) return alloc_failed(message, name);
   if (!fill_items(first, items, by_key)) {
     free_items(items, count);
-    return LUMO_STATUS_FAILED;
+    return alloc_failed(message, name);
   }
   // Stable, so elements that compare equal keep their order (descending included).
   std::stable_sort(items, items + count, [&](const SortItem& a, const SortItem& b) {
@@ -266,12 +274,16 @@ std::int32_t sort_hash(CallContext* context, ValueNode* arguments, bool by_key) 
 
 }  // namespace
 
-void replace_elements(CallContext* context, ValueNode* owner, ValueNode* chain) {
-  if (is_shared(owner)) mark_shared(chain);
+bool replace_elements(CallContext* context, ValueNode* owner, ValueNode* chain) {
+  if (is_shared(owner) && !mark_shared(chain)) {
+    free_chain(chain);
+    return false;
+  }
   ChainLock guard(context, owner);
   ValueNode* old = load_link(owner->elements);
   store_link(owner->elements, chain);
   discard_chain(owner, old);
+  return true;
 }
 
 LUMO_BUILTIN(gethashcount) {
@@ -387,7 +399,10 @@ LUMO_BUILTIN(hashinsert) {
   ValueNode* owner = owner_of(arguments);
   // The new element (and all under it) is shared like its hash, so that assignments into it lock
   // and readers copy its strings, as for every other element of a global.
-  if (is_shared(owner)) mark_shared(cell);
+  if (is_shared(owner) && !mark_shared(cell)) {
+    free_node(cell);
+    return alloc_failed(message, "hashinsert");
+  }
   ChainLock guard(context, owner);
   ValueNode** link = selected.value.is_string ? link_of_key(owner, selected.snapshot.text)
                                               : link_of_position(owner, selected.snapshot.number);
@@ -415,14 +430,16 @@ LUMO_BUILTIN(hashdelete) {
 }
 
 LUMO_BUILTIN(hashfind) {
-  (void)context, (void)message;
+  (void)context;
   const ValueNode* wanted_argument = nth_argument(arguments, 1);
   if (wanted_argument == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   ScalarSnapshot wanted = read_scalar(wanted_argument->value);
+  if (wanted.failed) return alloc_failed(message, "hashfind");
   std::int32_t position = 0;
   for (ValueNode* cell = first_element(arguments); cell != nullptr;
        cell = load_link(cell->next), ++position) {
     ScalarSnapshot scalar = read_scalar(cell->value);
+    if (scalar.failed) return alloc_failed(message, "hashfind");
     if (scalar.is_string != wanted.is_string) continue;  // a number never equals a string
     if (scalar.is_string ? compare_text_locale(scalar.text, wanted.text) == 0
                          : scalar.number == wanted.number) {
@@ -433,17 +450,17 @@ LUMO_BUILTIN(hashfind) {
 }
 
 LUMO_BUILTIN(hashkeysort) {
-  (void)result, (void)message;
-  return sort_hash(context, arguments, true);
+  (void)result;
+  return sort_hash(context, arguments, true, message);
 }
 
 LUMO_BUILTIN(hashsort) {
-  (void)result, (void)message;
-  return sort_hash(context, arguments, false);
+  (void)result;
+  return sort_hash(context, arguments, false, message);
 }
 
 LUMO_BUILTIN(hashcopy) {
-  (void)context, (void)message;
+  (void)context;
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   std::int32_t start = read_int_arg(nth_argument(arguments, 1));
   const ValueNode* count_argument = nth_argument(arguments, 2);
@@ -454,7 +471,10 @@ LUMO_BUILTIN(hashcopy) {
   for (ValueNode* cell = element_at(arguments, start); cell != nullptr && count != 0;
        cell = load_link(cell->next), --count) {
     ValueNode* copy = copy_element(cell, load_key(cell));
-    if (copy == nullptr) break;
+    if (copy == nullptr) {
+      free_chain(copies);
+      return alloc_failed(message, "hashcopy");
+    }
     *tail = copy;
     tail = &copy->next;
   }
@@ -470,7 +490,10 @@ LUMO_BUILTIN(hashmerge) {
   for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
     for (ValueNode* cell = first_element(argument); cell != nullptr; cell = load_link(cell->next)) {
       ValueNode* copy = copy_element(cell, load_key(cell));
-      if (copy == nullptr) break;
+      if (copy == nullptr) {
+        free_chain(merged);
+        return alloc_failed(message, "hashmerge");
+      }
       // A key already in the result: the copy takes the older element's place.
       ValueNode** link = tail;
       if (copy->name != nullptr) {

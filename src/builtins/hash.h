@@ -26,5 +26,6 @@ LUMO_BUILTIN(hashtostring);
 LUMO_BUILTIN(stringtohash);
 
 // Replaces the elements of `owner` by `chain` (taken over): the output-argument store. For a shared
-// owner the new cells are marked shared and the old chain is retired.
-void replace_elements(CallContext* context, ValueNode* owner, ValueNode* chain);
+// owner the new cells are marked shared and the old chain is retired. False when memory ran out:
+// the chain is released and the owner keeps its elements.
+bool replace_elements(CallContext* context, ValueNode* owner, ValueNode* chain);

@@ -292,7 +292,9 @@ std::int32_t fail(char* message, const char* text) {
 // when it is exactly the right size. False when memory runs out.
 bool set_result_text(ValueNode* result, unsigned char* buffer, std::size_t count,
                      std::size_t capacity) {
-  auto* text = static_cast<char*>(count + 1 == capacity ? buffer : alloc_block(count + 1));
+  auto* text = count > MAX_STRING_LENGTH ? nullptr
+               : count + 1 == capacity   ? reinterpret_cast<char*>(buffer)
+                                         : alloc_string(count);
   if (text == nullptr) {
     release(&buffer);
     return false;

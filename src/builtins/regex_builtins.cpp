@@ -1,5 +1,6 @@
 #include "builtins/regex_builtins.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "builtins/args.h"
@@ -10,17 +11,19 @@
 
 namespace {
 
-// The pattern of one call: a literal's own compiled pattern (only read), or one compiled from the
-// argument's text for this call.
+// The pattern of one call: a literal's own pattern (compiled on its first use), or one compiled
+// from the argument's text for this call.
 class CallPattern {
  public:
-  explicit CallPattern(const ValueNode* argument) {
+  explicit CallPattern(const ValueNode* argument) : use_(argument->pattern) {
     if (argument->pattern != nullptr) {
-      pattern_ = argument->pattern;
+      pattern_ = use_.get();
+      problem_ = use_.problem();
       return;
     }
     text_ = read_string_arg(argument);  // capture names point into it while the pattern lives
-    if (text_ != nullptr) owned_ = compile_pattern(text_);
+    problem_ = PATTERN_NO_MEMORY;
+    if (text_ != nullptr) owned_ = compile_pattern(text_, &problem_);
     pattern_ = owned_;
   }
   ~CallPattern() {
@@ -29,13 +32,27 @@ class CallPattern {
   }
   CallPattern(const CallPattern&) = delete;
   CallPattern& operator=(const CallPattern&) = delete;
+  // Null when the pattern could not be made: fail() gives the call's failure then.
   const CompiledPattern* get() const { return pattern_; }
+  std::int32_t fail(char* message, const char* name) const {
+    return problem_ == PATTERN_TOO_COMPLEX ? too_complex(message, name)
+                                           : alloc_failed(message, name);
+  }
+  static std::int32_t too_complex(char* message, const char* name) {
+    std::snprintf(message, LUMO_MESSAGE_SIZE, "%s: Regex too complex", name);
+    return LUMO_STATUS_FAILED;
+  }
 
  private:
+  PatternUse use_;
   const CompiledPattern* pattern_ = nullptr;
   CompiledPattern* owned_ = nullptr;
   char* text_ = nullptr;
+  PatternProblem problem_ = PATTERN_OK;
 };
+
+// How a walk over the matches ended.
+enum class WalkEnd { Done, Stopped, TooComplex };
 
 // Options: a lower-case "i" anywhere asks for case-insensitive matching.
 std::int32_t ignore_case_option(const ValueNode* options) {
@@ -62,12 +79,16 @@ ValueNode* span_cell(const GroupSpan& span) {
   return cell;
 }
 
-// Appends cells to a chain that is being built.
+// Appends cells to a chain that is being built; a cell that could not be made marks it failed.
 struct ChainBuilder {
   ValueNode* first = nullptr;
   ValueNode** tail = &first;
+  bool failed = false;
   void add(ValueNode* cell) {
-    if (cell == nullptr) return;  // memory ran out: the element is left out
+    if (cell == nullptr) {
+      failed = true;
+      return;
+    }
     *tail = cell;
     tail = &cell->next;
   }
@@ -75,14 +96,17 @@ struct ChainBuilder {
 
 // Walks the matches of a subject from its start. `visit(groups, stays)` takes over each match's
 // group array; `stays` marks an empty match exactly at the search position, after which the walk
-// moves on by one byte. A line-anchored pattern is searched once per line. False when a stop
-// ended the walk.
+// moves on by one byte. A line-anchored pattern is searched once per line.
 template <class Visit>
-bool walk_matches(const CompiledPattern* pattern, const char* subject, std::int32_t ignore_case,
-                  Visit visit) {
+WalkEnd walk_matches(const CompiledPattern* pattern, const char* subject, std::int32_t ignore_case,
+                     Visit visit) {
   const char* pos = subject;
   for (GroupSpan* groups = nullptr; !stop_requested(); groups = nullptr) {
-    if (find_first_match(pattern, pos, ignore_case, &groups) == 0) break;
+    std::int32_t stopped = MATCH_RUNNING;
+    if (find_first_match(pattern, pos, ignore_case, &groups, &stopped) == 0) {
+      if (stopped == MATCH_TOO_DEEP) return WalkEnd::TooComplex;
+      break;
+    }
     const char* end = groups[0].end;
     bool stays = groups[0].start == pos && end == pos;
     visit(groups, stays);
@@ -99,7 +123,7 @@ bool walk_matches(const CompiledPattern* pattern, const char* subject, std::int3
       if (*pos == '\0') break;
     }
   }
-  return stop_requested() == 0;
+  return stop_requested() == 0 ? WalkEnd::Done : WalkEnd::Stopped;
 }
 
 // A growing byte buffer for the replacement result.
@@ -127,6 +151,10 @@ class TextBuffer {
  private:
   bool reserve(std::size_t wanted) {
     if (wanted <= capacity_) return true;
+    if (wanted > MAX_STRING_LENGTH + 1) {  // no string may be that long
+      failed_ = true;
+      return false;
+    }
     std::size_t capacity = capacity_ < 64 ? 64 : capacity_;
     while (capacity < wanted)
       capacity *= 2;
@@ -174,23 +202,37 @@ LUMO_BUILTIN(regmatch) {
   std::int32_t ignore_case =
       groups_argument != nullptr ? ignore_case_option(nth_argument(arguments, 3)) : 0;
   CallPattern pattern(arguments);
+  if (pattern.get() == nullptr) return pattern.fail(message, "regmatch");
   char* subject = read_string_arg(subject_argument);
+  if (subject == nullptr) return alloc_failed(message, "regmatch");
   GroupSpan* groups = nullptr;
+  std::int32_t stopped = MATCH_RUNNING;
   std::int32_t group_count =
-      subject != nullptr ? find_first_match(pattern.get(), subject, ignore_case, &groups) : 0;
+      find_first_match(pattern.get(), subject, ignore_case, &groups, &stopped);
   if (stop_requested()) {  // the search was given up: fail quietly, changing nothing
     release(&groups);
     release(&subject);
     return LUMO_STATUS_FAILED;
   }
+  if (stopped == MATCH_TOO_DEEP) {
+    release(&subject);
+    return CallPattern::too_complex(message, "regmatch");
+  }
+  bool stored = true;
   if (groups_argument != nullptr) {
     ChainBuilder chain;
     for (std::int32_t i = 0; i < group_count; ++i)
       chain.add(span_cell(groups[i]));
-    replace_elements(context, groups_argument->value->owner, chain.first);
+    if (chain.failed) {
+      free_chain(chain.first);
+      stored = false;
+    } else {
+      stored = replace_elements(context, groups_argument->value->owner, chain.first);
+    }
   }
   release(&groups);
   release(&subject);  // the group spans point into it
+  if (!stored) return alloc_failed(message, "regmatch");
   return return_number(result, group_count > 0 ? 1 : 0);
 }
 
@@ -202,25 +244,30 @@ LUMO_BUILTIN(regmatchall) {
   std::int32_t ignore_case =
       matches_argument != nullptr ? ignore_case_option(nth_argument(arguments, 3)) : 0;
   CallPattern pattern(arguments);
+  if (pattern.get() == nullptr) return pattern.fail(message, "regmatchall");
   char* subject = read_string_arg(subject_argument);
+  if (subject == nullptr) return alloc_failed(message, "regmatchall");
   std::int32_t count = 0;
   ChainBuilder matches;
-  bool finished = subject == nullptr || walk_matches(pattern.get(), subject, ignore_case,
-                                                     [&](GroupSpan* groups, bool stays) {
-                                                       if (!stays) {
-                                                         ++count;
-                                                         if (matches_argument != nullptr)
-                                                           matches.add(span_cell(groups[0]));
-                                                       }
-                                                       release(&groups);
-                                                     });
+  WalkEnd end =
+      walk_matches(pattern.get(), subject, ignore_case, [&](GroupSpan* groups, bool stays) {
+        if (!stays) {
+          ++count;
+          if (matches_argument != nullptr) matches.add(span_cell(groups[0]));
+        }
+        release(&groups);
+      });
   release(&subject);
-  if (!finished) {
+  if (end != WalkEnd::Done || matches.failed) {
     free_chain(matches.first);
-    return LUMO_STATUS_FAILED;
+    if (end == WalkEnd::Stopped) return LUMO_STATUS_FAILED;
+    if (end == WalkEnd::TooComplex) return CallPattern::too_complex(message, "regmatchall");
+    return alloc_failed(message, "regmatchall");
   }
-  if (matches_argument != nullptr)
-    replace_elements(context, matches_argument->value->owner, matches.first);
+  if (matches_argument != nullptr &&
+      !replace_elements(context, matches_argument->value->owner, matches.first)) {
+    return alloc_failed(message, "regmatchall");
+  }
   return return_number(result, count);
 }
 
@@ -237,7 +284,12 @@ LUMO_BUILTIN(regreplace) {
     return alloc_failed(message, "regreplace");
   }
   CallPattern pattern(arguments);
-  std::int32_t group_count = pattern.get() != nullptr ? pattern.get()->group_slots : 0;
+  if (pattern.get() == nullptr) {
+    release(&subject);
+    release(&replacement);
+    return pattern.fail(message, "regreplace");
+  }
+  std::int32_t group_count = pattern.get()->group_slots;
   // A match is replaced once the walk has moved past it; until then a later empty match at the
   // same place may still take its place. Each finished match is written out at once.
   TextBuffer out;
@@ -249,7 +301,7 @@ LUMO_BUILTIN(regreplace) {
     copied_to = pending[0].end;
     release(&pending);
   };
-  bool finished =
+  WalkEnd end =
       walk_matches(pattern.get(), subject, ignore_case, [&](GroupSpan* groups, bool stays) {
         release(&pending);
         pending = groups;
@@ -258,15 +310,8 @@ LUMO_BUILTIN(regreplace) {
   if (pending != nullptr) write_pending();
   out.append(copied_to, std::strlen(copied_to));
   release(&replacement);
-  if (!finished) {
-    release(&subject);
-    return LUMO_STATUS_FAILED;
-  }
-  char* text = out.take();
-  if (text == nullptr) {
-    text = subject;  // memory ran out: the subject unchanged
-    subject = nullptr;
-  }
   release(&subject);
-  return return_text(result, text, message, "regreplace");
+  if (end == WalkEnd::Stopped) return LUMO_STATUS_FAILED;
+  if (end == WalkEnd::TooComplex) return CallPattern::too_complex(message, "regreplace");
+  return return_text(result, out.take(), message, "regreplace");
 }

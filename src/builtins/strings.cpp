@@ -18,7 +18,8 @@ class ArgText {
   explicit ArgText(const ValueNode* argument) : view_(value_of(argument)) {}
   ArgText(const ArgText&) = delete;
   ArgText& operator=(const ArgText&) = delete;
-  bool ok() const { return true; }
+  // False when a global's text could not be copied (memory ran out).
+  bool ok() const { return !view_.scalar.failed; }
   const char* get() const { return view_.text; }
   // An owned copy of the text to change in place; null when memory runs out.
   char* take() {
@@ -95,9 +96,10 @@ LUMO_BUILTIN(istype) {
 }
 
 LUMO_BUILTIN(int) {
-  (void)context, (void)message;
+  (void)context;
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
   ScalarSnapshot scalar = read_scalar(arguments->value);
+  if (scalar.failed) return alloc_failed(message, "int");
   if (!scalar.is_string) return return_number(result, scalar.number);
   const char* text = scalar.text;
   if (text[0] == '0' && text[1] != '\0') {

@@ -13,6 +13,7 @@ std::int32_t LUMO_CALL builtin_error(CallContext* context, ValueNode* arguments,
   Host* host = context != nullptr && context->script != nullptr ? context->script->host : nullptr;
   if (host == nullptr || host->deliver == nullptr) return LUMO_STATUS_FAILED;
   char* text = text_of_value(arguments->value);
+  if (text == nullptr) return LUMO_STATUS_FAILED;
   char* line = concat_strings(
       "\x03"
       "04",

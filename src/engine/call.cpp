@@ -90,10 +90,15 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
        argument = argument->next) {
     if (parameter->kind == NodeKind::Pattern) {
       char* subject = text_of_value(argument->value);
+      if (subject == nullptr) {
+        report_error(frame, "Alloc failed", parameter->source, 0);
+        return false;
+      }
       frame->bind_mode = 1;
-      pattern_search(frame, parameter->pattern, subject);
+      std::int32_t searched = pattern_search(frame, parameter->pattern, subject);
       frame->bind_mode = 0;
       release(&subject);
+      if (searched == PATTERN_SEARCH_FAILED) return false;
     } else if (parameter->kind == NodeKind::DeclareName) {
       const char* name = parameter->text != nullptr ? parameter->text : "";
       ValueNode* local = declare_variable(frame, name, parameter->number, parameter->source);
@@ -105,8 +110,13 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
         local->elements = elements_of(argument);
         if (local->value->shared) count_shared_reference(1);
       } else {
-        assign_value(frame, local->value, argument->value);
-        local->elements = copy_chain(elements_of(argument));
+        bool failed = false;
+        local->elements = copy_chain(elements_of(argument), &failed);
+        if (failed) {
+          report_error(frame, "Alloc failed", parameter->source, 0);
+          return false;
+        }
+        if (!assign_value(frame, local->value, argument->value)) return false;
       }
     } else {
       report_error(frame, "Sentence error", parameter->source, 0);
@@ -255,9 +265,10 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
     }
     CallContext frame = fresh_frame(module, nullptr, host_word);
     frame.bind_mode = 1;
+    // A pattern that cannot be searched has been reported; its function is not chosen.
     std::int32_t matched = pattern_search(&frame, head->next->pattern, subject);
     frame.bind_mode = 0;
-    if (!matched) {
+    if (matched != 1) {
       release_frame(&frame);
       continue;
     }

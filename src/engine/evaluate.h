@@ -31,9 +31,16 @@ void count_loop_pass();
 ValueNode* eval_expression_text(CallContext* context, const char* text);
 
 // Searches `subject` with the pattern; with a context, binds the capture targets afterwards (the
-// captured text, or "" when there was no match or the capture took no part). 1 on a match.
+// captured text, or "" when there was no match or the capture took no part). 1 on a match, 0
+// without one; PATTERN_SEARCH_FAILED when the pattern could not be compiled or the search had to
+// give up: with a context, "Regex too complex" or "Alloc failed" has been reported then and nothing
+// is bound. (A search ended by a stop gives 0.)
+constexpr std::int32_t PATTERN_SEARCH_FAILED = -1;
 std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern,
                             const char* subject);
+// The same search without binding captures; failures are reported through `context`.
+std::int32_t pattern_test(CallContext* context, const CompiledPattern* pattern,
+                          const char* subject);
 
 // Truth of a Value: a number when not 0, a string when its first byte is not 0.
 bool shared_value_is_true(const Value* value);

@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "engine/call.h"
-#include "engine/error_report.h"
 #include "engine/engine.h"
+#include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/retire.h"
 #include "engine/script.h"
@@ -46,27 +46,21 @@ void thread_routine(void* parameter) {
   release_thread_caches();
 }
 
-}  // namespace
-
-std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
-                                ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word) {
-  return start_event_thread(module, call_node, name, arguments, quiet, host_word, nullptr, nullptr);
-}
-
-std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
-                                ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word,
-                                void (*finished)(void* cookie), void* cookie) {
+std::int32_t start_thread(Script* module, SyntaxNode* call_node, const char* name,
+                          ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word,
+                          void (*finished)(void* cookie), void* cookie) {
   ThreadStart* start = alloc_record<ThreadStart>();
   if (start == nullptr) return 0;
   start->module = module;
   start->name = dup_string(name);
-  start->arguments = copy_chain(arguments);
+  bool failed = false;
+  start->arguments = copy_chain(arguments, &failed);
   start->call_node = call_node;
   start->quiet = quiet;
   start->host_word = host_word;
   start->finished = finished;
   start->cookie = cookie;
-  if (start->name == nullptr) {
+  if (start->name == nullptr || failed) {
     release_start(start);
     return 0;
   }
@@ -82,6 +76,27 @@ std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const cha
   return static_cast<std::int32_t>(thread_id);
 }
 
+}  // namespace
+
+std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
+                                ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word) {
+  return start_thread(module, call_node, name, arguments, quiet, host_word, nullptr, nullptr);
+}
+
+std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
+                                ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word,
+                                void (*finished)(void* cookie), void* cookie) {
+  std::int32_t id =
+      start_thread(module, call_node, name, arguments, quiet, host_word, finished, cookie);
+  if (id <= 0) {
+    // The host's event does not run: say so, naming the event.
+    CallContext frame{};
+    frame.script = module;
+    report_error(&frame, "Alloc failed", name, 0);
+  }
+  return id;
+}
+
 bool run_top_level(Script* first) {
   count_call(1);
   enter_script_code();
@@ -94,7 +109,7 @@ bool run_top_level(Script* first) {
     ok = run_nodes(&frame, module->code, nullptr, nullptr, &break_counter) != RUN_FAILED;
     if (ok) {
       // Only now do the module's variables become globals, shared by every script thread.
-      mark_shared(frame.locals);
+      if (!mark_shared(frame.locals)) report_error(&frame, "Alloc failed", nullptr, 0);
       // Threads of modules run before may be looking names up in this chain meanwhile.
       ValueNode** tail = &module->globals;
       while (*tail != nullptr)

@@ -11,12 +11,13 @@ struct SyntaxNode;
 
 // Calls `name` in `module` on a new thread with a deep copy of the arguments (the caller keeps its
 // own). Returns the thread identifier, -1 when no thread can be made, 0 when the start record
-// cannot be allocated.
+// or the copy of the arguments cannot be allocated; the caller reports those.
 std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
                                 ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word);
 
 // The same, and `finished(cookie)` is called on the new thread once the call has returned (not when
-// the thread cannot be made): how a host learns that an event it started has ended.
+// the thread cannot be made): how a host learns that an event it started has ended. An event that
+// cannot be started is reported ("Alloc failed", with the event's name).
 std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const char* name,
                                 ValueNode* arguments, std::int32_t quiet, std::intptr_t host_word,
                                 void (*finished)(void* cookie), void* cookie);

@@ -11,6 +11,7 @@
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
+#include "engine/walk_stack.h"
 #include "frontend/syntax_node.h"
 #include "platform/memory.h"
 #include "platform/text.h"
@@ -137,6 +138,11 @@ char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
       }
       char* value_text = text_of_value(value->value);
       free_node(value);
+      if (value_text == nullptr) {
+        fail_alloc(context);
+        ok = false;
+        break;
+      }
       if (value_count == value_capacity) {
         auto** grown = static_cast<char**>(alloc_block(sizeof(char*) * value_capacity * 2));
         if (grown == nullptr) {
@@ -165,7 +171,7 @@ char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
     text = nullptr;
   } else if (ok) {
     // Second pass: one allocation of the exact length.
-    result = static_cast<char*>(alloc_block(length + 1));
+    result = alloc_string(length);
     if (result == nullptr) {
       fail_alloc(context);
     } else {
@@ -261,8 +267,12 @@ std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack)
   if (*name == '&') {
     std::int32_t thread_id =
         start_event_thread(context->script, node, name + 1, arguments, 0, context->host_word);
-    result = make_number_cell(thread_id);
-    if (result == nullptr) result = CALL_FAILED;
+    result = thread_id > 0 ? make_number_cell(thread_id) : nullptr;
+    if (result == nullptr) {
+      free_chain(arguments);
+      if (context->pending_updates != mark.updates) apply_pending_updates(context, mark);
+      return fail_alloc(context);  // the call does not run
+    }
   } else {
     result = call_function(context, node, name, arguments, 0);
   }
@@ -341,6 +351,11 @@ std::int32_t run_index(CallContext* context, ValueStack* stack) {
   ValueNode* key;
   if (!pop_pair(context, stack, &container, &key)) return RUN_FAILED;
   ScalarSnapshot key_scalar = read_scalar(key->value);
+  if (key_scalar.failed) {
+    free_node(key);
+    free_node(container);
+    return fail_alloc(context);
+  }
   Value key_value{};
   key_value.is_string = key_scalar.is_string;
   if (key_scalar.is_string) {
@@ -375,12 +390,28 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
   std::int32_t code = RUN_NORMAL;
   if (target->pattern != nullptr) {
     char* subject = text_of_value(source->value);
-    pattern_search(context, target->pattern, subject);
-    release(&subject);
+    if (subject == nullptr) {
+      code = fail_alloc(context);
+    } else {
+      if (pattern_search(context, target->pattern, subject) == PATTERN_SEARCH_FAILED)
+        code = RUN_FAILED;
+      release(&subject);
+    }
   } else if (source->is_hash || target->is_hash) {
     ValueNode* owner = owner_of(target);
-    // The copy is made before the old chain goes, so a = a[] is safe.
-    ValueNode* copy = copy_chain(elements_of(source));
+    // The copy is made before the old chain goes, so a = a[] is safe. Without memory for all of it
+    // the target keeps its old elements.
+    bool failed = false;
+    ValueNode* copy = copy_chain(elements_of(source), &failed);
+    if (!failed && owner->value->shared && !mark_shared(copy)) {
+      free_chain(copy);
+      failed = true;
+    }
+    if (failed) {
+      free_node(target);
+      free_node(source);
+      return fail_alloc(context);
+    }
     // A reference keeps its own note of the chain; a temporary target is the owner itself, whose
     // old chain must be read before it is replaced.
     if (target != owner) target->elements = copy;
@@ -389,7 +420,6 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
       // let the old one go once none of them can stand on it. The swap holds the ScriptSet lock,
       // like every other change of a shared chain, so that a built-in relinking the chain under
       // that lock never writes back cells retired here.
-      mark_shared(copy);
       RecursiveLock* lock = script_set_lock(context);
       if (lock != nullptr) lock_enter(lock);
       ValueNode* old =
@@ -401,8 +431,10 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
       owner->elements = copy;
       free_chain(old);
     }
-  } else {
-    assign_value(context, target->value, source->value);
+  } else if (!assign_value(context, target->value, source->value)) {
+    free_node(target);
+    free_node(source);
+    return RUN_FAILED;
   }
   // The target's name goes with the value, unless a statement end releases the value at once.
   bool released_next = node->next != nullptr && node->next->kind == NodeKind::Semicolon &&
@@ -497,6 +529,7 @@ std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* le
   }
   ValueText left_view(left->value);
   ValueText right_view(right->value);
+  if (left_view.scalar.failed || right_view.scalar.failed) return fail_alloc(context);
   const char* left_text = left_view.text;
   const char* right_text = right_view.text;
   std::int32_t code = RUN_NORMAL;
@@ -510,9 +543,15 @@ std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* le
     case NodeKind::Match: {
       CompiledPattern* compiled = nullptr;
       const CompiledPattern* pattern = right->pattern;
-      if (pattern == nullptr) pattern = compiled = compile_pattern(right_text);
-      *number = pattern_search(nullptr, pattern, left_text);
+      PatternProblem problem = PATTERN_OK;
+      if (pattern == nullptr) pattern = compiled = compile_pattern(right_text, &problem);
+      if (pattern == nullptr) {
+        code = fail(context, problem == PATTERN_TOO_COMPLEX ? "Regex too complex" : "Alloc failed");
+        break;
+      }
+      *number = pattern_test(context, pattern, left_text);
       free_pattern(&compiled);
+      if (*number == PATTERN_SEARCH_FAILED) code = RUN_FAILED;
       break;
     }
     case NodeKind::Add:
@@ -528,19 +567,18 @@ std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* le
 
 }  // namespace
 
-bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool* equal) {
+namespace {
+
+// Compares two scalars, or two entries of which one stands for a whole hash, without looking into
+// nested hashes: *nested is set when the pair's element chains are to be compared next.
+bool compare_one(CallContext* context, ValueNode* left, ValueNode* right, bool* equal,
+                 bool* nested) {
+  *nested = false;
   switch (family_of(left, right)) {
-    case Family::Hash: {
-      ValueNode* a = elements_of(left);
-      ValueNode* b = elements_of(right);
-      for (; a != nullptr && b != nullptr; a = next_of(a), b = next_of(b)) {
-        bool same = false;
-        if (!entries_equal(context, a, b, &same)) return false;
-        if (!same) break;
-      }
-      *equal = a == nullptr && b == nullptr;
+    case Family::Hash:
+      *nested = true;
+      *equal = true;
       return true;
-    }
     case Family::String: {
       std::int32_t number = 0;
       if (string_operation(context, NodeKind::Equal, left, right, &number, nullptr) != RUN_NORMAL) {
@@ -554,6 +592,60 @@ bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool
       return true;
   }
   return false;
+}
+
+// Two element chains still to be compared from these cells on.
+struct ComparePair {
+  ValueNode* left;
+  ValueNode* right;
+};
+
+}  // namespace
+
+bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool* equal) {
+  bool nested = false;
+  if (!compare_one(context, left, right, equal, &nested)) return false;
+  if (!nested) return true;
+  // Hashes inside hashes may nest deeply: the chains still to be compared wait on a stack of their
+  // own instead of the thread's.
+  WalkStack<ComparePair> pending;
+  ValueNode* a = elements_of(left);
+  ValueNode* b = elements_of(right);
+  for (;;) {
+    if (a == nullptr || b == nullptr) {
+      if (a != b) {  // one chain is longer
+        *equal = false;
+        return true;
+      }
+      if (pending.empty()) {
+        *equal = true;
+        return true;
+      }
+      ComparePair resume = pending.pop();
+      a = resume.left;
+      b = resume.right;
+      continue;
+    }
+    bool same = false;
+    if (!compare_one(context, a, b, &same, &nested)) return false;
+    if (!same) {
+      *equal = false;
+      return true;
+    }
+    if (!nested) {
+      a = next_of(a);
+      b = next_of(b);
+      continue;
+    }
+    if (!pending.push({next_of(a), next_of(b)})) {
+      fail_alloc(context);
+      return false;
+    }
+    ValueNode* inner_a = elements_of(a);
+    ValueNode* inner_b = elements_of(b);
+    a = inner_a;
+    b = inner_b;
+  }
 }
 
 namespace {
@@ -602,12 +694,14 @@ std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) 
           break;
         }
         cell->is_hash = 1;
-        ValueNode* joined = copy_chain(elements_of(left));
+        bool failed = false;
+        ValueNode* joined = copy_chain(elements_of(left), &failed);
         ValueNode** tail = &joined;
         while (*tail != nullptr)
           tail = &(*tail)->next;
-        *tail = copy_chain(elements_of(right));
+        if (!failed) *tail = copy_chain(elements_of(right), &failed);
         cell->elements = joined;
+        if (failed) code = fail_alloc(context);
       } else {
         code = fail(context, "Illegal operator to hash");
       }

@@ -55,21 +55,37 @@ ValueNode* eval_expression_text(CallContext* context, const char* text) {
   return first;
 }
 
-std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern,
-                            const char* subject) {
-  if (pattern == nullptr || subject == nullptr) return 0;
+namespace {
+
+std::int32_t search(CallContext* context, const CompiledPattern* literal, const char* subject,
+                    bool bind) {
+  if (literal == nullptr || subject == nullptr) return 0;
+  PatternUse use(literal);
+  const CompiledPattern* pattern = use.get();
   MatchState state{};
   state.pattern = pattern;
   std::int32_t capture_count = 0;
-  if (context != nullptr) {
+  bool failed = pattern == nullptr;
+  bool too_complex = use.problem() == PATTERN_TOO_COMPLEX;
+  if (!failed && bind) {
     std::int32_t slots = capture_slot_count(pattern);
     if (slots > 0) {
       state.captures = static_cast<CaptureSlot*>(alloc_zeroed(sizeof(CaptureSlot) * slots));
-      if (state.captures != nullptr) capture_count = list_captures(pattern, state.captures);
+      failed = state.captures == nullptr;
+      if (!failed) capture_count = list_captures(pattern, state.captures);
     }
   }
   const char* match_start = nullptr;
-  bool matched = search_pattern(&state, subject, &match_start) != nullptr;
+  bool matched = !failed && search_pattern(&state, subject, &match_start) != nullptr;
+  if (state.stopped == MATCH_TOO_DEEP) failed = too_complex = true;
+  if (failed) {
+    release(&state.captures);
+    if (context != nullptr) {
+      report_error(context, too_complex ? "Regex too complex" : "Alloc failed", context->position,
+                   0);
+    }
+    return PATTERN_SEARCH_FAILED;
+  }
 
   // Bind every capture that names a target, in pattern order.
   for (std::int32_t i = 0; i < capture_count; ++i) {
@@ -81,7 +97,9 @@ std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern
     char* text = took_part ? copy_span(capture.start,
                                        static_cast<std::int32_t>(capture.end - capture.start + 1))
                            : dup_string("");
-    if (text != nullptr) {
+    if (text == nullptr) {
+      report_error(context, "Alloc failed", context->position, 0);
+    } else {
       Value captured{};
       captured.data.text = text;
       captured.is_string = 1;
@@ -92,4 +110,16 @@ std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern
   }
   release(&state.captures);
   return matched ? 1 : 0;
+}
+
+}  // namespace
+
+std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern,
+                            const char* subject) {
+  return search(context, pattern, subject, context != nullptr);
+}
+
+std::int32_t pattern_test(CallContext* context, const CompiledPattern* pattern,
+                          const char* subject) {
+  return search(context, pattern, subject, false);
 }

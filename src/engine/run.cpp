@@ -55,8 +55,15 @@ std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* resu
     if (value == nullptr) {
       store_scalar(result->value, 0, 0, nullptr);
     } else {
-      assign_value(context, result->value, value->value);
-      ValueNode* copy = copy_chain(elements_of(value));
+      // Without memory for the result the function fails ("Alloc failed" is reported).
+      bool failed = false;
+      ValueNode* copy = copy_chain(elements_of(value), &failed);
+      if (failed) report_error(context, "Alloc failed", context->position, 0);
+      if (failed || !assign_value(context, result->value, value->value)) {
+        free_chain(copy);
+        free_node(value);
+        return RUN_FAILED;
+      }
       free_chain(result->elements);
       result->elements = copy;
       result->is_hash = value->is_hash;

@@ -7,6 +7,7 @@
 
 #include "engine/error_report.h"
 #include "engine/value_stack.h"
+#include "engine/walk_stack.h"
 #include "frontend/syntax_node.h"
 #include "platform/memory.h"
 
@@ -240,10 +241,23 @@ std::int32_t set_variable(CallContext* context, const char* name, const Value* v
   return 1;
 }
 
-void mark_shared(ValueNode* first) {
-  for (ValueNode* cell = first; cell != nullptr; cell = cell->next) {
+bool mark_shared(ValueNode* first) {
+  // Depth first, as a loop: the chain after a cell whose elements are entered is remembered only
+  // when there is one, so a hash nested a level per element needs no stack at all.
+  WalkStack<ValueNode*> pending;
+  ValueNode* cell = first;
+  for (;;) {
+    if (cell == nullptr) {
+      if (pending.empty()) return true;
+      cell = pending.pop();
+    }
     if (cell->value != nullptr) cell->value->shared = 1;
-    mark_shared(cell->elements);
+    if (cell->elements != nullptr) {
+      if (cell->next != nullptr && !pending.push(cell->next)) return false;
+      cell = cell->elements;
+    } else {
+      cell = cell->next;
+    }
   }
 }
 

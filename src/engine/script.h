@@ -97,7 +97,9 @@ ValueNode* declare_variable(CallContext* context, const char* name, const char* 
 ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t name_hash,
                             const char* position);
 std::int32_t set_variable(CallContext* context, const char* name, const Value* value);
-void mark_shared(ValueNode* first);
+// Marks every Value of the chain and of all element chains below it shared, to any depth. False
+// when memory for the walk ran out (cells not reached stay as they were).
+bool mark_shared(ValueNode* first);
 
 // The lock that guards writes into the globals of the context's ScriptSet, or null.
 RecursiveLock* script_set_lock(CallContext* context);

@@ -8,6 +8,7 @@
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value.h"
+#include "engine/walk_stack.h"
 #include "platform/memory.h"
 
 // Cells and Values are made and released at a high rate by the evaluator (every operand is one).
@@ -97,24 +98,47 @@ static bool owns_chain(const ValueNode* node) {
   return node->elements != nullptr && node->value != nullptr && node->value->owner == node;
 }
 
-static void release_cell(ValueNode* node) {
+// Releases one cell's name and, when the cell owns its Value, the Value; returns the element chain
+// the cell owned (still to be released), or null. `next` is not followed.
+static ValueNode* release_cell(ValueNode* node) {
   release(&node->name);
   Value* value = node->value;
+  ValueNode* elements = nullptr;
   if (value != nullptr && value->owner == node) {
     if (value->is_string) release(&value->data.text);
     ValueBlocks.give(value);
-    free_chain(node->elements);
+    elements = node->elements;
   } else if (value != nullptr && value->shared) {
     count_shared_reference(-1);  // a reference to a shared Value goes
   }
   NodeBlocks.give(node);
+  return elements;
+}
+
+// Releases a chain along `next` with everything its cells own. An owned element chain is spliced in
+// front of the cells still to go instead of being released by recursion, so a hash nested to any
+// depth needs no stack: every cell is visited once to be released and once to find a chain's end.
+static void release_chain(ValueNode* todo) {
+  while (todo != nullptr) {
+    ValueNode* cell = todo;
+    todo = cell->next;
+    if (cell->name != nullptr || owns_chain(cell)) note_chains_changed();
+    ValueNode* elements = release_cell(cell);
+    if (elements != nullptr) {
+      ValueNode* last = elements;
+      while (last->next != nullptr)
+        last = last->next;
+      last->next = todo;
+      todo = elements;
+    }
+  }
 }
 
 void free_node(ValueNode* node) {
   if (node == nullptr || node == CALL_FAILED) return;
   // A named cell may be an element an index points at, a cell owning a chain an indexed container.
   if (node->name != nullptr || owns_chain(node)) note_chains_changed();
-  release_cell(node);
+  release_chain(release_cell(node));
 }
 
 void free_variables(ValueNode* first) {
@@ -122,21 +146,17 @@ void free_variables(ValueNode* first) {
   while (first != nullptr) {
     ValueNode* next = first->next;
     if (owns_chain(first)) note_chains_changed();
-    release_cell(first);
+    release_chain(release_cell(first));
     first = next;
   }
 }
 
 void free_cells(ValueNode* first) {
   if (first == CALL_FAILED) return;
-  while (first != nullptr) {
-    ValueNode* next = first->next;
-    free_node(first);
-    first = next;
-  }
+  release_chain(first);
 }
 
-// Copies one cell with its element chain; null when memory runs out.
+// Copies one cell's name and scalar, without its elements; null when memory runs out.
 static ValueNode* copy_cell(const ValueNode* source) {
   ValueNode* copy = make_node();
   if (copy == nullptr) return nullptr;
@@ -150,6 +170,10 @@ static ValueNode* copy_cell(const ValueNode* source) {
   }
   if (source->value != nullptr) {
     ScalarSnapshot scalar = read_scalar(source->value);
+    if (scalar.failed) {
+      free_node(copy);
+      return nullptr;
+    }
     if (scalar.is_string) {
       copy->value->data.text =
           scalar.owned_text != nullptr ? scalar.owned_text : dup_string(scalar.text);
@@ -163,20 +187,56 @@ static ValueNode* copy_cell(const ValueNode* source) {
       copy->value->data.number = scalar.number;
     }
   }
-  copy->elements = copy_chain(first_of(source));
   return copy;
 }
 
-ValueNode* copy_chain(const ValueNode* first) {
+namespace {
+
+// Where a deep copy resumes once it has copied an element chain: the source cell after the one
+// whose elements were entered, and the link its copy goes into.
+struct CopyResume {
+  const ValueNode* source;
+  ValueNode** tail;
+};
+
+}  // namespace
+
+ValueNode* copy_chain(const ValueNode* first, bool* failed) {
   ValueNode* head = nullptr;
   ValueNode** tail = &head;
-  for (; first != nullptr && first != CALL_FAILED; first = next_of(first)) {
-    ValueNode* copy = copy_cell(first);
-    if (copy == nullptr) break;  // the part copied so far is the result
+  const ValueNode* source = first == CALL_FAILED ? nullptr : first;
+  // Depth first, as a loop: a level is remembered only when its chain goes on after the cell
+  // whose elements are entered, so a hash nested a level per element needs no stack at all.
+  WalkStack<CopyResume> pending;
+  for (;;) {
+    if (source == nullptr) {
+      if (pending.empty()) {
+        if (failed != nullptr) *failed = false;
+        return head;
+      }
+      CopyResume resume = pending.pop();
+      source = resume.source;
+      tail = resume.tail;
+      continue;
+    }
+    ValueNode* copy = copy_cell(source);
+    if (copy == nullptr) break;
     *tail = copy;
-    tail = &copy->next;
+    const ValueNode* elements = first_of(source);
+    const ValueNode* next = next_of(source);
+    if (elements != nullptr) {
+      if (next != nullptr && !pending.push({next, &copy->next})) break;
+      source = elements;
+      tail = &copy->elements;
+    } else {
+      source = next;
+      tail = &copy->next;
+    }
   }
-  return head;
+  // Memory ran out: nothing of the copy is kept.
+  free_chain(head);
+  if (failed != nullptr) *failed = true;
+  return nullptr;
 }
 
 // Script threads read global Values while others assign them. Every change of a shared Value's
@@ -192,6 +252,7 @@ ScalarSnapshot read_shared_scalar(const Value* value) {
   if (value->is_string) {
     snapshot.owned_text = dup_string(value->data.text);
     snapshot.text = snapshot.owned_text != nullptr ? snapshot.owned_text : "";
+    snapshot.failed = snapshot.owned_text == nullptr;
   } else {
     snapshot.number = value->data.number;
   }
@@ -207,7 +268,8 @@ ScalarSnapshot::ScalarSnapshot(ScalarSnapshot&& other) noexcept
     : is_string(other.is_string),
       number(other.number),
       text(other.text),
-      owned_text(other.owned_text) {
+      owned_text(other.owned_text),
+      failed(other.failed) {
   other.owned_text = nullptr;
 }
 
@@ -227,20 +289,26 @@ void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, ch
   release(&old_text);
 }
 
-void assign_value(CallContext* context, Value* target, const Value* source) {
+bool assign_value(CallContext* context, Value* target, const Value* source) {
   RecursiveLock* lock = target->shared ? script_set_lock(context) : nullptr;
   if (lock != nullptr) lock_enter(lock);
   // The source is read (and a string duplicated) before the target changes, so assigning a Value
   // to itself is safe.
   ScalarSnapshot scalar = read_scalar(source);
-  if (!scalar.is_string) {
+  bool stored = !scalar.failed;
+  if (stored && !scalar.is_string) {
     store_scalar(target, 0, scalar.number, nullptr);
-  } else {
+  } else if (stored) {
     char* copy = scalar.owned_text != nullptr ? scalar.owned_text : dup_string(scalar.text);
     scalar.owned_text = nullptr;
-    if (copy != nullptr) store_scalar(target, 1, 0, copy);  // out of memory: the target stays
+    stored = copy != nullptr;
+    if (stored) store_scalar(target, 1, 0, copy);  // out of memory: the target stays
   }
   if (lock != nullptr) lock_leave(lock);
+  if (!stored && context != nullptr) {
+    report_error(context, "Alloc failed", context->position, 0);
+  }
+  return stored;
 }
 
 std::int32_t step_any_value(CallContext* context, Value* target, std::int32_t step) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "lumo/extension.h"
@@ -41,8 +42,12 @@ void free_variables(ValueNode* first);
 inline void free_chain(ValueNode* first) {
   if (first != nullptr) free_cells(first);
 }
-ValueNode* copy_chain(const ValueNode* first);
-void assign_value(CallContext* context, Value* target, const Value* source);
+// Deep copy of a whole chain along `next`, element chains included, to any depth; null for an empty
+// chain. All or nothing: when memory runs out nothing is kept and *failed is set.
+ValueNode* copy_chain(const ValueNode* first, bool* failed);
+// Copies the source's scalar into the target. False when memory runs out: the target keeps its old
+// value and, given a context, "Alloc failed" is reported.
+bool assign_value(CallContext* context, Value* target, const Value* source);
 ValueNode* element_by_key(CallContext* context, ValueNode* container, const Value* key);
 // Cells one positional access may append at most; a farther index reports "Alloc failed".
 constexpr std::int32_t MAX_NEW_ELEMENTS = 1 << 24;
@@ -56,6 +61,14 @@ inline bool same_name(const char* a, const char* b) {
   }
   return false;
 }
+
+// The longest string the engine makes. Lengths and positions are 32-bit script numbers, so a longer
+// string could not be measured or cut: it is refused where it would be made, as memory that cannot
+// be had.
+constexpr std::size_t MAX_STRING_LENGTH = 0x7FFFFFFF;
+// A block for a string of `length` bytes and its NUL; null when memory runs out or `length` is
+// past MAX_STRING_LENGTH.
+char* alloc_string(std::size_t length);
 
 // Strings. Every result is a new string from alloc_block, or null when memory runs out.
 char* dup_string(const char* text);
@@ -77,6 +90,9 @@ struct ScalarSnapshot {
   std::int32_t number;
   const char* text;  // valid while the snapshot lives
   char* owned_text;  // the private copy, when one was made
+  // The private copy could not be made (memory ran out): `text` is "" and must not be used as the
+  // value.
+  bool failed = false;
 
   ScalarSnapshot() = default;
   ScalarSnapshot(std::int32_t is_string_, std::int32_t number_, const char* text_,
@@ -142,6 +158,7 @@ struct ValueText {
 };
 // The decimal reading of a text: leading white space, an optional sign, digits; wraps modulo 2^32.
 std::int32_t number_of_text(const char* text);
+// A new string holding the Value's text (a number in decimal); null when memory runs out.
 char* text_of_value(const Value* value);
 std::int32_t number_of_any_value(const Value* value);
 inline std::int32_t number_of_value(const Value* value) {

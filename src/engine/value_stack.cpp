@@ -99,13 +99,18 @@ ValueNode* make_reference(ValueNode* target) {
 ValueNode* make_owning_copy(ValueNode* entry) {
   ValueNode* copy = make_node();
   if (copy == nullptr) return nullptr;
-  assign_value(nullptr, copy->value, entry->value);
-  copy->elements = copy_chain(elements_of(entry));
-  copy->is_hash = entry->is_hash;
-  copy->pattern = entry->pattern;
-  if (entry->name != nullptr) {
+  bool failed = !assign_value(nullptr, copy->value, entry->value);
+  if (!failed) copy->elements = copy_chain(elements_of(entry), &failed);
+  if (!failed && entry->name != nullptr) {
     copy->name = dup_string(entry->name);
     copy->name_hash = entry->name_hash;
+    failed = copy->name == nullptr;
   }
+  if (failed) {
+    free_node(copy);
+    return nullptr;
+  }
+  copy->is_hash = entry->is_hash;
+  copy->pattern = entry->pattern;
   return copy;
 }

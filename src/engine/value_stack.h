@@ -98,7 +98,8 @@ void settle_names(ValueStack* stack, ValueNode* newest, bool stop_at_marker);
 ValueNode* make_number_cell(std::int32_t number);
 // A new cell sharing the Value and the elements of `target`; null when memory runs out.
 ValueNode* make_reference(ValueNode* target);
-// An owning copy of an entry: its scalar and a deep copy of its elements.
+// An owning copy of an entry: its scalar and a deep copy of its elements; null when memory runs
+// out.
 ValueNode* make_owning_copy(ValueNode* entry);
 
 // A temporary owns its Value; a reference shares a variable's or an element's.

@@ -5,6 +5,11 @@
 #include "engine/value.h"
 #include "platform/memory.h"
 
+char* alloc_string(std::size_t length) {
+  if (length > MAX_STRING_LENGTH) return nullptr;
+  return static_cast<char*>(alloc_block(length + 1));
+}
+
 char* dup_string(const char* text) {
   if (text == nullptr) return nullptr;
   std::size_t size = std::strlen(text) + 1;
@@ -18,7 +23,7 @@ char* concat_strings(const char* a, const char* b) {
   if (a == nullptr) return dup_string(b);
   std::size_t length_a = std::strlen(a);
   std::size_t length_b = std::strlen(b);
-  char* joined = static_cast<char*>(alloc_block(length_a + length_b + 1));
+  char* joined = alloc_string(length_a + length_b);
   if (joined == nullptr) return nullptr;
   std::memcpy(joined, a, length_a);
   std::memcpy(joined + length_a, b, length_b + 1);
@@ -71,6 +76,7 @@ char* number_to_text(std::int32_t number) {
 
 char* text_of_value(const Value* value) {
   ScalarSnapshot scalar = read_scalar(value);
+  if (scalar.failed) return nullptr;
   char* text;
   if (!scalar.is_string) {
     text = number_to_text(scalar.number);
@@ -80,7 +86,7 @@ char* text_of_value(const Value* value) {
   } else {
     text = dup_string(scalar.text);
   }
-  return text != nullptr ? text : dup_string("");
+  return text;
 }
 
 static bool is_white_space(unsigned char byte) {

@@ -138,8 +138,9 @@ SyntaxNode* parse_string(ParserState* state, SyntaxNode* tail) {
   if (!next_token(state)) return nullptr;
   // A literal being declared, or directly before "=", is a pattern to match against.
   if (state->declare_mode || state->kind == NodeKind::Assign) node->kind = NodeKind::Pattern;
-  // A text that does not compile simply has no pattern.
-  node->pattern = compile_pattern(node->text);
+  // The literal's pattern is compiled when the literal is first used as one.
+  node->pattern = make_literal_pattern(node->text);
+  if (node->pattern == nullptr) return fail_at_token(state, ALLOC_FAILED);
   return node;
 }
 

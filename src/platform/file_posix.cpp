@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include <new>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -117,7 +119,8 @@ FileSearch* find_first_file(const char* pattern, FileInfo* info) {
     if (*cursor == '\\' || *cursor == '/') mask = cursor + 1;
   }
   std::string directory_part(pattern, static_cast<std::size_t>(mask - pattern));
-  auto* search = new FileSearch{nullptr, native_path(directory_part.c_str()), mask};
+  auto* search = new (std::nothrow) FileSearch{nullptr, native_path(directory_part.c_str()), mask};
+  if (search == nullptr) return nullptr;
   search->directory =
       opendir(search->native_directory.empty() ? "." : search->native_directory.c_str());
   if (search->directory == nullptr || !find_next_file(search, info)) {

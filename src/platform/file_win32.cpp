@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include <new>
+
 #include <windows.h>
 
 #include <cstring>
@@ -68,7 +70,11 @@ FileSearch* find_first_file(const char* pattern, FileInfo* info) {
   WIN32_FIND_DATAW data;
   HANDLE handle = FindFirstFileW(wide_path(pattern).c_str(), &data);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  auto* search = new FileSearch{handle};
+  auto* search = new (std::nothrow) FileSearch{handle};
+  if (search == nullptr) {
+    FindClose(handle);
+    return nullptr;
+  }
   fill_info(data, info, true);
   return search;
 }

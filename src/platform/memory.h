@@ -11,6 +11,10 @@ void* alloc_block(std::size_t size);
 // Frees a block from either allocator; null is ignored.
 void free_block(void* block);
 
+// From now on, requests for more than `bytes` fail as if memory had run out; 0 lifts the limit.
+// How tests make the heap run out on purpose, at a size they choose.
+void set_allocation_limit(std::size_t bytes);
+
 // Frees *pointer when it is set and clears the caller's pointer.
 template <class T>
 inline void release(T** pointer) {

@@ -1,13 +1,27 @@
 #include "platform/memory.h"
 
+#include <atomic>
 #include <cstdlib>
+
+static std::atomic<std::size_t> AllocationLimit{0};
+
+void set_allocation_limit(std::size_t bytes) {
+  AllocationLimit.store(bytes, std::memory_order_relaxed);
+}
+
+static bool over_limit(std::size_t size) {
+  std::size_t limit = AllocationLimit.load(std::memory_order_relaxed);
+  return limit != 0 && size > limit;
+}
 
 // A request of 0 bytes still yields a distinct block, so null always means exhaustion.
 void* alloc_zeroed(std::size_t size) {
+  if (over_limit(size)) return nullptr;
   return std::calloc(1, size == 0 ? 1 : size);
 }
 
 void* alloc_block(std::size_t size) {
+  if (over_limit(size)) return nullptr;
   return std::malloc(size == 0 ? 1 : size);
 }
 

@@ -1,13 +1,28 @@
 #include "platform/memory.h"
 
+#include <atomic>
+
 #include <windows.h>
+
+static std::atomic<std::size_t> AllocationLimit{0};
+
+void set_allocation_limit(std::size_t bytes) {
+  AllocationLimit.store(bytes, std::memory_order_relaxed);
+}
+
+static bool over_limit(std::size_t size) {
+  std::size_t limit = AllocationLimit.load(std::memory_order_relaxed);
+  return limit != 0 && size > limit;
+}
 
 // The process heap through the local-memory functions, which extension DLLs can call too.
 void* alloc_zeroed(std::size_t size) {
+  if (over_limit(size)) return nullptr;
   return LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, size == 0 ? 1 : size);
 }
 
 void* alloc_block(std::size_t size) {
+  if (over_limit(size)) return nullptr;
   return LocalAlloc(LMEM_FIXED, size == 0 ? 1 : size);
 }
 

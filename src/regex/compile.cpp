@@ -8,13 +8,16 @@
 
 namespace {
 
-// Nested groups deeper than this, or trees larger than this, make the compilation yield null: the
-// parser and the tree walks recurse once per nesting level, and bounded repetitions copy their
-// atom, so without bounds a hostile pattern could exhaust the stack or the heap.
+// Nested groups deeper than this, or trees larger than this, make the compilation yield null (the
+// pattern is too complex): the parser and the tree walks recurse once per nesting level, and
+// bounded repetitions copy their atom, so without bounds a hostile pattern could exhaust the stack
+// or the heap. The depth is what a script thread's stack holds safely beside deep script calls;
+// the tree bound lets a repetition such as «a{0,200000}» compile (a few hundred bytes a node).
 constexpr std::int32_t MAX_GROUP_DEPTH = 500;
-constexpr std::int32_t MAX_NODES = 1 << 18;
-// Repetition bounds saturate here (well past MAX_NODES), so reading digits never overflows.
-constexpr std::int32_t MAX_BOUND = 1 << 20;
+constexpr std::int32_t MAX_NODES = 1 << 22;
+// Repetition bounds saturate here, so reading digits never overflows; a bound this large could
+// never be built within MAX_NODES, so it makes the pattern too complex.
+constexpr std::int32_t MAX_BOUND = MAX_NODES;
 
 bool is_hex_digit(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -312,6 +315,7 @@ PatternNode* make_node(PatternScanner* sc, std::int32_t op) {
   if (sc->failed) return nullptr;
   if (++sc->node_count > MAX_NODES) {
     sc->failed = 1;
+    sc->too_complex = 1;
     return nullptr;
   }
   PatternNode* node = alloc_record<PatternNode>();
@@ -445,6 +449,10 @@ bool ends_sequence(std::int32_t token) {
 PatternNode* bounded_repetition(PatternScanner* sc, PatternNode* atom, bool lazy) {
   std::int32_t min = sc->rep_min;
   std::int32_t max = sc->rep_max;
+  if (min >= MAX_BOUND || max >= MAX_BOUND) {
+    sc->failed = 1;
+    sc->too_complex = 1;
+  }
   PatternNode* whole = nullptr;
   for (std::int32_t i = 0; i < min && !sc->failed; ++i) {
     PatternNode* copy = copy_tree(sc, atom);
@@ -508,6 +516,7 @@ PatternNode* parse_quantifier(PatternScanner* sc, PatternNode* atom) {
 PatternNode* parse_group(PatternScanner* sc) {
   if (++sc->depth > MAX_GROUP_DEPTH) {
     sc->failed = 1;
+    sc->too_complex = 1;
     return nullptr;
   }
   std::int32_t number = ++sc->group_count;
@@ -634,6 +643,7 @@ PatternTransition* add_transition(Builder* b, const PatternNode* node, std::int3
     b->failed = true;
     return nullptr;
   }
+  b->pattern->bytes += sizeof(PatternTransition);
   t->type = node->op;
   t->step = step;
   t->target = to;
@@ -651,6 +661,7 @@ PatternTransition* add_transition(Builder* b, const PatternNode* node, std::int3
         return nullptr;
       }
       std::memcpy(t->data.class_text, node->left.class_text, size);
+      b->pattern->bytes += size;
       char subject[2] = {0, 0};
       for (int c = 1; c < 256; ++c) {
         subject[0] = static_cast<char>(c);
@@ -868,7 +879,8 @@ const char* class_escape_text(unsigned char letter) {
   }
 }
 
-CompiledPattern* compile_pattern(const char* text) {
+CompiledPattern* compile_pattern(const char* text, PatternProblem* problem) {
+  if (problem != nullptr) *problem = PATTERN_NO_MEMORY;
   PatternScanner* sc = alloc_record<PatternScanner>();
   if (sc == nullptr) return nullptr;
   sc->pos = text;
@@ -885,6 +897,7 @@ CompiledPattern* compile_pattern(const char* text) {
     pattern->final_state = 1;
     pattern->state_count = states;
     pattern->group_slots = sc->group_count + 1;
+    pattern->bytes = sizeof(CompiledPattern) + sizeof(PatternTransition*) * states;
     Builder b = {pattern, 2, pattern->states == nullptr};
     if (!b.failed) build(&b, sc->tree, pattern->start_state, pattern->final_state);
     if (b.failed) {
@@ -894,6 +907,11 @@ CompiledPattern* compile_pattern(const char* text) {
       collect_required(pattern, sc->tree);
     }
   }
+  if (problem != nullptr) {
+    *problem = pattern != nullptr ? PATTERN_OK
+               : sc->too_complex  ? PATTERN_TOO_COMPLEX
+                                  : PATTERN_NO_MEMORY;
+  }
   free_tree(sc->tree);
   release(&sc);
   return pattern;
@@ -902,6 +920,7 @@ CompiledPattern* compile_pattern(const char* text) {
 void free_pattern(CompiledPattern** pattern) {
   CompiledPattern* p = *pattern;
   if (p == nullptr) return;
+  if (p->literal_text != nullptr) free_literal_automaton(p);
   if (p->states != nullptr) {
     for (std::int32_t i = 0; i < p->state_count; ++i) {
       PatternTransition* t = p->states[i];

@@ -392,12 +392,16 @@ const char* search_pattern(MatchState* state, const char* subject, const char** 
 }
 
 std::int32_t find_first_match(const CompiledPattern* pattern, const char* subject,
-                              std::int32_t ignore_case, GroupSpan** groups) {
+                              std::int32_t ignore_case, GroupSpan** groups, std::int32_t* stopped) {
   *groups = nullptr;
+  if (stopped != nullptr) *stopped = MATCH_RUNNING;
   if (pattern == nullptr || subject == nullptr) return 0;
   GroupSpan* spans =
       static_cast<GroupSpan*>(alloc_zeroed(sizeof(GroupSpan) * pattern->group_slots));
-  if (spans == nullptr) return 0;
+  if (spans == nullptr) {
+    if (stopped != nullptr) *stopped = MATCH_TOO_DEEP;
+    return 0;
+  }
   MatchState state = {};
   state.pattern = pattern;
   state.groups = spans;
@@ -406,6 +410,7 @@ std::int32_t find_first_match(const CompiledPattern* pattern, const char* subjec
   const char* end = search_pattern(&state, subject, &start);
   if (end == nullptr) {
     release(&spans);
+    if (stopped != nullptr) *stopped = state.stopped;
     return 0;
   }
   spans[0].start = start;

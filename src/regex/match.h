@@ -28,9 +28,10 @@ enum MatchStop : std::int32_t {
   MATCH_TOO_DEEP = 2,  // the backtracking stack reached MAX_BACKTRACK_FRAMES or memory ran out
 };
 
-// Bound on pending backtrack points of one match attempt (24 bytes each); reaching it fails the
-// search. A chat or file line needs a tiny fraction of it.
-inline constexpr std::int32_t MAX_BACKTRACK_FRAMES = 1 << 24;
+// Bound on pending backtrack points of one match attempt (24 bytes each, 3 GiB in all); reaching
+// it, or running out of memory before, gives the search up as too complex. A subject of tens of
+// millions of bytes fits.
+inline constexpr std::int32_t MAX_BACKTRACK_FRAMES = 1 << 27;
 
 struct MatchState {
   const CompiledPattern* pattern;
@@ -43,9 +44,12 @@ struct MatchState {
 };
 
 // First match at or after `subject`. Returns group_slots and hands out a new group array in
-// *groups (slot 0 the whole match; free it with `release`), or 0 with *groups null.
+// *groups (slot 0 the whole match; free it with `release`), or 0 with *groups null. *stopped (when
+// given) receives why a search without a match gave up early (a MatchStop), MATCH_RUNNING when it
+// did not.
 std::int32_t find_first_match(const CompiledPattern* pattern, const char* subject,
-                              std::int32_t ignore_case, GroupSpan** groups);
+                              std::int32_t ignore_case, GroupSpan** groups,
+                              std::int32_t* stopped = nullptr);
 
 // Matches the rest of the automaton from `state` at `pos`: the position just after the match, or
 // null. Group and capture positions written by abandoned paths are not undone.

@@ -3,6 +3,7 @@
 // readings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Node ops; a transition's `type` is the op of the node that made it.
@@ -67,7 +68,8 @@ struct PatternScanner {
   // Guards against hostile patterns: group nesting and tree size are bounded.
   std::int32_t depth;
   std::int32_t node_count;
-  std::int32_t failed;  // out of memory or over a bound: the compilation yields null
+  std::int32_t failed;       // out of memory or over a bound: the compilation yields null
+  std::int32_t too_complex;  // failed because of a bound
 };
 
 struct PatternNode {
@@ -127,13 +129,60 @@ struct CompiledPattern {
   // without one of them cannot match anywhere.
   unsigned char required[4];
   std::int32_t required_count;
+  std::size_t bytes;  // memory the automaton takes
+  // A literal's pattern (make_literal_pattern) is a record of its own whose automaton is compiled
+  // on first use: `literal_text` is the text to compile, `compiled` the automaton once made (read
+  // and set atomically), `literal_problem` why compiling failed for good. Its own states stay null.
+  const char* literal_text;
+  CompiledPattern* compiled;
+  std::int32_t literal_problem;
+};
+
+// Why a pattern could not be made.
+enum PatternProblem : std::int32_t {
+  PATTERN_OK = 0,
+  PATTERN_TOO_COMPLEX = 1,  // over the bounds on nesting or size
+  PATTERN_NO_MEMORY = 2,
 };
 
 // Compiles a NUL-terminated pattern. Capture names point into `text`, which must outlive the
 // pattern's use. Null only when memory runs out (or the pattern is too large to build).
-CompiledPattern* compile_pattern(const char* text);
-// Frees the pattern (null is fine) and clears the caller's pointer.
+CompiledPattern* compile_pattern(const char* text, PatternProblem* problem = nullptr);
+// Frees the pattern (null is fine) and clears the caller's pointer; a literal's pattern goes with
+// its automaton.
 void free_pattern(CompiledPattern** pattern);
+
+// A string literal's pattern, made without compiling: scripts use few of their literals as
+// patterns, and compiling them all at load would cost time and memory for nothing. `text` must
+// outlive the record. Null when memory runs out.
+CompiledPattern* make_literal_pattern(const char* text);
+// Frees the automaton a literal's pattern keeps (free_pattern calls it).
+void free_literal_automaton(CompiledPattern* literal);
+
+// Memory all literals' automata may keep together; a literal compiled past it is compiled for each
+// use instead (with the same results).
+inline constexpr std::size_t LITERAL_PATTERN_BUDGET = std::size_t{128} << 20;
+// Memory the literals' automata keep now.
+std::size_t kept_literal_pattern_bytes();
+
+// The automaton of a pattern for one use. A literal's is compiled on its first use (by whichever
+// thread comes first) and kept with the literal while the budget allows; otherwise it is compiled
+// for this use and freed with the PatternUse. Any other pattern is used as it is.
+class PatternUse {
+ public:
+  explicit PatternUse(const CompiledPattern* pattern);
+  ~PatternUse() { free_pattern(&owned_); }
+  PatternUse(const PatternUse&) = delete;
+  PatternUse& operator=(const PatternUse&) = delete;
+  // Null when the automaton could not be made; problem() tells why.
+  const CompiledPattern* get() const { return pattern_; }
+  PatternProblem problem() const { return problem_; }
+
+ private:
+  const CompiledPattern* pattern_ = nullptr;
+  CompiledPattern* owned_ = nullptr;
+  PatternProblem problem_ = PATTERN_OK;
+};
 
 // Class text of the escapes \d \D \s \S \w \W, or null for any other letter.
 const char* class_escape_text(unsigned char letter);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "frontend/syntax_node.h"
+#include "regex/pattern.h"
 #include "support/script_runner.h"
 
 namespace {
@@ -104,4 +106,46 @@ TEST(RegexBuiltins, TooFewArguments) {
   EXPECT_EQ(run("return regmatch(\"a\");"), "<failed> | ### Error: Too few arguments");
   EXPECT_EQ(run("return regmatchall(\"a\");"), "<failed> | ### Error: Too few arguments");
   EXPECT_EQ(run("return regreplace(\"a\", \"b\");"), "<failed> | ### Error: Too few arguments");
+}
+
+TEST(RegexBuiltins, TooComplexPatternsAreReportedOnce) {
+  std::string deep = "s = string(10000, \"(\") + \"a\" + string(10000, \")\"); ";
+  EXPECT_EQ(run(deep + "return regmatch(s, \"a\");"), "<failed> | ### Error: Function error");
+  EXPECT_EQ(run(deep + "return regmatchall(s, \"aaa\");"), "<failed> | ### Error: Function error");
+  EXPECT_EQ(run(deep + "return regreplace(s, \"b\", \"a\");"),
+            "<failed> | ### Error: Function error");
+  EXPECT_EQ(run(deep + "return \"a\" =~ s;"), "<failed> | ### Error: Regex too complex");
+  ScriptRunner runner(
+      "function t() { s = string(10000, \"(\"); regmatchall(s, \"aaaa\"); }\n"
+      "function u() { p = string(10000, \"(\"); return \"abc\" =~ p; }\n");
+  EXPECT_EQ(runner.call("t"), "<failed>");
+  std::vector<std::string> errors = runner.errors();
+  ASSERT_EQ(errors.size(), 2u);  // the report and the call's trace
+  EXPECT_NE(errors[0].find("regmatchall: Regex too complex"), std::string::npos);
+  EXPECT_EQ(errors[1].substr(0, 11), "        at ");
+}
+
+TEST(RegexBuiltins, BoundsReachFarWhereMemoryAllows) {
+  EXPECT_EQ(run("return regmatch(\"^a{0,200000}$\", string(1000, \"a\"));"), "1");
+  EXPECT_EQ(run("return regmatch(\"^a{0,200000}$\", \"b\");"), "0");
+  EXPECT_EQ(run("return regmatch(\"(a|c)*b\", string(9000000, \"a\") + \"b\");"), "1");
+}
+
+TEST(RegexBuiltins, LiteralsAreCompiledOnlyWhenUsedAsPatterns) {
+  std::string text;
+  for (int i = 0; i < 200; ++i)
+    text += "s" + std::to_string(i) + " = \"a{130000}\";\n";
+  text += "function t() { return s1 =~ \"^a.13\"; }\n";
+  ScriptRunner runner(text.c_str());
+  ASSERT_TRUE(runner.loaded());
+  int literals = 0;
+  int compiled = 0;
+  for (SyntaxNode* node = runner.script_set()->next->code; node != nullptr; node = node->next) {
+    if (node->kind != NodeKind::String || node->pattern == nullptr) continue;
+    ++literals;
+    compiled += node->pattern->compiled != nullptr;
+  }
+  EXPECT_EQ(literals, 200);
+  EXPECT_EQ(compiled, 0);
+  EXPECT_EQ(runner.call("t"), "1");  // "a{130000}" is text here; the pattern literal compiles now
 }

@@ -261,7 +261,9 @@ TEST(Value, CopyChainIsDeepAndUnshared) {
   ValueNode* unnamed = element_by_position(nullptr, hash, 1);
   unnamed->value->data.number = -4;
 
-  ValueNode* copy = copy_chain(hash->elements);
+  bool failed = true;
+  ValueNode* copy = copy_chain(hash->elements, &failed);
+  ASSERT_FALSE(failed);
   ASSERT_NE(copy, nullptr);
   EXPECT_STREQ(copy->name, "name");
   EXPECT_NE(copy->name, named->name);
@@ -280,7 +282,8 @@ TEST(Value, CopyChainIsDeepAndUnshared) {
   EXPECT_EQ(copy->next->next, nullptr);
   free_chain(copy);
   free_node(hash);
-  EXPECT_EQ(copy_chain(nullptr), nullptr);
+  EXPECT_EQ(copy_chain(nullptr, &failed), nullptr);
+  EXPECT_FALSE(failed);
 }
 
 TEST(Cp932, FolderLengthStopsOnlyAtRealBackslashes) {

@@ -10,6 +10,18 @@
 #include "platform/memory.h"
 #include "platform/thread.h"
 
+namespace {
+
+// A Value's text, or a marker when memory for the copy ran out.
+std::string text_or_marker(const Value* value) {
+  char* text = text_of_value(value);
+  std::string copy = text != nullptr ? text : "<no memory>";
+  release(&text);
+  return copy;
+}
+
+}  // namespace
+
 ScriptRunner::ScriptRunner(const char* text, bool queued_host)
     : host_(queued_host), scripts_(host_.host()) {
   if (text != nullptr) loaded_ = add_module("main", text) && run();
@@ -65,9 +77,7 @@ std::string ScriptRunner::call(const char* name, const std::vector<std::string>&
   ValueNode* result = call_event(scripts_.set(), name, chain, 0, 0);
   free_chain(chain);
   if (result == CALL_FAILED) return "<failed>";
-  char* text = text_of_value(result->value);
-  std::string copy = text;
-  release(&text);
+  std::string copy = text_or_marker(result->value);
   free_node(result);
   return copy;
 }
@@ -86,9 +96,7 @@ std::string ScriptRunner::eval(const std::string& expression) {
   ValueNode* result = call_function(&frame, nullptr, name.c_str(), nullptr, 0);
   release_frame(&frame);
   if (result == CALL_FAILED) return "<failed>";
-  char* value = text_of_value(result->value);
-  std::string copy = value;
-  release(&value);
+  std::string copy = text_or_marker(result->value);
   free_node(result);
   return copy;
 }
@@ -98,8 +106,5 @@ std::string ScriptRunner::global(const char* name) {
   if (module == nullptr) return "<none>";
   ValueNode* cell = find_in_chain(module->globals, name, name_hash_of(name));
   if (cell == nullptr) return "<none>";
-  char* text = text_of_value(cell->value);
-  std::string copy = text;
-  release(&text);
-  return copy;
+  return text_or_marker(cell->value);
 }
