@@ -419,10 +419,13 @@ std::int32_t LUMO_CALL builtin_execscript(CallContext* context, ValueNode* argum
   // The elements of the arguments hash become the argument list of main: copies, since the
   // called script has its own globals and its own lock.
   const ValueNode* hash = nth_argument(arguments, 2);
-  ValueNode* main_arguments = hash != nullptr ? copy_chain(hash->value->owner->elements) : nullptr;
-  // Without a module (its record could not be made, which the loader reported) there is no main.
+  bool copy_failed = false;
+  ValueNode* main_arguments =
+      hash != nullptr ? copy_chain(first_of(hash->value->owner), &copy_failed) : nullptr;
+  // Without a module (its record could not be made, which the loader reported) there is no main;
+  // without memory for its arguments main is not called either, and the result is -1.
   ValueNode* returned = CALL_FAILED;
-  if (script_set->next != nullptr) {
+  if (script_set->next != nullptr && !copy_failed) {
     CallContext frame{};
     frame.script = script_set->next;
     frame.host_word = context->host_word;
