@@ -1,6 +1,7 @@
 #include "builtins/sockets.h"
 
 #include <cstring>
+#include <optional>
 
 #include "builtins/args.h"
 #include "engine/engine.h"
@@ -296,14 +297,18 @@ LUMO_BUILTIN(select) {
   return return_number(result, 0);
 }
 
-LUMO_BUILTIN(recv) {
-  const ValueNode* target = nth_argument(arguments, 1);
-  if (target == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+namespace {
+
+// recv and recvhash: waits for data and receives at most the asked size (256 when not given) into
+// `buffer`. Returns the bytes received (0 or less: none) in *received, or a status to end the
+// built-in with.
+std::optional<std::int32_t> receive(ValueNode* arguments, ValueNode* result, char* message,
+                                    const char* name, BlockGuard* buffer, std::int32_t* received) {
   const ValueNode* size_argument = nth_argument(arguments, 2);
   std::int32_t size = size_argument != nullptr ? read_int_arg(size_argument) : 256;
   std::int32_t flags = read_int_arg(nth_argument(arguments, 3));
   SocketHandle socket = socket_of(arguments);
-  if (size < 0) return alloc_failed(message, "recv");
+  if (size < 0) return alloc_failed(message, name);
   if (!socket_is_socket(socket)) return return_number(result, -1);
   switch (wait_until(socket, SocketWait::readable)) {
     case Waited::failed:
@@ -313,9 +318,20 @@ LUMO_BUILTIN(recv) {
     case Waited::ready:
       break;
   }
-  BlockGuard buffer{receive_buffer(size)};
-  if (buffer.block == nullptr) return alloc_failed(message, "recv");
-  std::int32_t received = socket_recv(socket, buffer.block, size, flags);
+  buffer->block = receive_buffer(size);
+  if (buffer->block == nullptr) return alloc_failed(message, name);
+  *received = socket_recv(socket, buffer->block, size, flags);
+  return std::nullopt;
+}
+
+}  // namespace
+
+LUMO_BUILTIN(recv) {
+  const ValueNode* target = nth_argument(arguments, 1);
+  if (target == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  BlockGuard buffer{nullptr};
+  std::int32_t received = 0;
+  if (auto status = receive(arguments, result, message, "recv", &buffer, &received)) return *status;
   // The text ends at the first 0 byte; after a failed or empty receive it is "".
   if (received <= 0) buffer.block[0] = 0;
   char* text = dup_string(reinterpret_cast<char*>(buffer.block));
@@ -328,23 +344,10 @@ LUMO_BUILTIN(recv) {
 LUMO_BUILTIN(recvhash) {
   const ValueNode* target = nth_argument(arguments, 1);
   if (target == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
-  const ValueNode* size_argument = nth_argument(arguments, 2);
-  std::int32_t size = size_argument != nullptr ? read_int_arg(size_argument) : 256;
-  std::int32_t flags = read_int_arg(nth_argument(arguments, 3));
-  SocketHandle socket = socket_of(arguments);
-  if (size < 0) return alloc_failed(message, "RecvHash");
-  if (!socket_is_socket(socket)) return return_number(result, -1);
-  switch (wait_until(socket, SocketWait::readable)) {
-    case Waited::failed:
-      return return_number(result, -1);
-    case Waited::stopped:
-      return STOPPED;
-    case Waited::ready:
-      break;
-  }
-  BlockGuard buffer{receive_buffer(size)};
-  if (buffer.block == nullptr) return alloc_failed(message, "RecvHash");
-  std::int32_t received = socket_recv(socket, buffer.block, size, flags);
+  BlockGuard buffer{nullptr};
+  std::int32_t received = 0;
+  if (auto status = receive(arguments, result, message, "RecvHash", &buffer, &received))
+    return *status;
   if (received > 0 && !store_bytes_in_hash(context, target->value->owner, buffer.block, received))
     return alloc_failed(message, "RecvHash");
   return return_number(result, received);

@@ -55,7 +55,7 @@ std::int32_t channel_request(CallContext* context, ValueNode* arguments, std::ui
   if (host == nullptr || host->deliver == nullptr) return LUMO_STATUS_FAILED;
   std::int32_t handle = read_int_arg(arguments);
   deliver_waiting(host, request, reinterpret_cast<std::uintptr_t>(host),
-                static_cast<std::intptr_t>(handle));
+                  static_cast<std::intptr_t>(handle));
   return LUMO_STATUS_OK;
 }
 
@@ -138,8 +138,8 @@ LUMO_BUILTIN(channeladd) {
   if (host == nullptr || host->deliver == nullptr) return LUMO_STATUS_FAILED;
   char* name = read_string_arg(arguments);
   if (name == nullptr) return alloc_failed(message, "channeladd");
-  std::intptr_t handle =
-      deliver_waiting(host, UM_CHANNELADD, reinterpret_cast<std::uintptr_t>(host), address_of(name));
+  std::intptr_t handle = deliver_waiting(host, UM_CHANNELADD,
+                                         reinterpret_cast<std::uintptr_t>(host), address_of(name));
   release(&name);
   return return_number(result, static_cast<std::int32_t>(handle));
 }

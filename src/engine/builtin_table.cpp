@@ -9,8 +9,8 @@
 #include "builtins/regex_builtins.h"
 #include "builtins/sockets.h"
 #include "builtins/strings.h"
-#include "builtins/window.h"
 #include "builtins/time.h"
+#include "builtins/window.h"
 
 namespace {
 

@@ -27,8 +27,8 @@ std::int32_t start_event_thread(Script* module, SyntaxNode* call_node, const cha
 bool run_top_level(Script* first);
 
 // Whether the host's event `name` is a script function of `module` or an export of its libraries;
-// when it is neither, "Function not Found" is reported unless `quiet`. Events never reach a built-in:
-// "recv", "send" and "connect" are also names of socket built-ins.
+// when it is neither, "Function not Found" is reported unless `quiet`. Events never reach a
+// built-in: "recv", "send" and "connect" are also names of socket built-ins.
 bool find_event(Script* module, const char* name, std::int32_t quiet);
 
 // Calls an event function synchronously on the calling thread, in the first module of the

@@ -1,21 +1,9 @@
 #include <windows.h>
 
 #include "platform/clock.h"
+#include "platform/system_time_win32.h"
 
 namespace {
-
-SYSTEMTIME to_windows(const SystemTime& time) {
-  SYSTEMTIME converted{};
-  converted.wYear = time.year;
-  converted.wMonth = time.month;
-  converted.wDayOfWeek = time.day_of_week;
-  converted.wDay = time.day;
-  converted.wHour = time.hour;
-  converted.wMinute = time.minute;
-  converted.wSecond = time.second;
-  converted.wMilliseconds = time.milliseconds;
-  return converted;
-}
 
 SystemTime from_windows(const SYSTEMTIME& time) {
   return SystemTime{time.wYear, time.wMonth,  time.wDayOfWeek, time.wDay,

@@ -4,22 +4,10 @@
 #include <string>
 
 #include "platform/date_format.h"
+#include "platform/system_time_win32.h"
 #include "platform/wide_text.h"
 
 namespace {
-
-SYSTEMTIME to_windows(const SystemTime& time) {
-  SYSTEMTIME converted{};
-  converted.wYear = time.year;
-  converted.wMonth = time.month;
-  converted.wDayOfWeek = time.day_of_week;
-  converted.wDay = time.day;
-  converted.wHour = time.hour;
-  converted.wMinute = time.minute;
-  converted.wSecond = time.second;
-  converted.wMilliseconds = time.milliseconds;
-  return converted;
-}
 
 using FormatFunction = int(WINAPI*)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int);
 
