@@ -7,6 +7,7 @@
 
 #include "engine/cp932.h"
 #include "platform/wide_text.h"
+#include "shell/app_connection.h"
 #include "shell/app_context.h"
 #include "shell/input_history.h"
 #include "shell/main_layout.h"
@@ -90,6 +91,7 @@ struct MainWindow {
   InputHistory history;
   Win32WindowOps ops{this};
   AppContext app = {};
+  Connection connection = {};  // the server connection, joined to the core at creation
   bool core_ready = false;  // the context is set up; before that no command reaches the core
 };
 
@@ -274,6 +276,7 @@ bool on_create(MainWindow* state) {
            directory.c_str(), "main.lum");
   app->host.window = state->window;
   app->host.message_box = &show_message_box;
+  app_use_connection(app, &state->connection);
   state->core_ready = true;
   app_start(app);
   return true;
@@ -400,6 +403,7 @@ void on_close(MainWindow* state) {
     return;
   }
   if (!app_close(&state->app)) return;  // "end" returned 1: the window stays
+  connection_free(&state->connection);    // stopped by the close sequence
   state->core_ready = false;
   DestroyWindow(state->window);
 }
