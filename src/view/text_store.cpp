@@ -93,7 +93,7 @@ void end_link(AppendWalk* walk) {
   }
 }
 
-// Reads a colour spec after 0x03; returns the first byte after it.
+// Reads the colour digits after 0x03; returns the first byte after them.
 const unsigned char* read_color(AppendWalk* walk, const unsigned char* p) {
   std::uint32_t at = walk->position;
   std::uint8_t* attrs = walk->state->attrs;

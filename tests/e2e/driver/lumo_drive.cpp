@@ -190,8 +190,8 @@ WORD virtual_key(const std::string& name) {
 }
 
 // Real key strokes to whatever has the focus in lumo: "ctrl+k", "shift+tab", "return", "up".
-bool press(const char* spec) {
-  std::string rest = spec;
+bool press(const char* keys) {
+  std::string rest = keys;
   std::vector<WORD> modifiers;
   for (std::size_t plus; (plus = rest.find('+')) != std::string::npos;) {
     std::string modifier = rest.substr(0, plus);
