@@ -25,22 +25,12 @@ constexpr DWORD MAIN_WINDOW_STYLE = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr const wchar_t* TEXT_FONT_FACE =
     L"\xFF2D\xFF33 \x30B4\x30B7\x30C3\x30AF";  // ＭＳ ゴシック
 
-std::string narrow(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int size = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                 nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size,
-                      nullptr, nullptr);
-  return bytes;
-}
-
 std::string window_text(HWND window) {
   int length = GetWindowTextLengthW(window);
   std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
   int copied = GetWindowTextW(window, wide.data(), length + 1);
   wide.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
-  return narrow(wide);
+  return narrow_string(wide, 932);
 }
 
 void set_window_text(HWND window, const char* cp932) {
@@ -92,7 +82,7 @@ struct MainWindow {
   Win32WindowOps ops{this};
   AppContext app = {};
   Connection connection = {};  // the server connection, joined to the core at creation
-  bool core_ready = false;  // the context is set up; before that no command reaches the core
+  bool core_ready = false;     // the context is set up; before that no command reaches the core
 };
 
 MainWindow* state_of(HWND window) {
@@ -187,7 +177,7 @@ bool is_request(UINT message) {
 std::string exe_directory() {
   wchar_t module[MAX_PATH] = {};
   DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-  std::string path = narrow(std::wstring(module, length));
+  std::string path = narrow_string(std::wstring(module, length), 932);
   if (path.size() > 255) path.resize(255);
   std::size_t folder = folder_length(path.c_str());
   return folder == 0 ? std::string("\\") : path.substr(0, folder);
@@ -403,7 +393,7 @@ void on_close(MainWindow* state) {
     return;
   }
   if (!app_close(&state->app)) return;  // "end" returned 1: the window stays
-  connection_free(&state->connection);    // stopped by the close sequence
+  connection_free(&state->connection);  // stopped by the close sequence
   state->core_ready = false;
   DestroyWindow(state->window);
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wide_text.h"
+
 namespace {
 
 constexpr int SELECTOR_ID = 1025;
@@ -77,16 +79,6 @@ std::wstring to_wide(const std::string& bytes) {
   return wide;
 }
 
-std::string to_cp932(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int size = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                 nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size,
-                      nullptr, nullptr);
-  return bytes;
-}
-
 std::string window_text(HWND window) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_BLOCK, 5000, &length)) return "";
@@ -95,7 +87,7 @@ std::string window_text(HWND window) {
   SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(wide.data()),
                       SMTO_BLOCK, 5000, &copied);
   wide.resize(copied);
-  return to_cp932(wide);
+  return narrow_string(wide, 932);
 }
 
 std::wstring class_of(HWND window) {
