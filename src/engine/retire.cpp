@@ -71,7 +71,7 @@ ThreadSlot* own_slot() {
     ThreadSlot* head = Slots.load(std::memory_order_relaxed);
     do {
       slot->next = head;
-    } while (!Slots.compare_exchange_weak(head, slot, std::memory_order_release,
+    } while (!Slots.compare_exchange_weak(head, slot, std::memory_order_seq_cst,
                                           std::memory_order_relaxed));
   }
   OwnSlot = slot;
@@ -196,9 +196,14 @@ QuiescentWait::~QuiescentWait() {
 void release_retired() {
   if (Backlog.load(std::memory_order_acquire) == 0) return;
   if (UntrackedThreads.load(std::memory_order_seq_cst) != 0) return;
-  // Every block retired before the oldest announced epoch is out of every thread's reach.
-  std::uint64_t safe_below = std::numeric_limits<std::uint64_t>::max();
-  for (ThreadSlot* slot = Slots.load(std::memory_order_acquire); slot != nullptr;
+  // Every block retired before the oldest announced epoch is out of every thread's reach. The
+  // scan reads each slot once, while threads come and go: a slot read as 0 may belong to a thread
+  // that enters just after and walks a chain retired after that read. So the bound is also the
+  // epoch before the scan: a thread whose announcement the scan missed announces that epoch or a
+  // later one, and so has seen the unlinks of every block retired before it. The slot list is
+  // read in the same single order, so a slot published before an announcement is not missed.
+  std::uint64_t safe_below = Epoch.load(std::memory_order_seq_cst);
+  for (ThreadSlot* slot = Slots.load(std::memory_order_seq_cst); slot != nullptr;
        slot = slot->next) {
     std::uint64_t announced = slot->announced.load(std::memory_order_seq_cst);
     if (announced != 0 && announced < safe_below) safe_below = announced;
