@@ -42,6 +42,7 @@ std::mutex RetireLock;
 RetiredEntry* Retired = nullptr;                                          // newest first
 std::uint64_t OldestRetired = std::numeric_limits<std::uint64_t>::max();  // smallest epoch listed
 std::atomic<std::int64_t> Backlog{0};
+std::atomic<void (*)()> ScanHook{nullptr};
 
 thread_local ThreadSlot* OwnSlot = nullptr;
 thread_local std::int32_t Depth = 0;
@@ -208,6 +209,7 @@ void release_retired() {
     std::uint64_t announced = slot->announced.load(std::memory_order_seq_cst);
     if (announced != 0 && announced < safe_below) safe_below = announced;
   }
+  if (auto* hook = ScanHook.load(std::memory_order_acquire); hook != nullptr) hook();
   RetiredEntry* batch = nullptr;
   std::int64_t freed = 0;
   {
@@ -244,4 +246,8 @@ void release_retire_slot() {
   OwnSlot = nullptr;
   Announced = 0;
   Depth = 0;
+}
+
+void set_retire_scan_hook(void (*hook)()) {
+  ScanHook.store(hook, std::memory_order_release);
 }

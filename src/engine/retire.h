@@ -84,3 +84,6 @@ void release_retired();
 std::int64_t retired_backlog();
 // The thread is ending: gives its announcement slot back.
 void release_retire_slot();
+// For tests: called by release_retired between reading the announcements and collecting the
+// blocks, where other threads may come and go. Null (the default) for none.
+void set_retire_scan_hook(void (*hook)());
