@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""Runs the examples of one reference page and compares their output.
+
+A page's examples are fenced blocks with the info string "lum"; each must be followed (blank lines
+allowed between) by a fenced block with the info string "output" holding exactly what
+
+    lumo-cli --plain main.lum
+
+prints for it on standard output, run with standard input empty and the working directory a fresh,
+empty folder. The script itself lives in a folder of its own, so the working folder holds only what
+the example makes. The pages are UTF-8; the example is written to disk in CP932, the program's code
+page, and what it prints is read back from CP932 before comparing.
+
+Blocks with any other info string ("text", "lum-fragment", ...) are not run. Fences are lines that
+begin, in their first column, with three or more backticks or tildes.
+
+    run_doc_examples.py --cli PATH/lumo-cli PAGE.md [--timeout SECONDS]
+
+Exit status 0 when every example printed its output, 1 otherwise (each failure is described on
+standard output), 2 on bad use.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+CODE_PAGE = "cp932"
+FENCE = re.compile(r"^(`{3,}|~{3,})\s*([^`\s]*)")
+
+
+class Block:
+    def __init__(self, info, line, text):
+        self.info = info
+        self.line = line  # 1-based line of the opening fence
+        self.text = text
+
+
+def read_blocks(markdown):
+    """The fenced blocks of a page, in order; raises ValueError on an unclosed fence."""
+    blocks = []
+    lines = markdown.splitlines(keepends=True)
+    i = 0
+    while i < len(lines):
+        opening = FENCE.match(lines[i])
+        if not opening:
+            i += 1
+            continue
+        fence = opening.group(1)
+        start = i
+        body = []
+        i += 1
+        while i < len(lines):
+            closing = lines[i].rstrip("\r\n")
+            if closing.startswith(fence[0] * len(fence)) and closing.strip(fence[0]).strip() == "":
+                break
+            body.append(lines[i])
+            i += 1
+        if i == len(lines):
+            raise ValueError(f"line {start + 1}: fenced block is not closed")
+        blocks.append(Block(opening.group(2), start + 1, "".join(body)))
+        i += 1
+    return blocks
+
+
+def pair_examples(markdown, blocks):
+    """Pairs each "lum" block with the "output" block after it. Returns (pairs, problems)."""
+    lines = markdown.splitlines()
+    pairs = []
+    problems = []
+    used_outputs = set()
+    for index, block in enumerate(blocks):
+        if block.info != "lum":
+            continue
+        following = blocks[index + 1] if index + 1 < len(blocks) else None
+        if following is not None and following.info == "output":
+            # Only blank lines may stand between the end of the example and its output.
+            end_of_example = block.line + block.text.count("\n")  # 0-based index of closing fence
+            between = lines[end_of_example + 1 : following.line - 1]
+            if all(not text.strip() for text in between):
+                pairs.append((block, following))
+                used_outputs.add(index + 1)
+                continue
+        problems.append(f"line {block.line}: a lum example without an output block after it")
+    for index, block in enumerate(blocks):
+        if block.info == "output" and index not in used_outputs:
+            problems.append(f"line {block.line}: an output block that follows no lum example")
+    return pairs, problems
+
+
+def run_example(cli, example, timeout):
+    """Runs one example; returns (printed text, failure or None, standard error text)."""
+    try:
+        script = example.text.encode(CODE_PAGE)
+    except UnicodeEncodeError as error:
+        return "", f"the example cannot be written in {CODE_PAGE}: {error}", ""
+    with tempfile.TemporaryDirectory(prefix="lumo-doc-") as root:
+        script_folder = os.path.join(root, "script")
+        work_folder = os.path.join(root, "work")
+        os.mkdir(script_folder)
+        os.mkdir(work_folder)
+        script_path = os.path.join(script_folder, "main.lum")
+        with open(script_path, "wb") as file:
+            file.write(script)
+        try:
+            finished = subprocess.run(
+                [cli, "--plain", script_path],
+                cwd=work_folder,
+                stdin=subprocess.DEVNULL,
+                stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE,
+                timeout=timeout,
+            )
+        except subprocess.TimeoutExpired as expired:
+            printed = (expired.stdout or b"").decode(CODE_PAGE, errors="replace")
+            errors = (expired.stderr or b"").decode(CODE_PAGE, errors="replace")
+            return printed, f"did not end within {timeout} seconds", errors
+    printed = finished.stdout.decode(CODE_PAGE, errors="replace")
+    # Standard error is no part of the comparison (messagebox writes there), but it explains failures.
+    errors = finished.stderr.decode(CODE_PAGE, errors="replace")
+    failure = None if finished.returncode == 0 else f"exit status {finished.returncode}"
+    return printed, failure, errors
+
+
+def indent(text):
+    if text == "":
+        return "    (nothing)\n"
+    shown = "".join("    " + line + "\n" for line in text.split("\n"))
+    # A text that ends in a line break shows no extra empty line; one that does not is marked.
+    if text.endswith("\n"):
+        return shown[: -len("    \n")]
+    return shown + "    (no line break at the end)\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Runs the examples of a reference page.")
+    parser.add_argument("--cli", required=True, help="path of lumo-cli")
+    parser.add_argument("--timeout", type=float, default=60, help="seconds per example")
+    parser.add_argument("page", help="the Markdown page")
+    options = parser.parse_args()
+
+    with open(options.page, encoding="utf-8") as file:
+        markdown = file.read()
+    try:
+        blocks = read_blocks(markdown)
+    except ValueError as error:
+        print(f"{options.page}: {error}")
+        return 1
+    pairs, problems = pair_examples(markdown, blocks)
+    for problem in problems:
+        print(f"{options.page}: {problem}")
+
+    failures = len(problems)
+    for example, expected in pairs:
+        actual, failure, errors = run_example(options.cli, example, options.timeout)
+        if failure is None and actual == expected.text:
+            continue
+        failures += 1
+        print(f"{options.page}: line {example.line}: " + (failure or "the output differs"))
+        print("  example:")
+        print(indent(example.text), end="")
+        print("  expected:")
+        print(indent(expected.text), end="")
+        print("  actual:")
+        print(indent(actual), end="")
+        if errors:
+            print("  standard error:")
+            print(indent(errors), end="")
+
+    print(f"{options.page}: {len(pairs)} examples, {failures} problems")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
