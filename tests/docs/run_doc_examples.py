@@ -140,6 +140,11 @@ def main():
     parser.add_argument("--timeout", type=float, default=60, help="seconds per example")
     parser.add_argument("page", help="the Markdown page")
     options = parser.parse_args()
+    # The examples run in folders of their own: a relative path would no longer lead to the program.
+    options.cli = os.path.abspath(options.cli)
+    if not os.access(options.cli, os.X_OK):
+        print(f"{options.cli}: not an executable program")
+        return 2
 
     with open(options.page, encoding="utf-8") as file:
         markdown = file.read()
