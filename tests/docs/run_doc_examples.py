@@ -14,7 +14,12 @@ page, and what it prints is read back from CP932 before comparing.
 Blocks with any other info string ("text", "lum-fragment", ...) are not run. Fences are lines that
 begin, in their first column, with three or more backticks or tildes.
 
-    run_doc_examples.py --cli PATH/lumo-cli PAGE.md [--timeout SECONDS]
+Relative links of the page must lead to files that exist, and a link's "#anchor" to a heading of
+that file (as the heading's GitHub anchor) or to an <a id="..."> in it. With --builtins, the page
+must also link every built-in function named in that source file (each "_sfunc_NAME") to a heading
+NAME of the page that describes it: this is how the index is held complete.
+
+    run_doc_examples.py --cli PATH/lumo-cli PAGE.md [--timeout SECONDS] [--builtins TABLE.cpp]
 
 Exit status 0 when every example printed its output, 1 otherwise (each failure is described on
 standard output), 2 on bad use.
@@ -90,6 +95,79 @@ def pair_examples(markdown, blocks):
     return pairs, problems
 
 
+LINK = re.compile(r"\[([^\]]*)\]\(([^)\s]+)\)")
+HEADING = re.compile(r"^#{1,6}\s+(.*?)\s*#*\s*$")
+ANCHOR = re.compile(r"<a\s+id=\"([^\"]+)\"")
+
+
+def prose_lines(markdown):
+    """The lines of a page outside fenced blocks, with their 1-based numbers."""
+    inside = None
+    for number, line in enumerate(markdown.splitlines(), start=1):
+        fence = FENCE.match(line)
+        if inside is None and fence:
+            inside = fence.group(1)
+            continue
+        if inside is not None:
+            if line.startswith(inside[0] * len(inside)) and line.strip().strip(inside[0]) == "":
+                inside = None
+            continue
+        yield number, line
+
+
+def anchors_of(markdown):
+    """The anchors a page offers: GitHub's anchors of its headings, and <a id> targets."""
+    found = set()
+    for _, line in prose_lines(markdown):
+        heading = HEADING.match(line)
+        if heading:
+            text = heading.group(1).replace("`", "").strip().lower()
+            text = "".join(c for c in text if c.isalnum() or c in " -_")
+            found.add(text.replace(" ", "-"))
+        found.update(ANCHOR.findall(line))
+    return found
+
+
+def check_links(page, markdown):
+    """Problems with the page's relative links: missing files and missing anchors."""
+    problems = []
+    cache = {}
+    folder = os.path.dirname(os.path.abspath(page))
+    for number, line in prose_lines(markdown):
+        for _, target in LINK.findall(re.sub(r"`[^`]*`", "", line)):
+            if re.match(r"^[a-z]+:", target):
+                continue
+            path, _, anchor = target.partition("#")
+            full = os.path.normpath(os.path.join(folder, path)) if path else os.path.abspath(page)
+            if not os.path.exists(full):
+                problems.append(f"line {number}: the link {target} leads to no file")
+                continue
+            if not anchor or not full.endswith(".md"):
+                continue
+            if full not in cache:
+                with open(full, encoding="utf-8") as file:
+                    cache[full] = anchors_of(file.read())
+            if anchor not in cache[full]:
+                problems.append(f"line {number}: the link {target} leads to no heading")
+    return problems
+
+
+def check_builtins(page, markdown, table):
+    """Problems when the page does not link every built-in of the table to its heading."""
+    with open(table, encoding="utf-8") as file:
+        names = re.findall(r'"_sfunc_([a-z0-9_]+)"', file.read())
+    linked = set()
+    for _, line in prose_lines(markdown):
+        for text, target in LINK.findall(line):
+            name = text.strip("`")
+            if target.endswith("#" + name):
+                linked.add(name)
+    missing = [name for name in names if name not in linked]
+    if not missing:
+        return []
+    return [f"no link to the built-in {name}" for name in missing]
+
+
 def run_example(cli, example, timeout):
     """Runs one example; returns (printed text, failure or None, standard error text)."""
     try:
@@ -138,8 +216,14 @@ def main():
     parser = argparse.ArgumentParser(description="Runs the examples of a reference page.")
     parser.add_argument("--cli", required=True, help="path of lumo-cli")
     parser.add_argument("--timeout", type=float, default=60, help="seconds per example")
+    parser.add_argument("--builtins", help="source file that names every built-in (_sfunc_NAME)")
     parser.add_argument("page", help="the Markdown page")
     options = parser.parse_args()
+    # The examples run in folders of their own: a relative path would no longer lead to the program.
+    options.cli = os.path.abspath(options.cli)
+    if not os.access(options.cli, os.X_OK):
+        print(f"{options.cli}: not an executable program")
+        return 2
 
     with open(options.page, encoding="utf-8") as file:
         markdown = file.read()
@@ -149,6 +233,9 @@ def main():
         print(f"{options.page}: {error}")
         return 1
     pairs, problems = pair_examples(markdown, blocks)
+    problems += check_links(options.page, markdown)
+    if options.builtins:
+        problems += check_builtins(options.page, markdown, options.builtins)
     for problem in problems:
         print(f"{options.page}: {problem}")
 
