@@ -8,6 +8,7 @@ packages=(
   googletest libbenchmark-dev libpcre2-dev
   g++-mingw-w64-x86-64-posix wine64 xvfb
   imagemagick fonts-ipafont-gothic ngircd
+  python3
 )
 
 missing=()
