@@ -103,6 +103,10 @@ class Lumo:
                 if re.search(pattern, line):
                     raise AssertionError(f"lumo-cli: unexpected line {line!r}")
 
+    def save(self, path):
+        with self.changed, open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join(self.lines + [self.partial or ""]))
+
     def kill(self):
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGKILL)
@@ -204,6 +208,8 @@ def session(bin_dir, work, port, encoding, full):
     finally:
         if lumo is not None:
             lumo.kill()
+            # What lumo-cli showed stays in the work folder for a look after a failure.
+            lumo.save(os.path.join(work, encoding, "output.txt"))
         peer.close()
 
 
