@@ -119,11 +119,16 @@ class Lumo:
         except OSError:
             pass
         try:
-            return self.process.wait(timeout)
+            status = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             self.process.send_signal(signal.SIGKILL)
             self.process.wait()
             raise AssertionError("lumo-cli did not end after its input and its connection had ended")
+        if status != 0:
+            raise AssertionError(f"lumo-cli ended with status {status}")
+        self.reader.join(5)
+        # No script error; without the extension only its load error is expected.
+        self.refuse(r"### Error(?!: Library load error : main : utf8\.dll$)")
 
 
 def session(bin_dir, work, port, encoding, full):
