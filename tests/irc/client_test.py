@@ -5,7 +5,8 @@
 
 BIN_DIR holds lumo-cli, the shipped main.lum with its modules and (when built) the utf8 extension.
 Each session copies the scripts into a folder of its own and rewrites the settings lines of
-main.lum (server, port, nick, channels, encoding); nothing else of the script changes.
+main.lum (port, nick, channels, encoding, logging) with shipped.py; nothing else of the script
+changes.
 """
 import argparse
 import glob
@@ -20,32 +21,17 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ngircd  # noqa: E402
+import shipped  # noqa: E402
 from peer import Peer  # noqa: E402
 
 TIME = r"\d\d:\d\d"
-
-
-def write_settings(path, settings):
-    """Rewrites the settings lines (name = value; // comment) of main.lum, keeping the comments."""
-    with open(path, "rb") as f:
-        text = f.read().decode("cp932")
-    for name, value in settings.items():
-        literal = str(value) if isinstance(value, int) else '"' + value + '"'
-        text, count = re.subn(rf"(?m)^{name} = [^;]*;", f"{name} = {literal};", text, count=1)
-        if count != 1:
-            raise AssertionError(f"main.lum has no settings line for {name}")
-    with open(path, "wb") as f:
-        f.write(text.encode("cp932"))
 
 
 class Lumo:
     """lumo-cli --plain --utf8 --connect on a copy of the shipped scripts."""
 
     def __init__(self, bin_dir, folder, settings, library_dir=None, timeout=15):
-        os.makedirs(folder, exist_ok=True)
-        for script in glob.glob(os.path.join(bin_dir, "*.lum")):
-            shutil.copy(script, folder)
-        write_settings(os.path.join(folder, "main.lum"), settings)
+        shipped.prepare(bin_dir, folder, settings)
         # The loader finds utf8.so on the library path (the copy of the scripts has none beside it).
         environment = dict(os.environ, LD_LIBRARY_PATH=library_dir or bin_dir)
         self.errors_allowed = r"$^"
