@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libbenchmark-dev libpcre2-dev
   g++-mingw-w64-x86-64-posix wine64 xvfb
-  imagemagick fonts-ipafont-gothic ngircd
+  imagemagick fonts-ipafont-gothic ngircd python3
 )
 
 missing=()

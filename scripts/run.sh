@@ -3,7 +3,7 @@
 #   on Windows (Git Bash, MSYS2)   lumo.exe
 #   on Linux with a display        lumo.exe under Wine (wine64), in the user's own Wine prefix
 #   on Linux without a display     lumo-cli in this terminal
-# lumo.exe loads main.lum from its own folder; the build puts examples/main.lum beside it.
+# lumo.exe loads main.lum from its own folder; the build puts the chat script (irc/) beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +18,4 @@ wine64_bin=$(command -v wine64 2>/dev/null || { [[ -x /usr/lib/wine/wine64 ]] &&
 if [[ -n "${DISPLAY:-}" && -n "$wine64_bin" && -x "$exe" ]]; then
   exec "$wine64_bin" "$exe"
 fi
-exec build/native/bin/lumo-cli examples/main.lum
+exec build/native/bin/lumo-cli --utf8 --connect build/native/bin/main.lum
