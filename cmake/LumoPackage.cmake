@@ -10,12 +10,8 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
 install(TARGETS lumo RUNTIME DESTINATION .)
 
-# The script and its modules. Until the chat script exists the sample stands in.
-if(EXISTS ${PROJECT_SOURCE_DIR}/irc/main.lum)
-  file(GLOB _lumo_scripts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/irc/*.lum)
-else()
-  set(_lumo_scripts ${PROJECT_SOURCE_DIR}/examples/main.lum)
-endif()
+# The chat script and its modules.
+file(GLOB _lumo_scripts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/irc/*.lum)
 install(FILES ${_lumo_scripts} DESTINATION .)
 
 # The extension the script loads for UTF-8 servers, looked up beside the script.

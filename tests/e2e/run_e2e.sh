@@ -114,7 +114,10 @@ start_lumo() {
   [[ -n "$lumo_pid" ]] && case_pids+=("$lumo_pid")
   starts=$((starts + 1))
   desktop="lumo-e2e-$$-$starts"
-  LUMO_LINK_LOG="$link_log" "$wine64_bin" explorer "/desktop=$desktop,640x480" "$exe" \
+  # Started from its own folder, as a double-click in Explorer starts it: the script's relative
+  # paths (logs) land beside it.
+  (cd "$(dirname "$exe")" &&
+    LUMO_LINK_LOG="$link_log" exec "$wine64_bin" explorer "/desktop=$desktop,640x480" "$exe") \
     >>"$work/lumo.out" 2>&1 &
   lumo_pid=$!
 }

@@ -1,6 +1,6 @@
 # The Windows package, made by CPack as scripts/package.sh makes it and unzipped into an empty
 # folder, starts under Wine and connects to a local chat server.
-source "$(dirname "$0")/irc_server.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../irc_server.sh"
 : "${LUMO_BUILD_DIR:?run_e2e: the package case needs LUMO_BUILD_DIR}"
 
 cpack --config "$LUMO_BUILD_DIR/CPackConfig.cmake" -G ZIP -B "$work/cpack" >"$work/cpack.log" 2>&1 ||
@@ -23,6 +23,9 @@ start_exe="$top/lumo.exe"
 start_irc_server
 set_setting "$top/main.lum" server '"127.0.0.1"'
 set_setting "$top/main.lum" port "$irc_port"
+set_setting "$top/main.lum" encoding '"utf8"'
+set_setting "$top/main.lum" nick '"lumo"'
+set_setting "$top/main.lum" channels '"#lumo"'
 
 # Nothing beyond Windows' own libraries: the compiler's runtime is linked in, not shipped beside.
 if command -v x86_64-w64-mingw32-objdump >/dev/null; then
