@@ -28,12 +28,11 @@ set_setting "$top/main.lum" nick '"lumo"'
 set_setting "$top/main.lum" channels '"#lumo"'
 
 # Nothing beyond Windows' own libraries: the compiler's runtime is linked in, not shipped beside.
-if command -v x86_64-w64-mingw32-objdump >/dev/null; then
-  for file in lumo.exe utf8.dll; do
-    imports=$(x86_64-w64-mingw32-objdump -p "$top/$file" | sed -n 's/^\tDLL Name: //p')
-    if grep -iE 'libstdc|libgcc|winpthread' <<<"$imports"; then
-      echo "run_e2e: $file needs a compiler runtime DLL" >&2
-      exit 1
-    fi
-  done
-fi
+for file in lumo.exe utf8.dll; do
+  imports=$(x86_64-w64-mingw32-objdump -p "$top/$file" | sed -n 's/^\tDLL Name: //p')
+  [[ -n "$imports" ]] || { echo "run_e2e: no imports read from $file" >&2; exit 1; }
+  if grep -iE 'libstdc|libgcc|winpthread' <<<"$imports"; then
+    echo "run_e2e: $file needs a compiler runtime DLL" >&2
+    exit 1
+  fi
+done
