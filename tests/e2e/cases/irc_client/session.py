@@ -96,6 +96,12 @@ def main(encoding, part):
     peer.say("#lumo", japanese_in)
     drive("expect-view", "1", escaped(ascii_in), "expect-view", "1", escaped(japanese_in),
           "expect-view", "current", escaped(japanese_in))
+    if encoding == "utf8":
+        # A line that is not valid UTF-8 is still shown, not dropped, and the next line is whole.
+        peer.sock.sendall(b"PRIVMSG #lumo :broken \xff\xfe\xc3 utf-8 \xe6\x97\xa5 line\r\n")
+        peer.say("#lumo", "after the broken line 後")
+        drive("expect-view", "1", "broken ", "expect-view", "1", " utf-8 ", "expect-view", "1",
+              escaped("after the broken line 後"))
 
     # Lines typed into lumo reach the peer in the same encoding, and are shown in #lumo.
     ascii_out = f"hello from lumo in {encoding}"
