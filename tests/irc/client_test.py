@@ -5,7 +5,8 @@
 
 BIN_DIR holds lumo-cli, the shipped main.lum with its modules and (when built) the utf8 extension.
 Each session copies the scripts into a folder of its own and rewrites the settings lines of
-main.lum (server, port, nick, channels, encoding); nothing else of the script changes.
+main.lum (port, nick, channels, encoding, logging) with shipped.py; nothing else of the script
+changes.
 """
 import argparse
 import glob
@@ -20,33 +21,20 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ngircd  # noqa: E402
+import shipped  # noqa: E402
 from peer import Peer  # noqa: E402
 
 TIME = r"\d\d:\d\d"
 
 
-def write_settings(path, settings):
-    """Rewrites the settings lines (name = value; // comment) of main.lum, keeping the comments."""
-    with open(path, "rb") as f:
-        text = f.read().decode("cp932")
-    for name, value in settings.items():
-        literal = str(value) if isinstance(value, int) else '"' + value + '"'
-        text, count = re.subn(rf"(?m)^{name} = [^;]*;", f"{name} = {literal};", text, count=1)
-        if count != 1:
-            raise AssertionError(f"main.lum has no settings line for {name}")
-    with open(path, "wb") as f:
-        f.write(text.encode("cp932"))
-
-
 class Lumo:
     """lumo-cli --plain --utf8 --connect on a copy of the shipped scripts."""
 
-    def __init__(self, bin_dir, folder, settings, timeout=15):
-        os.makedirs(folder, exist_ok=True)
-        for script in glob.glob(os.path.join(bin_dir, "*.lum")):
-            shutil.copy(script, folder)
-        write_settings(os.path.join(folder, "main.lum"), settings)
-        environment = dict(os.environ, LD_LIBRARY_PATH=bin_dir)
+    def __init__(self, bin_dir, folder, settings, library_dir=None, timeout=15):
+        shipped.prepare(bin_dir, folder, settings)
+        # The loader finds utf8.so on the library path (the copy of the scripts has none beside it).
+        environment = dict(os.environ, LD_LIBRARY_PATH=library_dir or bin_dir)
+        self.errors_allowed = r"$^"
         self.timeout = timeout
         self.lines = []
         self.partial = None
@@ -97,11 +85,9 @@ class Lumo:
                     raise AssertionError(f"lumo-cli: no line matching {pattern!r}; last lines:\n{shown}")
                 self.changed.wait(left)
 
-    def refuse(self, pattern):
-        with self.changed:
-            for line in self.lines:
-                if re.search(pattern, line):
-                    raise AssertionError(f"lumo-cli: unexpected line {line!r}")
+    def save(self, path):
+        with self.changed, open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join(self.lines + [self.partial or ""]))
 
     def kill(self):
         if self.process.poll() is None:
@@ -115,11 +101,19 @@ class Lumo:
         except OSError:
             pass
         try:
-            return self.process.wait(timeout)
+            status = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             self.process.send_signal(signal.SIGKILL)
             self.process.wait()
             raise AssertionError("lumo-cli did not end after its input and its connection had ended")
+        if status != 0:
+            raise AssertionError(f"lumo-cli ended with status {status}")
+        self.reader.join(5)
+        # No script error but the ones a test allows.
+        with self.changed:
+            for line in self.lines:
+                if "### Error" in line and not re.search(self.errors_allowed, line):
+                    raise AssertionError(f"lumo-cli: unexpected line {line!r}")
 
 
 def session(bin_dir, work, port, encoding, full):
@@ -132,6 +126,8 @@ def session(bin_dir, work, port, encoding, full):
         lumo = Lumo(bin_dir, os.path.join(work, encoding), {
             "server": "127.0.0.1", "port": port, "nick": "lumo", "channels": "#lumo, #second",
             "encoding": encoding, "logging": 1})
+        # Without the extension only its load error may show.
+        lumo.errors_allowed = r"Library load error : main : utf8\.dll$"
         lumo.expect(r"lumo_ で再試行します")
         lumo.expect(rf"^\[#lumo\] {TIME} #lumo に参加しました")
         lumo.expect(rf"^\[#lumo\] {TIME} 参加者 2 人: (@?lumo lumo_|lumo_ @?lumo)$")
@@ -159,6 +155,18 @@ def session(bin_dir, work, port, encoding, full):
             lumo.expect(r"^### 切断しました$")
             lumo.finish()
             return lumo
+        if encoding == "jis":
+            # Half-width kana between ASCII letters grow ninefold in JIS (escapes each time): a
+            # full input line goes out in pieces within the protocol limit, nothing lost.
+            lumo.type("ｱa" * 127)
+            received = ""
+            while len(received) < 254:
+                received += peer.expect(r"^:lumo_!\S+ PRIVMSG #lumo :(.*)$").group(1)
+            if received != "アa" * 127:
+                raise AssertionError(f"the long line arrived as {received!r}")
+            pieces = [line for line in peer.lines if " PRIVMSG #lumo :アa" in line]
+            if len(pieces) < 3:
+                raise AssertionError(f"the long line came in {len(pieces)} pieces")
         # A link in a message keeps its text (--plain shows it without its marks).
         peer.say("#lumo", "see http://example.com/a?b=1 now")
         lumo.expect(rf"^\[#lumo\] {TIME} <bob> see http://example.com/a\?b=1 now$")
@@ -204,6 +212,37 @@ def session(bin_dir, work, port, encoding, full):
     finally:
         if lumo is not None:
             lumo.kill()
+            # What lumo-cli showed stays in the work folder for a look after a failure.
+            lumo.save(os.path.join(work, encoding, "output.txt"))
+        peer.close()
+
+
+def without_extension(bin_dir, work, port):
+    """"utf8" without the extension: the user is told, and the text is shown and sent with "?" in
+    place of what cannot be converted; nothing is lost, nothing fails."""
+    folder = os.path.join(work, "utf8-missing")
+    peer = Peer(port, "bob", "utf8")
+    lumo = None
+    try:
+        peer.join("#lumo")
+        lumo = Lumo(bin_dir, folder, {"port": port, "nick": "lumo", "channels": "#lumo",
+                                      "encoding": "utf8", "logging": 0}, library_dir=folder)
+        # The load error, the failed probe (with its trace) and the script's own message.
+        lumo.errors_allowed = r"Library load error|Function not Found : irccode\.try_utf8 : utf8tosjis"
+        lumo.expect(r"^### UTF-8 拡張 \(utf8\.dll\) が読み込めません")
+        lumo.expect(rf"^\[#lumo\] {TIME} #lumo に参加しました")
+        peer.expect(r"^:lumo!\S+ JOIN :?#lumo$")
+        peer.say("#lumo", "abc こんにちは xyz")
+        lumo.expect(rf"^\[#lumo\] {TIME} <bob> abc \?\?\?\?\? xyz$")
+        lumo.type("ok 日本 ok")
+        peer.expect(r"^:lumo!\S+ PRIVMSG #lumo :ok \?\? ok$")
+        lumo.type("/quit")
+        lumo.expect(r"^### 切断しました$")
+        lumo.finish()
+    finally:
+        if lumo is not None:
+            lumo.kill()
+            lumo.save(os.path.join(folder, "output.txt"))
         peer.close()
 
 
@@ -239,6 +278,8 @@ def main(argv):
             print(f"session {encoding}", flush=True)
             session(bin_dir, work, server.port, encoding, full)
             check_logs(work, encoding)
+        print("session utf8 without the extension", flush=True)
+        without_extension(bin_dir, work, server.port)
     finally:
         server.stop()
     print("ok")

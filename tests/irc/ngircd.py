@@ -8,7 +8,7 @@ As a module:
 
 From a shell:
     read pid port < <(python3 ngircd.py start WORK_DIR)   # prints "PID PORT" once it accepts
-    python3 ngircd.py stop PID
+    python3 ngircd.py stop PID                            # returns once it has ended
 """
 import os
 import signal
@@ -61,11 +61,7 @@ class Server:
 
     def stop(self):
         stop(self.pid)
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            os.kill(self.pid, signal.SIGKILL)
-            self.process.wait()
+        self.process.wait()
 
 
 def start(work_dir, attempts=3):
@@ -92,9 +88,33 @@ def start(work_dir, attempts=3):
     raise RuntimeError(f"ngircd did not start; see {log}")
 
 
-def stop(pid):
+def gone(pid):
+    try:
+        # Our own child is reaped here; another process is only looked at.
+        if os.waitpid(pid, os.WNOHANG)[0] == pid:
+            return True
+    except ChildProcessError:
+        pass
+    try:
+        os.kill(pid, 0)
+        return False
+    except ProcessLookupError:
+        return True
+
+
+def stop(pid, wait=5):
+    """Ends the server by its process id: SIGTERM, and SIGKILL when it has not ended in time."""
     try:
         os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + wait
+    while time.monotonic() < deadline:
+        if gone(pid):
+            return
+        time.sleep(0.05)
+    try:
+        os.kill(pid, signal.SIGKILL)
     except ProcessLookupError:
         pass
 
