@@ -17,6 +17,11 @@ top="$work/unzipped/$(basename "$zip" .zip)"
 for file in lumo.exe main.lum utf8.dll; do
   [[ -f "$top/$file" ]] || { echo "run_e2e: $file is not in the package" >&2; exit 1; }
 done
+source_docs="$(dirname "${BASH_SOURCE[0]}")/../../../../docs"
+if [[ -d "$source_docs" && ! -d "$top/docs" ]]; then
+  echo "run_e2e: docs/ is not in the package" >&2
+  exit 1
+fi
 (cd "$top" && find . -type f | sort) >"$artefacts/package-contents.txt"
 start_exe="$top/lumo.exe"
 
