@@ -62,7 +62,8 @@ def check_logs(name, *texts):
     """lumo's log of a view (logs/NAME_DATE.log, CP932) holds every text."""
     files = glob.glob(os.path.join(WORK, "logs", f"{name}_*.log"))
     if len(files) != 1:
-        raise SystemExit(f"session: want one log file for {name}, have {os.listdir(os.path.join(WORK, 'logs'))}")
+        have = os.listdir(os.path.join(WORK, "logs"))
+        raise SystemExit(f"session: want one log file for {name}, have {have}")
     deadline = time.monotonic() + 10
     while True:
         with open(files[0], "rb") as f:
