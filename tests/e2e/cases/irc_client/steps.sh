@@ -1,5 +1,7 @@
 # The chat script in lumo.exe against a chat server, with a second client on it: session.py does the
 # talking, once in each encoding; lumo starts again in between.
+# No bytecode caches in the source tree.
+export PYTHONDONTWRITEBYTECODE=1
 export E2E_IRC_TESTS E2E_WINE E2E_DRIVE E2E_DESKTOP E2E_WORK E2E_ARTEFACTS E2E_CASE IRC_PORT
 E2E_IRC_TESTS=$irc_tests
 E2E_WINE=$wine64_bin
