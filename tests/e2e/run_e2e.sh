@@ -2,10 +2,14 @@
 # Runs one end-to-end case of lumo.exe under Wine on a private Xvfb display.
 #   run_e2e.sh CASE_DIR LUMO_EXE DRIVE_EXE ARTEFACT_DIR
 # CASE_DIR holds the case's main.lum (and any other .lum it imports) and steps.sh, which this script
-# sources after lumo's window is up. steps.sh calls:
+# sources after lumo's window is up. An optional setup.sh is sourced before lumo starts, with the
+# case's files already in $work (the folder lumo.exe runs from); it may set start_exe to start another
+# copy of lumo.exe under $work. steps.sh calls:
 #   drive STEP...      lumo_drive.exe with the steps (see tests/e2e/driver/lumo_drive.cpp)
 #   shot NAME          a screenshot of the display, kept as ARTEFACT_DIR/CASE-NAME.png
 #   opened             prints the links lumo handed to its opener, one a line
+#   start_lumo [EXE]   starts lumo.exe again (or another copy of it) after it has ended
+#   stop_at_exit PID   a process the case started, stopped by this script at the end
 # Uses the Wine prefix of $WINEPREFIX (scripts/test.sh provides a throwaway one); without it a
 # throwaway prefix is made here. Everything started here is stopped by process id.
 set -euo pipefail
@@ -37,6 +41,7 @@ fi
 work=""
 xvfb_pid=""
 lumo_pid=""
+case_pids=()
 # Ends a process started here: politely, then for sure.
 stop_pid() {
   kill "$1" 2>/dev/null || return 0
@@ -54,6 +59,7 @@ cleanup() {
     for pid in $(lumo_process); do stop_pid "$pid"; done
   fi
   [[ -n "$lumo_pid" ]] && stop_pid "$lumo_pid"
+  for pid in "${case_pids[@]}"; do stop_pid "$pid"; done
   [[ -n "$xvfb_pid" ]] && stop_pid "$xvfb_pid"
   if [[ "$status" != 0 && -s "$work/lumo.out" ]]; then
     echo "run_e2e: lumo.exe said:" >&2
@@ -82,7 +88,9 @@ fi
 mkdir -p "$WINEPREFIX/drive_c" "$artefacts"
 work=$(mktemp -d "$WINEPREFIX/drive_c/lumo-e2e-$case_name.XXXXXX")
 cp "$lumo_exe" "$work/lumo.exe"
-cp "$case_dir"/*.lum "$work/"
+for script in "$case_dir"/*.lum; do
+  [[ -e "$script" ]] && cp "$script" "$work/"
+done
 cp "$drive_exe" "$work/lumo_drive.exe"
 link_log="$work/opened.txt"
 
@@ -97,11 +105,25 @@ done
 export DISPLAY=":$(cat "$display_file")"
 
 # lumo runs on a desktop of its own, whose explorer draws on this display: the prefix's default
-# desktop may belong to a process started without one, or to an earlier test's display.
-desktop="lumo-e2e-$$"
-LUMO_LINK_LOG="$link_log" "$wine64_bin" explorer "/desktop=$desktop,640x480" "$work/lumo.exe" \
-  >"$work/lumo.out" 2>&1 &
-lumo_pid=$!
+# desktop may belong to a process started without one, or to an earlier test's display. A new start
+# gets a new desktop: the last one's explorer may still be looking after it.
+starts=0
+desktop=""
+start_lumo() {
+  local exe=${1:-${start_exe:-$work/lumo.exe}}
+  [[ -n "$lumo_pid" ]] && case_pids+=("$lumo_pid")
+  starts=$((starts + 1))
+  desktop="lumo-e2e-$$-$starts"
+  # Started from its own folder, as a double-click in Explorer starts it: the script's relative
+  # paths (logs) land beside it.
+  (cd "$(dirname "$exe")" &&
+    LUMO_LINK_LOG="$link_log" exec "$wine64_bin" explorer "/desktop=$desktop,640x480" "$exe") \
+    >>"$work/lumo.out" 2>&1 &
+  lumo_pid=$!
+}
+stop_at_exit() {
+  case_pids+=("$1")
+}
 
 drive() {
   echo "drive $*"
@@ -115,9 +137,10 @@ opened() {
   [[ -e "$link_log" ]] && cat "$link_log"
   true
 }
-# The process id of this test's lumo.exe: Wine shows it by its Windows path, with a backslash.
+# The process id of this test's lumo.exe, anywhere under $work: Wine shows it by its Windows path,
+# with backslashes.
 lumo_process() {
-  pgrep -f "$(basename "$work")\\\\lumo\\.exe" || true
+  pgrep -f "$(basename "$work")\\\\.*lumo\\.exe" || true
 }
 # After a close: lumo.exe has ended when no process runs it any more (explorer stays a little
 # longer to look after the desktop, and is stopped with the display).
@@ -130,6 +153,11 @@ wait_lumo_exit() {
   return 1
 }
 
+if [[ -e "$case_dir/setup.sh" ]]; then
+  # shellcheck source=/dev/null
+  source "$case_dir/setup.sh"
+fi
+start_lumo
 drive wait-main
 # shellcheck source=/dev/null
 source "$case_dir/steps.sh"

@@ -393,6 +393,15 @@ int run_step(char** args, int available) {
     if (!need(2)) return -1;
     return expect_selector(std::atoi(args[1]), std::atoi(args[2])) ? 2 : -1;
   }
+  if (step == "expect-entries") {  // number of selector entries, whichever is selected
+    if (!need(1)) return -1;
+    int want = std::atoi(args[1]);
+    LRESULT have = 0;
+    HWND selector = GetDlgItem(g_main, SELECTOR_ID);
+    if (poll([&] { return (have = SendMessageW(selector, CB_GETCOUNT, 0, 0)) == want; })) return 1;
+    fail("expect-entries", "want " + std::to_string(want) + ", have " + std::to_string(have));
+    return -1;
+  }
   if (step == "expect-views") {  // number of views, number visible
     if (!need(2)) return -1;
     int want_all = std::atoi(args[1]), want_visible = std::atoi(args[2]);
