@@ -30,15 +30,20 @@ void check(bool condition) {
 
 using Converter = std::size_t (*)(const unsigned char*, std::size_t, unsigned char*);
 
-std::string run(Converter convert, const std::string& in) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
-  std::size_t size = convert(bytes, in.size(), nullptr);
+// The input comes as the fuzzer's own exactly sized block where it can, so that a read past its
+// end is seen too (a std::string has room and a terminator behind its bytes).
+std::string run(Converter convert, const unsigned char* in, std::size_t count) {
+  std::size_t size = convert(in, count, nullptr);
   // An exactly sized heap block, so that the sanitizer sees any write past it.
   auto* out = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size));
-  check(convert(bytes, in.size(), out) == size);
+  check(convert(in, count, out) == size);
   std::string result(reinterpret_cast<char*>(out), size);
   std::free(out);
   return result;
+}
+
+std::string run(Converter convert, const std::string& in) {
+  return run(convert, reinterpret_cast<const unsigned char*>(in.data()), in.size());
 }
 
 bool well_formed_utf8(const std::string& text) {
@@ -98,9 +103,9 @@ void call_exported(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string input(reinterpret_cast<const char*>(data), size);
 
-  std::string sjis = run(utf8ext::utf8_to_cp932, input);
+  std::string sjis = run(utf8ext::utf8_to_cp932, data, size);
   check(sjis.size() <= input.size());
-  std::string utf8 = run(utf8ext::cp932_to_utf8, input);
+  std::string utf8 = run(utf8ext::cp932_to_utf8, data, size);
   check(utf8.size() <= 3 * input.size());
   check(well_formed_utf8(utf8));
 

@@ -9,6 +9,11 @@
 // (a stray continuation byte, a sequence cut short, an overlong form, a surrogate, a value above
 // U+10FFFF) and each character that CP932 lacks; in CP932, a lead byte without a valid trail byte
 // (the byte after it is then read again on its own) and a lead/trail pair that is no character.
+//
+// CP932 decodes as Windows' code page 932 does (0x80, 0xA0 and 0xFD-0xFF included, the
+// user-defined area as private use). Where several CP932 pairs decode to one character, encoding
+// gives the pair Windows gives; a few JIS look-alikes (WAVE DASH, MINUS SIGN, YEN SIGN, ...) encode
+// to the CP932 character a Windows user expects. The tables say which (make_cp932_table.py).
 #pragma once
 
 #include <cstddef>
