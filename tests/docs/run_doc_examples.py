@@ -183,9 +183,15 @@ def run_example(cli, example, timeout):
         with open(script_path, "wb") as file:
             file.write(script)
         try:
+            # The extensions built beside lumo-cli (utf8.so) are found by the library search.
+            environment = dict(os.environ)
+            cli_folder = os.path.dirname(os.path.abspath(cli))
+            environment["LD_LIBRARY_PATH"] = os.pathsep.join(
+                filter(None, [cli_folder, environment.get("LD_LIBRARY_PATH")]))
             finished = subprocess.run(
                 [cli, "--plain", script_path],
                 cwd=work_folder,
+                env=environment,
                 stdin=subprocess.DEVNULL,
                 stdout=subprocess.PIPE,
                 stderr=subprocess.PIPE,
