@@ -23,8 +23,18 @@ enum RunResult : std::int32_t {
 std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* result,
                        ValueNode** output, std::int32_t* break_counter);
 
-// Counts a pass of a loop of this thread, and yields the processor once every so many passes.
-void count_loop_pass();
+namespace loop_detail {
+// Passes this thread's loops may still make before the next batch's work is due.
+extern thread_local constinit std::uint32_t PassesToBatch;
+void end_pass_batch();
+}  // namespace loop_detail
+
+// Counts a pass of a loop of this thread. Once every batch of passes the thread tests for
+// quiescence, and once every so many batches it yields the processor. Inline: the tightest loops
+// pay a decrement per pass.
+inline void count_loop_pass() {
+  if (--loop_detail::PassesToBatch == 0) loop_detail::end_pass_batch();
+}
 
 // Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the
 // given frame: the first value it yields, or null after a failure.

@@ -172,21 +172,20 @@ bool takes_simple_loop(const CallContext* context, const ValueStack& stack, cons
 
 }  // namespace
 
-// A busy loop must not starve the window thread, but a system call per pass costs far more than
-// the pass: yield once every so many passes.
-constexpr std::uint32_t kPassesPerYield = 4096;
-thread_local std::uint32_t LoopPasses = 0;
-
 // Loop passes between two quiescent tests: retired memory waits a few passes at most, and the
 // tightest loops do not pay for the test on every pass.
 constexpr std::uint32_t kPassesPerQuiescentTest = 64;
-static_assert(kPassesPerYield % kPassesPerQuiescentTest == 0);
+// A busy loop must not starve the window thread, but a system call per pass costs far more than
+// the pass: yield once every so many batches (4096 passes).
+constexpr std::uint32_t kBatchesPerYield = 64;
+static thread_local std::uint32_t LoopBatches = 0;
 
-void count_loop_pass() {
-  std::uint32_t passes = ++LoopPasses;
-  if (passes % kPassesPerQuiescentTest != 0) return;
+constinit thread_local std::uint32_t loop_detail::PassesToBatch = kPassesPerQuiescentTest;
+
+void loop_detail::end_pass_batch() {
+  PassesToBatch = kPassesPerQuiescentTest;
   quiescent_point();
-  if (passes % kPassesPerYield == 0) yield_processor();
+  if (++LoopBatches % kBatchesPerYield == 0) yield_processor();
 }
 
 bool shared_value_is_true(const Value* value) {
