@@ -99,8 +99,9 @@ static bool owns_chain(const ValueNode* node) {
 }
 
 // Releases one cell's name and, when the cell owns its Value, the Value; returns the element chain
-// the cell owned (still to be released), or null. `next` is not followed.
-static ValueNode* release_cell(ValueNode* node) {
+// the cell owned (still to be released), or null. `next` is not followed. Inline in each caller:
+// every evaluation step releases cells.
+[[gnu::always_inline]] static inline ValueNode* release_cell(ValueNode* node) {
   release(&node->name);
   Value* value = node->value;
   ValueNode* elements = nullptr;
@@ -138,7 +139,8 @@ void free_node(ValueNode* node) {
   if (node == nullptr || node == CALL_FAILED) return;
   // A named cell may be an element an index points at, a cell owning a chain an indexed container.
   if (node->name != nullptr || owns_chain(node)) note_chains_changed();
-  release_chain(release_cell(node));
+  // Most cells own no elements: they need no walk.
+  if (ValueNode* elements = release_cell(node); elements != nullptr) release_chain(elements);
 }
 
 void free_variables(ValueNode* first) {
@@ -146,7 +148,7 @@ void free_variables(ValueNode* first) {
   while (first != nullptr) {
     ValueNode* next = first->next;
     if (owns_chain(first)) note_chains_changed();
-    release_chain(release_cell(first));
+    if (ValueNode* elements = release_cell(first); elements != nullptr) release_chain(elements);
     first = next;
   }
 }
