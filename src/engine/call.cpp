@@ -19,21 +19,28 @@ namespace {
 thread_local std::int32_t CallDepth = 0;
 thread_local std::uintptr_t StackOrigin = 0;
 
+// The thread's outermost call begins or ends: it counts in ActiveCalls and holds the thread in
+// script code. Out of line, so that the nested calls' counting stays a few instructions.
+[[gnu::noinline]] void begin_outermost_call() {
+  count_call(1);
+  enter_script_code();
+}
+[[gnu::noinline]] void end_outermost_call() {
+  leave_script_code();
+  count_call(-1);
+}
+
 // Counts a call in the thread's depth for its lifetime, and the thread's outermost call in
 // ActiveCalls: only whether that count is zero matters, and nested calls then skip the atomics.
 class CountedCall {
  public:
   CountedCall() {
-    if (CallDepth++ == 0) {
-      count_call(1);
-      enter_script_code();
-    }
+    if (CallDepth++ == 0) [[unlikely]]
+      begin_outermost_call();
   }
   ~CountedCall() {
-    if (--CallDepth == 0) {
-      leave_script_code();
-      count_call(-1);
-    }
+    if (--CallDepth == 0) [[unlikely]]
+      end_outermost_call();
   }
   CountedCall(const CountedCall&) = delete;
   CountedCall& operator=(const CountedCall&) = delete;
@@ -180,8 +187,8 @@ void cache_target(SyntaxNode* node, void* target, std::int32_t kind) {
   std::atomic_ref<std::int32_t>(node->call_target_kind).store(kind, std::memory_order_release);
 }
 
-ValueNode* counted_native(CallContext* context, NativeFunction entry, const char* name,
-                          ValueNode* arguments, bool reads_only) {
+inline ValueNode* counted_native(CallContext* context, NativeFunction entry, const char* name,
+                                 ValueNode* arguments, bool reads_only) {
   CountedCall counted;
   return call_native(context, entry, name, arguments, reads_only);
 }

@@ -395,7 +395,7 @@ CompiledRun run_compiled_loop(CallContext* context, const LoopShape& shape,
           ends = !holds<NodeKind::NotEqual>(operation);
           break;
         case Step::CountPass:
-          count_loop_pass();
+          count_step();
           continue;
         case Step::Back:
           break;

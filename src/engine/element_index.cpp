@@ -6,7 +6,7 @@
 #include "platform/memory.h"
 
 namespace element_index_detail {
-thread_local std::uint64_t ChainEpoch = 0;
+constinit thread_local std::uint64_t ChainEpoch = 0;
 }
 
 namespace {

@@ -14,7 +14,7 @@
 #include "lumo/extension.h"
 
 namespace element_index_detail {
-extern thread_local std::uint64_t ChainEpoch;
+extern thread_local constinit std::uint64_t ChainEpoch;
 }
 
 // Chains of this thread may have changed in a way an index cannot follow.

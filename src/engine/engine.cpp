@@ -11,12 +11,12 @@ namespace {
 
 RecursiveLock EngineLock;
 std::atomic<bool> EngineLockReady{false};
-// The flag and the counter are atomics so that the per-step test needs no lock; the stop protocol
-// still changes the flag under the engine lock, so a host holding that lock excludes a stop.
-std::atomic<std::int32_t> StopRequested{0};
 std::atomic<std::int32_t> ActiveCalls{0};
 
 }  // namespace
+
+std::atomic<std::int32_t> engine_detail::StopRequested{0};
+using engine_detail::StopRequested;
 
 void engine_start() {
   if (EngineLockReady.load(std::memory_order_acquire)) return;
@@ -37,10 +37,6 @@ void lock_engine() {
 
 void unlock_engine() {
   lock_leave(&EngineLock);
-}
-
-std::int32_t stop_requested() {
-  return StopRequested.load(std::memory_order_acquire);
 }
 
 void count_call(std::int32_t delta) {

@@ -2,6 +2,7 @@
 // stop protocol that ends all running script code.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 struct Host;
@@ -14,8 +15,16 @@ void engine_end();
 void lock_engine();
 void unlock_engine();
 
-// 1 while a stop is in progress. A cheap read: running code tests it at every step.
-std::int32_t stop_requested();
+namespace engine_detail {
+// An atomic so that the per-step test needs no lock; the stop protocol still changes it under the
+// engine lock, so a host holding that lock excludes a stop.
+extern std::atomic<std::int32_t> StopRequested;
+}  // namespace engine_detail
+
+// 1 while a stop is in progress. A cheap read, inline: running code tests it at every step.
+inline std::int32_t stop_requested() {
+  return engine_detail::StopRequested.load(std::memory_order_acquire);
+}
 
 // Adds delta to the number of calls in progress on all threads.
 void count_call(std::int32_t delta);

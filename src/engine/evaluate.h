@@ -23,8 +23,19 @@ enum RunResult : std::int32_t {
 std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* result,
                        ValueNode** output, std::int32_t* break_counter);
 
-// Counts a pass of a loop of this thread, and yields the processor once every so many passes.
-void count_loop_pass();
+namespace step_detail {
+// Steps this thread may still make before the next batch's work is due.
+extern thread_local constinit std::uint32_t StepsToBatch;
+void end_step_batch();
+}  // namespace step_detail
+
+// Counts a step of this thread's script code: a statement ended or a loop pass made, where the
+// thread holds no pointer into a shared chain other than its counted references. Once every batch
+// of steps the thread tests for quiescence, and once every so many batches it yields the
+// processor. Inline: the tightest loops and statements pay a decrement per step.
+inline void count_step() {
+  if (--step_detail::StepsToBatch == 0) step_detail::end_step_batch();
+}
 
 // Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the
 // given frame: the first value it yields, or null after a failure.

@@ -550,7 +550,7 @@ std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* le
         break;
       }
       *number = pattern_test(context, pattern, left_text);
-      free_pattern(&compiled);
+      if (compiled != nullptr) free_pattern(&compiled);
       if (*number == PATTERN_SEARCH_FAILED) code = RUN_FAILED;
       break;
     }

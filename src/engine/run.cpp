@@ -106,7 +106,7 @@ std::int32_t run_loop(CallContext* context, SyntaxNode** node, ValueStack* stack
   }
   if (code == RUN_NORMAL || code == RUN_CONTINUE) {
     if (loop->next != nullptr) *node = loop->next;  // skip the exit jump
-    count_loop_pass();
+    count_step();
     return RUN_NORMAL;
   }
   if (code == RUN_BREAK) {
@@ -172,21 +172,20 @@ bool takes_simple_loop(const CallContext* context, const ValueStack& stack, cons
 
 }  // namespace
 
+// Steps between two quiescent tests: retired memory waits a few statements or loop passes at most,
+// and the tightest code does not pay for the test on every step.
+constexpr std::uint32_t kStepsPerQuiescentTest = 64;
 // A busy loop must not starve the window thread, but a system call per pass costs far more than
-// the pass: yield once every so many passes.
-constexpr std::uint32_t kPassesPerYield = 4096;
-thread_local std::uint32_t LoopPasses = 0;
+// the pass: yield once every so many batches (4096 steps).
+constexpr std::uint32_t kBatchesPerYield = 64;
+static thread_local std::uint32_t StepBatches = 0;
 
-// Loop passes between two quiescent tests: retired memory waits a few passes at most, and the
-// tightest loops do not pay for the test on every pass.
-constexpr std::uint32_t kPassesPerQuiescentTest = 64;
-static_assert(kPassesPerYield % kPassesPerQuiescentTest == 0);
+constinit thread_local std::uint32_t step_detail::StepsToBatch = kStepsPerQuiescentTest;
 
-void count_loop_pass() {
-  std::uint32_t passes = ++LoopPasses;
-  if (passes % kPassesPerQuiescentTest != 0) return;
+void step_detail::end_step_batch() {
+  StepsToBatch = kStepsPerQuiescentTest;
   quiescent_point();
-  if (passes % kPassesPerYield == 0) yield_processor();
+  if (++StepBatches % kBatchesPerYield == 0) yield_processor();
 }
 
 bool shared_value_is_true(const Value* value) {
@@ -222,7 +221,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
     switch (node->kind) {
       case NodeKind::Semicolon:
         release_stack(&stack);
-        quiescent_point();
+        count_step();
         break;
       case NodeKind::Jump:
         if (node->target == nullptr) break;

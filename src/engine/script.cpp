@@ -87,7 +87,7 @@ ValueNode* append_local(CallContext* context, const char* name, std::int32_t nam
 
 // Sets `arg` (made if missing) to 0 with references to the arguments as its elements.
 void define_arg(CallContext* frame, ValueNode* arguments) {
-  ValueNode* arg = find_in_chain(frame->locals, "arg", kArgHash);
+  ValueNode* arg = find_in_private_chain(frame->locals, "arg", kArgHash);
   if (arg == nullptr) {
     arg = append_local(frame, "arg", kArgHash);
     if (arg == nullptr) return;
@@ -129,7 +129,7 @@ inline void settle_arg(CallContext* frame, const char* name, std::int32_t name_h
 ValueNode* const NO_ARGUMENTS = &NoArgumentsMark;
 
 void provide_arg(CallContext* frame, ValueNode* arguments) {
-  if (find_in_chain(frame->locals, "arg", kArgHash) != nullptr) {
+  if (find_in_private_chain(frame->locals, "arg", kArgHash) != nullptr) {
     define_arg(frame, arguments);
     return;
   }
@@ -152,7 +152,7 @@ ValueNode* find_local(CallContext* context, const char* name) {
 ValueNode* find_local(CallContext* context, const char* name, std::int32_t name_hash) {
   for (CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
     settle_arg(frame, name, name_hash);
-    ValueNode* found = find_in_chain(frame->locals, name, name_hash);
+    ValueNode* found = find_in_private_chain(frame->locals, name, name_hash);
     if (found != nullptr) return found;
   }
   return nullptr;
@@ -222,7 +222,7 @@ ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t
                             const char* position) {
   if (*name == '&') ++name;
   settle_arg(context, name, name_hash);
-  if (find_in_chain(context->locals, name, name_hash) != nullptr) {
+  if (find_in_private_chain(context->locals, name, name_hash) != nullptr) {
     char* message = concat_strings(name, " :Declaration overlaps");
     report_error(context, message != nullptr ? message : "Declaration overlaps", position, 0);
     release(&message);

@@ -175,7 +175,7 @@ std::int32_t hand_over(CallContext* context, const LoopShape& shape, SyntaxNode*
         run_nodes(shape.in_braces ? &frame : context, stretch, result, nullptr, break_counter);
     release_frame(&frame);
     if (code != RUN_NORMAL && code != RUN_CONTINUE) return code;
-    count_loop_pass();
+    count_step();
   }
   *node = shape.exit;
   return RUN_NORMAL;
@@ -229,7 +229,7 @@ std::int32_t run_simple_loop(CallContext* context, SyntaxNode** node, ValueNode*
         return hand_over(context, shape, statement, node, result, break_counter);
       statement = last->next;  // its ";"
     }
-    count_loop_pass();
+    count_step();
     if (shape.step != nullptr &&
         compute_stretch(context, shape.step, false, find, &value, &last) != RUN_NORMAL) {
       return hand_over(context, shape, shape.step, node, result, break_counter);

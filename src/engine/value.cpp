@@ -99,8 +99,9 @@ static bool owns_chain(const ValueNode* node) {
 }
 
 // Releases one cell's name and, when the cell owns its Value, the Value; returns the element chain
-// the cell owned (still to be released), or null. `next` is not followed.
-static ValueNode* release_cell(ValueNode* node) {
+// the cell owned (still to be released), or null. `next` is not followed. Inline in each caller:
+// every evaluation step releases cells.
+[[gnu::always_inline]] static inline ValueNode* release_cell(ValueNode* node) {
   release(&node->name);
   Value* value = node->value;
   ValueNode* elements = nullptr;
@@ -138,7 +139,8 @@ void free_node(ValueNode* node) {
   if (node == nullptr || node == CALL_FAILED) return;
   // A named cell may be an element an index points at, a cell owning a chain an indexed container.
   if (node->name != nullptr || owns_chain(node)) note_chains_changed();
-  release_chain(release_cell(node));
+  // Most cells own no elements: they need no walk.
+  if (ValueNode* elements = release_cell(node); elements != nullptr) release_chain(elements);
 }
 
 void free_variables(ValueNode* first) {
@@ -146,7 +148,7 @@ void free_variables(ValueNode* first) {
   while (first != nullptr) {
     ValueNode* next = first->next;
     if (owns_chain(first)) note_chains_changed();
-    release_chain(release_cell(first));
+    if (ValueNode* elements = release_cell(first); elements != nullptr) release_chain(elements);
     first = next;
   }
 }
@@ -312,12 +314,25 @@ bool assign_value(CallContext* context, Value* target, const Value* source) {
 }
 
 std::int32_t step_any_value(CallContext* context, Value* target, std::int32_t step) {
-  RecursiveLock* lock = target->shared ? script_set_lock(context) : nullptr;
+  bool shared = is_shared_value(target);
+  RecursiveLock* lock = shared ? script_set_lock(context) : nullptr;
   if (lock != nullptr) lock_enter(lock);
-  auto number =
-      static_cast<std::uint32_t>(number_of_value(target)) + static_cast<std::uint32_t>(step);
-  store_number(target, static_cast<std::int32_t>(number));
+  // The read and the store are one section of the shared-scalar lock: a string is read in place
+  // (no copy that could fail) and no other store comes between.
+  char* old_text = nullptr;
+  std::uint32_t number;
+  {
+    std::unique_lock<std::mutex> guard(SharedValueLock, std::defer_lock);
+    if (shared) guard.lock();
+    number = static_cast<std::uint32_t>(target->is_string ? number_of_text(target->data.text)
+                                                          : target->data.number) +
+             static_cast<std::uint32_t>(step);
+    if (target->is_string) old_text = target->data.text;
+    target->data.number = static_cast<std::int32_t>(number);
+    target->is_string = 0;
+  }
   if (lock != nullptr) lock_leave(lock);
+  release(&old_text);
   return static_cast<std::int32_t>(number);
 }
 
@@ -331,6 +346,15 @@ ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_h
     }
     const char* cell_name = name_of(cell);
     if (cell_name != nullptr && same_name(cell_name, name)) return cell;
+  }
+  return nullptr;
+}
+
+ValueNode* find_in_private_chain(ValueNode* first, const char* name, std::int32_t name_hash) {
+  for (ValueNode* cell = first; cell != nullptr; cell = cell->next) {
+    if (cell->name_hash == name_hash && cell->name != nullptr && same_name(cell->name, name)) {
+      return cell;
+    }
   }
   return nullptr;
 }
@@ -401,7 +425,10 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
         break;
     }
   }
-  ValueNode* found = find_in_chain(link_of(slot).load(std::memory_order_acquire), name, name_hash);
+  ValueNode* found =
+      container->value->shared
+          ? find_in_chain(link_of(slot).load(std::memory_order_acquire), name, name_hash)
+          : find_in_private_chain(*slot, name, name_hash);
   if (found != nullptr) return found;
 
   SharedContainerLock guard(context, container);

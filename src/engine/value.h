@@ -53,7 +53,12 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
 constexpr std::int32_t MAX_NEW_ELEMENTS = 1 << 24;
 ValueNode* element_by_position(CallContext* context, ValueNode* container, std::int32_t index);
 // The first cell of a chain whose name equals `name` (signature first, then bytes), or null.
+// Links and keys are read atomically: for chains other threads may change (globals, a shared
+// container's elements).
 ValueNode* find_in_chain(ValueNode* first, const char* name, std::int32_t name_hash);
+// The same search with plain reads, for a chain only this thread sees (a frame's variables, an
+// unshared container's elements).
+ValueNode* find_in_private_chain(ValueNode* first, const char* name, std::int32_t name_hash);
 // Whether two names are the same bytes (names are short: a plain loop beats a library call).
 inline bool same_name(const char* a, const char* b) {
   for (; *a == *b; ++a, ++b) {

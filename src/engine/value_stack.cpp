@@ -48,8 +48,24 @@ std::int32_t find_source(const ValueStack* stack, const ValueNode* cell, std::in
 
 }  // namespace
 
+namespace {
+
+// make_reference, inline in the push of a variable, which every name read makes.
+inline ValueNode* reference_to(ValueNode* target) {
+  ValueNode* cell = make_cell();
+  if (cell == nullptr) return nullptr;
+  Value* value = target->value;
+  cell->value = value;
+  cell->elements = elements_of(target);
+  // Until it is released this thread may reach into a shared chain through the cell.
+  if (value->shared) count_shared_reference(1);
+  return cell;
+}
+
+}  // namespace
+
 bool push_variable_reference(ValueStack* stack, ValueNode* variable) {
-  ValueNode* reference = make_reference(variable);
+  ValueNode* reference = reference_to(variable);
   if (reference == nullptr) return false;
   if (stack->collecting && variable->name != nullptr &&
       !remember_source(stack, reference, variable)) {
@@ -87,13 +103,7 @@ ValueNode* make_number_cell(std::int32_t number) {
 }
 
 ValueNode* make_reference(ValueNode* target) {
-  ValueNode* cell = make_cell();
-  if (cell == nullptr) return nullptr;
-  cell->value = target->value;
-  cell->elements = elements_of(target);
-  // Until it is released this thread may reach into a shared chain through the cell.
-  if (cell->value->shared) count_shared_reference(1);
-  return cell;
+  return reference_to(target);
 }
 
 ValueNode* make_owning_copy(ValueNode* entry) {

@@ -45,17 +45,11 @@ void free_literal_automaton(CompiledPattern* literal) {
   free_pattern(&compiled);
 }
 
-PatternUse::PatternUse(const CompiledPattern* pattern) {
+void PatternUse::make(const CompiledPattern* pattern) {
   if (pattern == nullptr) {
     problem_ = PATTERN_NO_MEMORY;
     return;
   }
-  if (pattern->literal_text == nullptr) {
-    pattern_ = pattern;
-    return;
-  }
-  pattern_ = compiled_of(pattern).load(std::memory_order_acquire);
-  if (pattern_ != nullptr) return;
   // A pattern that was too complex once stays so: it is not compiled again on every use.
   if (problem_of(pattern).load(std::memory_order_relaxed) == PATTERN_TOO_COMPLEX) {
     problem_ = PATTERN_TOO_COMPLEX;

@@ -3,6 +3,7 @@
 // readings.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -170,8 +171,23 @@ std::size_t kept_literal_pattern_bytes();
 // for this use and freed with the PatternUse. Any other pattern is used as it is.
 class PatternUse {
  public:
-  explicit PatternUse(const CompiledPattern* pattern);
-  ~PatternUse() { free_pattern(&owned_); }
+  // Inline for the common cases (a pattern used as it is, a literal compiled already), which every
+  // match of a literal pattern takes.
+  explicit PatternUse(const CompiledPattern* pattern) {
+    if (pattern != nullptr && pattern->literal_text == nullptr) {
+      pattern_ = pattern;
+      return;
+    }
+    if (pattern != nullptr) {
+      pattern_ = std::atomic_ref<CompiledPattern*>(const_cast<CompiledPattern*>(pattern)->compiled)
+                     .load(std::memory_order_acquire);
+      if (pattern_ != nullptr) return;
+    }
+    make(pattern);
+  }
+  ~PatternUse() {
+    if (owned_ != nullptr) free_pattern(&owned_);
+  }
   PatternUse(const PatternUse&) = delete;
   PatternUse& operator=(const PatternUse&) = delete;
   // Null when the automaton could not be made; problem() tells why.
@@ -179,6 +195,9 @@ class PatternUse {
   PatternProblem problem() const { return problem_; }
 
  private:
+  // A null pattern, or a literal not compiled yet (or for good not compilable).
+  void make(const CompiledPattern* pattern);
+
   const CompiledPattern* pattern_ = nullptr;
   CompiledPattern* owned_ = nullptr;
   PatternProblem problem_ = PATTERN_OK;

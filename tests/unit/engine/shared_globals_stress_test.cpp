@@ -128,6 +128,30 @@ TEST(SharedGlobalsStress, IncrementsOfASharedGlobalFromAHundredThreadsAreNeverLo
   EXPECT_EQ(runner.global("pre"), "10000");
 }
 
+TEST(SharedGlobalsStress, IncrementsReadASharedStringInPlaceWhileOthersAssignIt) {
+  // An increment reads the global's string under the scalar lock, in place, and stores its number
+  // in the same section: an assignment on another thread neither frees the string under it nor
+  // comes between the read and the store.
+  ScriptRunner runner(
+      "s = \"100\";\n"
+      "function bump(passes) { p = int(passes); for (i = 0; i < p; i++) s++; }\n"
+      "function reset(passes) { p = int(passes); for (i = 0; i < p; i++) s = \" 100\"; }\n");
+  ASSERT_TRUE(runner.loaded());
+  std::vector<std::vector<std::string>> calls;
+  for (int n = 0; n < 8; ++n)
+    calls.push_back({"bump", "2000"});
+  for (int n = 0; n < 2; ++n)
+    calls.push_back({"reset", "500"});
+  run_together(runner, calls);
+  EXPECT_EQ(runner.errors(), std::vector<std::string>{});
+  int after = std::stoi(runner.global("s"));
+  EXPECT_GE(after, 100);
+  EXPECT_LE(after, 100 + 8 * 2000);
+  runner.call("reset", {"1"});
+  runner.call("bump", {"5"});
+  EXPECT_EQ(runner.global("s"), "105");
+}
+
 TEST(SharedGlobalsStress, WholeHashAssignmentAndSortsOnThreadsNeverFreeACellTwice) {
   // Whole-hash assignment swapped the chain without the lock while a sort or an insert, holding it,
   // wrote back a chain read before: retired cells came back into the hash and were freed twice.
