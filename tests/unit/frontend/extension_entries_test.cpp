@@ -1,6 +1,7 @@
 // The engine's entries for extensions, through the example extension: a global written by it on
-// some threads while others read and assign it. Meant for ThreadSanitizer (a write into the Value
-// outside the locks) and AddressSanitizer (an old text freed under a reader).
+// some threads while others read it (the utf8 extension among them) and assign it. Meant for
+// ThreadSanitizer (a write into the Value outside the locks) and AddressSanitizer (an old text
+// freed under a reader).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,9 +20,8 @@ constexpr int kPasses = 300;
 constexpr int kPasses = 3000;
 #endif
 
-// The built example extension, named as a script names a path.
-std::string example_extension() {
-  std::string path = LUMO_EXAMPLE_EXTENSION;
+// A built extension, named as a script names a path.
+std::string script_path(std::string path) {
 #ifdef _WIN32
   for (char& c : path) {
     if (c == '/') c = '\\';
@@ -51,7 +51,8 @@ TEST(ExtensionEntries, TableIsVersionedAndComplete) {
 }
 
 TEST(ExtensionEntries, GlobalWrittenByAnExtensionWhileThreadsReadAndAssignIt) {
-  std::string text = "#library(\"" + example_extension() +
+  std::string text = "#library(\"" + script_path(LUMO_EXAMPLE_EXTENSION) + "\")\n#library(\"" +
+                     script_path(LUMO_UTF8_EXTENSION) +
                      "\")\n"
                      "g = \"start\"; n = 1; done = 0;\n"
                      "function writer(passes) { p = int(passes);\n"
@@ -61,7 +62,7 @@ TEST(ExtensionEntries, GlobalWrittenByAnExtensionWhileThreadsReadAndAssignIt) {
                      "  for (i = 0; i < p; i++) { g = \"text by assignment \" + i; n = i + 1; }\n"
                      "  done++; }\n"
                      "function reader(passes) { p = int(passes); bad = 0;\n"
-                     "  for (i = 0; i < p; i++) { t = g + \"\"; x = n + 0;\n"
+                     "  for (i = 0; i < p; i++) { t = g + \"\"; x = n + 0; u = utf8tosjis(g);\n"
                      "    if (t != \"start\" && left(t, 5) != \"text \") bad++; }\n"
                      "  done++; return bad; }\n";
   ScriptRunner runner(text.c_str());
