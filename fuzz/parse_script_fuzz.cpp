@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SyntaxNode* code = parse_script_text(&context, text, 0);
 
   free_syntax_node(&code);
-  free_function_entries(&module->functions);
+  free_function_entries(module);
   release(&module->text);
   release(&module);
   return 0;

@@ -46,7 +46,7 @@ void BM_ParseScript(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(code);
     free_syntax_node(&code);
-    free_function_entries(&module.functions);
+    free_function_entries(&module);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(text.size()));

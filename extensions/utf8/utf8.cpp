@@ -13,24 +13,40 @@
 
 namespace {
 
+// The engine's entries, when the engine that loaded this library has them.
+const LumoEngineTable* Engine = nullptr;
+
 using Converter = std::size_t (*)(const unsigned char*, std::size_t, unsigned char*);
 
-std::int32_t convert_argument(ValueNode* arguments, ValueNode* result, char* message,
-                              Converter convert, const char* alloc_failed) {
+std::int32_t convert_argument(CallContext* context, ValueNode* arguments, ValueNode* result,
+                              char* message, Converter convert, const char* alloc_failed) {
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  // The argument may be a global that another script thread assigns meanwhile: its text is
+  // copied through the engine, under the engine's lock, when the engine offers that.
+  char* copy = nullptr;
   char digits[16];
-  const char* text = lumo_text_of(arguments);
-  if (text == nullptr) {
-    std::snprintf(digits, sizeof digits, "%ld", static_cast<long>(lumo_number_of(arguments)));
-    text = digits;
+  const char* text;
+  if (LUMO_ENGINE_HAS(Engine, copy_text)) {
+    copy = Engine->copy_text(context, arguments);
+    if (copy == nullptr) return lumo_fail(message, alloc_failed);
+    text = copy;
+  } else {
+    text = lumo_text_of(arguments);
+    if (text == nullptr) {
+      std::snprintf(digits, sizeof digits, "%ld", static_cast<long>(lumo_number_of(arguments)));
+      text = digits;
+    }
   }
   const auto* in = reinterpret_cast<const unsigned char*>(text);
   std::size_t count = std::strlen(text);
   std::size_t size = convert(in, count, nullptr);
   auto* converted = static_cast<unsigned char*>(lumo_alloc(size + 1));
+  if (converted != nullptr) {
+    convert(in, count, converted);
+    converted[size] = '\0';
+  }
+  lumo_free(copy);
   if (converted == nullptr) return lumo_fail(message, alloc_failed);
-  convert(in, count, converted);
-  converted[size] = '\0';
   Value* value = result->value;
   if (value->is_string) lumo_free(value->data.text);
   value->data.text = reinterpret_cast<char*>(converted);
@@ -42,17 +58,19 @@ std::int32_t convert_argument(ValueNode* arguments, ValueNode* result, char* mes
 
 extern "C" {
 
+LUMO_EXPORT void LUMO_CALL _lumo_init(const LumoEngineTable* engine) {
+  Engine = engine;
+}
+
 LUMO_EXPORT std::int32_t LUMO_CALL _sfunc_utf8tosjis(CallContext* context, ValueNode* arguments,
                                                      ValueNode* result, char* message) {
-  (void)context;
-  return convert_argument(arguments, result, message, utf8ext::utf8_to_cp932,
+  return convert_argument(context, arguments, result, message, utf8ext::utf8_to_cp932,
                           "Utf8ToSjis: Alloc failed");
 }
 
 LUMO_EXPORT std::int32_t LUMO_CALL _sfunc_sjistoutf8(CallContext* context, ValueNode* arguments,
                                                      ValueNode* result, char* message) {
-  (void)context;
-  return convert_argument(arguments, result, message, utf8ext::cp932_to_utf8,
+  return convert_argument(context, arguments, result, message, utf8ext::cp932_to_utf8,
                           "SjisToUtf8: Alloc failed");
 }
 

@@ -6,10 +6,15 @@
  * `next`), a fresh result cell holding the number 0, and a message buffer of LUMO_MESSAGE_SIZE
  * bytes. It returns LUMO_STATUS_OK (or any value >= 0) on success, LUMO_STATUS_FAILED with a
  * message in the buffer, or LUMO_STATUS_TOO_FEW_ARGUMENTS before doing anything when a required
- * argument is missing. */
+ * argument is missing.
+ *
+ * An extension may also export, under the name LUMO_INIT_NAME, a function of type LumoInitFunction.
+ * The engine calls it once each time a script loads the library, before any other of its functions,
+ * with a table of engine entries (LumoEngineTable below). Extensions without it work as before. */
 #ifndef LUMO_EXTENSION_H
 #define LUMO_EXTENSION_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -64,6 +69,42 @@ enum { LUMO_STATUS_OK = 0, LUMO_STATUS_FAILED = -1, LUMO_STATUS_TOO_FEW_ARGUMENT
 
 typedef int32_t(LUMO_CALL* NativeFunction)(CallContext* context, ValueNode* arguments,
                                            ValueNode* result, char* message);
+
+/* Entries of the engine for extensions. A variable that the script passed (an argument cell that
+ * refers to it) may be a global, read and written by other script threads at the same time. Writing
+ * its Value directly (lumo_store_number, lumo_store_text) races with them; these entries read or
+ * write it as the engine does, under the lock that guards globals. Each entry is one step: a read
+ * followed by a write is not atomic. Any argument cell may be given, and so may the result cell.
+ *
+ * The table and its entries stay valid for the life of the process, and every call of the init
+ * function passes the same table, so an extension can keep the pointer in a static variable. Later
+ * versions only add entries at the end: `size` tells how far the engine that filled the table goes,
+ * and LUMO_ENGINE_HAS tells whether an entry is there. */
+#define LUMO_INIT_NAME "_lumo_init"
+
+typedef struct LumoEngineTable {
+  uint32_t size;    /* bytes of the table as the engine filled it */
+  uint32_t version; /* 1 for the entries below */
+  /* Stores the number in the cell's Value. LUMO_STATUS_OK. */
+  int32_t(LUMO_CALL* set_number)(CallContext* context, ValueNode* cell, int32_t number);
+  /* Stores a copy of `text` in the cell's Value. LUMO_STATUS_FAILED with "Alloc failed" in the
+   * message buffer when memory runs out (the Value is unchanged then), else LUMO_STATUS_OK. */
+  int32_t(LUMO_CALL* set_text)(CallContext* context, ValueNode* cell, const char* text,
+                               char* message);
+  /* The cell's number; a string counts as the engine reads it as a number. */
+  int32_t(LUMO_CALL* number_of)(CallContext* context, const ValueNode* cell);
+  /* A copy of the cell's text (a number in decimal) from the shared heap, for the caller to free
+   * with lumo_free; NULL when memory runs out. */
+  char*(LUMO_CALL* copy_text)(CallContext* context, const ValueNode* cell);
+} LumoEngineTable;
+
+#define LUMO_ENGINE_TABLE_VERSION 1
+#define LUMO_ENGINE_HAS(table, entry)                                            \
+  ((table) != NULL &&                                                            \
+   (table)->size >= offsetof(LumoEngineTable, entry) + sizeof((table)->entry) && \
+   (table)->entry != NULL)
+
+typedef void(LUMO_CALL* LumoInitFunction)(const LumoEngineTable* engine);
 
 /* Helpers for extensions (the engine has its own). Every string handed to the engine, and every
  * string an extension frees, belongs to the heap the engine shares with extensions: the process
@@ -138,7 +179,8 @@ static inline const char* lumo_text_of(const ValueNode* argument) {
 }
 
 /* Replaces a Value's scalar with a number (releasing its old string). Through an argument that
- * refers to a script variable, this is how a function returns a value by reference. */
+ * refers to a script variable, this is how a function returns a value by reference; for a variable
+ * that may be a global, the engine's set_number is the safe way. */
 static inline void lumo_store_number(Value* value, int32_t number) {
   if (value->is_string) lumo_free(value->data.text);
   value->data.text = NULL;

@@ -171,14 +171,6 @@ NativeFunction find_native(Script* module, const char* name, bool libraries_only
   return entry;
 }
 
-FunctionEntry* find_function(Script* module, const char* name) {
-  std::int32_t name_hash = name_hash_of(name);
-  for (FunctionEntry* entry = module->functions; entry != nullptr; entry = entry->next) {
-    if (entry->name_hash == name_hash && std::strcmp(entry->name, name) == 0) return entry;
-  }
-  return nullptr;
-}
-
 // Several threads may run the same call node: the target is stored before the kind, and read
 // after it, so a reader that sees a kind also sees its complete target.
 void cache_target(SyntaxNode* node, void* target, std::int32_t kind) {

@@ -121,10 +121,7 @@ bool compile_list(Compiler* compiler, SyntaxNode* list) {
           FunctionEntry* callee = nullptr;
           if (name != nullptr && std::strchr(name, '.') == nullptr && name[0] != '&' &&
               std::strcmp(name, "?") != 0) {
-            for (callee = compiler->function->module->functions; callee != nullptr;
-                 callee = callee->next) {
-              if (std::strcmp(callee->name, name) == 0) break;
-            }
+            callee = find_function(compiler->function->module, name);
           }
           ok = callee != nullptr && callee->definition != nullptr &&
                callee->definition->kind == NodeKind::Function && emit(compiler, node, Op::Call);

@@ -27,6 +27,7 @@ static void release_script_record(Script* script) {
   free_syntax_node(&script->code);
   free_chain(script->globals);
   script->globals = nullptr;
+  release_function_index(script);
   for (FunctionEntry* entry = script->functions; entry != nullptr;) {
     FunctionEntry* next = entry->next;
     release(&entry->name);

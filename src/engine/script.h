@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/function_index.h"
 #include "engine/value.h"
 #include "platform/library.h"
 #include "platform/lock.h"
@@ -34,6 +35,8 @@ struct Script {
   std::int32_t is_explicit;  // the module's option directive asked for declared variables only
   SyntaxNode* code;          // top-level node list
   FunctionEntry* functions;
+  // The same functions by name, for calls.
+  FunctionIndex function_index;
   ValueNode* globals;       // filled when the module's top-level code has run
   LibraryEntry* libraries;  // used on the ScriptSet only
   Script* root;             // the ScriptSet; the ScriptSet points at itself

@@ -4,6 +4,7 @@
 
 #include "engine/cp932.h"
 #include "engine/error_report.h"
+#include "engine/extension_table.h"
 #include "engine/script.h"
 #include "frontend/lexer.h"
 #include "frontend/statement_parser.h"
@@ -95,6 +96,15 @@ bool read_module_text(Script* module, const char* file_name) {
   return true;
 }
 
+// A library that exports an init function gets the engine's entries before anything else of it
+// runs. Returns 1, the result of a successful load.
+std::int32_t hand_engine_table(LibraryHandle handle) {
+  if (void* init = find_export(handle, LUMO_INIT_NAME); init != nullptr) {
+    reinterpret_cast<LumoInitFunction>(init)(engine_table());
+  }
+  return 1;
+}
+
 }  // namespace
 
 std::int32_t load_script_file(Script* script_set, const char* directory, const char* file_name) {
@@ -158,7 +168,7 @@ std::int32_t load_library(Script* script, const char* directory, const char* lib
   *tail = entry;
 
   entry->handle = load_library(library_name);
-  if (entry->handle != nullptr) return 1;
+  if (entry->handle != nullptr) return hand_engine_table(entry->handle);
   // Then from the script's own folder. An empty folder adds no backslash: "\x.dll" would name the
   // root of the drive.
   char prefix[PATH_BUFFER_SIZE];
@@ -167,7 +177,7 @@ std::int32_t load_library(Script* script, const char* directory, const char* lib
   if (join_path(prefix, directory, add_separator ? "\\" : "") &&
       join_path(path, prefix, library_name))
     entry->handle = load_library(path);
-  if (entry->handle != nullptr) return 1;
+  if (entry->handle != nullptr) return hand_engine_table(entry->handle);
   report(script, LIBRARY_LOAD_ERROR, library_name);
   return 0;
 }

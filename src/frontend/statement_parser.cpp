@@ -260,6 +260,10 @@ bool register_function(ParserState* state, const char* name, SyntaxNode* definit
   }
   *state->function_tail = entry;
   state->function_tail = &entry->next;
+  if (!index_function(state->owner->script, entry)) {
+    fail_at_token(state, ALLOC_FAILED);
+    return false;
+  }
   return true;
 }
 
@@ -377,9 +381,10 @@ SyntaxNode* parse_statement(ParserState* state, SyntaxNode* tail) {
   return tail;
 }
 
-void free_function_entries(FunctionEntry** first) {
-  FunctionEntry* entry = *first;
-  *first = nullptr;
+void free_function_entries(Script* module) {
+  release_function_index(module);
+  FunctionEntry* entry = module->functions;
+  module->functions = nullptr;
   while (entry != nullptr) {
     FunctionEntry* next = entry->next;
     release(&entry->name);
@@ -398,7 +403,7 @@ SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t
     tail = parse_statement(&state, tail);
   if (tail == nullptr) {
     free_syntax_node(&head.next);
-    free_function_entries(&owner->script->functions);
+    free_function_entries(owner->script);
   }
   mark_simple_sequences(head.next);
   return head.next;

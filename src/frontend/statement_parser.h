@@ -10,6 +10,7 @@
 
 struct CallContext;
 struct FunctionEntry;
+struct Script;
 
 // Parses `text` on behalf of `owner` (whose script receives definitions and directives) starting at
 // statement depth `depth` (0 for a script file). The head of the node list, or null for a text
@@ -20,5 +21,5 @@ SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t
 // Parses one statement after `tail`: the new tail, or null after an error was reported.
 SyntaxNode* parse_statement(ParserState* state, SyntaxNode* tail);
 
-// Frees a chain of function entries and clears the caller's pointer.
-void free_function_entries(FunctionEntry** first);
+// Frees the module's function entries and its table of them, leaving it without functions.
+void free_function_entries(Script* module);

@@ -1,6 +1,10 @@
 // Statement shapes with their jumps, function registration, directives and parse errors.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
+#include "engine/function_index.h"
 #include "engine/value.h"
 #include "frontend/statement_parser.h"
 #include "parse_fixture.h"
@@ -210,10 +214,37 @@ TEST(StatementParser, FunctionEntriesInTextOrder) {
   EXPECT_EQ(run.module()->functions->definition->kind, NodeKind::Function);
 }
 
+TEST(StatementParser, FunctionTableFindsWhatTheListHolds) {
+  // Enough names to grow the table many times; every tenth is defined twice, in another case.
+  std::string text;
+  for (int i = 0; i < 5000; ++i)
+    text += "function f" + std::to_string(i) + "(){}\n";
+  for (int i = 0; i < 5000; i += 10)
+    text += "function F" + std::to_string(i) + "(x){}\n";
+  ParseRun run(text.c_str());
+  ASSERT_NE(run.list(), nullptr);
+  Script* module = run.module();
+  EXPECT_EQ(module->function_index.count, 5000u);
+  for (const FunctionEntry* entry = module->functions; entry != nullptr; entry = entry->next) {
+    // The first definition of each name, as a walk of the list in definition order finds it.
+    const FunctionEntry* first = module->functions;
+    while (std::strcmp(first->name, entry->name) != 0)
+      first = first->next;
+    ASSERT_EQ(find_function(module, entry->name), first) << entry->name;
+  }
+  // Names are stored lower-case and looked up as given.
+  EXPECT_EQ(find_function(module, "F1"), nullptr);
+  EXPECT_EQ(find_function(module, "f5000"), nullptr);
+  EXPECT_EQ(find_function(module, ""), nullptr);
+  EXPECT_EQ(find_function(module, "f"), nullptr);
+}
+
 TEST(StatementParser, FailedParseFreesListAndFunctions) {
   ParseRun run("function f() { } function g() { x y }");
   EXPECT_EQ(run.list(), nullptr);
   EXPECT_EQ(run.module()->functions, nullptr);
+  EXPECT_EQ(find_function(run.module(), "f"), nullptr);
+  EXPECT_EQ(run.module()->function_index.capacity, 0u);
   EXPECT_EQ(run.errors(),
             std::vector<std::string>{
                 "### Error: Sentence error : main:(1) : function f() { } function g() { x y }"});
