@@ -9,6 +9,20 @@ namespace element_index_detail {
 thread_local std::uint64_t ChainEpoch = 0;
 }
 
+// FNV-1a over the key bytes, then mixed so that every bit of the result depends on every byte: the
+// low bits choose the slot.
+std::uint64_t key_hash(const char* name) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (; *name != '\0'; ++name) {
+    hash ^= static_cast<unsigned char>(*name);
+    hash *= 1099511628211ull;
+  }
+  hash ^= hash >> 33;
+  hash *= 0xff51afd7ed558ccdull;
+  hash ^= hash >> 33;
+  return hash;
+}
+
 namespace {
 
 using element_index_detail::ChainEpoch;
@@ -20,98 +34,111 @@ constexpr std::uint32_t kLookupsBeforeIndex = 4;
 // Indexes a thread keeps at once; the oldest goes first.
 constexpr int kIndexes = 8;
 
+struct KeySlot {
+  ValueNode* cell;  // null for an empty slot
+  std::uint64_t hash;
+};
+
 struct ChainIndex {
   ValueNode* container;  // compared, never read: the index is current only while the epoch is
   ValueNode* head;       // the chain's first cell when the index was made (compared only)
   std::uint64_t epoch;
   std::uint32_t lookups;     // made at this epoch so far
   std::uint32_t next_check;  // how many lookups before the chain is measured (again)
-  ValueNode* last;           // the last named cell taken in (null before the index is made)
-  ValueNode** slots;         // open addressing by key signature; null when not made
+  ValueNode* last;           // the last cell taken in (null before the index is made)
+  ValueNode** cells;         // the cells taken in, in chain order; null when not made
+  std::uint32_t length;      // cells taken in
+  std::uint32_t capacity;    // room in `cells`
+  KeySlot* slots;            // open addressing by key hash
   std::uint32_t mask;        // slots - 1
-  std::uint32_t count;       // named cells taken in
+  std::uint32_t keys;        // distinct keys taken in
 };
 
 thread_local ChainIndex Indexes[kIndexes];
 thread_local int NextVictim = 0;
 
 void clear(ChainIndex* index) {
+  release(&index->cells);
   release(&index->slots);
   *index = ChainIndex{};
 }
 
-std::uint32_t slot_of(std::int32_t name_hash, std::uint32_t mask) {
-  return (static_cast<std::uint32_t>(name_hash) * 2654435761u) & mask;
-}
-
-ValueNode* lookup(const ChainIndex* index, const char* name, std::int32_t name_hash) {
-  for (std::uint32_t slot = slot_of(name_hash, index->mask);; slot = (slot + 1) & index->mask) {
-    ValueNode* cell = index->slots[slot];
-    if (cell == nullptr) return nullptr;
-    if (cell->name_hash == name_hash && same_name(cell->name, name)) return cell;
+ValueNode* lookup(const ChainIndex* index, const char* name, std::uint64_t hash) {
+  for (std::uint32_t slot = static_cast<std::uint32_t>(hash) & index->mask;;
+       slot = (slot + 1) & index->mask) {
+    const KeySlot& entry = index->slots[slot];
+    if (entry.cell == nullptr) return nullptr;
+    if (entry.hash == hash && same_name(entry.cell->name, name)) return entry.cell;
   }
 }
 
-bool grow(ChainIndex* index) {
-  std::uint32_t capacity = (index->mask + 1) * 2;
-  auto** slots = static_cast<ValueNode**>(alloc_zeroed(sizeof(ValueNode*) * capacity));
+// Puts the cell into the key table unless its key is there already (the first cell of a key keeps
+// it, as a walk finds it).
+void place(KeySlot* slots, std::uint32_t mask, ValueNode* cell, std::uint64_t hash,
+           std::uint32_t* keys) {
+  std::uint32_t slot = static_cast<std::uint32_t>(hash) & mask;
+  for (; slots[slot].cell != nullptr; slot = (slot + 1) & mask) {
+    if (slots[slot].hash == hash && same_name(slots[slot].cell->name, cell->name)) return;
+  }
+  slots[slot] = {cell, hash};
+  ++*keys;
+}
+
+bool grow_slots(ChainIndex* index) {
+  std::uint32_t capacity = index->slots == nullptr ? 64 : (index->mask + 1) * 2;
+  auto* slots = static_cast<KeySlot*>(alloc_zeroed(sizeof(KeySlot) * capacity));
   if (slots == nullptr) return false;
-  for (std::uint32_t i = 0; i <= index->mask; ++i) {
-    ValueNode* cell = index->slots[i];
-    if (cell == nullptr) continue;
-    std::uint32_t slot = slot_of(cell->name_hash, capacity - 1);
-    while (slots[slot] != nullptr)
-      slot = (slot + 1) & (capacity - 1);
-    slots[slot] = cell;
+  std::uint32_t keys = 0;
+  if (index->slots != nullptr) {
+    for (std::uint32_t i = 0; i <= index->mask; ++i) {
+      const KeySlot& entry = index->slots[i];
+      if (entry.cell != nullptr) place(slots, capacity - 1, entry.cell, entry.hash, &keys);
+    }
   }
   release(&index->slots);
   index->slots = slots;
   index->mask = capacity - 1;
+  index->keys = keys;
   return true;
 }
 
-// Takes in the named cells after `last` (all of them before the first); the first cell of a key
-// keeps it, as a walk finds it. *tail is the chain's last cell. False when memory runs out.
-bool take_in(ChainIndex* index, ValueNode** tail) {
+bool grow_cells(ChainIndex* index) {
+  std::uint32_t capacity = index->capacity == 0 ? 64 : index->capacity * 2;
+  if (capacity <= index->capacity) return false;
+  auto** cells = static_cast<ValueNode**>(alloc_block(sizeof(ValueNode*) * capacity));
+  if (cells == nullptr) return false;
+  if (index->length != 0) std::memcpy(cells, index->cells, sizeof(ValueNode*) * index->length);
+  release(&index->cells);
+  index->cells = cells;
+  index->capacity = capacity;
+  return true;
+}
+
+// Takes in the cells after `last` (all of them before the first). False when memory runs out.
+bool take_in(ChainIndex* index) {
   ValueNode* cell = index->last != nullptr ? index->last->next : index->head;
-  *tail = index->last;
   for (; cell != nullptr; cell = cell->next) {
-    *tail = cell;
-    if (cell->name == nullptr) continue;
-    if ((index->count + 1) * 2 > index->mask + 1 && !grow(index)) return false;
-    std::uint32_t slot = slot_of(cell->name_hash, index->mask);
-    bool known = false;
-    for (ValueNode* other; (other = index->slots[slot]) != nullptr;
-         slot = (slot + 1) & index->mask) {
-      if (other->name_hash == cell->name_hash && same_name(other->name, cell->name)) {
-        known = true;
-        break;
-      }
+    if (index->length == index->capacity && !grow_cells(index)) return false;
+    if (cell->name != nullptr) {
+      if ((index->keys + 1) * 2 > index->mask + 1 && !grow_slots(index)) return false;
+      place(index->slots, index->mask, cell, key_hash(cell->name), &index->keys);
     }
-    if (!known) {
-      index->slots[slot] = cell;
-      ++index->count;
-    }
+    index->cells[index->length++] = cell;
     index->last = cell;
   }
   return true;
 }
 
-bool make_index(ChainIndex* index, ValueNode** tail) {
-  std::uint32_t named = 0;
-  for (ValueNode* cell = index->head; cell != nullptr; cell = cell->next)
-    named += cell->name != nullptr ? 1 : 0;
-  if (named < kMinimumLength) return false;
-  std::uint32_t capacity = 64;
-  while (capacity < named * 2)
-    capacity *= 2;
-  index->slots = static_cast<ValueNode**>(alloc_zeroed(sizeof(ValueNode*) * capacity));
-  if (index->slots == nullptr) return false;
-  index->mask = capacity - 1;
-  if (take_in(index, tail)) return true;
+bool make_index(ChainIndex* index) {
+  std::uint32_t length = 0;
+  for (ValueNode* cell = index->head; cell != nullptr && length < kMinimumLength; cell = cell->next)
+    ++length;
+  if (length < kMinimumLength) return false;
+  if (grow_slots(index) && take_in(index)) return true;
+  release(&index->cells);
   release(&index->slots);
   index->last = nullptr;
-  index->count = 0;
+  index->length = index->capacity = index->mask = index->keys = 0;
   return false;
 }
 
@@ -134,28 +161,46 @@ ChainIndex* index_of(ValueNode* container) {
   return index;
 }
 
-}  // namespace
-
-IndexAnswer find_indexed_element(ValueNode* container, const char* name, std::int32_t name_hash,
-                                 ValueNode** cell) {
-  if (container->elements == nullptr) return IndexAnswer::Unknown;
+// The container's index brought up to date with its chain, or null when none applies (yet).
+ChainIndex* current_index(ValueNode* container) {
+  if (container->elements == nullptr) return nullptr;
   ChainIndex* index = index_of(container);
   if (index->epoch != ChainEpoch || index->head != container->elements) restart(index, container);
-  ValueNode* tail = nullptr;
-  if (index->slots == nullptr) {
+  if (index->cells == nullptr) {
     // Measured again after twice as many lookups each time: a short chain may grow.
-    if (++index->lookups < index->next_check) return IndexAnswer::Unknown;
-    if (!make_index(index, &tail)) {
+    if (++index->lookups < index->next_check) return nullptr;
+    if (!make_index(index)) {
       index->next_check = index->lookups * 2;
-      return IndexAnswer::Unknown;
+      return nullptr;
     }
-  } else if (!take_in(index, &tail)) {
+  } else if (!take_in(index)) {
     restart(index, container);
-    return IndexAnswer::Unknown;
+    return nullptr;
   }
-  *cell = lookup(index, name, name_hash);
+  return index;
+}
+
+}  // namespace
+
+IndexAnswer find_indexed_element(ValueNode* container, const char* name, ValueNode** cell) {
+  ChainIndex* index = current_index(container);
+  if (index == nullptr) return IndexAnswer::Unknown;
+  *cell = lookup(index, name, key_hash(name));
   if (*cell != nullptr) return IndexAnswer::Found;
-  *cell = tail;
+  *cell = index->last;
+  return IndexAnswer::Absent;
+}
+
+IndexAnswer find_indexed_position(ValueNode* container, std::int32_t position, ValueNode** cell,
+                                  std::int32_t* length) {
+  ChainIndex* index = current_index(container);
+  if (index == nullptr || position < 0) return IndexAnswer::Unknown;
+  if (static_cast<std::uint32_t>(position) < index->length) {
+    *cell = index->cells[position];
+    return IndexAnswer::Found;
+  }
+  *cell = index->last;
+  *length = static_cast<std::int32_t>(index->length);
   return IndexAnswer::Absent;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/value_stack.h"
 #include "engine/walk_stack.h"
@@ -104,6 +105,7 @@ void define_arg(CallContext* frame, ValueNode* arguments) {
     tail = &reference->next;
   }
   ValueNode* owner = arg->value->owner;
+  if (owner->elements != nullptr) note_chains_changed();  // the old cells may be indexed
   free_chain(owner->elements);
   owner->elements = chain;
   arg->elements = chain;
