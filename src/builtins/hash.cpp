@@ -113,13 +113,13 @@ ValueNode** link_of_position(ValueNode* owner, std::int32_t position) {
   return link;
 }
 
-// Positions this far into an unshared chain are looked up through its index (when it has one).
+// Positions this far into a chain are looked up through its index (when it has one).
 constexpr std::int32_t kWalkedPositions = 16;
 
 ValueNode* element_at(const ValueNode* argument, std::int32_t position) {
   if (position < 0) return nullptr;
   ValueNode* owner = owner_of(argument);
-  if (!is_shared(owner) && position >= kWalkedPositions) {
+  if (position >= kWalkedPositions) {
     ValueNode* known = nullptr;
     std::int32_t length = 0;
     switch (find_indexed_position(owner, position, &known, &length)) {
@@ -383,6 +383,7 @@ std::int32_t sort_hash(CallContext* context, ValueNode* arguments, bool by_key, 
   for (std::int32_t i = count - 1; i > 0; --i)
     store_link(items[i - 1].cell->next, items[i].cell);
   store_link(owner->elements, items[0].cell);
+  if (is_shared(owner)) note_shared_chains_changed();
   free_items(items, count);
   return LUMO_STATUS_OK;
 }
@@ -407,9 +408,8 @@ LUMO_BUILTIN(gethashcount) {
   ValueNode* owner = owner_of(arguments);
   ValueNode* last = nullptr;
   std::int32_t length = 0;
-  // A count in a loop's condition: the index of a long unshared chain knows it.
-  if (!is_shared(owner) &&
-      find_indexed_position(owner, INT32_MAX, &last, &length) == IndexAnswer::Absent) {
+  // A count in a loop's condition: the index of a long chain knows it.
+  if (find_indexed_position(owner, INT32_MAX, &last, &length) == IndexAnswer::Absent) {
     return return_number(result, length);
   }
   return return_number(result, count_elements(first_element(arguments)));
@@ -531,6 +531,7 @@ LUMO_BUILTIN(hashinsert) {
                                               : link_of_position(owner, selected.snapshot.number);
   cell->next = load_link(*link);
   store_link(*link, cell);
+  if (is_shared(owner)) note_shared_chains_changed();
   return return_number(result, 0);
 }
 

@@ -1,7 +1,9 @@
 #include "engine/element_index.h"
 
+#include <atomic>
 #include <cstring>
 
+#include "engine/retire.h"
 #include "engine/value.h"
 #include "platform/memory.h"
 
@@ -27,6 +29,9 @@ namespace {
 
 using element_index_detail::ChainEpoch;
 
+// Advanced by every relinking of a shared chain.
+std::atomic<std::uint64_t> SharedChainEpoch{0};
+
 // Chains shorter than this are walked: an index would not pay.
 constexpr std::uint32_t kMinimumLength = 32;
 // Lookups of one chain, with nothing changed in between, before its index is made.
@@ -43,15 +48,18 @@ struct ChainIndex {
   ValueNode* container;  // compared, never read: the index is current only while the epoch is
   ValueNode* head;       // the chain's first cell when the index was made (compared only)
   std::uint64_t epoch;
-  std::uint32_t lookups;     // made at this epoch so far
-  std::uint32_t next_check;  // how many lookups before the chain is measured (again)
-  ValueNode* last;           // the last cell taken in (null before the index is made)
-  ValueNode** cells;         // the cells taken in, in chain order; null when not made
-  std::uint32_t length;      // cells taken in
-  std::uint32_t capacity;    // room in `cells`
-  KeySlot* slots;            // open addressing by key hash
-  std::uint32_t mask;        // slots - 1
-  std::uint32_t keys;        // distinct keys taken in
+  bool shared;                 // the container was shared: the two global epochs below count
+  std::uint64_t retire_epoch;  // retire_detail::Epoch when the index was made
+  std::uint64_t shared_epoch;  // SharedChainEpoch when the index was made
+  std::uint32_t lookups;       // made at this epoch so far
+  std::uint32_t next_check;    // how many lookups before the chain is measured (again)
+  ValueNode* last;             // the last cell taken in (null before the index is made)
+  ValueNode** cells;           // the cells taken in, in chain order; null when not made
+  std::uint32_t length;        // cells taken in
+  std::uint32_t capacity;      // room in `cells`
+  KeySlot* slots;              // open addressing by key hash
+  std::uint32_t mask;          // slots - 1
+  std::uint32_t keys;          // distinct keys taken in
 };
 
 thread_local ChainIndex Indexes[kIndexes];
@@ -68,17 +76,22 @@ ValueNode* lookup(const ChainIndex* index, const char* name, std::uint64_t hash)
        slot = (slot + 1) & index->mask) {
     const KeySlot& entry = index->slots[slot];
     if (entry.cell == nullptr) return nullptr;
-    if (entry.hash == hash && same_name(entry.cell->name, name)) return entry.cell;
+    // A key of a shared chain may be renamed meanwhile (the index is set aside after that).
+    if (entry.hash != hash) continue;
+    const char* cell_name = name_of(entry.cell);
+    if (cell_name != nullptr && same_name(cell_name, name)) return entry.cell;
   }
 }
 
 // Puts the cell into the key table unless its key is there already (the first cell of a key keeps
 // it, as a walk finds it).
-void place(KeySlot* slots, std::uint32_t mask, ValueNode* cell, std::uint64_t hash,
-           std::uint32_t* keys) {
+void place(KeySlot* slots, std::uint32_t mask, ValueNode* cell, const char* name,
+           std::uint64_t hash, std::uint32_t* keys) {
   std::uint32_t slot = static_cast<std::uint32_t>(hash) & mask;
   for (; slots[slot].cell != nullptr; slot = (slot + 1) & mask) {
-    if (slots[slot].hash == hash && same_name(slots[slot].cell->name, cell->name)) return;
+    if (slots[slot].hash != hash) continue;
+    const char* other = name_of(slots[slot].cell);
+    if (other != nullptr && same_name(other, name)) return;
   }
   slots[slot] = {cell, hash};
   ++*keys;
@@ -92,7 +105,13 @@ bool grow_slots(ChainIndex* index) {
   if (index->slots != nullptr) {
     for (std::uint32_t i = 0; i <= index->mask; ++i) {
       const KeySlot& entry = index->slots[i];
-      if (entry.cell != nullptr) place(slots, capacity - 1, entry.cell, entry.hash, &keys);
+      if (entry.cell == nullptr) continue;
+      // Moved as they are: the keys in a table are distinct.
+      std::uint32_t slot = static_cast<std::uint32_t>(entry.hash) & (capacity - 1);
+      while (slots[slot].cell != nullptr)
+        slot = (slot + 1) & (capacity - 1);
+      slots[slot] = entry;
+      ++keys;
     }
   }
   release(&index->slots);
@@ -116,12 +135,12 @@ bool grow_cells(ChainIndex* index) {
 
 // Takes in the cells after `last` (all of them before the first). False when memory runs out.
 bool take_in(ChainIndex* index) {
-  ValueNode* cell = index->last != nullptr ? index->last->next : index->head;
-  for (; cell != nullptr; cell = cell->next) {
+  ValueNode* cell = index->last != nullptr ? next_of(index->last) : index->head;
+  for (; cell != nullptr; cell = next_of(cell)) {
     if (index->length == index->capacity && !grow_cells(index)) return false;
-    if (cell->name != nullptr) {
+    if (const char* name = name_of(cell); name != nullptr) {
       if ((index->keys + 1) * 2 > index->mask + 1 && !grow_slots(index)) return false;
-      place(index->slots, index->mask, cell, key_hash(cell->name), &index->keys);
+      place(index->slots, index->mask, cell, name, key_hash(name), &index->keys);
     }
     index->cells[index->length++] = cell;
     index->last = cell;
@@ -131,7 +150,8 @@ bool take_in(ChainIndex* index) {
 
 bool make_index(ChainIndex* index) {
   std::uint32_t length = 0;
-  for (ValueNode* cell = index->head; cell != nullptr && length < kMinimumLength; cell = cell->next)
+  for (ValueNode* cell = index->head; cell != nullptr && length < kMinimumLength;
+       cell = next_of(cell))
     ++length;
   if (length < kMinimumLength) return false;
   if (grow_slots(index) && take_in(index)) return true;
@@ -146,9 +166,27 @@ bool make_index(ChainIndex* index) {
 void restart(ChainIndex* index, ValueNode* container) {
   clear(index);
   index->container = container;
-  index->head = container->elements;
   index->epoch = ChainEpoch;
+  index->shared = is_shared_value(container->value);
+  if (index->shared) {
+    // Read before the chain: a change after these readings sets the index aside.
+    index->retire_epoch = retire_detail::Epoch.load(std::memory_order_seq_cst);
+    index->shared_epoch = SharedChainEpoch.load(std::memory_order_seq_cst);
+  }
+  index->head = first_of(container);
   index->next_check = kLookupsBeforeIndex;
+}
+
+// Whether the index still stands for the container's chain (cells appended since aside).
+bool is_current(const ChainIndex* index, const ValueNode* container) {
+  if (index->epoch != ChainEpoch || index->shared != is_shared_value(container->value))
+    return false;
+  if (index->shared &&
+      (index->retire_epoch != retire_detail::Epoch.load(std::memory_order_seq_cst) ||
+       index->shared_epoch != SharedChainEpoch.load(std::memory_order_seq_cst))) {
+    return false;
+  }
+  return index->head == first_of(container);
 }
 
 ChainIndex* index_of(ValueNode* container) {
@@ -163,9 +201,9 @@ ChainIndex* index_of(ValueNode* container) {
 
 // The container's index brought up to date with its chain, or null when none applies (yet).
 ChainIndex* current_index(ValueNode* container) {
-  if (container->elements == nullptr) return nullptr;
+  if (first_of(container) == nullptr) return nullptr;
   ChainIndex* index = index_of(container);
-  if (index->epoch != ChainEpoch || index->head != container->elements) restart(index, container);
+  if (!is_current(index, container)) restart(index, container);
   if (index->cells == nullptr) {
     // Measured again after twice as many lookups each time: a short chain may grow.
     if (++index->lookups < index->next_check) return nullptr;
@@ -202,6 +240,10 @@ IndexAnswer find_indexed_position(ValueNode* container, std::int32_t position, V
   *cell = index->last;
   *length = static_cast<std::int32_t>(index->length);
   return IndexAnswer::Absent;
+}
+
+void note_shared_chains_changed() {
+  SharedChainEpoch.fetch_add(1, std::memory_order_seq_cst);
 }
 
 void release_element_indexes() {

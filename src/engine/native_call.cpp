@@ -64,8 +64,17 @@ ValueNode* call_native(CallContext* context, NativeFunction entry, const char* c
   char message[LUMO_MESSAGE_SIZE];
   message[0] = '\0';
   std::int32_t status = entry(context, arguments, result, message);
-  // Through its arguments a function may relink the chains of this thread's variables.
-  if (!reads_only) note_chains_changed();
+  // Through its arguments a function may relink the chains of this thread's variables, and of
+  // globals (an extension may do so without the lock the built-ins take).
+  if (!reads_only) {
+    note_chains_changed();
+    for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
+      if (argument->value != nullptr && is_shared_value(argument->value)) {
+        note_shared_chains_changed();
+        break;
+      }
+    }
+  }
   message[LUMO_MESSAGE_SIZE - 1] = '\0';  // a function that filled the buffer may not have ended it
   if (status >= 0) {
     // A string result without text would crash its readers; it reads as the empty string.

@@ -26,6 +26,7 @@ static void release_script_record(Script* script) {
   release(&script->directory);
   release(&script->text);
   free_syntax_node(&script->code);
+  if (script->globals != nullptr) note_shared_chains_changed();  // other threads may index them
   free_chain(script->globals);
   script->globals = nullptr;
   for (FunctionEntry* entry = script->functions; entry != nullptr;) {

@@ -409,11 +409,27 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
     }
     return append_named_element(context, container, slot, name, name_hash);
   }
-  ValueNode* found = find_in_chain(link_of(slot).load(std::memory_order_acquire), name, name_hash);
-  if (found != nullptr) return found;
+  // A shared chain: found without the lock when it is there, through the index when the chain is
+  // long.
+  ValueNode* known = nullptr;
+  IndexAnswer answer = find_indexed_element(container, name, &known);
+  if (answer == IndexAnswer::Found) return known;
+  if (answer == IndexAnswer::Unknown) {
+    ValueNode* found =
+        find_in_chain(link_of(slot).load(std::memory_order_acquire), name, name_hash);
+    if (found != nullptr) return found;
+  }
 
   SharedContainerLock guard(context, container);
   // Search again under the lock: another thread may have added the key meanwhile.
+  switch (find_indexed_element(container, name, &known)) {
+    case IndexAnswer::Found:
+      return known;
+    case IndexAnswer::Absent:
+      return append_named_element(context, container, &known->next, name, name_hash);
+    case IndexAnswer::Unknown:
+      break;
+  }
   for (ValueNode* cell; (cell = link_of(slot).load(std::memory_order_acquire)) != nullptr;
        slot = &cell->next) {
     if (cell->name_hash == name_hash && cell->name != nullptr &&
@@ -443,9 +459,9 @@ static ValueNode* append_named_element(CallContext* context, const ValueNode* co
   return cell;
 }
 
-// Appends `count` (1 or more) unnamed elements at `slot`, the end of an unshared chain, and returns
-// the last; null after a reported failure. A growth past MAX_NEW_ELEMENTS fails as an allocation
-// would.
+// Appends `count` (1 or more) unnamed elements at `slot`, the chain's end (under the lock for a
+// shared chain), and returns the last; null after a reported failure. A growth past
+// MAX_NEW_ELEMENTS fails as an allocation would.
 static ValueNode* append_unnamed_elements(CallContext* context, const ValueNode* container,
                                           ValueNode** slot, std::int32_t count) {
   if (count > MAX_NEW_ELEMENTS) {
@@ -459,7 +475,7 @@ static ValueNode* append_unnamed_elements(CallContext* context, const ValueNode*
       report_alloc_failed(context);
       return nullptr;
     }
-    *slot = cell;
+    link_of(slot).store(cell, std::memory_order_release);
   }
   return cell;
 }
@@ -469,17 +485,20 @@ ValueNode* element_by_position(CallContext* context, ValueNode* container, std::
     report_error(context, "Index error", context != nullptr ? context->position : nullptr, 0);
     return nullptr;
   }
-  if (!container->value->shared && index >= kWalkedCells) {
-    // A long unshared chain: its index gives the cell, or the end to extend from.
+  if (index >= kWalkedCells) {
+    // A long chain: its index gives the cell, or the end to extend from.
     ValueNode* known = nullptr;
     std::int32_t length = 0;
-    switch (find_indexed_position(container, index, &known, &length)) {
-      case IndexAnswer::Found:
-        return known;
-      case IndexAnswer::Absent:
+    IndexAnswer answer = find_indexed_position(container, index, &known, &length);
+    if (answer == IndexAnswer::Found) return known;
+    if (answer == IndexAnswer::Absent) {
+      SharedContainerLock guard(context, container);
+      // Again under the lock: another thread may have extended a shared chain meanwhile.
+      if (container->value->shared)
+        answer = find_indexed_position(container, index, &known, &length);
+      if (answer == IndexAnswer::Found) return known;
+      if (answer == IndexAnswer::Absent)
         return append_unnamed_elements(context, container, &known->next, index - length + 1);
-      case IndexAnswer::Unknown:
-        break;
     }
   }
   // Walk without the lock as far as the chain reaches; only extending it needs the lock.

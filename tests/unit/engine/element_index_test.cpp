@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/element_index.h"
 #include "engine/value.h"
@@ -123,6 +124,25 @@ TEST(ElementIndex, KeysWithOneSignatureStayApart) {
                 " return h[\"ab\"] + \",\" + h[\"c^\"] + \",\" + h[\"Key\"] + \",\" + h[\"key\"] +"
                 " \",\" + gethashcount(h);"),
             "1,2,3,4,68");
+}
+
+TEST(ElementIndex, GlobalHashesAreIndexedToo) {
+  // Globals are shared once the top level has run; their chains are indexed as well.
+  ScriptRunner runner(
+      "g = 0; k = 0;\n"
+      "function positions() { n = 1000000; for (i = 0; i < n; i++) g[i] = i;"
+      " t = 0; for (i = n - 1; i >= 0; i--) t = t + g[i] % 1000; return gethashcount(g) + \",\" + "
+      "t; }\n"
+      "function keys() { n = 400000; for (i = 0; i < n; i++) k[\"key\" + i] = i;"
+      " t = 0; for (i = n - 1; i >= 0; i--) t = t + (k[\"key\" + i] == i);"
+      " hashdelete(k, \"key7\"); hashinsert(k, 0, 5); sethashkey(k, \"key8\", \"x\");"
+      " hashkeysort(k, 1); return gethashcount(k) + \",\" + t + \",\" + k[\"key399999\"] + \",\" +"
+      " k[\"x\"] + \",\" + gethashkey(k, 0) + \",\" + ishashkey(k, \"key7\") + \",\" +"
+      " ishashkey(k, \"key8\") + \",\" + gethashcount(k); }\n");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("positions"), "1000000,499500000");
+  EXPECT_EQ(runner.call("keys"), "400000,400000,399999,8,x,-1,-1,400000");
+  EXPECT_EQ(runner.errors(), std::vector<std::string>{});
 }
 
 TEST(ElementIndex, TheChainEpochSetsIndexesAside) {
