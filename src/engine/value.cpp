@@ -370,8 +370,8 @@ class SharedContainerLock {
   RecursiveLock* lock_;
 };
 
-// Cells of an unshared chain walked before its index is asked: a short chain, or a key or position
-// near its start, is answered at once.
+// Cells walked before a chain's index is asked: a short chain, or a key (of an unshared chain) or
+// a position near its start, is answered at once.
 constexpr int kWalkedCells = 16;
 
 // Appends a new element with the key at `slot` (the chain's end); null after a reported failure.
