@@ -18,6 +18,19 @@ const char* const kFill =
     "function total(&h, n) { t = 0; for (i = 0; i < n; i++) { t = t + h[\"k\" + i]; } return t; "
     "}\n";
 
+// Element counts of the large cases: a tenth under the sanitizers, whose every step is far slower.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kPositions = 100000;
+constexpr int kKeys = 40000;
+#else
+constexpr int kPositions = 1000000;
+constexpr int kKeys = 400000;
+#endif
+const std::string kPositionCount = std::to_string(kPositions);
+const std::string kKeyCount = std::to_string(kKeys);
+// The sum of i % 1000 for i below kPositions, a multiple of 1000.
+const std::string kPositionSum = std::to_string(kPositions / 1000 * 499500);
+
 std::string run(const std::string& body) {
   std::string script = std::string(kFill) + "function test() { " + body + " }";
   ScriptRunner runner(script.c_str());
@@ -79,11 +92,13 @@ TEST(ElementIndex, AHashMadeAgainAtTheSameAddressIsNotMistaken) {
 
 TEST(ElementIndex, AMillionPositionsAreFilledAndReadWithoutWalks) {
   // Walking from the chain's start for every position would not end within the test's time.
-  EXPECT_EQ(run("var h; n = 1000000; for (i = 0; i < n; i++) h[i] = i;"
+  EXPECT_EQ(run("var h; n = " + kPositionCount +
+                "; for (i = 0; i < n; i++) h[i] = i;"
                 " t = 0; for (i = n - 1; i >= 0; i--) t = t + h[i] % 1000;"
                 " k = 0; for (i = 0; i < n; i = i + 1000) k = k + (gethashkey(h, i) == \"\");"
-                " return gethashcount(h) + \",\" + t + \",\" + k + \",\" + h[999999];"),
-            "1000000,499500000,1000,999999");
+                " return gethashcount(h) + \",\" + t + \",\" + k + \",\" + h[n - 1];"),
+            kPositionCount + "," + kPositionSum + "," + std::to_string(kPositions / 1000) + "," +
+                std::to_string(kPositions - 1));
   // A position past the end adds the unnamed elements up to it; keyed and positional access see
   // the same cells.
   EXPECT_EQ(run("var h; fill(h, 40, 0); total(h, 40); h[100] = 5; h[\"x\"] = 6; h[41] = 7;"
@@ -114,10 +129,11 @@ TEST(ElementIndex, PositionsFollowChangesOfTheChain) {
 
 TEST(ElementIndex, KeysWithOneSignatureStayApart) {
   // 400 000 keys share a few hundred signatures; each is found, once, with its own value.
-  EXPECT_EQ(run("var h; n = 400000; for (i = 0; i < n; i++) h[\"key\" + i] = i;"
+  EXPECT_EQ(run("var h; n = " + kKeyCount +
+                "; for (i = 0; i < n; i++) h[\"key\" + i] = i;"
                 " t = 0; for (i = n - 1; i >= 0; i--) t = t + (h[\"key\" + i] == i);"
-                " return gethashcount(h) + \",\" + t + \",\" + ishashkey(h, \"key399999\");"),
-            "400000,400000,399999");
+                " return gethashcount(h) + \",\" + t + \",\" + ishashkey(h, \"key\" + (n - 1));"),
+            kKeyCount + "," + kKeyCount + "," + std::to_string(kKeys - 1));
   // "ab" and "c^" have the same signature, "Key" and "key" differ only in case: four keys.
   EXPECT_EQ(run("var h; fill(h, 64, 0); total(h, 64); h[\"ab\"] = 1; h[\"c^\"] = 2;"
                 " h[\"Key\"] = 3; h[\"key\"] = 4; total(h, 64);"
@@ -130,18 +146,23 @@ TEST(ElementIndex, GlobalHashesAreIndexedToo) {
   // Globals are shared once the top level has run; their chains are indexed as well.
   ScriptRunner runner(
       "g = 0; k = 0;\n"
-      "function positions() { n = 1000000; for (i = 0; i < n; i++) g[i] = i;"
+      "function positions(n) { n = int(n); for (i = 0; i < n; i++) g[i] = i;"
       " t = 0; for (i = n - 1; i >= 0; i--) t = t + g[i] % 1000; return gethashcount(g) + \",\" + "
       "t; }\n"
-      "function keys() { n = 400000; for (i = 0; i < n; i++) k[\"key\" + i] = i;"
+      "function keys(n) { n = int(n); for (i = 0; i < n; i++) k[\"key\" + i] = i;"
       " t = 0; for (i = n - 1; i >= 0; i--) t = t + (k[\"key\" + i] == i);"
       " hashdelete(k, \"key7\"); hashinsert(k, 0, 5); sethashkey(k, \"key8\", \"x\");"
-      " hashkeysort(k, 1); return gethashcount(k) + \",\" + t + \",\" + k[\"key399999\"] + \",\" +"
+      " hashkeysort(k, 1); return gethashcount(k) + \",\" + t + \",\" + k[\"key\" + (n - 1)] + "
+      "\",\" +"
       " k[\"x\"] + \",\" + gethashkey(k, 0) + \",\" + ishashkey(k, \"key7\") + \",\" +"
       " ishashkey(k, \"key8\") + \",\" + gethashcount(k); }\n");
   ASSERT_TRUE(runner.loaded());
-  EXPECT_EQ(runner.call("positions"), "1000000,499500000");
-  EXPECT_EQ(runner.call("keys"), "400000,400000,399999,8,x,-1,-1,400000");
+  // The sanitizers' locks are slow: the globals take a tenth of the elements again.
+  EXPECT_EQ(runner.call("positions", {std::to_string(kPositions / 10)}),
+            std::to_string(kPositions / 10) + "," + std::to_string(kPositions / 10000 * 499500));
+  EXPECT_EQ(runner.call("keys", {std::to_string(kKeys / 10)}),
+            std::to_string(kKeys / 10) + "," + std::to_string(kKeys / 10) + "," +
+                std::to_string(kKeys / 10 - 1) + ",8,x,-1,-1," + std::to_string(kKeys / 10));
   EXPECT_EQ(runner.errors(), std::vector<std::string>{});
 }
 
