@@ -62,14 +62,24 @@ struct ChainIndex {
   std::uint32_t keys;          // distinct keys taken in
 };
 
-thread_local ChainIndex Indexes[kIndexes];
-thread_local int NextVictim = 0;
-
 void clear(ChainIndex* index) {
   release(&index->cells);
   release(&index->slots);
   *index = ChainIndex{};
 }
+
+// A thread's indexes. Any thread may index a global's chain, also one the engine did not start
+// (which never calls release_element_indexes): what is left goes when the thread ends.
+struct ThreadIndexes {
+  ChainIndex entries[kIndexes];
+  int next_victim;
+  ~ThreadIndexes() {
+    for (ChainIndex& index : entries)
+      clear(&index);
+  }
+};
+
+thread_local ThreadIndexes Indexes;
 
 ValueNode* lookup(const ChainIndex* index, const char* name, std::uint64_t hash) {
   for (std::uint32_t slot = static_cast<std::uint32_t>(hash) & index->mask;;
@@ -190,11 +200,11 @@ bool is_current(const ChainIndex* index, const ValueNode* container) {
 }
 
 ChainIndex* index_of(ValueNode* container) {
-  for (ChainIndex& index : Indexes) {
+  for (ChainIndex& index : Indexes.entries) {
     if (index.container == container) return &index;
   }
-  ChainIndex* index = &Indexes[NextVictim];
-  NextVictim = (NextVictim + 1) % kIndexes;
+  ChainIndex* index = &Indexes.entries[Indexes.next_victim];
+  Indexes.next_victim = (Indexes.next_victim + 1) % kIndexes;
   restart(index, container);
   return index;
 }
@@ -247,6 +257,6 @@ void note_shared_chains_changed() {
 }
 
 void release_element_indexes() {
-  for (ChainIndex& index : Indexes)
+  for (ChainIndex& index : Indexes.entries)
     clear(&index);
 }
