@@ -2,15 +2,23 @@
 
 #include <cstring>
 
-#include "engine/element_index.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 
 namespace {
 
-// Names like f1 ... f99999 share their signature often: the slots are chosen by a strong hash.
+// FNV-1a with a final mix: names like f1 ... f99999 share their signature often, so the slots
+// are chosen by a hash of their own.
 std::uint32_t slot_hash(const char* name) {
-  return static_cast<std::uint32_t>(key_hash(name));
+  std::uint32_t hash = 2166136261u;
+  for (; *name != '\0'; ++name) {
+    hash ^= static_cast<unsigned char>(*name);
+    hash *= 16777619u;
+  }
+  hash ^= hash >> 16;
+  hash *= 0x7feb352du;
+  hash ^= hash >> 15;
+  return hash;
 }
 
 void place(FunctionEntry** slots, std::uint32_t capacity, FunctionEntry* entry) {
