@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
@@ -109,19 +110,30 @@ bool start_detached(const std::string& program, const std::vector<std::string>& 
       (void)ignored;
       _exit(127);
     }
-    _exit(program_process < 0 ? 1 : 0);
+    if (program_process < 0) {
+      char failed = 1;
+      ssize_t ignored = write(report[1], &failed, 1);
+      (void)ignored;
+      _exit(1);
+    }
+    _exit(0);
   }
   close(report[1]);
+  // Where SIGCHLD is ignored the middle process is reaped by the system and waitpid fails with
+  // ECHILD: then the pipe alone tells (it reaches end of file once the program runs or both end).
   int status = 0;
-  while (waitpid(middle, &status, 0) < 0) {
-  }
+  pid_t waited;
+  do {
+    waited = waitpid(middle, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  bool middle_ok = waited < 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 0);
   char failed = 0;
   ssize_t got;
   do {
     got = read(report[0], &failed, 1);
-  } while (got < 0);
+  } while (got < 0 && errno == EINTR);
   close(report[0]);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+  return middle_ok && got == 0;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 
 #if !defined(_WIN32)
+#include <signal.h>
 #include <sys/stat.h>
 #endif
 
@@ -147,5 +148,22 @@ TEST(Shell, StartsAProgramWithItsParametersWithoutWaiting) {
   }
   EXPECT_EQ(written, "one|two words");
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
+}
+
+// A host that ignores SIGCHLD has its children reaped by the system: the start is still told by
+// its outcome, and the call returns instead of waiting on a child that is gone.
+TEST(Shell, StartsAProgramWhereChildrenAreReapedBySystem) {
+  ScratchFolder folder("lumo_shell_reaped");
+  std::filesystem::path program = folder.path() / "run.sh";
+  std::ofstream(program) << "#!/bin/sh\nexit 0\n";
+  chmod(program.c_str(), 0755);
+  struct sigaction old_action {};
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &old_action);
+  ScriptRunner runner("function t(f, d) { return shell(f, \"\", d); }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("t", {"run.sh", folder.text()}), "0");
+  sigaction(SIGCHLD, &old_action, nullptr);
 }
 #endif
