@@ -38,16 +38,28 @@ void view_free(ViewState** state) {
 }
 
 bool view_clear(ViewState* state) {
-  release_buffers(state);
-  state->capacity = 0;
-  state->line_capacity = 0;
-  state->text = static_cast<char*>(alloc_zeroed(STORE_INITIAL_CAPACITY));
-  state->attrs = static_cast<std::uint8_t*>(alloc_zeroed(STORE_INITIAL_CAPACITY));
-  state->colors = static_cast<std::uint8_t*>(alloc_zeroed(STORE_INITIAL_CAPACITY));
-  state->line_starts =
+  // The new buffers first: when one cannot be had, the view keeps what it shows.
+  ViewState fresh{};
+  fresh.text = static_cast<char*>(alloc_zeroed(STORE_INITIAL_CAPACITY));
+  fresh.attrs = static_cast<std::uint8_t*>(alloc_zeroed(STORE_INITIAL_CAPACITY));
+  fresh.colors = static_cast<std::uint8_t*>(alloc_zeroed(STORE_INITIAL_CAPACITY));
+  fresh.line_starts =
       static_cast<std::uint32_t*>(alloc_zeroed(LINE_INITIAL_CAPACITY * sizeof(std::uint32_t)));
-  state->line_lengths =
+  fresh.line_lengths =
       static_cast<std::int32_t*>(alloc_zeroed(LINE_INITIAL_CAPACITY * sizeof(std::int32_t)));
+  if (fresh.text == nullptr || fresh.attrs == nullptr || fresh.colors == nullptr ||
+      fresh.line_starts == nullptr || fresh.line_lengths == nullptr) {
+    release_buffers(&fresh);
+    return false;
+  }
+  release_buffers(state);
+  state->text = fresh.text;
+  state->attrs = fresh.attrs;
+  state->colors = fresh.colors;
+  state->line_starts = fresh.line_starts;
+  state->line_lengths = fresh.line_lengths;
+  state->capacity = STORE_INITIAL_CAPACITY;
+  state->line_capacity = LINE_INITIAL_CAPACITY;
   state->length = 0;
   state->line_count = 1;
   state->first_visible_line = 0;
@@ -56,13 +68,6 @@ bool view_clear(ViewState* state) {
   state->remembered_x = 0;
   state->resume_start = 0;
   state->resume_bold = false;
-  if (state->text == nullptr || state->attrs == nullptr || state->colors == nullptr ||
-      state->line_starts == nullptr || state->line_lengths == nullptr) {
-    release_buffers(state);
-    return false;
-  }
-  state->capacity = STORE_INITIAL_CAPACITY;
-  state->line_capacity = LINE_INITIAL_CAPACITY;
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/memory.h"
 #include "view/text_store.h"
 #include "view/view_geometry.h"
 #include "view_fixture.h"
@@ -249,6 +250,20 @@ TEST(TextStore, NullAppendDoesNothingAndClearStartsOver) {
   EXPECT_EQ(view.state->caret, 3u);
   EXPECT_EQ(view.state->anchor, 3u);
   EXPECT_EQ(view.state->line_count, 1u);
+}
+
+TEST(TextStore, ClearThatCannotAllocateKeepsTheText) {
+  TestView view;
+  view.append("kept\r\nlines");
+  set_allocation_limit(STORE_INITIAL_CAPACITY - 1);
+  ViewChange change = view_set_text(view.state, "new");
+  set_allocation_limit(0);
+  EXPECT_FALSE(change.ok);
+  EXPECT_EQ(view.text(), "kept\r\nlines");
+  EXPECT_EQ(view.state->line_count, 2u);
+  // Still whole: it takes more text afterwards.
+  view.append("!");
+  EXPECT_EQ(view.text(), "kept\r\nlines!");
 }
 
 // Fills a view with numbered hard lines of 80 bytes until the store was trimmed once.
