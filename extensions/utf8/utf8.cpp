@@ -40,7 +40,11 @@ std::int32_t convert_argument(CallContext* context, ValueNode* arguments, ValueN
   const auto* in = reinterpret_cast<const unsigned char*>(text);
   std::size_t count = std::strlen(text);
   std::size_t size = convert(in, count, nullptr);
-  auto* converted = static_cast<unsigned char*>(lumo_alloc(size + 1));
+  // Script strings count their bytes in 31 bits; a longer result is refused like a failed
+  // allocation (CP932 to UTF-8 makes a text up to three times as long).
+  constexpr std::size_t kLongestString = 0x7FFFFFFF;
+  auto* converted =
+      size <= kLongestString ? static_cast<unsigned char*>(lumo_alloc(size + 1)) : nullptr;
   if (converted != nullptr) {
     convert(in, count, converted);
     converted[size] = '\0';
