@@ -56,7 +56,7 @@ struct Model {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;
-  std::size_t limit = data[0] % 2 == 0 ? 1 + data[0] % 64 : CARRY_LIMIT;
+  std::size_t limit = data[0] % 2 == 0 ? 1 + (data[0] / 2) % 64 : CARRY_LIMIT;
   std::uint32_t fail_mask = static_cast<std::uint32_t>(data[1]) << (data[2] % 24);
   if (data[3] % 4 != 0) fail_mask = 0;
   // Bytes are drawn mostly from a small alphabet so that breaks and NULs are common.
