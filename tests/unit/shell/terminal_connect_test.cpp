@@ -86,7 +86,7 @@ const char* const EVENTS =
     "function recv(line) { lineecho(0, \"recv \" + line); }\n"
     "function close() { lineecho(0, \"close\"); }\n"
     "function end() { lineecho(0, \"end\"); }\n";
-// Without a function of its own, "connect" would reach the socket built-in of that name.
+// A "connect" that does nothing, so that only the events a test is about are reported.
 const char* const NO_CONNECT = "function connect() {}\n";
 
 }  // namespace
@@ -131,12 +131,16 @@ TEST(TerminalConnect, ScriptWithoutRecvIsReportedPerChunk) {
   });
   session.write_script(ConnectSession::header("127.0.0.1", server.port()) + NO_CONNECT);
   std::string printed = session.run();
-  // "recv" is also the name of a socket built-in, which the call reaches and which fails: one
-  // error report per chunk.
+  // An event never reaches the socket built-in of the same name: "recv" is not found, one
+  // report per chunk.
   std::size_t reports = 0;
   for (std::size_t at = 0; (at = printed.find("### Error: ", at)) != std::string::npos; ++at)
     ++reports;
   EXPECT_EQ(reports, 2u) << printed;
+  std::size_t not_found = 0;
+  for (std::size_t at = 0; (at = printed.find("Function not Found", at)) != std::string::npos; ++at)
+    ++not_found;
+  EXPECT_EQ(not_found, 2u) << printed;
   EXPECT_NE(printed.find(DISCONNECTED), std::string::npos) << printed;
 }
 
