@@ -267,6 +267,15 @@ bool on_create(MainWindow* state) {
   app->host.window = state->window;
   app->host.message_box = &show_message_box;
   app_use_connection(app, &state->connection);
+  // Waiting for the connection thread to end (disconnect, close) may take a moment: the wait cursor
+  // shows it, and the arrow comes back when the thread has ended.
+  app->connection.stop = [](AppContext* app) {
+    auto* connection = static_cast<Connection*>(app->connection.state);
+    if (!connection->running.load()) return;
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+    connection_stop(connection);
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
+  };
   state->core_ready = true;
   app_start(app);
   return true;
