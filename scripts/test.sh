@@ -22,8 +22,10 @@ wine64_bin=$(find_tool wine64)
 wineserver_bin=$(find_tool wineserver)
 
 # Every command the chosen presets need, checked before anything is built.
-needed=(cmake ctest ninja)
-[[ " $presets " == *" windows "* ]] && needed+=(x86_64-w64-mingw32-g++-posix)
+# python3 runs the documentation and chat-script tests, ngircd is their local chat server; the
+# window tests start Xvfb and take screenshots with ImageMagick's import.
+needed=(cmake ctest ninja python3 ngircd)
+[[ " $presets " == *" windows "* ]] && needed+=(x86_64-w64-mingw32-g++-posix Xvfb import)
 for tool in "${needed[@]}"; do
   command -v "$tool" >/dev/null || { echo "scripts/test.sh: $tool not found" >&2; exit 1; }
 done
