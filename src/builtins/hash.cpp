@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 
 #include "builtins/args.h"
+#include "engine/element_index.h"
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "platform/memory.h"
@@ -111,8 +113,24 @@ ValueNode** link_of_position(ValueNode* owner, std::int32_t position) {
   return link;
 }
 
+// Positions this far into a chain are looked up through its index (when it has one).
+constexpr std::int32_t kWalkedPositions = 16;
+
 ValueNode* element_at(const ValueNode* argument, std::int32_t position) {
   if (position < 0) return nullptr;
+  ValueNode* owner = owner_of(argument);
+  if (position >= kWalkedPositions) {
+    ValueNode* known = nullptr;
+    std::int32_t length = 0;
+    switch (find_indexed_position(owner, position, &known, &length)) {
+      case IndexAnswer::Found:
+        return known;
+      case IndexAnswer::Absent:
+        return nullptr;
+      case IndexAnswer::Unknown:
+        break;
+    }
+  }
   ValueNode* cell = first_element(argument);
   for (; cell != nullptr && position > 0; --position)
     cell = load_link(cell->next);
@@ -175,6 +193,103 @@ void set_hash_result(ValueNode* result, ValueNode* chain) {
   result->elements = chain;
   result->is_hash = 1;
 }
+
+// ---- merging ------------------------------------------------------------------------------------
+
+// The result of hashmerge as it is built: the elements in order, and the keyed ones in a table by
+// key, so that a later element with a known key replaces the older one without a walk.
+class MergedElements {
+ public:
+  MergedElements() = default;
+  MergedElements(const MergedElements&) = delete;
+  MergedElements& operator=(const MergedElements&) = delete;
+  ~MergedElements() {
+    for (std::int32_t i = 0; i < count_; ++i)
+      free_node(cells_[i]);
+    release(&cells_);
+    release(&slots_);
+  }
+
+  // Takes the cell in: in the place of an element with its key, or at the end. False (the cell not
+  // taken) when memory runs out.
+  bool add(ValueNode* cell) {
+    std::uint64_t hash = 0;
+    std::uint32_t slot = 0;
+    if (cell->name != nullptr) {
+      if ((keys_ + 1) * 2 > mask_ + 1 && !grow_slots()) return false;
+      hash = key_hash(cell->name);
+      for (slot = static_cast<std::uint32_t>(hash) & mask_; slots_[slot].position != 0;
+           slot = (slot + 1) & mask_) {
+        ValueNode*& older = cells_[slots_[slot].position - 1];
+        if (slots_[slot].hash == hash && std::strcmp(older->name, cell->name) == 0) {
+          free_node(older);
+          older = cell;
+          return true;
+        }
+      }
+    }
+    if (count_ == capacity_ && !grow_cells()) return false;
+    cells_[count_++] = cell;
+    if (cell->name != nullptr) {
+      slots_[slot] = {hash, count_};
+      ++keys_;
+    }
+    return true;
+  }
+
+  // Links the elements into one chain, which the caller owns from then on.
+  ValueNode* link() {
+    ValueNode* first = nullptr;
+    for (std::int32_t i = count_; i > 0; --i) {
+      cells_[i - 1]->next = first;
+      first = cells_[i - 1];
+    }
+    count_ = 0;
+    return first;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t hash;
+    std::int32_t position;  // 1 + the element's place in cells_; 0 for an empty slot
+  };
+
+  bool grow_cells() {
+    std::int32_t capacity = capacity_ == 0 ? 64 : capacity_ * 2;
+    if (capacity <= capacity_) return false;
+    auto** cells = static_cast<ValueNode**>(alloc_zeroed(sizeof(ValueNode*) * capacity));
+    if (cells == nullptr) return false;
+    if (count_ != 0) std::memcpy(cells, cells_, sizeof(ValueNode*) * count_);
+    release(&cells_);
+    cells_ = cells;
+    capacity_ = capacity;
+    return true;
+  }
+
+  bool grow_slots() {
+    std::uint32_t capacity = slots_ == nullptr ? 64 : (mask_ + 1) * 2;
+    auto* slots = static_cast<Slot*>(alloc_zeroed(sizeof(Slot) * capacity));
+    if (slots == nullptr) return false;
+    for (std::uint32_t i = 0; slots_ != nullptr && i <= mask_; ++i) {
+      if (slots_[i].position == 0) continue;
+      std::uint32_t slot = static_cast<std::uint32_t>(slots_[i].hash) & (capacity - 1);
+      while (slots[slot].position != 0)
+        slot = (slot + 1) & (capacity - 1);
+      slots[slot] = slots_[i];
+    }
+    release(&slots_);
+    slots_ = slots;
+    mask_ = capacity - 1;
+    return true;
+  }
+
+  ValueNode** cells_ = nullptr;
+  std::int32_t count_ = 0;
+  std::int32_t capacity_ = 0;
+  Slot* slots_ = nullptr;
+  std::uint32_t mask_ = 0;
+  std::uint32_t keys_ = 0;
+};
 
 // ---- sorting ------------------------------------------------------------------------------------
 
@@ -268,6 +383,7 @@ std::int32_t sort_hash(CallContext* context, ValueNode* arguments, bool by_key, 
   for (std::int32_t i = count - 1; i > 0; --i)
     store_link(items[i - 1].cell->next, items[i].cell);
   store_link(owner->elements, items[0].cell);
+  if (is_shared(owner)) note_shared_chains_changed();
   free_items(items, count);
   return LUMO_STATUS_OK;
 }
@@ -289,6 +405,13 @@ bool replace_elements(CallContext* context, ValueNode* owner, ValueNode* chain) 
 LUMO_BUILTIN(gethashcount) {
   (void)context, (void)message;
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  ValueNode* owner = owner_of(arguments);
+  ValueNode* last = nullptr;
+  std::int32_t length = 0;
+  // A count in a loop's condition: the index of a long chain knows it.
+  if (find_indexed_position(owner, INT32_MAX, &last, &length) == IndexAnswer::Absent) {
+    return return_number(result, length);
+  }
   return return_number(result, count_elements(first_element(arguments)));
 }
 
@@ -408,6 +531,7 @@ LUMO_BUILTIN(hashinsert) {
                                               : link_of_position(owner, selected.snapshot.number);
   cell->next = load_link(*link);
   store_link(*link, cell);
+  if (is_shared(owner)) note_shared_chains_changed();
   return return_number(result, 0);
 }
 
@@ -483,36 +607,20 @@ LUMO_BUILTIN(hashcopy) {
 }
 
 LUMO_BUILTIN(hashmerge) {
-  (void)context, (void)message;
+  (void)context;
   if (arguments == nullptr) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
-  ValueNode* merged = nullptr;
-  ValueNode** tail = &merged;
+  MergedElements merged;
   for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
     for (ValueNode* cell = first_element(argument); cell != nullptr; cell = load_link(cell->next)) {
       ValueNode* copy = copy_element(cell, load_key(cell));
-      if (copy == nullptr) {
-        free_chain(merged);
+      // A key already in the result: the copy takes the older element's place.
+      if (copy == nullptr || !merged.add(copy)) {
+        free_node(copy);
         return alloc_failed(message, "hashmerge");
       }
-      // A key already in the result: the copy takes the older element's place.
-      ValueNode** link = tail;
-      if (copy->name != nullptr) {
-        link = &merged;
-        while (*link != nullptr && !key_equals(*link, copy->name, copy->name_hash))
-          link = &(*link)->next;
-      }
-      ValueNode* older = *link;
-      if (older != nullptr) {
-        copy->next = older->next;
-        if (tail == &older->next) tail = &copy->next;
-        free_node(older);
-      } else {
-        tail = &copy->next;
-      }
-      *link = copy;
     }
   }
-  set_hash_result(result, merged);
+  set_hash_result(result, merged.link());
   return LUMO_STATUS_OK;
 }
 

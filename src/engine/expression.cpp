@@ -4,6 +4,7 @@
 
 #include "engine/call.h"
 #include "engine/cp932.h"
+#include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/events.h"
@@ -429,6 +430,8 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
     } else {
       ValueNode* old = owner->elements;
       owner->elements = copy;
+      // Indexes hold the old cells, which may go without a note of their own (unnamed ones).
+      if (old != nullptr) note_chains_changed();
       free_chain(old);
     }
   } else if (!assign_value(context, target->value, source->value)) {

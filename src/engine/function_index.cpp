@@ -2,23 +2,15 @@
 
 #include <cstring>
 
+#include "engine/element_index.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 
 namespace {
 
-// FNV-1a with a final mix: names like f1 ... f99999 share their signature often, so the slots
-// are chosen by a hash of their own.
+// Names like f1 ... f99999 share their signature often: the slots are chosen by a strong hash.
 std::uint32_t slot_hash(const char* name) {
-  std::uint32_t hash = 2166136261u;
-  for (; *name != '\0'; ++name) {
-    hash ^= static_cast<unsigned char>(*name);
-    hash *= 16777619u;
-  }
-  hash ^= hash >> 16;
-  hash *= 0x7feb352du;
-  hash ^= hash >> 15;
-  return hash;
+  return static_cast<std::uint32_t>(key_hash(name));
 }
 
 void place(FunctionEntry** slots, std::uint32_t capacity, FunctionEntry* entry) {

@@ -1,6 +1,7 @@
 // Calling a built-in or an extension function with the native calling convention.
 #include <cstring>
 
+#include "builtins/hash.h"
 #include "builtins/strings.h"
 #include "builtins/window.h"
 #include "engine/builtin_table.h"
@@ -10,7 +11,8 @@
 #include "platform/memory.h"
 
 bool only_reads_arguments(NativeFunction entry) {
-  // The string and window built-ins: they read their arguments and make their result, nothing else.
+  // The string, hash-reading and window built-ins: they read their arguments and make their result,
+  // nothing else.
   static constexpr NativeFunction kReaders[] = {
       builtin_istype,
       builtin_int,
@@ -28,6 +30,14 @@ bool only_reads_arguments(NativeFunction entry) {
       builtin_strmatch,
       builtin_tolower,
       builtin_toupper,
+      // The reading hash built-ins (hashmerge and hashcopy make new chains for their result).
+      builtin_gethashcount,
+      builtin_gethashkey,
+      builtin_ishashkey,
+      builtin_hashfind,
+      builtin_hashcopy,
+      builtin_hashmerge,
+      builtin_hashtostring,
       // The window built-ins hand their arguments' text to the host and change no variable.
       builtin_messagebox,
       builtin_strecho,
@@ -54,8 +64,17 @@ ValueNode* call_native(CallContext* context, NativeFunction entry, const char* c
   char message[LUMO_MESSAGE_SIZE];
   message[0] = '\0';
   std::int32_t status = entry(context, arguments, result, message);
-  // Through its arguments a function may relink the chains of this thread's variables.
-  if (!reads_only) note_chains_changed();
+  // Through its arguments a function may relink the chains of this thread's variables, and of
+  // globals (an extension may do so without the lock the built-ins take).
+  if (!reads_only) {
+    note_chains_changed();
+    for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
+      if (argument->value != nullptr && is_shared_value(argument->value)) {
+        note_shared_chains_changed();
+        break;
+      }
+    }
+  }
   message[LUMO_MESSAGE_SIZE - 1] = '\0';  // a function that filled the buffer may not have ended it
   if (status >= 0) {
     // A string result without text would crash its readers; it reads as the empty string.

@@ -2,6 +2,7 @@
 // carry break, continue, return and exit outward.
 #include <cstdint>
 
+#include "engine/element_index.h"
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
@@ -64,6 +65,7 @@ std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* resu
         free_node(value);
         return RUN_FAILED;
       }
+      if (result->elements != nullptr) note_chains_changed();  // the old cells may be indexed
       free_chain(result->elements);
       result->elements = copy;
       result->is_hash = value->is_hash;

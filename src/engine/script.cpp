@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/value_stack.h"
 #include "engine/walk_stack.h"
@@ -25,6 +26,7 @@ static void release_script_record(Script* script) {
   release(&script->directory);
   release(&script->text);
   free_syntax_node(&script->code);
+  if (script->globals != nullptr) note_shared_chains_changed();  // other threads may index them
   free_chain(script->globals);
   script->globals = nullptr;
   release_function_index(script);
@@ -105,6 +107,7 @@ void define_arg(CallContext* frame, ValueNode* arguments) {
     tail = &reference->next;
   }
   ValueNode* owner = arg->value->owner;
+  if (owner->elements != nullptr) note_chains_changed();  // the old cells may be indexed
   free_chain(owner->elements);
   owner->elements = chain;
   arg->elements = chain;

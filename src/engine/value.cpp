@@ -394,14 +394,9 @@ class SharedContainerLock {
   RecursiveLock* lock_;
 };
 
-// Whether the chain ends, or has a cell with the signature, among its first few cells: then a walk
-// answers at once and no index is asked.
-static bool within_first_cells(const ValueNode* cell, std::int32_t name_hash) {
-  for (int i = 0; i < 16; ++i, cell = cell->next) {
-    if (cell == nullptr || cell->name_hash == name_hash) return true;
-  }
-  return false;
-}
+// Cells walked before a chain's index is asked: a short chain, or a key (of an unshared chain) or
+// a position near its start, is answered at once.
+constexpr int kWalkedCells = 16;
 
 // Appends a new element with the key at `slot` (the chain's end); null after a reported failure.
 static ValueNode* append_named_element(CallContext* context, const ValueNode* container,
@@ -413,10 +408,18 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
   if (*name == '\0') return container;
   std::int32_t name_hash = name_hash_of(name);
   ValueNode** slot = &container->elements;
-  if (!container->value->shared && !within_first_cells(container->elements, name_hash)) {
-    // Only this thread sees an unshared chain: a long one is looked up through an index.
+  if (!container->value->shared) {
+    // Only this thread sees an unshared chain: no lock, and a long one is looked up through an
+    // index.
+    int walked = 0;
+    for (ValueNode* cell; (cell = *slot) != nullptr && walked < kWalkedCells;
+         slot = &cell->next, ++walked) {
+      if (cell->name_hash == name_hash && cell->name != nullptr && same_name(cell->name, name))
+        return cell;
+    }
+    if (*slot == nullptr) return append_named_element(context, container, slot, name, name_hash);
     ValueNode* known = nullptr;
-    switch (find_indexed_element(container, name, name_hash, &known)) {
+    switch (find_indexed_element(container, name, &known)) {
       case IndexAnswer::Found:
         return known;
       case IndexAnswer::Absent:
@@ -424,15 +427,33 @@ ValueNode* element_by_key(CallContext* context, ValueNode* container, const Valu
       case IndexAnswer::Unknown:
         break;
     }
+    for (ValueNode* cell; (cell = *slot) != nullptr; slot = &cell->next) {
+      if (cell->name_hash == name_hash && cell->name != nullptr && same_name(cell->name, name))
+        return cell;
+    }
+    return append_named_element(context, container, slot, name, name_hash);
   }
-  ValueNode* found =
-      container->value->shared
-          ? find_in_chain(link_of(slot).load(std::memory_order_acquire), name, name_hash)
-          : find_in_private_chain(*slot, name, name_hash);
-  if (found != nullptr) return found;
+  // A shared chain: found without the lock when it is there, through the index when the chain is
+  // long.
+  ValueNode* known = nullptr;
+  IndexAnswer answer = find_indexed_element(container, name, &known);
+  if (answer == IndexAnswer::Found) return known;
+  if (answer == IndexAnswer::Unknown) {
+    ValueNode* found =
+        find_in_chain(link_of(slot).load(std::memory_order_acquire), name, name_hash);
+    if (found != nullptr) return found;
+  }
 
   SharedContainerLock guard(context, container);
   // Search again under the lock: another thread may have added the key meanwhile.
+  switch (find_indexed_element(container, name, &known)) {
+    case IndexAnswer::Found:
+      return known;
+    case IndexAnswer::Absent:
+      return append_named_element(context, container, &known->next, name, name_hash);
+    case IndexAnswer::Unknown:
+      break;
+  }
   for (ValueNode* cell; (cell = link_of(slot).load(std::memory_order_acquire)) != nullptr;
        slot = &cell->next) {
     if (cell->name_hash == name_hash && cell->name != nullptr &&
@@ -462,10 +483,47 @@ static ValueNode* append_named_element(CallContext* context, const ValueNode* co
   return cell;
 }
 
+// Appends `count` (1 or more) unnamed elements at `slot`, the chain's end (under the lock for a
+// shared chain), and returns the last; null after a reported failure. A growth past
+// MAX_NEW_ELEMENTS fails as an allocation would.
+static ValueNode* append_unnamed_elements(CallContext* context, const ValueNode* container,
+                                          ValueNode** slot, std::int32_t count) {
+  if (count > MAX_NEW_ELEMENTS) {
+    report_alloc_failed(context);
+    return nullptr;
+  }
+  ValueNode* cell = nullptr;
+  for (; count > 0; --count, slot = &cell->next) {
+    cell = make_element(container);
+    if (cell == nullptr) {
+      report_alloc_failed(context);
+      return nullptr;
+    }
+    link_of(slot).store(cell, std::memory_order_release);
+  }
+  return cell;
+}
+
 ValueNode* element_by_position(CallContext* context, ValueNode* container, std::int32_t index) {
   if (index < 0) {
     report_error(context, "Index error", context != nullptr ? context->position : nullptr, 0);
     return nullptr;
+  }
+  if (index >= kWalkedCells) {
+    // A long chain: its index gives the cell, or the end to extend from.
+    ValueNode* known = nullptr;
+    std::int32_t length = 0;
+    IndexAnswer answer = find_indexed_position(container, index, &known, &length);
+    if (answer == IndexAnswer::Found) return known;
+    if (answer == IndexAnswer::Absent) {
+      SharedContainerLock guard(context, container);
+      // Again under the lock: another thread may have extended a shared chain meanwhile.
+      if (container->value->shared)
+        answer = find_indexed_position(container, index, &known, &length);
+      if (answer == IndexAnswer::Found) return known;
+      if (answer == IndexAnswer::Absent)
+        return append_unnamed_elements(context, container, &known->next, index - length + 1);
+    }
   }
   // Walk without the lock as far as the chain reaches; only extending it needs the lock.
   ValueNode** slot = &container->elements;

@@ -188,6 +188,29 @@ TEST(HashBuiltins, MergeReplacesEqualKeysInPlace) {
   EXPECT_EQ(run("a = {x = 1, k = 2}; b = {k = 3, 4}; return dump(hashmerge(a, b));"), "x=1,k=3,4");
 }
 
+TEST(HashBuiltins, MergeOfLargeHashesKeepsResultAndOrder) {
+  // a: k0..k{n-1} = position, then one unnamed "u"; b: k0, k2, .. k{2n-2} = -(half the number).
+  // The even keys of a take b's values in place, b's keys past a's come after "u" in b's order.
+  // Searching the result for every key would not end within the test's time.
+  EXPECT_EQ(run("var a; var b; n = 100000;\n"
+                "for (i = 0; i < n; i++) a[\"k\" + i] = i;\n"
+                "a[n] = \"u\";\n"
+                "for (i = 0; i < n; i++) b[\"k\" + i * 2] = 0 - i;\n"
+                "m = hashmerge(a, b);\n"
+                "bad = 0;\n"
+                "for (p = 0; p < n; p++) {\n"
+                "  if (gethashkey(m, p) != \"k\" + p) bad++;\n"
+                "  if (p % 2 == 0) { if (m[p] != 0 - p / 2) bad++; } else if (m[p] != p) bad++;\n"
+                "}\n"
+                "for (p = n + 1; p < gethashcount(m); p++) {\n"
+                "  j = n + (p - n - 1) * 2;\n"
+                "  if (gethashkey(m, p) != \"k\" + j || m[p] != 0 - j / 2) bad++;\n"
+                "}\n"
+                "return gethashcount(m) + \",\" + bad + \",\" + m[n] + gethashkey(m, n) + \",\" +\n"
+                "  gethashkey(m, gethashcount(m) - 1) + \",\" + gethashcount(hashmerge(m, m, b));"),
+            "150001,0,u,k199998,150002");
+}
+
 TEST(HashBuiltins, ByteHashes) {
   EXPECT_EQ(run("return dump(stringtohash(\"AB\"));"), "65,66");
   EXPECT_EQ(run("return hashtostring(stringtohash(\"AB\"));"), "AB");

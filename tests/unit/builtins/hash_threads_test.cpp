@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,12 @@ class BuiltinCall {
     Value* value = add().value;
     value->data.text = const_cast<char*>(text);
     value->is_string = 1;
+    return *this;
+  }
+  // Gives the last argument a name (the key hashinsert gives its copy).
+  BuiltinCall& named(const char* name) {
+    cells_[count_ - 1].name = const_cast<char*>(name);
+    cells_[count_ - 1].name_hash = name_hash_of(name);
     return *this;
   }
   // The status; the result is released at once.
@@ -105,6 +112,7 @@ TEST(SharedHashThreads, BuiltinsChangeAndWalkOneGlobalHash) {
       context.script = module;
       for (int i = 0; i < kPasses; ++i)
         body(&context, i);
+      release_thread_caches();  // as the engine's own threads do when they end
     });
   };
   std::vector<std::thread> threads;
@@ -212,4 +220,76 @@ TEST(SharedHashThreads, ScriptsChangeAndWalkOneGlobalHash) {
   EXPECT_EQ(active_calls(), 0);
   // The chain is whole and every element is where a walk finds it.
   EXPECT_EQ(runner.call("check"), "1");
+}
+
+// A global hash long enough to be looked up through each thread's index, while other threads
+// relink, rename, insert, delete and append: every lookup of a key finds its one element.
+TEST(SharedHashThreads, LookupsOfALongGlobalHashFindTheirElements) {
+  ScriptFixture scripts;
+  Script* module = scripts.add_module("main");
+  ValueNode* g = scripts.add_global(module, "g", 0);
+  g->value->shared = 1;
+  constexpr int kStable = 200;
+  auto element = [&](CallContext* context, const std::string& key) {
+    Value name{};
+    name.data.text = const_cast<char*>(key.c_str());
+    name.is_string = 1;
+    return element_by_key(context, g, &name);
+  };
+  {
+    CallContext context{};
+    context.script = module;
+    ScriptCodeScope in_script;
+    for (int j = 0; j < kStable; ++j) {
+      Value number{};
+      number.data.number = j;
+      assign_value(&context, element(&context, "s" + std::to_string(j))->value, &number);
+    }
+  }
+  std::atomic<int> wrong{0};
+  auto run = [&](auto body) {
+    return std::thread([&, body] {
+      CallContext context{};
+      context.script = module;
+      for (int i = 0; i < kPasses; ++i)
+        body(&context, i);
+      release_thread_caches();  // as the engine's own threads do when they end
+    });
+  };
+  std::vector<std::thread> threads;
+  threads.push_back(run([&](CallContext* c, int i) {
+    BuiltinCall("_sfunc_hashkeysort").ref(g).number(i % 2).run(c);
+    BuiltinCall("_sfunc_hashsort").ref(g).number(0).run(c);
+  }));
+  threads.push_back(run([&](CallContext* c, int i) {
+    BuiltinCall("_sfunc_hashinsert").ref(g).number(20 + i % 50).text("v").named("t").run(c);
+    BuiltinCall("_sfunc_sethashkey").ref(g).text("t").text("r").run(c);
+    BuiltinCall("_sfunc_hashdelete").ref(g).text("r").run(c);
+  }));
+  threads.push_back(run([&](CallContext* c, int i) {
+    ScriptCodeScope in_script;
+    element(c, "u" + std::to_string(i % 50));
+    element_by_position(c, g, 260 + i % 20);
+  }));
+  for (int reader = 0; reader < 2; ++reader) {
+    threads.push_back(run([&](CallContext* c, int i) {
+      BuiltinCall("_sfunc_gethashcount").ref(g).run(c);
+      BuiltinCall("_sfunc_gethashkey").ref(g).number(150).run(c);
+      ScriptCodeScope in_script;
+      for (int j = (i * 7) % kStable, n = 0; n < kStable; j = (j + 1) % kStable, ++n) {
+        ValueNode* cell = element(c, "s" + std::to_string(j));
+        if (cell == nullptr || number_of_value(cell->value) != j) ++wrong;
+      }
+      if (element_by_position(c, g, 100 + i % 100) == nullptr) ++wrong;
+    }));
+  }
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(active_calls(), 0);
+  // Each key is there once.
+  int stable = 0;
+  for (ValueNode* cell = g->elements; cell != nullptr; cell = cell->next)
+    stable += cell->name != nullptr && cell->name[0] == 's' ? 1 : 0;
+  EXPECT_EQ(stable, kStable);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/element_index.h"
 #include "engine/value.h"
@@ -16,6 +17,19 @@ const char* const kFill =
     // The sum of h[k0..k{n-1}] (a missing key adds an empty element, which counts 0).
     "function total(&h, n) { t = 0; for (i = 0; i < n; i++) { t = t + h[\"k\" + i]; } return t; "
     "}\n";
+
+// Element counts of the large cases: a tenth under the sanitizers, whose every step is far slower.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kPositions = 100000;
+constexpr int kKeys = 40000;
+#else
+constexpr int kPositions = 1000000;
+constexpr int kKeys = 400000;
+#endif
+const std::string kPositionCount = std::to_string(kPositions);
+const std::string kKeyCount = std::to_string(kKeys);
+// The sum of i % 1000 for i below kPositions, a multiple of 1000.
+const std::string kPositionSum = std::to_string(kPositions / 1000 * 499500);
 
 std::string run(const std::string& body) {
   std::string script = std::string(kFill) + "function test() { " + body + " }";
@@ -74,6 +88,82 @@ TEST(ElementIndex, AHashMadeAgainAtTheSameAddressIsNotMistaken) {
                 " return s;\n}\n"
                 "function sum_of(base) { var h; fill(h, 64, base); return total(h, 64);"),
             "2016;66016;130016;194016;258016;");
+}
+
+TEST(ElementIndex, AMillionPositionsAreFilledAndReadWithoutWalks) {
+  // Walking from the chain's start for every position would not end within the test's time.
+  EXPECT_EQ(run("var h; n = " + kPositionCount +
+                "; for (i = 0; i < n; i++) h[i] = i;"
+                " t = 0; for (i = n - 1; i >= 0; i--) t = t + h[i] % 1000;"
+                " k = 0; for (i = 0; i < n; i = i + 1000) k = k + (gethashkey(h, i) == \"\");"
+                " return gethashcount(h) + \",\" + t + \",\" + k + \",\" + h[n - 1];"),
+            kPositionCount + "," + kPositionSum + "," + std::to_string(kPositions / 1000) + "," +
+                std::to_string(kPositions - 1));
+  // A position past the end adds the unnamed elements up to it; keyed and positional access see
+  // the same cells.
+  EXPECT_EQ(run("var h; fill(h, 40, 0); total(h, 40); h[100] = 5; h[\"x\"] = 6; h[41] = 7;"
+                " return gethashcount(h) + \",\" + h[100] + \",\" + h[101] + \",\" + h[\"k39\"] +"
+                " \",\" + h[39] + \",\" + h[41] + \",\" + gethashkey(h, 101);"),
+            "102,5,6,39,39,7,x");
+}
+
+TEST(ElementIndex, PositionsFollowChangesOfTheChain) {
+  // Deleted and inserted elements shift the positions after them; a whole hash assigned over an
+  // indexed one (unnamed cells go without a note of their own) is read afresh, also when it is
+  // replaced twice with no lookup in between.
+  EXPECT_EQ(run("var h; for (i = 0; i < 100; i++) h[i] = i; x = h[50] + h[60];"
+                " hashdelete(h, 10); a = h[50]; hashinsert(h, 20, 1000); b = h[50] + \"/\" + h[20];"
+                " return x + \",\" + a + \",\" + b + \",\" + gethashcount(h);"),
+            "110,51,50/1000,100");
+  EXPECT_EQ(run("var h; var g; var f; for (i = 0; i < 100; i++) { h[i] = i; g[i] = i + 1000;"
+                " f[i] = i + 2000; } x = h[70] + h[80]; h = g[]; h = f[]; a = h[70];"
+                " for (i = 0; i < 60; i++) h[i] = 0; return x + \",\" + a + \",\" + h[99] + \",\" +"
+                " gethashcount(h);"),
+            "150,2070,2099,100");
+  // A count past a change: sethashcount cuts the chain, then it grows again by position.
+  EXPECT_EQ(
+      run("var h; for (i = 0; i < 200; i++) h[i] = i; sethashcount(h, 50); a = h[49];"
+          " h[120] = 1; return a + \",\" + gethashcount(h) + \",\" + h[60] + \",\" + h[120];"),
+      "49,121,0,1");
+}
+
+TEST(ElementIndex, KeysWithOneSignatureStayApart) {
+  // 400 000 keys share a few hundred signatures; each is found, once, with its own value.
+  EXPECT_EQ(run("var h; n = " + kKeyCount +
+                "; for (i = 0; i < n; i++) h[\"key\" + i] = i;"
+                " t = 0; for (i = n - 1; i >= 0; i--) t = t + (h[\"key\" + i] == i);"
+                " return gethashcount(h) + \",\" + t + \",\" + ishashkey(h, \"key\" + (n - 1));"),
+            kKeyCount + "," + kKeyCount + "," + std::to_string(kKeys - 1));
+  // "ab" and "c^" have the same signature, "Key" and "key" differ only in case: four keys.
+  EXPECT_EQ(run("var h; fill(h, 64, 0); total(h, 64); h[\"ab\"] = 1; h[\"c^\"] = 2;"
+                " h[\"Key\"] = 3; h[\"key\"] = 4; total(h, 64);"
+                " return h[\"ab\"] + \",\" + h[\"c^\"] + \",\" + h[\"Key\"] + \",\" + h[\"key\"] +"
+                " \",\" + gethashcount(h);"),
+            "1,2,3,4,68");
+}
+
+TEST(ElementIndex, GlobalHashesAreIndexedToo) {
+  // Globals are shared once the top level has run; their chains are indexed as well.
+  ScriptRunner runner(
+      "g = 0; k = 0;\n"
+      "function positions(n) { n = int(n); for (i = 0; i < n; i++) g[i] = i;"
+      " t = 0; for (i = n - 1; i >= 0; i--) t = t + g[i] % 1000; return gethashcount(g) + \",\" + "
+      "t; }\n"
+      "function keys(n) { n = int(n); for (i = 0; i < n; i++) k[\"key\" + i] = i;"
+      " t = 0; for (i = n - 1; i >= 0; i--) t = t + (k[\"key\" + i] == i);"
+      " hashdelete(k, \"key7\"); hashinsert(k, 0, 5); sethashkey(k, \"key8\", \"x\");"
+      " hashkeysort(k, 1); return gethashcount(k) + \",\" + t + \",\" + k[\"key\" + (n - 1)] + "
+      "\",\" +"
+      " k[\"x\"] + \",\" + gethashkey(k, 0) + \",\" + ishashkey(k, \"key7\") + \",\" +"
+      " ishashkey(k, \"key8\") + \",\" + gethashcount(k); }\n");
+  ASSERT_TRUE(runner.loaded());
+  // The sanitizers' locks are slow: the globals take a tenth of the elements again.
+  EXPECT_EQ(runner.call("positions", {std::to_string(kPositions / 10)}),
+            std::to_string(kPositions / 10) + "," + std::to_string(kPositions / 10000 * 499500));
+  EXPECT_EQ(runner.call("keys", {std::to_string(kKeys / 10)}),
+            std::to_string(kKeys / 10) + "," + std::to_string(kKeys / 10) + "," +
+                std::to_string(kKeys / 10 - 1) + ",8,x,-1,-1," + std::to_string(kKeys / 10));
+  EXPECT_EQ(runner.errors(), std::vector<std::string>{});
 }
 
 TEST(ElementIndex, TheChainEpochSetsIndexesAside) {
