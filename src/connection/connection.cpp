@@ -207,6 +207,8 @@ void connection_thread(void* argument) {
     }
     connection->state.store(ConnectionState::idle);
   }
+  if (connection->peer.thread_ending != nullptr)
+    connection->peer.thread_ending(connection->peer.context);
   // The last touch of the record: a waiting stop may release it from here on.
   connection->running.store(false);
 }

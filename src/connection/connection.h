@@ -39,6 +39,9 @@ struct ConnectionPeer {
   // On the UI thread while it waits for the connection thread to end: carries out the requests
   // that other threads are waiting on. May be null.
   void (*serve_pending)(void* context);
+  // Last on the connection thread, which ran "recv": frees what that thread keeps for the engine.
+  // May be null.
+  void (*thread_ending)(void* context);
 };
 
 enum class ConnectionState : std::int32_t { idle, resolving, connecting, connected, ending };

@@ -1,5 +1,7 @@
 #include "shell/app_connection.h"
 
+#include "engine/value.h"
+
 namespace {
 
 AppContext* app_of(void* context) {
@@ -30,6 +32,7 @@ void app_use_connection(AppContext* app, Connection* connection) {
     AppContext* app = app_of(context);
     if (app->host.serve_pending != nullptr) app->host.serve_pending(&app->host);
   };
+  peer.thread_ending = [](void*) { release_thread_caches(); };
   connection_init(connection, peer);
 
   app->connection.state = connection;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -41,6 +42,7 @@ class FakePeer {
       return fake->has_name_ ? fake->name_.c_str() : nullptr;
     };
     peer.server_port = [](void* self) { return static_cast<std::int32_t>(at(self)->port_); };
+    peer.thread_ending = [](void* self) { ++at(self)->threads_ended; };
     connection_init(&connection, peer);
   }
   ~FakePeer() {
@@ -82,6 +84,7 @@ class FakePeer {
   }
 
   Connection connection;
+  std::atomic<int> threads_ended{0};
 
  private:
   static FakePeer* at(void* self) { return static_cast<FakePeer*>(self); }
@@ -177,12 +180,15 @@ TEST_F(ConnectionTest, EmptyOrMissingServerNameFailsAndALaterConnectTriesAgain) 
   ASSERT_TRUE(peer_.wait_idle());
   std::string no_name = "line: " + red(STATUS_NO_SERVER_NAME);
   EXPECT_EQ(peer_.events(), (Events{RESOLVING, no_name, RESOLVING, no_name}));
+  // Each connection thread gives the engine its thread's leftovers back before it ends.
+  EXPECT_EQ(peer_.threads_ended.load(), 2);
 
   TestServer server([](SocketHandle client) { TestServer::send_all(client, "hello\r\n"); });
   peer_.set_server("127.0.0.1", server.port());
   ASSERT_TRUE(connection_start(&peer_.connection));
   EXPECT_TRUE(peer_.wait_for("recv: hello"));
   EXPECT_TRUE(peer_.wait_idle());
+  EXPECT_EQ(peer_.threads_ended.load(), 3);
 }
 
 TEST_F(ConnectionTest, UnresolvableNameAndRefusedConnectionShowTheirFailures) {
