@@ -2,8 +2,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/cp932.h"
 #include "engine/call.h"
-#include "engine/cp932.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/events.h"
