@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "base/cp932.h"
-#include "engine/engine.h"
+#include "base/stop_flag.h"
 #include "platform/memory.h"
 
 namespace {
