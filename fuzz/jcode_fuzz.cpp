@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/cp932.h"
 #include "builtins/args.h"
 #include "builtins/jcode.h"
-#include "engine/cp932.h"
 #include "engine/value.h"
 #include "platform/memory.h"
 

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/syntax_node.h"
 #include "engine/engine.h"
 #include "engine/script.h"
 #include "frontend/statement_parser.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "base/syntax_node.h"
 #include "engine/script.h"
 #include "frontend/statement_parser.h"
-#include "frontend/syntax_node.h"
 
 namespace {
 

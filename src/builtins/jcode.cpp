@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/cp932.h"
 #include "builtins/args.h"
-#include "engine/cp932.h"
 #include "platform/memory.h"
 
 namespace {

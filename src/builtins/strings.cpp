@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/cp932.h"
 #include "builtins/args.h"
-#include "engine/cp932.h"
 #include "engine/value.h"
 #include "platform/memory.h"
 #include "platform/text.h"

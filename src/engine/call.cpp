@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/syntax_node.h"
 #include "engine/builtin_table.h"
 #include "engine/engine.h"
 #include "engine/error_report.h"
@@ -11,7 +12,6 @@
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 
 namespace {

@@ -1,12 +1,12 @@
 #include "engine/compiled_loop.h"
 
+#include "base/syntax_node.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
 #include "engine/number_ops.h"
 #include "engine/script.h"
 #include "engine/simple_run.h"
 #include "frontend/simple_sequence.h"
-#include "frontend/syntax_node.h"
 
 namespace {
 

@@ -15,7 +15,6 @@ std::atomic<std::int32_t> ActiveCalls{0};
 
 }  // namespace
 
-std::atomic<std::int32_t> engine_detail::StopRequested{0};
 using engine_detail::StopRequested;
 
 void engine_start() {

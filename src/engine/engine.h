@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/stop_flag.h"
+
 struct Host;
 
 // Initialises the engine lock; called once by the host before it loads scripts.
@@ -14,17 +16,6 @@ void engine_end();
 
 void lock_engine();
 void unlock_engine();
-
-namespace engine_detail {
-// An atomic so that the per-step test needs no lock; the stop protocol still changes it under the
-// engine lock, so a host holding that lock excludes a stop.
-extern std::atomic<std::int32_t> StopRequested;
-}  // namespace engine_detail
-
-// 1 while a stop is in progress. A cheap read, inline: running code tests it at every step.
-inline std::int32_t stop_requested() {
-  return engine_detail::StopRequested.load(std::memory_order_acquire);
-}
 
 // Adds delta to the number of calls in progress on all threads.
 void count_call(std::int32_t delta);

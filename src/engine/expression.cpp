@@ -2,8 +2,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/cp932.h"
+#include "base/syntax_node.h"
 #include "engine/call.h"
-#include "engine/cp932.h"
 #include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
@@ -13,7 +14,6 @@
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "engine/walk_stack.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 #include "platform/text.h"
 #include "regex/pattern.h"

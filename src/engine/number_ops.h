@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "frontend/syntax_node.h"
+#include "base/syntax_node.h"
 
 // The result of a binary operator on two numbers; false for a division or remainder by zero and
 // for a node that is no binary operator.

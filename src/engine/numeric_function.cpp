@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/syntax_node.h"
 #include "engine/call.h"
 #include "engine/engine.h"
 #include "engine/number_ops.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 
 namespace {

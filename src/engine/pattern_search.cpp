@@ -1,11 +1,11 @@
 // Pattern search with capture binding, and the evaluation of «%expr%» texts.
 #include <cstring>
 
+#include "base/syntax_node.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/script.h"
 #include "frontend/expression_parser.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 #include "regex/match.h"
 

@@ -2,6 +2,7 @@
 // carry break, continue, return and exit outward.
 #include <cstdint>
 
+#include "base/syntax_node.h"
 #include "engine/element_index.h"
 #include "engine/engine.h"
 #include "engine/error_report.h"
@@ -10,7 +11,6 @@
 #include "engine/script.h"
 #include "engine/simple_run.h"
 #include "engine/value_stack.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
 

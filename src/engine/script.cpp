@@ -5,11 +5,11 @@
 
 #include <cstring>
 
+#include "base/syntax_node.h"
 #include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/value_stack.h"
 #include "engine/walk_stack.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 
 Script* create_script_set(std::int32_t explicit_flag) {

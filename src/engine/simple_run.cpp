@@ -4,6 +4,7 @@
 // to it before anything has changed; otherwise the result is the same, step for step.
 #include "engine/simple_run.h"
 
+#include "base/syntax_node.h"
 #include "engine/compiled_loop.h"
 #include "engine/engine.h"
 #include "engine/error_report.h"
@@ -12,7 +13,6 @@
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "frontend/simple_sequence.h"
-#include "frontend/syntax_node.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Strings and conversions between the two scalar kinds.
 #include <cstring>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "engine/value.h"
 #include "platform/memory.h"
 

@@ -1,6 +1,5 @@
 #include "frontend/expression_parser.h"
 
-#include "engine/error_report.h"
 #include "engine/script.h"
 #include "frontend/text_helpers.h"
 #include "regex/pattern.h"

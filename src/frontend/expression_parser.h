@@ -4,8 +4,8 @@
 // linked are freed by the entry point together with the list.
 #pragma once
 
+#include "base/syntax_node.h"
 #include "frontend/lexer.h"
-#include "frontend/syntax_node.h"
 
 struct CallContext;
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "frontend/syntax_node.h"
+#include "base/syntax_node.h"
 
 struct CallContext;
 struct FunctionEntry;

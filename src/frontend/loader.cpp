@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "engine/error_report.h"
 #include "engine/extension_table.h"
 #include "engine/script.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frontend/syntax_node.h"
+#include "base/syntax_node.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "base/syntax_node.h"
 #include "frontend/lexer.h"
-#include "frontend/syntax_node.h"
 
 struct CallContext;
 struct FunctionEntry;

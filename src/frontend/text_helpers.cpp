@@ -1,6 +1,6 @@
 #include "frontend/text_helpers.h"
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "platform/memory.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "platform/codepage.h"
 #include "platform/memory.h"
 #include "platform/native_path_posix.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 
 namespace {
 

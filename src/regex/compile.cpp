@@ -1,7 +1,7 @@
 // Pattern compiler: scanner, recursive-descent parser to a tree, and the automaton built from it.
 #include <cstring>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "platform/memory.h"
 #include "regex/match.h"
 #include "regex/pattern.h"

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "engine/cp932.h"
-#include "engine/engine.h"
+#include "base/cp932.h"
+#include "base/stop_flag.h"
 #include "platform/memory.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "engine/engine.h"
 #include "engine/value.h"
 #include "platform/memory.h"

@@ -1,6 +1,6 @@
 #include "shell/main_layout.h"
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 
 MainLayout initial_layout(std::int32_t width, std::int32_t height) {
   MainLayout layout = main_layout(width, height, 0);

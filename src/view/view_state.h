@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 
 // Attribute bits of ViewState::attrs: the toggles and colour changes that take effect at a byte.
 // Several bits at one byte take effect in the order BOLD, UNDERLINE, RESET, ITALIC, REVERSE, FG,

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "base/cp932.h"
 #include "builtins/window.h"
-#include "engine/cp932.h"
 #include "engine/engine.h"
 #include "engine/value.h"
 #include "platform/codepage.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "platform/wide_text.h"
 #include "shell/app_connection.h"
 #include "shell/app_context.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/syntax_node.h"
+#include "base/syntax_node.h"
 #include "regex/pattern.h"
 #include "support/script_runner.h"
 

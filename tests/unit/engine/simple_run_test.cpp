@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/syntax_node.h"
 #include "engine/engine.h"
 #include "engine/script.h"
-#include "frontend/syntax_node.h"
 #include "support/script_runner.h"
 
 namespace {

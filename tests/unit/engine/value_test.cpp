@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/cp932.h"
+#include "base/cp932.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "support/test_host.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "base/syntax_node.h"
 #include "engine/script.h"
-#include "frontend/syntax_node.h"
 #include "support/test_host.h"
 
 // "Semicolon", "Assign", ... for a kind number.

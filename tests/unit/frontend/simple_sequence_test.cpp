@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/syntax_node.h"
+#include "base/syntax_node.h"
 #include "parse_fixture.h"
 
 namespace {

@@ -2,11 +2,11 @@
 
 #include <thread>
 
+#include "base/syntax_node.h"
 #include "engine/call.h"
 #include "engine/engine.h"
 #include "engine/events.h"
 #include "frontend/statement_parser.h"
-#include "frontend/syntax_node.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
 

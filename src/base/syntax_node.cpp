@@ -1,4 +1,4 @@
-#include "frontend/syntax_node.h"
+#include "base/syntax_node.h"
 
 #include "platform/memory.h"
 #include "regex/pattern.h"
