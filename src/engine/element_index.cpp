@@ -6,6 +6,7 @@
 #include "engine/retire.h"
 #include "engine/value.h"
 #include "platform/memory.h"
+#include "platform/thread.h"
 
 namespace element_index_detail {
 constinit thread_local std::uint64_t ChainEpoch = 0;
@@ -68,12 +69,14 @@ void clear(ChainIndex* index) {
   *index = ChainIndex{};
 }
 
-// A thread's indexes. No destructor: a thread-local with one makes the runtime register it at the
-// first touch, which the Windows runtime does not bear on every thread. The engine's threads free
-// them as they end (release_thread_caches); another thread that runs script code calls that too.
+// A thread's indexes. No destructor: a thread-local with one is registered by the runtime at its
+// first touch, and under the Windows runtime that broke at the end of the engine's threads. They
+// free their indexes as they end (release_thread_caches); so does the connection thread. Where the
+// platform allows, any other thread's indexes go when it ends.
 struct ThreadIndexes {
   ChainIndex entries[kIndexes];
   int next_victim;
+  bool freed_at_exit;  // call_at_thread_exit was asked
 };
 
 thread_local ThreadIndexes Indexes;
@@ -161,6 +164,10 @@ bool make_index(ChainIndex* index) {
        cell = next_of(cell))
     ++length;
   if (length < kMinimumLength) return false;
+  if (!Indexes.freed_at_exit) {
+    Indexes.freed_at_exit = true;
+    call_at_thread_exit(&release_element_indexes);
+  }
   if (grow_slots(index) && take_in(index)) return true;
   release(&index->cells);
   release(&index->slots);

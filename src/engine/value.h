@@ -33,8 +33,8 @@ ValueNode* make_node();
 // A zero-filled cell without a Value of its own (for references and markers); null when memory runs
 // out. free_node releases it like any cell.
 ValueNode* make_cell();
-// Frees the calling thread's cache of released cells and its element indexes. Every thread that ran
-// script code calls it as it ends: the engine's threads do, and so does the connection thread.
+// Frees the calling thread's cache of released cells and its element indexes. The engine's threads
+// call it as they end, and so does the connection thread.
 void release_thread_caches();
 void free_node(ValueNode* node);
 void free_cells(ValueNode* first);

@@ -62,3 +62,24 @@ bool start_detached_thread(ThreadRoutine routine, void* argument, std::uint32_t*
   }
   return true;
 }
+
+namespace {
+
+pthread_key_t ExitKey;
+pthread_once_t ExitKeyOnce = PTHREAD_ONCE_INIT;
+
+// Runs before the thread's thread-local storage goes, so the routine may still use it.
+void run_exit_routine(void* routine) {
+  reinterpret_cast<void (*)()>(routine)();
+}
+
+void make_exit_key() {
+  pthread_key_create(&ExitKey, &run_exit_routine);
+}
+
+}  // namespace
+
+bool call_at_thread_exit(void (*routine)()) {
+  pthread_once(&ExitKeyOnce, &make_exit_key);
+  return pthread_setspecific(ExitKey, reinterpret_cast<void*>(routine)) == 0;
+}

@@ -47,3 +47,7 @@ bool start_detached_thread(ThreadRoutine routine, void* argument, std::uint32_t*
   CloseHandle(thread);
   return true;
 }
+
+bool call_at_thread_exit(void (*)()) {
+  return false;
+}

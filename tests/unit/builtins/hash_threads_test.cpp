@@ -112,7 +112,6 @@ TEST(SharedHashThreads, BuiltinsChangeAndWalkOneGlobalHash) {
       context.script = module;
       for (int i = 0; i < kPasses; ++i)
         body(&context, i);
-      release_thread_caches();  // as the engine's own threads do when they end
     });
   };
   std::vector<std::thread> threads;
@@ -253,7 +252,6 @@ TEST(SharedHashThreads, LookupsOfALongGlobalHashFindTheirElements) {
       context.script = module;
       for (int i = 0; i < kPasses; ++i)
         body(&context, i);
-      release_thread_caches();  // as the engine's own threads do when they end
     });
   };
   std::vector<std::thread> threads;

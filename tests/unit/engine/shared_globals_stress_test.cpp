@@ -11,7 +11,6 @@
 
 #include "engine/engine.h"
 #include "engine/retire.h"
-#include "engine/value.h"
 #include "platform/process_memory.h"
 #include "platform/thread.h"
 #include "support/script_runner.h"
@@ -43,7 +42,6 @@ void run_together(ScriptRunner& runner, const std::vector<std::vector<std::strin
     threads.emplace_back([&runner, &call] {
       std::vector<std::string> arguments(call.begin() + 1, call.end());
       runner.call(call[0].c_str(), arguments);
-      release_thread_caches();  // as every thread that ran script code does when it ends
     });
   }
   for (auto& thread : threads)

@@ -10,7 +10,6 @@
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/script.h"
-#include "engine/value.h"
 #include "platform/thread.h"
 #include "support/test_host.h"
 
@@ -116,7 +115,6 @@ TEST(SharedGlobals, ThreadsCreateElementsAndAssignScalarsWithoutLosingAny) {
       Value position{};
       position.data.number = kKeys + kPositions - 1 - t;
       ASSERT_NE(element_by_key(&frame, hash, &position), nullptr);
-      release_thread_caches();  // as every thread that ran script code does when it ends
     });
   }
   for (auto& thread : threads)

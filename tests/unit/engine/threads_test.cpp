@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/value.h"
 #include "platform/thread.h"
 #include "support/script_runner.h"
 
@@ -55,15 +54,9 @@ TEST(ScriptThreads, ReadersAndWritersOfGlobalsShareThemSafely) {
   ASSERT_TRUE(runner.loaded());
   std::vector<std::thread> threads;
   for (int t = 0; t < 2; ++t)
-    threads.emplace_back([&, t] {
-      runner.call("writer", {std::to_string(t)});
-      release_thread_caches();  // as every thread that ran script code does when it ends
-    });
+    threads.emplace_back([&, t] { runner.call("writer", {std::to_string(t)}); });
   for (int t = 0; t < 2; ++t)
-    threads.emplace_back([&] {
-      runner.call("reader");
-      release_thread_caches();
-    });
+    threads.emplace_back([&] { runner.call("reader"); });
   for (auto& thread : threads)
     thread.join();
   EXPECT_TRUE(runner.errors().empty());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -44,4 +45,31 @@ TEST(Thread, IdentifiersDifferBetweenThreads) {
   EXPECT_NE(main_id, other_id);
   yield_processor();
   sleep_milliseconds(1);
+}
+
+namespace {
+std::atomic<int> ExitRoutineRuns{0};
+thread_local int ThreadCache = 0;
+std::atomic<int> SeenCache{0};
+void exit_routine() {
+  ++ExitRoutineRuns;
+  SeenCache = ThreadCache;  // the thread's own storage is still there
+}
+}  // namespace
+
+TEST(Thread, ExitRoutineRunsOnceWhenTheThreadEnds) {
+  bool offered = true;
+  std::thread([&] {
+    ThreadCache = 42;
+    offered = call_at_thread_exit(&exit_routine);
+    call_at_thread_exit(&exit_routine);  // asked twice, run once
+  }).join();
+#if defined(_WIN32)
+  EXPECT_FALSE(offered);
+  EXPECT_EQ(ExitRoutineRuns.load(), 0);
+#else
+  EXPECT_TRUE(offered);
+  EXPECT_EQ(ExitRoutineRuns.load(), 1);
+  EXPECT_EQ(SeenCache.load(), 42);
+#endif
 }
