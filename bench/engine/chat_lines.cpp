@@ -7,7 +7,7 @@ namespace {
 // splitmix64: the same numbers on every platform and standard library.
 class Random {
  public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
+  explicit Random(std::uint64_t start) : state_(start) {}
   std::uint64_t next() {
     std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -52,7 +52,7 @@ struct ChannelState {
 
 class Generator {
  public:
-  explicit Generator(std::uint32_t seed) : random_(0x6C756D6Full ^ seed) {}
+  explicit Generator(std::uint32_t variant) : random_(0x6C756D6Full ^ variant) {}
 
   std::vector<std::string> run(std::size_t count) {
     welcome();
@@ -318,6 +318,6 @@ class Generator {
 
 }  // namespace
 
-std::vector<std::string> make_chat_lines(std::size_t count, std::uint32_t seed) {
-  return Generator(seed).run(count);
+std::vector<std::string> make_chat_lines(std::size_t count, std::uint32_t variant) {
+  return Generator(variant).run(count);
 }

@@ -26,6 +26,17 @@ constexpr int kPasses = 500;
 constexpr int kPasses = 1500;
 #endif
 
+// A thread that runs `body(context, i)` kPasses times in a frame of the module.
+template <class Body>
+std::thread passes_on_a_thread(Script* module, Body body) {
+  return std::thread([module, body] {
+    CallContext context{};
+    context.script = module;
+    for (int i = 0; i < kPasses; ++i)
+      body(&context, i);
+  });
+}
+
 // One built-in call made the way the evaluator makes it: inside a counted call, with argument cells
 // that either refer to a variable (sharing its Value) or hold a scalar of their own.
 class BuiltinCall {
@@ -106,14 +117,7 @@ TEST(SharedHashThreads, BuiltinsChangeAndWalkOneGlobalHash) {
   ValueNode* out = scripts.add_global(module, "out", 0);
   g->value->shared = 1;
   out->value->shared = 1;
-  auto run = [&](auto body) {
-    return std::thread([&, body] {
-      CallContext context{};
-      context.script = module;
-      for (int i = 0; i < kPasses; ++i)
-        body(&context, i);
-    });
-  };
+  auto run = [module](auto body) { return passes_on_a_thread(module, body); };
   std::vector<std::thread> threads;
   threads.push_back(run([&](CallContext* c, int i) {
     BuiltinCall("_sfunc_hashsort").ref(g).number(i % 2).run(c);
@@ -246,14 +250,7 @@ TEST(SharedHashThreads, LookupsOfALongGlobalHashFindTheirElements) {
     }
   }
   std::atomic<int> wrong{0};
-  auto run = [&](auto body) {
-    return std::thread([&, body] {
-      CallContext context{};
-      context.script = module;
-      for (int i = 0; i < kPasses; ++i)
-        body(&context, i);
-    });
-  };
+  auto run = [module](auto body) { return passes_on_a_thread(module, body); };
   std::vector<std::thread> threads;
   threads.push_back(run([&](CallContext* c, int i) {
     BuiltinCall("_sfunc_hashkeysort").ref(g).number(i % 2).run(c);
