@@ -6,6 +6,8 @@
 #include "engine/value.h"
 
 struct SyntaxNode;
+struct CompiledPattern;
+struct EmbeddedParts;
 
 // Result codes of run_nodes.
 enum RunResult : std::int32_t {
@@ -40,6 +42,38 @@ inline void count_step() {
 // Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the
 // given frame: the first value it yields, or null after a failure.
 ValueNode* eval_expression_text(CallContext* context, const char* text);
+
+// The «%expr%» parts of a literal in order, evaluated in a frame. A string literal's record keeps
+// them parsed: the first use that parses all of them (at one source position, in one bind mode)
+// keeps the lists, and later uses there run them without parsing. Other texts are parsed at each
+// use. Parse failures are reported at each use, as eval_expression_text reports them.
+enum class EmbeddedKind : int { CaptureTargets = 0, TextParts = 1 };
+class EmbeddedExpressions {
+ public:
+  // `literal` is the literal's pattern record, or null for a text that is not a literal.
+  EmbeddedExpressions(CallContext* context, const CompiledPattern* literal, EmbeddedKind kind);
+  ~EmbeddedExpressions();
+  EmbeddedExpressions(const EmbeddedExpressions&) = delete;
+  EmbeddedExpressions& operator=(const EmbeddedExpressions&) = delete;
+  // The value of the next part, whose text begins with the lead byte at `text`; null after a
+  // failure (reported).
+  ValueNode* evaluate(const char* text);
+  // Passes over a part that is not evaluated.
+  void skip();
+  // Every part has been passed: what was parsed may be kept.
+  void finish() { complete_ = true; }
+
+ private:
+  bool record(SyntaxNode* list);
+
+  CallContext* context_;
+  struct EmbeddedParts** slot_ = nullptr;
+  struct EmbeddedParts* kept_ = nullptr;
+  struct EmbeddedParts* made_ = nullptr;
+  bool recording_ = false;
+  bool complete_ = false;
+  std::int32_t next_ = 0;
+};
 
 // Searches `subject` with the pattern; with a context, binds the capture targets afterwards (the
 // captured text, or "" when there was no match or the capture took no part). 1 on a match, 0

@@ -105,7 +105,8 @@ void reduce_percent_pairs(char* text) {
 
 // The text of a literal with its escapes processed and its «%expr%» parts replaced by their values;
 // null after a failure (reported).
-char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
+char* interpolate(CallContext* context, const char* raw, const CompiledPattern* literal,
+                  bool* had_expression) {
   char* text = dup_string(raw != nullptr ? raw : "");
   if (text == nullptr) {
     fail_alloc(context);
@@ -121,6 +122,7 @@ char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
   int value_capacity = kInline;
   std::size_t length = 0;
   bool ok = true;
+  EmbeddedExpressions parts(context, literal, EmbeddedKind::TextParts);
   for (const char* cursor = text; *cursor != '\0' && ok;) {
     if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
       cursor += 2;
@@ -132,7 +134,7 @@ char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
       cursor += 2;
       ++length;
     } else {
-      ValueNode* value = eval_expression_text(context, cursor);
+      ValueNode* value = parts.evaluate(cursor);
       if (value == nullptr) {
         ok = false;
         break;
@@ -164,6 +166,7 @@ char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
       if (close == nullptr) break;  // an unclosed expression ends the text
     }
   }
+  if (ok) parts.finish();
 
   char* result = nullptr;
   if (ok && value_count == 0) {
@@ -207,7 +210,7 @@ char* interpolate(CallContext* context, const char* raw, bool* had_expression) {
 
 std::int32_t run_string(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   bool had_expression = false;
-  char* text = interpolate(context, node->text, &had_expression);
+  char* text = interpolate(context, node->text, node->pattern, &had_expression);
   if (text == nullptr) return RUN_FAILED;
   ValueNode* cell = make_node();
   if (cell == nullptr) {

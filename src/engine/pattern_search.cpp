@@ -1,4 +1,5 @@
 // Pattern search with capture binding, and the evaluation of «%expr%» texts.
+#include <atomic>
 #include <cstring>
 
 #include "base/syntax_node.h"
@@ -20,25 +21,27 @@ void place_nodes_at(SyntaxNode* list, const char* position) {
   }
 }
 
-}  // namespace
-
-ValueNode* eval_expression_text(CallContext* context, const char* text) {
+// Parses the expression after the lead byte of `text` up to the next "%" (or the end), its nodes
+// placed at the context's position; null when it does not parse (reported by the parser, if at
+// all).
+SyntaxNode* parse_target(CallContext* context, const char* text, bool* no_memory) {
   const char* start = text + 1;
   const char* end = std::strchr(start, '%');
   char* expression = copy_span(
       start,
       static_cast<std::int32_t>((end != nullptr ? end : start + std::strlen(start)) - start + 1));
   if (expression == nullptr) {
-    report_error(context, "Alloc failed", context->position, 0);
+    *no_memory = true;
     return nullptr;
   }
   SyntaxNode* list = parse_expression_text(context, expression);
   place_nodes_at(list, context->position);
   release(&expression);
-  if (list == nullptr) {
-    report_error(context, "Sentence error", text, 0);
-    return nullptr;
-  }
+  return list;
+}
+
+// Runs a parsed expression in the frame: the first value it yields, or null after a failure.
+ValueNode* run_target(CallContext* context, SyntaxNode* list) {
   ValueNode* output = nullptr;
   const char* position = context->position;
   std::int32_t code = run_nodes(context, list, nullptr, &output, nullptr);
@@ -48,14 +51,104 @@ ValueNode* eval_expression_text(CallContext* context, const char* text) {
     first = output;
     output = output->next;
     first->next = nullptr;
-    first->pattern = nullptr;  // the literal's pattern goes with the parsed list
+    first->pattern = nullptr;  // a literal's pattern stays with the parsed list
   }
   free_chain(output);
+  return first;
+}
+
+}  // namespace
+
+ValueNode* eval_expression_text(CallContext* context, const char* text) {
+  bool no_memory = false;
+  SyntaxNode* list = parse_target(context, text, &no_memory);
+  if (list == nullptr) {
+    report_error(context, no_memory ? "Alloc failed" : "Sentence error",
+                 no_memory ? context->position : text, 0);
+    return nullptr;
+  }
+  ValueNode* first = run_target(context, list);
   free_syntax_node(&list);
   return first;
 }
 
+EmbeddedExpressions::EmbeddedExpressions(CallContext* context, const CompiledPattern* literal,
+                                         EmbeddedKind kind)
+    : context_(context) {
+  if (literal == nullptr || context == nullptr) return;
+  slot_ = &const_cast<CompiledPattern*>(literal)
+               ->embedded[static_cast<int>(kind) * 2 + (context->bind_mode == 1 ? 1 : 0)];
+  EmbeddedParts* kept = std::atomic_ref<EmbeddedParts*>(*slot_).load(std::memory_order_acquire);
+  if (kept != nullptr && kept->position == context->position) {
+    kept_ = kept;
+  } else {
+    recording_ = kept == nullptr;
+  }
+}
+
+EmbeddedExpressions::~EmbeddedExpressions() {
+  if (made_ != nullptr && recording_ && complete_) {
+    EmbeddedParts* expected = nullptr;
+    if (std::atomic_ref<EmbeddedParts*>(*slot_).compare_exchange_strong(
+            expected, made_, std::memory_order_acq_rel)) {
+      made_ = nullptr;
+    }
+  }
+  free_embedded_parts(made_);
+}
+
+bool EmbeddedExpressions::record(SyntaxNode* list) {
+  if (made_ == nullptr) {
+    made_ = alloc_record<EmbeddedParts>();
+    if (made_ == nullptr) return false;
+    made_->position = context_->position;
+  }
+  if (made_->count == made_->capacity) {
+    std::int32_t capacity = made_->capacity == 0 ? 4 : made_->capacity * 2;
+    auto** grown = static_cast<SyntaxNode**>(alloc_block(sizeof(SyntaxNode*) * capacity));
+    if (grown == nullptr) return false;
+    for (std::int32_t i = 0; i < made_->count; ++i)
+      grown[i] = made_->lists[i];
+    release(&made_->lists);
+    made_->lists = grown;
+    made_->capacity = capacity;
+  }
+  made_->lists[made_->count++] = list;
+  return true;
+}
+
+void EmbeddedExpressions::skip() {
+  ++next_;
+  if (recording_ && !record(nullptr)) recording_ = false;
+}
+
+ValueNode* EmbeddedExpressions::evaluate(const char* text) {
+  std::int32_t index = next_++;
+  if (kept_ != nullptr) {
+    if (index < kept_->count && kept_->lists[index] != nullptr)
+      return run_target(context_, kept_->lists[index]);
+    kept_ = nullptr;  // not the parts that were kept after all: parse from here on
+  }
+  bool no_memory = false;
+  SyntaxNode* list = parse_target(context_, text, &no_memory);
+  if (list == nullptr) {
+    report_error(context_, no_memory ? "Alloc failed" : "Sentence error",
+                 no_memory ? context_->position : text, 0);
+    recording_ = false;
+    return nullptr;
+  }
+  ValueNode* value = run_target(context_, list);
+  if (recording_ && record(list)) return value;
+  recording_ = false;
+  free_syntax_node(&list);
+  return value;
+}
+
 namespace {
+
+bool binds_capture(const CaptureSlot& capture) {
+  return capture.name != nullptr && capture.name[1] != '%' && capture.name[1] != '\0';
+}
 
 std::int32_t search(CallContext* context, const CompiledPattern* literal, const char* subject,
                     bool bind) {
@@ -87,11 +180,17 @@ std::int32_t search(CallContext* context, const CompiledPattern* literal, const 
     return PATTERN_SEARCH_FAILED;
   }
 
-  // Bind every capture that names a target, in pattern order.
+  // Bind every capture that names a target, in pattern order. A literal's targets are parsed
+  // once; any other pattern's at each search.
+  EmbeddedExpressions targets(context, literal->literal_text != nullptr ? literal : nullptr,
+                              EmbeddedKind::CaptureTargets);
   for (std::int32_t i = 0; i < capture_count; ++i) {
     const CaptureSlot& capture = state.captures[i];
-    if (capture.name == nullptr || capture.name[1] == '%' || capture.name[1] == '\0') continue;
-    ValueNode* target = eval_expression_text(context, capture.name);
+    if (!binds_capture(capture)) {
+      targets.skip();
+      continue;
+    }
+    ValueNode* target = targets.evaluate(capture.name);
     if (target == nullptr) continue;
     bool took_part = matched && capture.start != nullptr && capture.end != nullptr;
     char* text = took_part ? copy_span(capture.start,
@@ -108,6 +207,7 @@ std::int32_t search(CallContext* context, const CompiledPattern* literal, const 
     }
     free_node(target);
   }
+  targets.finish();
   release(&state.captures);
   return matched ? 1 : 0;
 }

@@ -158,6 +158,59 @@ TEST(Evaluation, DestructuringBindsCapturesOrEmptiesThem) {
   EXPECT_TRUE(runner.errors().empty());
 }
 
+TEST(Evaluation, CaptureTargetsAreBoundAtEverySearchOfALiteral) {
+  // The targets of a literal are parsed once and then reused: each pass must still bind its own
+  // text, element targets must follow the index of the pass, a parameter pattern must declare its
+  // targets in every call, and a target that does not parse must be reported at every search.
+  ScriptRunner runner(
+      "function loop() { var lines, seen; r = \"\";\n"
+      "  lines[0] = \"a=1\"; lines[1] = \"bb=22\"; lines[2] = \"none\";\n"
+      "  for (i = 0; i < 3; i++) { \"^%k%=%seen[i]%$\" = lines[i]; r = r + k + \":\" + seen[i] + "
+      "\";\"; }\n"
+      "  return r; }\n"
+      "function pair(\"^%left%,%right%$\", extra) { return right + left + extra; }\n"
+      "function pairs() { return pair(\"x,y\", 1) + pair(\"p,q\", 2) + pair(\"none\", 3); }\n"
+      "function bad() { if (\"ab\" =~ \"(%h[%)b\") return 1; return 0; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("loop"), "a:1;bb:22;:;");
+  EXPECT_EQ(runner.call("loop"), "a:1;bb:22;:;");
+  EXPECT_EQ(runner.call("pairs"), "yx1qp23");
+  EXPECT_TRUE(runner.errors().empty());
+  EXPECT_EQ(runner.call("bad"), "<failed>");
+  EXPECT_EQ(runner.call("bad"), "<failed>");
+  const std::vector<std::string> once{"### Error: Parenthesis error : main.bad : [",
+                                      "### Error: Sentence error : main.bad : %h[%)b"};
+  std::vector<std::string> twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(runner.errors(), twice);
+}
+
+TEST(Evaluation, EmbeddedExpressionsFollowEveryEvaluationOfALiteral) {
+  // A literal's embedded expressions are parsed once: later evaluations must still see the values
+  // of the moment, a default value must still declare in bind mode at every call, and a part that
+  // does not parse must be reported at every evaluation.
+  ScriptRunner runner(
+      "function f(a = \"<%b%>\") { return a + b; }\n"
+      "function g() { var h; r = \"\"; for (i = 0; i < 3; i++) { h[i] = i * 10; "
+      "r = r + \"[%i%:%h[i]%]\"; } return r; }\n"
+      "function bad() { return \"%x%%len(%\"; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("f"), "<0>0");
+  EXPECT_EQ(runner.call("f"), "<0>0");
+  EXPECT_EQ(runner.call("f", {"5"}), "50");  // a text argument and an implicit b
+  EXPECT_EQ(runner.call("g"), "[0:0][1:10][2:20]");
+  EXPECT_EQ(runner.call("g"), "[0:0][1:10][2:20]");
+  EXPECT_TRUE(runner.errors().empty());
+  EXPECT_EQ(runner.call("bad"), "<failed>");
+  EXPECT_EQ(runner.call("bad"), "<failed>");
+  ASSERT_EQ(runner.errors().size() % 2, 0u);
+  ASSERT_FALSE(runner.errors().empty());
+  std::vector<std::string> errors = runner.errors();
+  std::vector<std::string> first(errors.begin(), errors.begin() + errors.size() / 2);
+  std::vector<std::string> second(errors.begin() + errors.size() / 2, errors.end());
+  EXPECT_EQ(first, second);
+}
+
 TEST(Evaluation, ExplicitModulesRejectUndeclaredNames) {
   ScriptRunner runner("#option(explicit)\nvar a = 1;\nfunction f() { return y; }");
   ASSERT_TRUE(runner.loaded());

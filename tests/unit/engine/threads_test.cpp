@@ -63,3 +63,23 @@ TEST(ScriptThreads, ReadersAndWritersOfGlobalsShareThemSafely) {
   EXPECT_EQ(runner.global("g").rfind("value", 0), 0u);
   EXPECT_GT(std::stoi(runner.global("h")), 0);
 }
+
+TEST(ScriptThreads, ThreadsShareTheParsedCaptureTargetsOfALiteral) {
+  // Run under the sanitizers: the first searches of one literal race to parse and keep its
+  // targets, and every thread binds its own locals through them.
+  ScriptRunner runner(
+      "function parse(n) { ok = 0; for (i = 0; i < 400; i++) {\n"
+      "  \"^%nick%!%user% %count%$\" = \"n\" + n + \"!u \" + i;\n"
+      "  if (nick == \"n\" + n && user == \"u\" && count == \"\" + i) ok++; }\n"
+      "  return ok; }");
+  ASSERT_TRUE(runner.loaded());
+  std::vector<std::string> results(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] { results[t] = runner.call("parse", {std::to_string(t)}); });
+  for (auto& thread : threads)
+    thread.join();
+  for (const std::string& result : results)
+    EXPECT_EQ(result, "400");
+  EXPECT_TRUE(runner.errors().empty());
+}
