@@ -367,8 +367,52 @@ static std::atomic_ref<ValueNode*> link_of(ValueNode** slot) {
   return std::atomic_ref<ValueNode*>(*slot);
 }
 
+// The innermost SharedContainerLock this thread holds, if any.
+class SharedContainerLock;
+static thread_local SharedContainerLock* HeldContainerLock = nullptr;
+
+// Locks the ScriptSet when the container is shared; unlocks on scope exit. A report due while the
+// lock is held waits until it is let go: the host may show a report only after another thread that
+// waits for this lock has gone on.
+class SharedContainerLock {
+ public:
+  SharedContainerLock(CallContext* context, const ValueNode* container)
+      : context_(context),
+        lock_(container->value->shared ? script_set_lock(context) : nullptr),
+        outer_(HeldContainerLock) {
+    if (lock_ == nullptr) return;
+    lock_enter(lock_);
+    HeldContainerLock = this;
+  }
+  ~SharedContainerLock() {
+    if (lock_ == nullptr) return;
+    HeldContainerLock = outer_;
+    lock_leave(lock_);
+    if (alloc_failed_) report_error(context_, "Alloc failed", position_, 0);
+  }
+  SharedContainerLock(const SharedContainerLock&) = delete;
+  SharedContainerLock& operator=(const SharedContainerLock&) = delete;
+
+  void defer_alloc_failed(const char* position) {
+    alloc_failed_ = true;
+    position_ = position;
+  }
+
+ private:
+  CallContext* context_;
+  RecursiveLock* lock_;
+  SharedContainerLock* outer_;
+  bool alloc_failed_ = false;
+  const char* position_ = nullptr;
+};
+
 static void report_alloc_failed(CallContext* context) {
-  report_error(context, "Alloc failed", context != nullptr ? context->position : nullptr, 0);
+  const char* position = context != nullptr ? context->position : nullptr;
+  if (HeldContainerLock != nullptr) {
+    HeldContainerLock->defer_alloc_failed(position);
+  } else {
+    report_error(context, "Alloc failed", position, 0);
+  }
 }
 
 static ValueNode* make_element(const ValueNode* container) {
@@ -376,23 +420,6 @@ static ValueNode* make_element(const ValueNode* container) {
   if (cell != nullptr) cell->value->shared = container->value->shared;
   return cell;
 }
-
-// Locks the ScriptSet when the container is shared; unlocks on scope exit.
-class SharedContainerLock {
- public:
-  SharedContainerLock(CallContext* context, const ValueNode* container)
-      : lock_(container->value->shared ? script_set_lock(context) : nullptr) {
-    if (lock_ != nullptr) lock_enter(lock_);
-  }
-  ~SharedContainerLock() {
-    if (lock_ != nullptr) lock_leave(lock_);
-  }
-  SharedContainerLock(const SharedContainerLock&) = delete;
-  SharedContainerLock& operator=(const SharedContainerLock&) = delete;
-
- private:
-  RecursiveLock* lock_;
-};
 
 // Cells walked before a chain's index is asked: a short chain, or a key (of an unshared chain) or
 // a position near its start, is answered at once.

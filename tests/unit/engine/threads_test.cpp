@@ -83,3 +83,24 @@ TEST(ScriptThreads, ThreadsShareTheParsedCaptureTargetsOfALiteral) {
     EXPECT_EQ(result, "400");
   EXPECT_TRUE(runner.errors().empty());
 }
+
+TEST(ScriptThreads, AFailedGrowthOfAGlobalIsReportedAfterTheLockIsLetGo) {
+  // The host shows a report on its own thread, which may wait for the ScriptSet lock meanwhile:
+  // a thread that reported while holding that lock would never see its report shown.
+  ScriptRunner runner(
+      "g = \"\"; var big; for (i = 0; i < 40; i++) big[i] = i;\n"
+      // Reads far into the long chain give it an index; the growth is then refused by it.
+      "function grow() { for (i = 0; i < 8; i++) n = big[39]; big[30000000] = 1; }\n"
+      "function set() { g = \"changed\"; return g; }",
+      /*queued_host=*/true);
+  ASSERT_TRUE(runner.loaded());
+  std::thread grower([&] { runner.call("grow"); });
+  while (runner.host().waiting() == 0)
+    yield_processor();
+  EXPECT_EQ(runner.call("set"), "changed");  // would wait for ever on a held lock
+  while (runner.host().waiting() != 0)
+    runner.host().serve_pending();
+  grower.join();
+  ASSERT_FALSE(runner.errors().empty());
+  EXPECT_EQ(runner.errors()[0].rfind("### Error: Alloc failed : main.grow", 0), 0u);
+}
