@@ -2,9 +2,9 @@
 
 #include "frontend/simple_sequence.h"
 
+#include "engine/directive.h"
 #include "engine/script.h"
 #include "engine/value.h"
-#include "frontend/directive.h"
 #include "frontend/expression_parser.h"
 #include "platform/memory.h"
 

@@ -1,4 +1,4 @@
-#include "frontend/loader.h"
+#include "engine/loader.h"
 
 #include <cstring>
 
