@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "base/syntax_node.h"
+#include "engine/context_parse.h"
 #include "engine/engine.h"
 #include "engine/script.h"
-#include "frontend/statement_parser.h"
 #include "platform/memory.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

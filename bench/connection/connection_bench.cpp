@@ -9,11 +9,11 @@
 #include <thread>
 
 #include "connection/connection.h"
+#include "engine/context_parse.h"
 #include "engine/engine.h"
 #include "engine/events.h"
 #include "engine/host.h"
 #include "engine/script.h"
-#include "frontend/statement_parser.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
 

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "engine/call.h"
+#include "engine/context_parse.h"
 #include "engine/engine.h"
 #include "engine/events.h"
 #include "engine/script.h"
-#include "frontend/statement_parser.h"
 #include "platform/memory.h"
 
 namespace {

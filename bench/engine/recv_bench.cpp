@@ -16,8 +16,8 @@
 #include "engine/engine.h"
 #include "engine/events.h"
 #include "engine/host.h"
+#include "engine/loader.h"
 #include "engine/script.h"
-#include "frontend/loader.h"
 #include "platform/console.h"
 #include "platform/memory.h"
 

@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include "engine/call.h"
+#include "engine/context_parse.h"
 #include "engine/engine.h"
 #include "engine/events.h"
 #include "engine/host.h"
 #include "engine/script.h"
-#include "frontend/statement_parser.h"
 #include "platform/memory.h"
 
 namespace {

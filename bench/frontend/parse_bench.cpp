@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/syntax_node.h"
+#include "engine/context_parse.h"
 #include "engine/script.h"
-#include "frontend/statement_parser.h"
 
 namespace {
 

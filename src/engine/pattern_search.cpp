@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "base/syntax_node.h"
+#include "engine/context_parse.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/script.h"
-#include "frontend/expression_parser.h"
 #include "platform/memory.h"
 #include "regex/match.h"
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/name_hash.h"
 #include "lumo/extension.h"
 #include "platform/memory.h"
 
@@ -174,17 +175,6 @@ inline std::int32_t number_of_value(const Value* value) {
 std::int32_t parse_hex(const char* text);
 std::int32_t parse_octal(const char* text);
 void unescape_text(char* text);
-
-// The signature of a name: h = 2h + byte, bytes taken as signed, 32-bit wrap-around. Null gives 0.
-constexpr std::int32_t name_hash_of(const char* text) {
-  std::uint32_t hash = 0;
-  if (text == nullptr) return 0;
-  for (; *text != '\0'; ++text) {
-    hash = 2 * hash +
-           static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(*text)));
-  }
-  return static_cast<std::int32_t>(hash);
-}
 
 // Sets a Value to an owned copy of `text`; false (and the Value unchanged) when memory runs out.
 // The Value must not hold a string of its own (a fresh result cell, for instance).

@@ -1,6 +1,7 @@
 #include "frontend/expression_parser.h"
 
-#include "engine/script.h"
+#include "base/name_hash.h"
+#include "frontend/parse_owner.h"
 #include "frontend/text_helpers.h"
 #include "regex/pattern.h"
 
@@ -162,7 +163,7 @@ SyntaxNode* parse_primary(ParserState* state, SyntaxNode* tail) {
       return parse_string(state, tail);
     case NodeKind::Name: {
       const bool declares =
-          state->declare_mode || (state->owner != nullptr && state->owner->bind_mode == 1);
+          state->declare_mode || (state->owner != nullptr && state->owner->bind_mode != 0);
       SyntaxNode* node =
           append_node(state, tail, declares ? NodeKind::DeclareName : NodeKind::Name);
       if (node == nullptr) return nullptr;
@@ -275,7 +276,7 @@ SyntaxNode* parse_comma_list(ParserState* state, SyntaxNode* tail) {
   return tail;
 }
 
-SyntaxNode* parse_expression_text(CallContext* owner, const char* text) {
+SyntaxNode* parse_expression_text(const ParseOwner* owner, const char* text) {
   ParserState state;
   init_parser_state(&state, owner, text, 1);
   SyntaxNode head{};

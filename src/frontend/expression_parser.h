@@ -7,11 +7,10 @@
 #include "base/syntax_node.h"
 #include "frontend/lexer.h"
 
-struct CallContext;
-
 // One operand with optional indexing, the whole text and nothing else (the embedded expressions of
-// string literals). Null when it fails or tokens remain; trailing tokens are not reported here.
-SyntaxNode* parse_expression_text(CallContext* owner, const char* text);
+// string literals), on behalf of `owner` (may be null: nothing is reported, no name declares). Null
+// when it fails or tokens remain; trailing tokens are not reported here.
+SyntaxNode* parse_expression_text(const ParseOwner* owner, const char* text);
 
 // Levels shared with the statement parser.
 SyntaxNode* parse_assignment(ParserState* state, SyntaxNode* tail);

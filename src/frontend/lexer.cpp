@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "base/cp932.h"
-#include "engine/error_report.h"
+#include "frontend/parse_owner.h"
 #include "frontend/text_helpers.h"
 
 namespace {
@@ -231,7 +231,7 @@ std::int32_t scan_token(ParserState* state) {
 
 }  // namespace
 
-void init_parser_state(ParserState* state, CallContext* owner, const char* text,
+void init_parser_state(ParserState* state, const ParseOwner* owner, const char* text,
                        std::int32_t depth) {
   *state = ParserState{};
   state->owner = owner;
@@ -260,5 +260,5 @@ std::int32_t next_token(ParserState* state) {
 }
 
 void report_parse_error(ParserState* state, const char* message, const char* position) {
-  report_error(state->owner, message, position, 0);
+  if (state->owner != nullptr) state->owner->report(state->owner->data, message, position);
 }

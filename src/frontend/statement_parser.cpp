@@ -1,12 +1,8 @@
 #include "frontend/statement_parser.h"
 
-#include "frontend/simple_sequence.h"
-
-#include "engine/script.h"
-#include "engine/value.h"
-#include "frontend/directive.h"
 #include "frontend/expression_parser.h"
-#include "platform/memory.h"
+#include "frontend/parse_owner.h"
+#include "frontend/simple_sequence.h"
 
 namespace {
 
@@ -242,29 +238,9 @@ SyntaxNode* parse_jump_statement(ParserState* state, SyntaxNode* tail) {
 }
 
 bool register_function(ParserState* state, const char* name, SyntaxNode* definition) {
-  FunctionEntry* entry = alloc_record<FunctionEntry>();
-  char* copy = entry != nullptr ? dup_string(name) : nullptr;
-  if (copy == nullptr) {
-    release(&entry);
-    fail_at_token(state, ALLOC_FAILED);
-    return false;
-  }
-  entry->name = copy;
-  entry->name_hash = name_hash_of(copy);
-  entry->definition = definition;
-  // The chain's end is looked up once per parse, so many definitions cost no quadratic walk.
-  if (state->function_tail == nullptr) {
-    state->function_tail = &state->owner->script->functions;
-    while (*state->function_tail != nullptr)
-      state->function_tail = &(*state->function_tail)->next;
-  }
-  *state->function_tail = entry;
-  state->function_tail = &entry->next;
-  if (!index_function(state->owner->script, entry)) {
-    fail_at_token(state, ALLOC_FAILED);
-    return false;
-  }
-  return true;
+  if (state->owner->define_function(state->owner->data, name, definition)) return true;
+  fail_at_token(state, ALLOC_FAILED);
+  return false;
 }
 
 // From "(" after the function name: the parameters after `head`, ")", then the Call node `call`.
@@ -284,7 +260,7 @@ SyntaxNode* parse_parameters(ParserState* state, SyntaxNode* head, SyntaxNode* c
 }
 
 // function f(p1, p2 = e) { ... }: Jump to FunctionEnd, Function, [parameters], Call f {body},
-// FunctionEnd. The entry is registered before the parameters are parsed.
+// FunctionEnd. The definition is handed on before the parameters are parsed.
 SyntaxNode* parse_definition(ParserState* state, SyntaxNode* tail) {
   if (state->depth != 1) return fail_at_token(state);
   SyntaxNode* jump = append_node(state, tail, NodeKind::Jump);
@@ -307,10 +283,10 @@ SyntaxNode* parse_definition(ParserState* state, SyntaxNode* tail) {
   return end;
 }
 
-// "#": the directive is carried out now and makes no node; scanning goes on after its ")".
+// "#": the owner carries out the directive now and it makes no node; scanning goes on after its
+// ")".
 SyntaxNode* parse_directive(ParserState* state, SyntaxNode* tail) {
-  Script* script = state->owner->script;
-  const char* after = run_directive(script, script->directory, state->cur);
+  const char* after = state->owner->run_directive(state->owner->data, state->cur);
   if (after == nullptr) return nullptr;
   state->cur = after;
   state->expect_operand = 1;
@@ -381,20 +357,10 @@ SyntaxNode* parse_statement(ParserState* state, SyntaxNode* tail) {
   return tail;
 }
 
-void free_function_entries(Script* module) {
-  release_function_index(module);
-  FunctionEntry* entry = module->functions;
-  module->functions = nullptr;
-  while (entry != nullptr) {
-    FunctionEntry* next = entry->next;
-    release(&entry->name);
-    release(&entry);
-    entry = next;
-  }
-}
-
-SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t depth) {
-  if (owner == nullptr || owner->script == nullptr) return nullptr;
+SyntaxNode* parse_script_text(const ParseOwner* owner, const char* text, std::int32_t depth,
+                              bool* failed) {
+  *failed = false;
+  if (owner == nullptr) return nullptr;
   ParserState state;
   init_parser_state(&state, owner, text, depth);
   SyntaxNode head{};
@@ -403,7 +369,7 @@ SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t
     tail = parse_statement(&state, tail);
   if (tail == nullptr) {
     free_syntax_node(&head.next);
-    free_function_entries(owner->script);
+    *failed = true;
   }
   mark_simple_sequences(head.next);
   return head.next;

@@ -3,8 +3,8 @@
 
 #include "engine/engine.h"
 #include "engine/events.h"
+#include "engine/loader.h"
 #include "engine/script.h"
-#include "frontend/loader.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
 #include "shell/channels.h"

@@ -1,6 +1,7 @@
 // Postfix node lists of expressions, as statements of a script and through parse_expression_text.
 #include <gtest/gtest.h>
 
+#include "engine/context_parse.h"
 #include "frontend/expression_parser.h"
 #include "frontend/lexer.h"
 #include "parse_fixture.h"
@@ -179,12 +180,9 @@ TEST(ExpressionParser, NestingIsBounded) {
 
 TEST(ExpressionParser, NestingErrorPointsAtTheFirstTokenPastTheBound) {
   // Each "(" opens one level; the full expression and the right side of "=" take two.
-  ScriptFixture fixture;
-  Script* module = fixture.add_module("main");
   std::string text = "x = " + std::string(MAX_NESTING, '(') + "1" + std::string(MAX_NESTING, ')');
-  CallContext context = make_frame(module, nullptr);
   ParserState state;
-  init_parser_state(&state, &context, text.c_str(), 0);
+  init_parser_state(&state, nullptr, text.c_str(), 0);
   SyntaxNode head{};
   ASSERT_EQ(next_token(&state), 1);
   EXPECT_EQ(parse_full_expression(&state, &head), nullptr);

@@ -127,9 +127,8 @@ TEST(Lexer, DirectiveAndPunctuation) {
 TEST(Lexer, TokenBoundsAndExpectation) {
   ScriptFixture fixture;
   Script* module = fixture.add_module("main", "  x++ ");
-  CallContext context = make_frame(module, nullptr);
   ParserState state;
-  init_parser_state(&state, &context, module->text, 0);
+  init_parser_state(&state, nullptr, module->text, 0);
   ASSERT_EQ(next_token(&state), 1);
   EXPECT_EQ(state.start - module->text, 2);
   EXPECT_EQ(state.cur - module->text, 3);

@@ -1,7 +1,7 @@
 #include "parse_fixture.h"
 
+#include "engine/context_parse.h"
 #include "frontend/lexer.h"
-#include "frontend/statement_parser.h"
 
 namespace {
 
@@ -128,9 +128,8 @@ std::string render(const SyntaxNode* list) {
 std::string tokens(const char* text) {
   ScriptFixture fixture;
   Script* module = fixture.add_module("main", text);
-  CallContext context = make_frame(module, nullptr);
   ParserState state;
-  init_parser_state(&state, &context, module->text, 0);
+  init_parser_state(&state, nullptr, module->text, 0);
   std::string out;
   for (;;) {
     if (!next_token(&state)) {

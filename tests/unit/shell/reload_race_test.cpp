@@ -10,8 +10,8 @@
 
 #include "engine/engine.h"
 #include "engine/events.h"
+#include "engine/loader.h"
 #include "engine/script.h"
-#include "frontend/loader.h"
 #include "support/test_host.h"
 
 namespace fs = std::filesystem;

@@ -4,9 +4,9 @@
 
 #include "base/syntax_node.h"
 #include "engine/call.h"
+#include "engine/context_parse.h"
 #include "engine/engine.h"
 #include "engine/events.h"
-#include "frontend/statement_parser.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
 

@@ -1,9 +1,9 @@
-#include "frontend/directive.h"
+#include "engine/directive.h"
 
 #include "engine/error_report.h"
+#include "engine/loader.h"
 #include "engine/script.h"
 #include "frontend/lexer.h"
-#include "frontend/loader.h"
 #include "frontend/text_helpers.h"
 #include "platform/memory.h"
 

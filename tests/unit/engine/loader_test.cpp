@@ -1,5 +1,5 @@
 // Loading script files, wildcard imports, directives and native libraries, on real files.
-#include "frontend/loader.h"
+#include "engine/loader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "frontend/loader.h"
+#include "engine/loader.h"
 
 #include <cstring>
 
 #include "base/cp932.h"
+#include "engine/context_parse.h"
 #include "engine/error_report.h"
 #include "engine/extension_table.h"
 #include "engine/script.h"
 #include "frontend/lexer.h"
-#include "frontend/statement_parser.h"
 #include "frontend/text_helpers.h"
 #include "platform/file.h"
 #include "platform/library.h"

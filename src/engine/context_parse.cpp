@@ -1,0 +1,91 @@
+#include "engine/context_parse.h"
+
+#include "engine/directive.h"
+#include "engine/error_report.h"
+#include "engine/script.h"
+#include "frontend/expression_parser.h"
+#include "frontend/parse_owner.h"
+#include "frontend/statement_parser.h"
+#include "platform/memory.h"
+
+namespace {
+
+// What one parse needs of the engine; the ParseOwner's data.
+struct ContextParse {
+  CallContext* context;
+  FunctionEntry** function_tail;  // where the next definition's entry goes; found on first use
+};
+
+void report_to_context(void* data, const char* message, const char* position) {
+  report_error(static_cast<ContextParse*>(data)->context, message, position, 0);
+}
+
+bool define_in_module(void* data, const char* name, SyntaxNode* definition) {
+  auto* parse = static_cast<ContextParse*>(data);
+  Script* module = parse->context->script;
+  FunctionEntry* entry = alloc_record<FunctionEntry>();
+  char* copy = entry != nullptr ? dup_string(name) : nullptr;
+  if (copy == nullptr) {
+    release(&entry);
+    return false;
+  }
+  entry->name = copy;
+  entry->name_hash = name_hash_of(copy);
+  entry->definition = definition;
+  // The chain's end is looked up once per parse, so many definitions cost no quadratic walk.
+  if (parse->function_tail == nullptr) {
+    parse->function_tail = &module->functions;
+    while (*parse->function_tail != nullptr)
+      parse->function_tail = &(*parse->function_tail)->next;
+  }
+  *parse->function_tail = entry;
+  parse->function_tail = &entry->next;
+  // Linked already: a failed parse frees it with the rest of the chain.
+  return index_function(module, entry);
+}
+
+const char* run_module_directive(void* data, const char* position) {
+  Script* script = static_cast<ContextParse*>(data)->context->script;
+  return run_directive(script, script->directory, position);
+}
+
+ParseOwner owner_for(ContextParse* parse) {
+  ParseOwner owner{};
+  owner.data = parse;
+  owner.bind_mode = parse->context->bind_mode == 1 ? 1 : 0;
+  owner.report = report_to_context;
+  owner.define_function = define_in_module;
+  owner.run_directive = run_module_directive;
+  return owner;
+}
+
+}  // namespace
+
+SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t depth) {
+  if (owner == nullptr || owner->script == nullptr) return nullptr;
+  ContextParse parse{owner, nullptr};
+  const ParseOwner parse_owner = owner_for(&parse);
+  bool failed = false;
+  SyntaxNode* code = parse_script_text(&parse_owner, text, depth, &failed);
+  if (failed) free_function_entries(owner->script);
+  return code;
+}
+
+SyntaxNode* parse_expression_text(CallContext* owner, const char* text) {
+  if (owner == nullptr) return parse_expression_text(static_cast<const ParseOwner*>(nullptr), text);
+  ContextParse parse{owner, nullptr};
+  const ParseOwner parse_owner = owner_for(&parse);
+  return parse_expression_text(&parse_owner, text);
+}
+
+void free_function_entries(Script* module) {
+  release_function_index(module);
+  FunctionEntry* entry = module->functions;
+  module->functions = nullptr;
+  while (entry != nullptr) {
+    FunctionEntry* next = entry->next;
+    release(&entry->name);
+    release(&entry);
+    entry = next;
+  }
+}

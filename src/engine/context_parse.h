@@ -1,0 +1,24 @@
+// Parsing on behalf of a call context: the engine's side of the front end's ParseOwner. Errors are
+// reported through the context, names declare while it binds, definitions join its module's
+// function list and index, and directives are carried out for its module.
+#pragma once
+
+#include <cstdint>
+
+struct CallContext;
+struct Script;
+struct SyntaxNode;
+
+// Parses `text` on behalf of `owner` (whose script receives definitions and directives) starting at
+// statement depth `depth` (0 for a script file). The head of the node list, or null for a text
+// without statements; also null after an error, when the partial list and the whole function chain
+// of the owner's script have been freed. An owner without a script parses nothing.
+SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t depth);
+
+// One operand with optional indexing, the whole text and nothing else (the embedded expressions of
+// string literals), on behalf of `owner` (may be null). Null when it fails or tokens remain;
+// trailing tokens are not reported here.
+SyntaxNode* parse_expression_text(CallContext* owner, const char* text);
+
+// Frees the module's function entries and its table of them, leaving it without functions.
+void free_function_entries(Script* module);
