@@ -107,7 +107,12 @@ SyntaxNode* parse_call(ParserState* state, SyntaxNode* tail) {
     if (state->kind != NodeKind::LParen) {
       fail_at_token(state);
     } else if (next_token(state)) {
+      // The arguments' own postfix updates are applied after the call; one written before the
+      // call still belongs to the enclosing expression, which must end with its ApplyPostfix.
+      std::int32_t outer_postfix = state->postfix_pending;
+      state->postfix_pending = 0;
       tail = parse_comma_list(state, tail);
+      state->postfix_pending |= outer_postfix;
       if (tail != nullptr) tail = expect_and_advance(state, tail, NodeKind::RParen);
       if (tail != nullptr) {
         tail->next = call;

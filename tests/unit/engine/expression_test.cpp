@@ -211,6 +211,19 @@ TEST(Evaluation, EmbeddedExpressionsFollowEveryEvaluationOfALiteral) {
   EXPECT_EQ(first, second);
 }
 
+TEST(Evaluation, APostfixUpdateBeforeACallIsAppliedAtTheEndOfItsExpression) {
+  ScriptRunner runner(
+      "function id(x) { return x; }\n"
+      "function before() { b = 1; d = b++ + len(\"xy\"); return b + \",\" + d; }\n"
+      "function seen() { b = 1; d = b++ + id(b); return b + \",\" + d; }\n"
+      "function inside() { b = 1; d = id(b++) + b; return b + \",\" + d; }");
+  ASSERT_TRUE(runner.loaded());
+  EXPECT_EQ(runner.call("before"), "2,3");
+  EXPECT_EQ(runner.call("seen"), "2,2");    // the callee still sees the old value
+  EXPECT_EQ(runner.call("inside"), "2,3");  // an argument's update comes after its call
+  EXPECT_TRUE(runner.errors().empty());
+}
+
 TEST(Evaluation, ExplicitModulesRejectUndeclaredNames) {
   ScriptRunner runner("#option(explicit)\nvar a = 1;\nfunction f() { return y; }");
   ASSERT_TRUE(runner.loaded());

@@ -40,6 +40,11 @@ TEST(ExpressionParser, PostfixOperatorsAndApplyPostfix) {
   EXPECT_EQ(parsed("a[i--] = (j++)"),
             "[a] [i] PostDecrement Index [j] PostIncrement Assign ApplyPostfix");
   EXPECT_EQ(parsed("x++, y"), "[x] PostIncrement ApplyPostfix Comma [y]");
+  // An update written before a call still ends its own expression: the call's arguments do not
+  // take it over (it was lost when they did).
+  EXPECT_EQ(parsed("b++ + f(1)"), "[b] PostIncrement CallStart 1 call:f Add ApplyPostfix");
+  EXPECT_EQ(parsed("b++ + f(c++)"),
+            "[b] PostIncrement CallStart [c] PostIncrement ApplyPostfix call:f Add ApplyPostfix");
 }
 
 TEST(ExpressionParser, CallsListsAndIndexes) {
