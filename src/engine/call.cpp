@@ -233,7 +233,7 @@ ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* a
                               std::intptr_t host_word) {
   CountedCall counted;
   bool outer_rerun = NumericRerun;
-  if (!outer_rerun) {
+  if (!outer_rerun && !GeneralEvaluationOnly) {
     std::int32_t number = 0;
     switch (run_numeric_call(module, entry, arguments, &number)) {
       case NumericCall::Done:

@@ -169,7 +169,7 @@ std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stac
 // in a run that stops at some node.
 bool takes_simple_loop(const CallContext* context, const ValueStack& stack, const SyntaxNode* top) {
   return top->kind == NodeKind::LoopTop && top->simple_slot != 0 && !stack.collecting &&
-         context->stop_kind == 0 && context->stop_node == nullptr;
+         context->stop_kind == 0 && context->stop_node == nullptr && !GeneralEvaluationOnly;
 }
 
 }  // namespace
@@ -209,7 +209,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
     if (context->stop_kind != 0 && static_cast<std::int32_t>(node->kind) == context->stop_kind)
       break;
     if (node == context->stop_node) break;
-    if (node->simple_length != 0) {
+    if (node->simple_length != 0 && !GeneralEvaluationOnly) {
       SyntaxNode* last = nullptr;
       std::int32_t simple = run_simple_sequence(context, node, &stack, &last);
       if (simple != SIMPLE_NOT_RUN) {

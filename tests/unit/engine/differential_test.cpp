@@ -1,0 +1,71 @@
+// The same programs must run alike through the general evaluator alone and with the shortcuts for
+// number stretches, simple loops and numeric functions: the same lines shown, the same reports and
+// the same result.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "support/random_script.h"
+#include "support/script_runner.h"
+
+namespace {
+
+struct Outcome {
+  bool loaded = false;
+  std::string result;
+  std::vector<std::string> shown;  // every delivery: request and text
+
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome run(const std::string& text, bool general_only) {
+  bool saved = GeneralEvaluationOnly;
+  GeneralEvaluationOnly = general_only;
+  Outcome outcome;
+  {
+    ScriptRunner runner(text.c_str());
+    outcome.loaded = runner.loaded();
+    if (outcome.loaded) outcome.result = runner.call("main");
+    for (const Delivery& delivery : runner.host().deliveries())
+      outcome.shown.push_back(std::to_string(delivery.request) + " " + delivery.text);
+  }
+  GeneralEvaluationOnly = saved;
+  return outcome;
+}
+
+std::string describe(const Outcome& outcome) {
+  std::string text = "result " + outcome.result + "\n";
+  for (const std::string& line : outcome.shown)
+    text += line + "\n";
+  return text;
+}
+
+}  // namespace
+
+TEST(Differential, RandomProgramsRunAlikeWithAndWithoutShortcuts) {
+  int failed_runs = 0;
+  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+    std::string text = random_script(seed);
+    Outcome general = run(text, true);
+    Outcome shortcuts = run(text, false);
+    ASSERT_TRUE(general.loaded) << text;
+    if (general.result == "<failed>") ++failed_runs;
+    ASSERT_EQ(describe(general), describe(shortcuts)) << "seed " << seed << ":\n" << text;
+  }
+  // The programs must mostly run to their end, or they would compare little.
+  EXPECT_LT(failed_runs, 400 / 4);
+}
+
+TEST(Differential, TheGeneratorMakesVariedPrograms) {
+  // Every kind of statement and call the comparison relies on turns up within a few programs.
+  std::string all;
+  for (std::uint32_t seed = 1; seed <= 40; ++seed)
+    all += random_script(seed);
+  for (const char* part : {"for (", "while (", "do {", "switch (", "break;", "continue;", "var v",
+                           "num0(", "num2(", "bump(", "%p%", "h[(", "lineecho", " / ", " << "}) {
+    EXPECT_NE(all.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(random_script(7), random_script(7));
+}

@@ -1,0 +1,269 @@
+#include "support/random_script.h"
+
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kNumericFunctions = 3;
+
+class Generator {
+ public:
+  explicit Generator(std::uint32_t seed) : random_(seed) {}
+
+  std::string script() {
+    std::string text = "g = " + number() + "; gs = \"ab\"; var gh; gh[0] = 1; gh[\"k\"] = \"v\";\n";
+    for (int i = 0; i < kNumericFunctions; ++i)
+      text += numeric_function(i);
+    text += "function str0(u) { return \"<\" + u + \">\"; }\n";
+    text += "function bump(&r) { r = r + 1; return r; }\n";
+    text += "function main() {\n  var h; s = \"\"; t = \"1\"; a = " + number() +
+            "; b = " + number() + ";\n";
+    int statements = 3 + pick(6);
+    for (int i = 0; i < statements; ++i)
+      text += statement(1);
+    text +=
+        "  return \"\" + a + \"|\" + b + \"|\" + c + \"|\" + d + \"|\" + s + \"|\" + t + \"|\" + "
+        "g + \"|\" + h[0] + h[1] + h[2] + h[3];\n}\n";
+    return text;
+  }
+
+ private:
+  int pick(int n) { return static_cast<int>(random_() % static_cast<std::uint32_t>(n)); }
+  bool chance(int percent) { return pick(100) < percent; }
+
+  std::string number() {
+    static const char* const kNumbers[] = {
+        "0",  "1",   "2", "3", "7", "100", "65536", "-1", "-5", "2147483647", "(-2147483647 - 1)",
+        "12", "1000"};
+    if (chance(30)) return std::to_string(pick(20));
+    return kNumbers[pick(static_cast<int>(std::size(kNumbers)))];
+  }
+
+  std::string text_literal() {
+    static const char* const kTexts[] = {"\"\"", "\"ab\"", "\"12\"", "\"x y\"", "\"0\"", "\"-3\""};
+    return kTexts[pick(static_cast<int>(std::size(kTexts)))];
+  }
+
+  // A number variable the statements may assign; in a numeric function only its parameters.
+  std::string variable() {
+    if (!names_.empty()) return names_[pick(static_cast<int>(names_.size()))];
+    static const char* const kNames[] = {"a", "b", "c", "d", "a", "b", "g"};
+    return kNames[pick(static_cast<int>(std::size(kNames)))];
+  }
+
+  // A number that may be read: variables, loop counters and block variables.
+  std::string readable() {
+    if (names_.empty() && !readable_.empty() && chance(30))
+      return readable_[pick(static_cast<int>(readable_.size()))];
+    return variable();
+  }
+
+  // An expression of numbers; rarely a text, whose operators then fail.
+  std::string expression(int depth) {
+    if (names_.empty() && pick(1000) < 3) return text(depth - 1);
+    if (depth <= 0 || chance(25)) return chance(40) ? number() : readable();
+    int kind = pick(names_.empty() ? 13 : 9);
+    switch (kind) {
+      case 0:
+      case 1:
+      case 2:
+      case 3: {
+        static const char* const kOperators[] = {
+            "+",  "-", "*",  "/",  "%",  "&",  "|",  "^", "<<", ">>", "<",
+            "<=", ">", ">=", "==", "!=", "&&", "||", "+", "-",  "<"};
+        std::string op = kOperators[pick(static_cast<int>(std::size(kOperators)))];
+        std::string left = expression(depth - 1);
+        std::string right = expression(depth - 1);
+        if ((op == "/" || op == "%") && chance(95)) right = "(" + right + " | 1)";
+        return "(" + left + " " + op + " " + right + ")";
+      }
+      case 4: {
+        static const char* const kUnary[] = {"-", "!", "~"};
+        return std::string(kUnary[pick(3)]) + "(" + expression(depth - 1) + ")";
+      }
+      case 5:
+      case 6:
+      case 7: {
+        if (!calls_allowed_) return number();
+        int callee = pick(kNumericFunctions);
+        return "num" + std::to_string(callee) + "(" + bound_argument(depth) + ", " +
+               expression(depth - 1) + ")";
+      }
+      case 8:
+        return "(" + expression(depth - 1) + " " + (chance(50) ? "==" : "!=") + " " +
+               expression(depth - 1) + ")";
+      case 9:
+        return "len(" + text(depth - 1) + ")";
+      case 10:
+        return "(" + text(depth - 1) + " " + (chance(50) ? "==" : "!=") + " " + text(depth - 1) +
+               ")";
+      case 11: {
+        std::string name = variable();
+        if (name == "g") return name;
+        static const char* const kSteps[] = {"++", "--"};
+        return chance(50) ? name + kSteps[pick(2)] : std::string(kSteps[pick(2)]) + name;
+      }
+      case 12:
+        return chance(70) ? "h[(" + expression(depth - 1) + ") & 3]" : "gh[0]";
+    }
+    return readable();
+  }
+
+  // An expression of texts.
+  std::string text(int depth) {
+    int kind = depth <= 0 ? pick(3) : pick(7);
+    switch (kind) {
+      case 0:
+        return text_literal();
+      case 1:
+        return chance(50) ? "s" : "t";
+      case 2:
+        return "gh[\"k\"]";
+      case 3:
+        return "(\"\" + " + expression(depth - 1) + ")";
+      case 4:
+        return "(" + text(depth - 1) + " + " + text(depth - 1) + ")";
+      case 5:
+        return "str0(" + (chance(50) ? text(depth - 1) : expression(depth - 1)) + ")";
+      case 6:
+        return "(" + text(depth - 1) + " + " + expression(depth - 1) + ")";
+    }
+    return text_literal();
+  }
+
+  // The first argument of a numeric function: small, so that the recursion it bounds ends soon.
+  std::string bound_argument(int depth) {
+    if (in_numeric_) return "x - 1";
+    return "(" + expression(depth - 1) + ") & 3";
+  }
+
+  std::string numeric_function(int index) {
+    names_ = {"x", "y"};
+    in_numeric_ = true;
+    calls_allowed_ = false;  // the base case calls nothing: the recursion ends there
+    std::string base = expression(2);
+    calls_allowed_ = true;
+    std::string step = expression(3);
+    std::string text = "function num" + std::to_string(index) + "(x, y) { if (x <= 0) return " +
+                       base + "; return " + step + "; }\n";
+    names_.clear();
+    in_numeric_ = false;
+    return text;
+  }
+
+  std::string indent(int level) { return std::string(2 * level, ' '); }
+
+  std::string body(int level) {
+    std::string text;
+    int statements = 1 + pick(3);
+    for (int i = 0; i < statements; ++i)
+      text += statement(level);
+    return text;
+  }
+
+  std::string statement(int level) {
+    std::string pad = indent(level);
+    int kind = pick(level >= 4 ? 7 : 16);
+    switch (kind) {
+      case 0:
+      case 1:
+        return pad + variable() + " = " + expression(3) + ";\n";
+      case 2:
+        return pad + "lineecho(0, \"v \" + " + expression(3) + ");\n";
+      case 3: {
+        static const char* const kSteps[] = {"++", "--"};
+        std::string name = variable();
+        return pad + (chance(50) ? name + kSteps[pick(2)] : kSteps[pick(2)] + name) + ";\n";
+      }
+      case 4:
+        return pad + "h[(" + expression(2) + ") & 3] = " + expression(2) + ";\n";
+      case 5:
+        if (loops_ > 0 || switches_ > 0) {
+          bool may_continue = loops_ > 0;
+          return pad + "if (" + expression(2) + ") " +
+                 (may_continue && chance(50) ? "continue" : "break") + ";\n";
+        }
+        return pad + (chance(50) ? "s" : "t") + " = " + text(2) + "; if (len(s) > 24) s = \"\";\n";
+      case 6:
+        return pad + "\"^%p%-%q%$\" = " + text(2) + " + \"-\" + " + expression(2) +
+               "; t = q + p; a = a + len(p);\n";
+      case 7:
+      case 8: {
+        std::string text = pad + "if (" + expression(3) + ") {\n" + body(level + 1) + pad + "}";
+        if (chance(50)) text += " else {\n" + body(level + 1) + pad + "}";
+        return text + "\n";
+      }
+      case 9:
+      case 10: {
+        std::string counter = "i" + std::to_string(level);
+        std::string bound = std::to_string(1 + pick(4));
+        readable_.push_back(counter);
+        ++loops_;
+        std::string text = pad + "for (" + counter + " = 0; " + counter + " < " + bound + "; " +
+                           counter + "++) {\n" + body(level + 1) + pad + "}\n";
+        --loops_;
+        readable_.pop_back();
+        return text;
+      }
+      case 11: {
+        std::string counter = "w" + std::to_string(level);
+        std::string bound = std::to_string(1 + pick(4));
+        readable_.push_back(counter);
+        ++loops_;
+        std::string text = pad + counter + " = 0;\n" + pad + "while (" + counter + " < " + bound +
+                           ") {\n" + pad + "  " + counter + "++;\n" + body(level + 1) + pad + "}\n";
+        --loops_;
+        readable_.pop_back();
+        return text;
+      }
+      case 12: {
+        std::string counter = "k" + std::to_string(level);
+        std::string bound = std::to_string(1 + pick(3));
+        readable_.push_back(counter);
+        ++loops_;
+        std::string text = pad + counter + " = 0;\n" + pad + "do {\n" + pad + "  " + counter +
+                           "++;\n" + body(level + 1) + pad + "} while (" + counter + " < " + bound +
+                           ");\n";
+        --loops_;
+        readable_.pop_back();
+        return text;
+      }
+      case 13: {
+        std::string name = "v" + std::to_string(level);
+        readable_.push_back(name);
+        std::string text = pad + "{\n" + pad + "  var " + name + " = " + expression(2) + ";\n" +
+                           body(level + 1) + pad + "  a = a + " + name + ";\n" + pad + "}\n";
+        readable_.pop_back();
+        return text;
+      }
+      case 14: {
+        std::string text = pad + "switch ((" + expression(2) + ") & 3) {\n";
+        ++switches_;  // break leaves the switch
+        text += pad + "  case 0:\n" + body(level + 2);
+        if (chance(50)) text += pad + "    break;\n";
+        text += pad + "  case 1:\n" + body(level + 2) + pad + "    break;\n";
+        text += pad + "  default:\n" + body(level + 2);
+        --switches_;
+        return text + pad + "}\n";
+      }
+      case 15:
+        return pad + "lineecho(0, \"r \" + bump(" + variable() + "));\n";
+    }
+    return pad + "a = a + 1;\n";
+  }
+
+  std::mt19937 random_;
+  std::vector<std::string> names_;     // in a numeric function: its parameters
+  std::vector<std::string> readable_;  // loop counters and block variables in scope
+  bool in_numeric_ = false;
+  bool calls_allowed_ = true;
+  int loops_ = 0;     // loops around the statement (continue goes to the innermost)
+  int switches_ = 0;  // switches inside the innermost loop or around the statement
+};
+
+}  // namespace
+
+std::string random_script(std::uint32_t seed) {
+  return Generator(seed).script();
+}
