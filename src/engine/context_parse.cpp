@@ -2,6 +2,7 @@
 
 #include "engine/directive.h"
 #include "engine/error_report.h"
+#include "engine/numeric_function.h"
 #include "engine/script.h"
 #include "frontend/expression_parser.h"
 #include "frontend/parse_owner.h"
@@ -85,6 +86,7 @@ void free_function_entries(Script* module) {
   while (entry != nullptr) {
     FunctionEntry* next = entry->next;
     release(&entry->name);
+    release_numeric_function(entry);
     release(&entry);
     entry = next;
   }

@@ -1,11 +1,10 @@
 // ScriptSet records, frames, and name resolution.
 #include "engine/script.h"
 
-#include "engine/numeric_function.h"
-
 #include <cstring>
 
 #include "base/syntax_node.h"
+#include "engine/context_parse.h"
 #include "engine/element_index.h"
 #include "engine/error_report.h"
 #include "engine/value_stack.h"
@@ -29,14 +28,7 @@ static void release_script_record(Script* script) {
   if (script->globals != nullptr) note_shared_chains_changed();  // other threads may index them
   free_chain(script->globals);
   script->globals = nullptr;
-  release_function_index(script);
-  for (FunctionEntry* entry = script->functions; entry != nullptr;) {
-    FunctionEntry* next = entry->next;
-    release(&entry->name);
-    release_numeric_function(entry);
-    release(&entry);
-    entry = next;
-  }
+  free_function_entries(script);
   for (LibraryEntry* entry = script->libraries; entry != nullptr;) {
     LibraryEntry* next = entry->next;
     free_library(entry->handle);
