@@ -3,6 +3,7 @@
 // the same result.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,11 @@ std::string describe(const Outcome& outcome) {
 }  // namespace
 
 TEST(Differential, RandomProgramsRunAlikeWithAndWithoutShortcuts) {
+  // LUMO_DIFFERENTIAL_SEEDS=n runs n programs instead, for a longer search.
+  const char* seeds_text = std::getenv("LUMO_DIFFERENTIAL_SEEDS");
+  const std::uint32_t seeds = seeds_text != nullptr ? std::strtoul(seeds_text, nullptr, 10) : 400;
   int failed_runs = 0;
-  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+  for (std::uint32_t seed = 1; seed <= seeds; ++seed) {
     std::string text = random_script(seed);
     Outcome general = run(text, true);
     Outcome shortcuts = run(text, false);
@@ -55,7 +59,7 @@ TEST(Differential, RandomProgramsRunAlikeWithAndWithoutShortcuts) {
     ASSERT_EQ(describe(general), describe(shortcuts)) << "seed " << seed << ":\n" << text;
   }
   // The programs must mostly run to their end, or they would compare little.
-  EXPECT_LT(failed_runs, 400 / 4);
+  EXPECT_LT(failed_runs, static_cast<int>(seeds / 4));
 }
 
 TEST(Differential, TheGeneratorMakesVariedPrograms) {

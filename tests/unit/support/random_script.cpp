@@ -184,10 +184,15 @@ class Generator {
           return pad + "if (" + expression(2) + ") " +
                  (may_continue && chance(50) ? "continue" : "break") + ";\n";
         }
-        return pad + (chance(50) ? "s" : "t") + " = " + text(2) + "; if (len(s) > 24) s = \"\";\n";
+        {
+          // Texts stay short: doubling one in nested loops would take all memory.
+          std::string name = chance(50) ? "s" : "t";
+          return pad + name + " = " + text(2) + "; if (len(" + name + ") > 24) " + name +
+                 " = \"\";\n";
+        }
       case 6:
         return pad + "\"^%p%-%q%$\" = " + text(2) + " + \"-\" + " + expression(2) +
-               "; t = q + p; a = a + len(p);\n";
+               "; t = q + p; if (len(t) > 24) t = \"\"; a = a + len(p);\n";
       case 7:
       case 8: {
         std::string text = pad + "if (" + expression(3) + ") {\n" + body(level + 1) + pad + "}";
