@@ -205,6 +205,8 @@ void connection_thread(void* argument) {
       socket_close(connection->socket);
       connection->socket = NO_SOCKET;
     }
+    release(&connection->unsent);  // the next connection starts with whole lines
+    connection->unsent_length = 0;
     connection->state.store(ConnectionState::idle);
   }
   if (connection->peer.thread_ending != nullptr)
@@ -221,6 +223,8 @@ void connection_init(Connection* connection, const ConnectionPeer& peer) {
   connection->running.store(false);
   connection->state.store(ConnectionState::idle);
   connection->socket = NO_SOCKET;
+  connection->unsent = nullptr;
+  connection->unsent_length = 0;
   connection->server_address = 0;
   connection->resolved_name = nullptr;
   connection->carry = LineSplitter{};
@@ -230,6 +234,8 @@ void connection_init(Connection* connection, const ConnectionPeer& peer) {
 
 void connection_free(Connection* connection) {
   release(&connection->resolved_name);
+  release(&connection->unsent);
+  connection->unsent_length = 0;
   splitter_free(&connection->carry);
   connection->server_address = 0;
 }
@@ -271,6 +277,49 @@ bool connection_active(const Connection* connection) {
   return connection->state.load() != ConnectionState::idle;
 }
 
+namespace {
+
+enum class SendOutcome { sent, stalled, failed };
+
+// Sends bytes in pieces while the socket takes them; *done counts the bytes sent. Under
+// socket_lock.
+SendOutcome send_bytes(Connection* connection, const char* bytes, std::size_t length,
+                       std::size_t* done) {
+  SocketHandle socket = connection->socket;
+  auto stall_limit = std::chrono::milliseconds(connection->send_stall_milliseconds);
+  auto wait = std::min<std::int32_t>(connection->send_stall_milliseconds, 1000);
+  auto progress = std::chrono::steady_clock::now();
+  *done = 0;
+  while (*done < length) {
+    std::int32_t ready = socket_wait(socket, SocketWait::writable, wait);
+    if (ready < 0) return SendOutcome::failed;
+    if (ready > 0) {
+      std::size_t piece = std::min(length - *done, SEND_PIECE);
+      std::int32_t count = socket_send(socket, bytes + *done, static_cast<std::int32_t>(piece), 0);
+      if (count < 0) return SendOutcome::failed;
+      if (count > 0) progress = std::chrono::steady_clock::now();
+      *done += static_cast<std::size_t>(count);
+    } else if (std::chrono::steady_clock::now() - progress >= stall_limit) {
+      // A peer that stops reading must not hold the UI thread for ever.
+      return SendOutcome::stalled;
+    }
+  }
+  return SendOutcome::sent;
+}
+
+// Keeps bytes[done..length) as the connection's unsent rest when part of a line is on the wire:
+// `begun` says that bytes before these went out already. Without memory the rest is lost.
+void keep_unsent(Connection* connection, const char* bytes, std::size_t length, std::size_t done,
+                 bool begun) {
+  if ((!begun && done == 0) || done >= length) return;
+  connection->unsent = static_cast<char*>(alloc_block(length - done));
+  if (connection->unsent == nullptr) return;
+  std::memcpy(connection->unsent, bytes + done, length - done);
+  connection->unsent_length = length - done;
+}
+
+}  // namespace
+
 bool connection_send_line(Connection* connection, const char* text) {
   std::size_t length = std::strlen(text);
   auto* line = static_cast<char*>(alloc_block(length + 2));
@@ -282,26 +331,25 @@ bool connection_send_line(Connection* connection, const char* text) {
   bool sent = false;
   {
     std::lock_guard<std::mutex> guard(connection->socket_lock);
-    SocketHandle socket = connection->socket;
-    std::size_t done = 0;
-    auto stall_limit = std::chrono::milliseconds(connection->send_stall_milliseconds);
-    auto wait = std::min<std::int32_t>(connection->send_stall_milliseconds, 1000);
-    auto progress = std::chrono::steady_clock::now();
-    while (socket != NO_SOCKET && done < length) {
-      std::int32_t ready = socket_wait(socket, SocketWait::writable, wait);
-      if (ready < 0) break;
-      if (ready > 0) {
-        std::size_t piece = std::min(length - done, SEND_PIECE);
-        std::int32_t count = socket_send(socket, line + done, static_cast<std::int32_t>(piece), 0);
-        if (count < 0) break;
-        if (count > 0) progress = std::chrono::steady_clock::now();
-        done += static_cast<std::size_t>(count);
-      } else if (std::chrono::steady_clock::now() - progress >= stall_limit) {
-        // A peer that stops reading must not hold the UI thread for ever.
-        break;
+    if (connection->socket != NO_SOCKET) {
+      std::size_t done = 0;
+      SendOutcome outcome = SendOutcome::sent;
+      if (connection->unsent != nullptr) {
+        // First the rest of the line that stalled before.
+        char* rest = connection->unsent;
+        std::size_t rest_length = connection->unsent_length;
+        connection->unsent = nullptr;
+        connection->unsent_length = 0;
+        outcome = send_bytes(connection, rest, rest_length, &done);
+        if (outcome == SendOutcome::stalled) keep_unsent(connection, rest, rest_length, done, true);
+        release(&rest);
       }
+      if (outcome == SendOutcome::sent) {
+        outcome = send_bytes(connection, line, length, &done);
+        if (outcome == SendOutcome::stalled) keep_unsent(connection, line, length, done, false);
+      }
+      sent = outcome == SendOutcome::sent;
     }
-    sent = socket != NO_SOCKET && done == length;
   }
   release(&line);
   return sent;

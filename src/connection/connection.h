@@ -59,6 +59,10 @@ struct Connection {
   // reaches a descriptor that was closed (and perhaps reused) under it.
   std::mutex socket_lock;
   SocketHandle socket;
+  // Under socket_lock: the rest of a line that a stalled send left half on the wire. It goes out
+  // before the next line, so that no line is joined to a piece of another.
+  char* unsent;
+  std::size_t unsent_length;
 
   // Connection thread only: the resolved address (host byte order, 0 unresolved) and the name it
   // was resolved from, so that a changed name is resolved again.
@@ -88,5 +92,7 @@ void connection_stop(Connection* connection);
 // True unless idle: resolving, connecting and connected all count.
 bool connection_active(const Connection* connection);
 // Sends `text` followed by CR LF in pieces of at most SEND_PIECE bytes. False when not connected,
-// when the socket fails, or when no byte could be sent for send_stall_milliseconds.
+// when the socket fails, or when no byte could be sent for send_stall_milliseconds. A line that
+// stalled after some of its bytes went out is finished first at the next send (which fails, sending
+// nothing of its own, while that rest still stalls).
 bool connection_send_line(Connection* connection, const char* text);

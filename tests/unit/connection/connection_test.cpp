@@ -282,14 +282,18 @@ TEST_F(ConnectionTest, DisconnectWhileIdleEndsTheConnection) {
   EXPECT_FALSE(connection_send_line(&peer_.connection, "gone"));
 }
 
-TEST_F(ConnectionTest, SendToAServerThatStopsReadingFails) {
+TEST_F(ConnectionTest, SendToAServerThatStopsReadingFailsAndLaterLinesStayWhole) {
   peer_.connection.send_stall_milliseconds = 300;
   bool release_server = false;
   std::mutex mutex;
   std::condition_variable released;
-  TestServer server([&](SocketHandle) {
-    std::unique_lock<std::mutex> guard(mutex);
-    released.wait(guard, [&] { return release_server; });
+  std::string received;
+  TestServer server([&](SocketHandle client) {
+    {
+      std::unique_lock<std::mutex> guard(mutex);
+      released.wait(guard, [&] { return release_server; });
+    }
+    received = TestServer::receive_until_closed(client, 1u << 30);
   });
   peer_.set_server("127.0.0.1", server.port());
   ASSERT_TRUE(connection_start(&peer_.connection));
@@ -306,7 +310,20 @@ TEST_F(ConnectionTest, SendToAServerThatStopsReadingFails) {
     release_server = true;
   }
   released.notify_all();
+  // The server reads again: the line cut short by the stall is finished before the next one.
+  EXPECT_TRUE(connection_send_line(&peer_.connection, "next"));
   connection_stop(&peer_.connection);
+  server.join();
+  std::size_t start = 0;
+  std::size_t lines = 0;
+  for (std::size_t end; (end = received.find("\r\n", start)) != std::string::npos;
+       start = end + 2, ++lines) {
+    std::string line = received.substr(start, end - start);
+    ASSERT_TRUE(line == text || line == "next")
+        << "line " << lines << " has " << line.size() << " bytes";
+  }
+  EXPECT_EQ(start, received.size());
+  EXPECT_EQ(received.substr(received.size() - 6), "next\r\n");
 }
 
 }  // namespace
