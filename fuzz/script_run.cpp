@@ -1,0 +1,89 @@
+#include "script_run.h"
+
+#include <cstring>
+
+#include "engine/context_parse.h"
+#include "engine/engine.h"
+#include "engine/events.h"
+#include "engine/host.h"
+#include "engine/script.h"
+#include "platform/memory.h"
+
+Watchdog::Watchdog(Host* host, std::chrono::milliseconds limit)
+    : host_(host), limit_(limit), thread_([this] { watch(); }) {}
+
+Watchdog::~Watchdog() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    done_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void Watchdog::watch() {
+  std::unique_lock<std::mutex> guard(mutex_);
+  if (!wake_.wait_for(guard, limit_, [this] { return done_; })) {
+    fired_ = true;
+    guard.unlock();
+    stop_all_scripts(host_);
+  }
+}
+
+Script* make_script_set(const std::uint8_t* data, std::size_t size, Host* host) {
+  Script* set = create_script_set(0);
+  Script* module = alloc_record<Script>();
+  char* text = static_cast<char*>(alloc_block(size + 1));
+  if (set == nullptr || module == nullptr || text == nullptr) {
+    release(&text);
+    release(&module);
+    release_script_set(&set);
+    return nullptr;
+  }
+  std::memcpy(text, data, size);
+  text[size] = '\0';
+  set->host = host;
+  module->name = dup_string("main");
+  module->text = text;
+  module->root = set;
+  module->host = set->host;
+  set->next = module;
+
+  CallContext owner{};
+  owner.script = module;
+  owner.function_name = module->name;
+  module->code = parse_script_text(&owner, text, 0);
+  release_frame(&owner);
+  return set;
+}
+
+namespace {
+
+void call_event_with(Script* set, const char* name, const char* argument) {
+  ValueNode* arguments = nullptr;
+  if (argument != nullptr) {
+    arguments = make_node();
+    if (arguments != nullptr) set_string_value(arguments->value, argument);
+  }
+  free_node(call_event(set, name, arguments, 1, 0));
+  free_chain(arguments);
+}
+
+}  // namespace
+
+bool run_script_set(Script* set, Host* host, std::chrono::milliseconds limit) {
+  bool stopped;
+  {
+    Watchdog watchdog(host, limit);
+    if (run_top_level(set->next)) {
+      call_event_with(set, "start", nullptr);
+      call_event_with(set, "recv", ":nick!user@host PRIVMSG #channel :hello");
+      call_event_with(set, "send", "/join #x");
+    }
+    stopped = watchdog.fired();
+  }
+  // Threads started with &name(...) may still run: stop them before the set goes.
+  stop_all_scripts(host);
+  release_script_set(&set);
+  return !stopped;
+}

@@ -1,0 +1,41 @@
+// What the script fuzz targets share: a ScriptSet made from arbitrary bytes, a watchdog that stops
+// runs taking too long, and the events a host fires.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+struct Host;
+struct Script;
+
+// Stops every script through the stop flag, as the stop command would, once `limit` has passed.
+class Watchdog {
+ public:
+  Watchdog(Host* host, std::chrono::milliseconds limit);
+  ~Watchdog();
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  bool fired() const { return fired_; }
+
+ private:
+  void watch();
+
+  Host* host_;
+  std::chrono::milliseconds limit_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
+
+// A ScriptSet with the bytes parsed as its module "main", shown through `host`; null when memory
+// runs out.
+Script* make_script_set(const std::uint8_t* data, std::size_t size, Host* host);
+// Runs the top level, then "start", "recv" and "send" as a host would, until `limit` stops them;
+// then stops the threads the script started and releases the set. True unless the watchdog fired.
+bool run_script_set(Script* set, Host* host, std::chrono::milliseconds limit);
