@@ -6,7 +6,6 @@
 
 #include "engine/function_index.h"
 #include "engine/value.h"
-#include "frontend/statement_parser.h"
 #include "parse_fixture.h"
 
 namespace {
