@@ -9,8 +9,7 @@
 #include "engine/script.h"
 #include "platform/memory.h"
 
-Watchdog::Watchdog(Host* host, std::chrono::milliseconds limit)
-    : host_(host), limit_(limit), thread_([this] { watch(); }) {}
+Watchdog::Watchdog(std::chrono::milliseconds limit) : limit_(limit), thread_([this] { watch(); }) {}
 
 Watchdog::~Watchdog() {
   {
@@ -25,8 +24,11 @@ void Watchdog::watch() {
   std::unique_lock<std::mutex> guard(mutex_);
   if (!wake_.wait_for(guard, limit_, [this] { return done_; })) {
     fired_ = true;
-    guard.unlock();
-    stop_all_scripts(host_);
+    // The flag stays set until the run is over: stop_all_scripts would clear it as soon as no call
+    // is active, and top-level code outside calls would then run on unstopped.
+    lock_engine();
+    engine_detail::StopRequested.store(1, std::memory_order_release);
+    unlock_engine();
   }
 }
 
@@ -74,7 +76,7 @@ void call_event_with(Script* set, const char* name, const char* argument) {
 bool run_script_set(Script* set, Host* host, std::chrono::milliseconds limit) {
   bool stopped;
   {
-    Watchdog watchdog(host, limit);
+    Watchdog watchdog(limit);
     if (run_top_level(set->next)) {
       call_event_with(set, "start", nullptr);
       call_event_with(set, "recv", ":nick!user@host PRIVMSG #channel :hello");
@@ -82,7 +84,8 @@ bool run_script_set(Script* set, Host* host, std::chrono::milliseconds limit) {
     }
     stopped = watchdog.fired();
   }
-  // Threads started with &name(...) may still run: stop them before the set goes.
+  // Threads started with &name(...) may still run: stop them before the set goes. This also
+  // clears the flag the watchdog may have set.
   stop_all_scripts(host);
   release_script_set(&set);
   return !stopped;

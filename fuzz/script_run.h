@@ -12,10 +12,10 @@
 struct Host;
 struct Script;
 
-// Stops every script through the stop flag, as the stop command would, once `limit` has passed.
+// Sets the stop flag once `limit` has passed, as the stop command would, and leaves it set.
 class Watchdog {
  public:
-  Watchdog(Host* host, std::chrono::milliseconds limit);
+  explicit Watchdog(std::chrono::milliseconds limit);
   ~Watchdog();
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
@@ -24,7 +24,6 @@ class Watchdog {
  private:
   void watch();
 
-  Host* host_;
   std::chrono::milliseconds limit_;
   std::mutex mutex_;
   std::condition_variable wake_;
