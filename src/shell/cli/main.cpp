@@ -1,6 +1,7 @@
 // lumo-cli: runs a main script in a terminal. Typed lines go to its "send" event; what it shows in
 // any view, and its error lines, come out on standard output.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -71,6 +72,9 @@ int main(int argc, char** argv) {
   // Scripts may open sockets of their own.
   bool sockets = sockets_start();
   engine_start();
+  // For the differential script tests: everything through the general evaluator alone.
+  const char* general_only = std::getenv("LUMO_GENERAL_EVALUATION_ONLY");
+  GeneralEvaluationOnly = general_only != nullptr && general_only[0] == '1';
   Utf8Input = options.utf8;
   Front = new Terminal(options, stdout);
   console_on_interrupt(on_interrupt);
