@@ -8,6 +8,7 @@
 #include "engine/host.h"
 #include "engine/script.h"
 #include "platform/memory.h"
+#include "platform/thread.h"
 
 Watchdog::Watchdog(std::chrono::milliseconds limit) : limit_(limit), thread_([this] { watch(); }) {}
 
@@ -82,6 +83,9 @@ bool run_script_set(Script* set, Host* host, std::chrono::milliseconds limit) {
       call_event_with(set, "recv", ":nick!user@host PRIVMSG #channel :hello");
       call_event_with(set, "send", "/join #x");
     }
+    // Threads started with &name(...) finish within the time too, or the run is cut short.
+    while (active_calls() > 0 && !watchdog.fired())
+      yield_processor();
     stopped = watchdog.fired();
   }
   // Threads started with &name(...) may still run: stop them before the set goes. This also

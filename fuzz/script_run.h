@@ -2,6 +2,7 @@
 // runs taking too long, and the events a host fires.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -19,7 +20,7 @@ class Watchdog {
   ~Watchdog();
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
-  bool fired() const { return fired_; }
+  bool fired() const { return fired_.load(); }
 
  private:
   void watch();
@@ -28,13 +29,14 @@ class Watchdog {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool done_ = false;
-  bool fired_ = false;
+  std::atomic<bool> fired_{false};
   std::thread thread_;
 };
 
 // A ScriptSet with the bytes parsed as its module "main", shown through `host`; null when memory
 // runs out.
 Script* make_script_set(const std::uint8_t* data, std::size_t size, Host* host);
-// Runs the top level, then "start", "recv" and "send" as a host would, until `limit` stops them;
-// then stops the threads the script started and releases the set. True unless the watchdog fired.
+// Runs the top level, then "start", "recv" and "send" as a host would, and waits for the threads
+// the script started, until `limit` stops them all; then releases the set. True unless the
+// watchdog fired.
 bool run_script_set(Script* set, Host* host, std::chrono::milliseconds limit);
