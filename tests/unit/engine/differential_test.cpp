@@ -46,27 +46,28 @@ std::string describe(const Outcome& outcome) {
 }  // namespace
 
 TEST(Differential, RandomProgramsRunAlikeWithAndWithoutShortcuts) {
-  // LUMO_DIFFERENTIAL_SEEDS=n runs n programs instead, for a longer search.
-  const char* seeds_text = std::getenv("LUMO_DIFFERENTIAL_SEEDS");
-  const std::uint32_t seeds = seeds_text != nullptr ? std::strtoul(seeds_text, nullptr, 10) : 400;
+  // LUMO_DIFFERENTIAL_PROGRAMS=n runs n programs instead, for a longer search.
+  const char* count_text = std::getenv("LUMO_DIFFERENTIAL_PROGRAMS");
+  const std::uint32_t programs =
+      count_text != nullptr ? std::strtoul(count_text, nullptr, 10) : 400;
   int failed_runs = 0;
-  for (std::uint32_t seed = 1; seed <= seeds; ++seed) {
-    std::string text = random_script(seed);
+  for (std::uint32_t variant = 1; variant <= programs; ++variant) {
+    std::string text = random_script(variant);
     Outcome general = run(text, true);
     Outcome shortcuts = run(text, false);
     ASSERT_TRUE(general.loaded) << text;
     if (general.result == "<failed>") ++failed_runs;
-    ASSERT_EQ(describe(general), describe(shortcuts)) << "seed " << seed << ":\n" << text;
+    ASSERT_EQ(describe(general), describe(shortcuts)) << "program " << variant << ":\n" << text;
   }
   // The programs must mostly run to their end, or they would compare little.
-  EXPECT_LT(failed_runs, static_cast<int>(seeds / 4));
+  EXPECT_LT(failed_runs, static_cast<int>(programs / 4));
 }
 
 TEST(Differential, TheGeneratorMakesVariedPrograms) {
   // Every kind of statement and call the comparison relies on turns up within a few programs.
   std::string all;
-  for (std::uint32_t seed = 1; seed <= 40; ++seed)
-    all += random_script(seed);
+  for (std::uint32_t variant = 1; variant <= 40; ++variant)
+    all += random_script(variant);
   for (const char* part : {"for (", "while (", "do {", "switch (", "break;", "continue;", "var v",
                            "num0(", "num2(", "bump(", "%p%", "h[(", "lineecho", " / ", " << "}) {
     EXPECT_NE(all.find(part), std::string::npos) << part;

@@ -9,7 +9,7 @@ constexpr int kNumericFunctions = 3;
 
 class Generator {
  public:
-  explicit Generator(std::uint32_t seed) : random_(seed) {}
+  explicit Generator(std::uint32_t variant) : random_(variant) {}
 
   std::string script() {
     std::string text = "g = " + number() + "; gs = \"ab\"; var gh; gh[0] = 1; gh[\"k\"] = \"v\";\n";
@@ -269,6 +269,6 @@ class Generator {
 
 }  // namespace
 
-std::string random_script(std::uint32_t seed) {
-  return Generator(seed).script();
+std::string random_script(std::uint32_t variant) {
+  return Generator(variant).script();
 }

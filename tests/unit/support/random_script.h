@@ -6,5 +6,5 @@
 #include <cstdint>
 #include <string>
 
-// A whole module text with a function main() and a few helpers, made from `seed`.
-std::string random_script(std::uint32_t seed);
+// A whole module text with a function main() and a few helpers, made from `variant`.
+std::string random_script(std::uint32_t variant);
