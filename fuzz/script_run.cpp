@@ -9,6 +9,7 @@
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
+#include "engine/name_table.h"
 
 Watchdog::Watchdog(std::chrono::milliseconds limit) : limit_(limit), thread_([this] { watch(); }) {}
 
@@ -56,6 +57,7 @@ Script* make_script_set(const std::uint8_t* data, std::size_t size, Host* host) 
   owner.script = module;
   owner.function_name = module->name;
   module->code = parse_script_text(&owner, text, 0);
+  assign_name_tables(module);
   release_frame(&owner);
   return set;
 }

@@ -16,6 +16,7 @@
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
+#include "engine/name_table.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ Script* counting_script() {
   CallContext owner{};
   owner.script = module;
   module->code = parse_script_text(&owner, module->text, 0);
+  assign_name_tables(module);
   run_top_level(module);
   return set;
 }

@@ -10,6 +10,7 @@
 #include "engine/events.h"
 #include "engine/script.h"
 #include "platform/memory.h"
+#include "engine/name_table.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ void BM_CallEachOfManyFunctionsOnce(benchmark::State& state) {
     CallContext owner{};
     owner.script = module;
     module->code = parse_script_text(&owner, module->text, 0);
+    assign_name_tables(module);
     run_top_level(module);
     state.ResumeTiming();
     ValueNode* result = call_event(set, "main", nullptr, 1, 0);

@@ -16,6 +16,7 @@
 #include "engine/host.h"
 #include "engine/script.h"
 #include "platform/memory.h"
+#include "engine/name_table.h"
 
 namespace {
 
@@ -228,6 +229,7 @@ double run_lumo(const char* text, std::string* answer) {
   CallContext owner{};
   owner.script = module;
   module->code = parse_script_text(&owner, module->text, 0);
+  assign_name_tables(module);
   run_top_level(module);
   auto start = std::chrono::steady_clock::now();
   ValueNode* result = call_event(set, "main", nullptr, 0, 0);

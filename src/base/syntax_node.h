@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct CompiledPattern;
+struct NameTable;
 
 // The evaluator relies on the ranges: 13-31 binary operators, 32-39 unary operators; the markers
 // Else, EndIf, LoopTop and LoopEnd do nothing when reached. There is no kind 2.
@@ -113,6 +114,14 @@ struct SyntaxNode {
   // A loop made only of such stretches (see simple_sequence.h): on its LoopTop, 1 + the count of
   // the names it uses; on each Name in it, 1 + the number of its name within the loop. Else 0.
   std::int32_t simple_slot;
+  // Name and DeclareName: the name table of the code the node belongs to (not owned) and the
+  // name's slot in it; Function and Argmatch: the table of the definition. Null for nodes parsed
+  // at run time.
+  const NameTable* name_table;
+  std::int32_t name_slot;
+  // Name nodes with a table: the global the name found last when no frame had it (read and
+  // written atomically; globals live as long as the code that names them). Else null.
+  void* global_cell;
 };
 
 // A zero-filled node of the given kind and source position; null when memory runs out.

@@ -203,6 +203,7 @@ ValueNode* call_general_function(Script* module, FunctionEntry* entry, ValueNode
                                  std::intptr_t host_word) {
   CallContext frame = fresh_frame(module, entry->name, host_word);
   SyntaxNode* head = entry->definition;
+  if (head != nullptr) frame.names = head->name_table;
   SyntaxNode* call = head != nullptr ? definition_call(head) : nullptr;
   if (call == nullptr || call->body == nullptr ||
       !bind_parameters(&frame, head->next, call, arguments)) {
@@ -263,6 +264,7 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
       continue;
     }
     CallContext frame = fresh_frame(module, nullptr, host_word);
+    frame.names = head->name_table;
     frame.bind_mode = 1;
     // A pattern that cannot be searched has been reported; its function is not chosen.
     std::int32_t matched = pattern_search(&frame, head->next->pattern, subject);

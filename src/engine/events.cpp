@@ -105,6 +105,7 @@ bool run_top_level(Script* first) {
     CallContext frame{};
     frame.script = module;
     frame.function_name = module->name;
+    frame.names = module->top_names;
     std::int32_t break_counter = 0;
     ok = run_nodes(&frame, module->code, nullptr, nullptr, &break_counter) != RUN_FAILED;
     if (ok) {

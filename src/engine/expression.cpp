@@ -58,7 +58,7 @@ std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack)
   const char* name = node->text != nullptr ? node->text : "";
   if (*name == '&') ++name;
   bool failed = false;
-  ValueNode* variable = find_variable(context, name, node->number, &failed);
+  ValueNode* variable = find_variable(context, node, &failed);
   if (failed) return RUN_FAILED;
   if (variable == nullptr) {
     Script* module = context->script;

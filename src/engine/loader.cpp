@@ -6,6 +6,7 @@
 #include "engine/context_parse.h"
 #include "engine/error_report.h"
 #include "engine/extension_table.h"
+#include "engine/name_table.h"
 #include "engine/script.h"
 #include "frontend/lexer.h"
 #include "frontend/text_helpers.h"
@@ -132,6 +133,7 @@ std::int32_t load_script_file(Script* script_set, const char* directory, const c
     CallContext context{};
     context.script = module;
     module->code = parse_script_text(&context, module->text, 0);
+    assign_name_tables(module);
   }
   return 1;
 }

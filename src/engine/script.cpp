@@ -1,12 +1,15 @@
 // ScriptSet records, frames, and name resolution.
 #include "engine/script.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "base/syntax_node.h"
 #include "engine/context_parse.h"
 #include "engine/element_index.h"
+#include "engine/engine.h"
 #include "engine/error_report.h"
+#include "engine/name_table.h"
 #include "engine/value_stack.h"
 #include "engine/walk_stack.h"
 #include "platform/memory.h"
@@ -29,6 +32,7 @@ static void release_script_record(Script* script) {
   free_chain(script->globals);
   script->globals = nullptr;
   free_function_entries(script);
+  release_name_tables(script);
   for (LibraryEntry* entry = script->libraries; entry != nullptr;) {
     LibraryEntry* next = entry->next;
     free_library(entry->handle);
@@ -64,7 +68,24 @@ namespace {
 
 constexpr std::int32_t kArgHash = name_hash_of("arg");
 
+// Gives the frame its slots, all empty; false when memory runs out.
+bool make_slots(CallContext* frame) {
+  std::int32_t count = frame->names->count;
+  if (count <= CallContext::kInlineSlots) {
+    for (ValueNode*& slot : frame->inline_slots)
+      slot = nullptr;
+  } else {
+    frame->heap_slots = static_cast<ValueNode**>(
+        alloc_zeroed(sizeof(ValueNode*) * static_cast<std::size_t>(count)));
+    if (frame->heap_slots == nullptr) return false;
+  }
+  frame->slot_count = count;
+  return true;
+}
+
 ValueNode* append_local(CallContext* context, const char* name, std::int32_t name_hash) {
+  std::int32_t slot = context->names != nullptr ? find_name_slot(context->names, name) : -1;
+  if (slot >= 0 && context->slot_count == 0 && !make_slots(context)) return nullptr;
   ValueNode* cell = make_node();
   if (cell == nullptr) return nullptr;
   cell->name = dup_string(name);
@@ -73,10 +94,12 @@ ValueNode* append_local(CallContext* context, const char* name, std::int32_t nam
     return nullptr;
   }
   cell->name_hash = name_hash;
-  ValueNode** tail = &context->locals;
-  while (*tail != nullptr)
-    tail = &(*tail)->next;
+  // The chain keeps declaration order: `arg`, the built-ins and the globals a top level leaves
+  // read it. New locals go behind the last one.
+  ValueNode** tail = context->last_local != nullptr ? &context->last_local->next : &context->locals;
   *tail = cell;
+  context->last_local = cell;
+  if (slot >= 0) frame_slots(context)[slot] = cell;
   return cell;
 }
 
@@ -134,6 +157,9 @@ void provide_arg(CallContext* frame, ValueNode* arguments) {
 
 void release_frame(CallContext* context) {
   context->pending_arg = nullptr;
+  release(&context->heap_slots);
+  context->slot_count = 0;
+  context->last_local = nullptr;
   free_chain(context->pending_updates);
   context->pending_updates = nullptr;
   free_variables(context->locals);
@@ -199,15 +225,56 @@ ValueNode* find_variable(CallContext* context, const char* name, bool* failed) {
   return find_variable(context, name, name_hash_of(name), failed);
 }
 
+namespace {
+
+// What find_variable finds once no frame has the name.
+ValueNode* find_outside_frames(CallContext* context, const char* name, std::int32_t name_hash,
+                               bool* failed) {
+  if (context == nullptr || context->script == nullptr) return nullptr;
+  if (std::strchr(name, '.') == nullptr)
+    return find_in_chain(context->script->globals, name, name_hash);
+  return find_global(context, name, failed);
+}
+
+}  // namespace
+
 ValueNode* find_variable(CallContext* context, const char* name, std::int32_t name_hash,
                          bool* failed) {
   if (failed != nullptr) *failed = false;
   ValueNode* found = find_local(context, name, name_hash);
   if (found != nullptr) return found;
-  if (context == nullptr || context->script == nullptr) return nullptr;
-  if (std::strchr(name, '.') == nullptr)
-    return find_in_chain(context->script->globals, name, name_hash);
-  return find_global(context, name, failed);
+  return find_outside_frames(context, name, name_hash, failed);
+}
+
+ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
+  const char* name = node->text != nullptr ? node->text : "";
+  if (*name == '&') ++name;
+  const NameTable* table = node->name_table;
+  if (table == nullptr || GeneralEvaluationOnly)
+    return find_variable(context, name, node->number, failed);
+  if (failed != nullptr) *failed = false;
+  for (CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
+    settle_arg(frame, name, node->number);
+    ValueNode* found;
+    if (frame->names == table) {
+      ValueNode** slots = frame_slots(frame);
+      found = slots != nullptr ? slots[node->name_slot] : nullptr;
+    } else {
+      found = find_in_private_chain(frame->locals, name, node->number);
+    }
+    if (found != nullptr) return found;
+  }
+  // A module's globals are only ever appended, and live as long as its code: the global a name
+  // found stays what the name finds while no frame has the name.
+  std::atomic_ref<void*> kept(const_cast<SyntaxNode*>(node)->global_cell);
+  bool own_code = context != nullptr && context->script == table->module;
+  if (own_code) {
+    if (void* global = kept.load(std::memory_order_acquire); global != nullptr)
+      return static_cast<ValueNode*>(global);
+  }
+  ValueNode* global = find_outside_frames(context, name, node->number, failed);
+  if (own_code && global != nullptr) kept.store(global, std::memory_order_release);
+  return global;
 }
 
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position) {

@@ -10,6 +10,7 @@
 #include "platform/lock.h"
 
 struct Host;
+struct NameTable;
 struct SyntaxNode;
 
 // A function that a module defines, in definition order.
@@ -43,6 +44,8 @@ struct Script {
   Script* next;             // next module in load order (on the ScriptSet: the first module)
   RecursiveLock lock;       // serialises scalar writes into globals; used on the ScriptSet only
   Host* host;               // output target of error reports and window built-ins
+  NameTable* top_names;     // the top level's names (in name_tables), or null
+  NameTable* name_tables;   // owned: the tables of the top level and of every definition
 };
 
 // The frame of a function call, a top-level run or a nested block. Always zero-filled before use.
@@ -53,6 +56,7 @@ struct CallContext {
   std::int32_t stop_kind;     // a node list run stops at the first node of this kind
   Script* script;
   ValueNode* locals;       // owned
+  ValueNode* last_local;   // the last cell of `locals`, or null
   CallContext* enclosing;  // for a nested block or switch body; null otherwise
   // Reference cells waiting for ApplyPostfix, newest first (cells owned); each keeps its step, 1
   // or -1, in name_hash.
@@ -63,7 +67,21 @@ struct CallContext {
   // then the frame keeps the arguments it will refer to (owned by the caller, who outlives it),
   // or NO_ARGUMENTS. Null when there is nothing to make.
   ValueNode* pending_arg;
+  // The names of the code this frame runs (see name_table.h), or null: then the frame has no
+  // slots. slot_count is 0 until the frame's first local is made; then its slots (inline when
+  // the table is small) hold, for each name of the table, its variable in `locals` or null.
+  const NameTable* names;
+  std::int32_t slot_count;
+  ValueNode** heap_slots;  // owned
+  static constexpr std::int32_t kInlineSlots = 8;
+  ValueNode* inline_slots[kInlineSlots];
 };
+
+// The frame's slots, or null before its first local.
+inline ValueNode** frame_slots(CallContext* frame) {
+  if (frame->slot_count == 0) return nullptr;
+  return frame->slot_count <= CallContext::kInlineSlots ? frame->inline_slots : frame->heap_slots;
+}
 
 // Makes a ScriptSet root with its lock; null when memory runs out.
 Script* create_script_set(std::int32_t explicit_flag);
@@ -77,6 +95,7 @@ inline CallContext nested_frame(CallContext* context) {
   frame.script = context->script;
   frame.host_word = context->host_word;
   frame.enclosing = context;
+  frame.names = context->names;
   return frame;
 }
 // The pending_arg of a frame whose call had no arguments.
@@ -95,6 +114,8 @@ ValueNode* find_variable(CallContext* context, const char* name, bool* failed = 
 // find_variable with the signature of `name` already known.
 ValueNode* find_variable(CallContext* context, const char* name, std::int32_t name_hash,
                          bool* failed);
+// find_variable for a Name node, through the slots when the node's code is the frame's.
+ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed);
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position);
 // declare_variable with the signature of the name (after any "&") already known.
 ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t name_hash,

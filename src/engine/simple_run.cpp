@@ -133,8 +133,7 @@ std::int32_t compute_stretch(CallContext* context, SyntaxNode* first, bool in_ar
 }  // namespace
 
 ValueNode* find_stretch_name(CallContext* context, const SyntaxNode* name) {
-  return find_variable(context, name->text[0] == '&' ? name->text + 1 : name->text, name->number,
-                       nullptr);
+  return find_variable(context, name, nullptr);
 }
 
 std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,

@@ -2,6 +2,7 @@
 
 #include "engine/context_parse.h"
 #include "frontend/lexer.h"
+#include "engine/name_table.h"
 
 namespace {
 
@@ -146,4 +147,5 @@ ParseRun::ParseRun(const char* text, std::int32_t depth) : fixture_(host_.host()
   module_ = fixture_.add_module("main", text);
   CallContext context = make_frame(module_, nullptr);
   module_->code = parse_script_text(&context, module_->text, depth);
+  assign_name_tables(module_);
 }

@@ -9,6 +9,7 @@
 #include "engine/events.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
+#include "engine/name_table.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ bool ScriptRunner::add_module(const char* name, const char* text) {
   owner.script = module;
   owner.function_name = module->name;
   module->code = parse_script_text(&owner, module->text, 0);
+  assign_name_tables(module);
   release_frame(&owner);
   return module->code != nullptr || errors().empty();
 }

@@ -1,0 +1,141 @@
+#include "engine/name_table.h"
+
+#include <cstring>
+
+#include "base/syntax_node.h"
+#include "engine/element_index.h"
+#include "engine/script.h"
+#include "engine/value.h"
+#include "platform/memory.h"
+
+namespace {
+
+const char* bare_name(const SyntaxNode* node) {
+  const char* name = node->text != nullptr ? node->text : "";
+  return *name == '&' ? name + 1 : name;
+}
+
+// Finds `name` in the index, or where it would go.
+std::uint32_t probe(const NameTable* table, const char* name) {
+  std::uint32_t at = static_cast<std::uint32_t>(key_hash(name)) & table->mask;
+  while (table->index[at] != 0 && !same_name(table->names[table->index[at] - 1], name))
+    at = (at + 1) & table->mask;
+  return at;
+}
+
+void free_table(NameTable* table) {
+  release(&table->names);
+  release(&table->index);
+  release(&table);
+}
+
+// Doubles the room for names and index; false when memory runs out.
+bool grow(NameTable* table) {
+  std::uint32_t capacity = table->mask == 0 ? 16 : (table->mask + 1) * 2;
+  auto* names = static_cast<const char**>(alloc_block(sizeof(const char*) * (capacity / 2)));
+  auto* index = static_cast<std::int32_t*>(alloc_zeroed(sizeof(std::int32_t) * capacity));
+  if (names == nullptr || index == nullptr) {
+    release(&names);
+    release(&index);
+    return false;
+  }
+  if (table->count > 0)
+    std::memcpy(names, table->names, sizeof(const char*) * static_cast<std::size_t>(table->count));
+  release(&table->names);
+  release(&table->index);
+  table->names = names;
+  table->index = index;
+  table->mask = capacity - 1;
+  for (std::int32_t number = 0; number < table->count; ++number)
+    table->index[probe(table, names[number])] = number + 1;
+  return true;
+}
+
+// Builds one table while its code is walked.
+struct Builder {
+  NameTable* table;
+  bool failed = false;
+
+  void add(SyntaxNode* node) {
+    if (failed) return;
+    const char* name = bare_name(node);
+    // Keep at most half the index in use.
+    if (static_cast<std::uint32_t>(table->count + 1) * 2 > table->mask + 1 && !grow(table)) {
+      failed = true;
+      return;
+    }
+    std::uint32_t at = probe(table, name);
+    if (table->index[at] == 0) {
+      table->names[table->count] = name;
+      table->index[at] = ++table->count;
+    }
+    node->name_table = table;
+    node->name_slot = table->index[at] - 1;
+  }
+};
+
+void walk(Script* module, SyntaxNode* list, Builder* builder);
+
+// A definition's own table covers its parameters and body; returns its FunctionEnd (or null).
+SyntaxNode* walk_definition(Script* module, SyntaxNode* head) {
+  SyntaxNode* end = head->next;
+  while (end != nullptr && end->kind != NodeKind::FunctionEnd)
+    end = end->next;
+  Builder inner{alloc_record<NameTable>()};
+  if (inner.table == nullptr) return end;
+  inner.table->module = module;
+  inner.table->next = module->name_tables;
+  module->name_tables = inner.table;
+  for (SyntaxNode* node = head->next; node != nullptr && node != end; node = node->next) {
+    if (node->kind == NodeKind::Function || node->kind == NodeKind::Argmatch) {
+      node = walk_definition(module, node);
+      if (node == nullptr) break;
+      continue;
+    }
+    if (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName) inner.add(node);
+    if (node->body != nullptr) walk(module, node->body, &inner);
+  }
+  if (!inner.failed) head->name_table = inner.table;
+  return end;
+}
+
+void walk(Script* module, SyntaxNode* list, Builder* builder) {
+  for (SyntaxNode* node = list; node != nullptr; node = node->next) {
+    if (node->kind == NodeKind::Function || node->kind == NodeKind::Argmatch) {
+      node = walk_definition(module, node);
+      if (node == nullptr) break;
+      continue;
+    }
+    if (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName) builder->add(node);
+    if (node->body != nullptr) walk(module, node->body, builder);
+  }
+}
+
+}  // namespace
+
+void assign_name_tables(Script* module) {
+  Builder top{alloc_record<NameTable>()};
+  if (top.table == nullptr) return;
+  top.table->module = module;
+  top.table->next = module->name_tables;
+  module->name_tables = top.table;
+  walk(module, module->code, &top);
+  // A table that could not be completed is given to no frame, so its nodes use the chains.
+  if (!top.failed) module->top_names = top.table;
+}
+
+std::int32_t find_name_slot(const NameTable* table, const char* name) {
+  if (table->count == 0) return -1;
+  std::int32_t number = table->index[probe(table, name)];
+  return number - 1;
+}
+
+void release_name_tables(Script* module) {
+  for (NameTable* table = module->name_tables; table != nullptr;) {
+    NameTable* next = table->next;
+    free_table(table);
+    table = next;
+  }
+  module->name_tables = nullptr;
+  module->top_names = nullptr;
+}
