@@ -69,7 +69,7 @@ std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack)
       release(&message);
       return RUN_FAILED;
     }
-    variable = declare_variable(context, name, node->source);
+    variable = declare_variable(context, node);
     if (variable == nullptr) return RUN_FAILED;
   }
   return push_variable(context, stack, variable);
@@ -78,8 +78,7 @@ std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack)
 namespace {
 
 std::int32_t run_declare_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
-  ValueNode* variable = declare_variable(context, node->text != nullptr ? node->text : "",
-                                         node->number, node->source);
+  ValueNode* variable = declare_variable(context, node);
   if (variable == nullptr) return RUN_FAILED;
   return push_variable(context, stack, variable);
 }

@@ -66,7 +66,7 @@ void release_script_set(Script** script_set) {
 
 namespace {
 
-constexpr std::int32_t kArgHash = name_hash_of("arg");
+constexpr std::int32_t kArgHash = kArgNameHash;
 
 // Gives the frame its slots, all empty; false when memory runs out.
 bool make_slots(CallContext* frame) {
@@ -83,8 +83,13 @@ bool make_slots(CallContext* frame) {
   return true;
 }
 
-ValueNode* append_local(CallContext* context, const char* name, std::int32_t name_hash) {
-  std::int32_t slot = context->names != nullptr ? find_name_slot(context->names, name) : -1;
+// The slot of a name is looked up in the frame's table unless the caller knows it.
+constexpr std::int32_t kSlotToFind = -2;
+
+ValueNode* append_local(CallContext* context, const char* name, std::int32_t name_hash,
+                        std::int32_t slot = kSlotToFind) {
+  if (slot == kSlotToFind)
+    slot = context->names != nullptr ? find_name_slot(context->names, name) : -1;
   if (slot >= 0 && context->slot_count == 0 && !make_slots(context)) return nullptr;
   ValueNode* cell = make_node();
   if (cell == nullptr) return nullptr;
@@ -246,7 +251,7 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
   return find_outside_frames(context, name, name_hash, failed);
 }
 
-ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
+ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
   const char* name = node->text != nullptr ? node->text : "";
   if (*name == '&') ++name;
   const NameTable* table = node->name_table;
@@ -292,6 +297,16 @@ ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t
     return nullptr;
   }
   return append_local(context, name, name_hash);
+}
+
+ValueNode* declare_variable(CallContext* context, const SyntaxNode* node) {
+  const char* name = node->text != nullptr ? node->text : "";
+  if (*name == '&') ++name;
+  bool own_slot = node->name_table != nullptr && context->names == node->name_table &&
+                  node->number != kArgHash && !GeneralEvaluationOnly;
+  if (!own_slot || (context->slot_count != 0 && frame_slots(context)[node->name_slot] != nullptr))
+    return declare_variable(context, name, node->number, node->source);
+  return append_local(context, name, node->number, node->name_slot);
 }
 
 std::int32_t set_variable(CallContext* context, const char* name, const Value* value) {

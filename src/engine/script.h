@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/syntax_node.h"
+#include "engine/engine.h"
 #include "engine/function_index.h"
 #include "engine/value.h"
 #include "platform/library.h"
@@ -83,6 +85,9 @@ inline ValueNode** frame_slots(CallContext* frame) {
   return frame->slot_count <= CallContext::kInlineSlots ? frame->inline_slots : frame->heap_slots;
 }
 
+// The signature of "arg".
+constexpr std::int32_t kArgNameHash = name_hash_of("arg");
+
 // Makes a ScriptSet root with its lock; null when memory runs out.
 Script* create_script_set(std::int32_t explicit_flag);
 // Releases the ScriptSet and all its modules, from the last module back to the root, and clears the
@@ -115,11 +120,33 @@ ValueNode* find_variable(CallContext* context, const char* name, bool* failed = 
 ValueNode* find_variable(CallContext* context, const char* name, std::int32_t name_hash,
                          bool* failed);
 // find_variable for a Name node, through the slots when the node's code is the frame's.
-ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed);
+ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed);
+// Its common case inline: every frame runs the node's code, the name is not `arg` (which a frame
+// may still have to make), and a frame has it or a global was found before.
+inline ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
+  const NameTable* table = node->name_table;
+  if (table != nullptr && node->number != kArgNameHash && context != nullptr &&
+      !GeneralEvaluationOnly) {
+    CallContext* frame = context;
+    do {
+      if (frame->names != table) return find_named_variable(context, node, failed);
+      if (frame->slot_count != 0) {
+        if (ValueNode* found = frame_slots(frame)[node->name_slot]; found != nullptr) {
+          if (failed != nullptr) *failed = false;
+          return found;
+        }
+      }
+      frame = frame->enclosing;
+    } while (frame != nullptr);
+  }
+  return find_named_variable(context, node, failed);
+}
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position);
 // declare_variable with the signature of the name (after any "&") already known.
 ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t name_hash,
                             const char* position);
+// declare_variable of a Name or DeclareName node's name, at the node's position.
+ValueNode* declare_variable(CallContext* context, const SyntaxNode* node);
 std::int32_t set_variable(CallContext* context, const char* name, const Value* value);
 // Marks every Value of the chain and of all element chains below it shared, to any depth. False
 // when memory for the walk ran out (cells not reached stay as they were).
