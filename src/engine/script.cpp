@@ -75,8 +75,7 @@ bool make_slots(CallContext* frame) {
     for (ValueNode*& slot : frame->inline_slots)
       slot = nullptr;
   } else {
-    frame->heap_slots = static_cast<ValueNode**>(
-        alloc_zeroed(sizeof(ValueNode*) * static_cast<std::size_t>(count)));
+    frame->heap_slots = take_slot_array(count);
     if (frame->heap_slots == nullptr) return false;
   }
   frame->slot_count = count;
@@ -105,6 +104,14 @@ ValueNode* append_local(CallContext* context, const char* name, std::int32_t nam
   *tail = cell;
   context->last_local = cell;
   if (slot >= 0) frame_slots(context)[slot] = cell;
+  return cell;
+}
+
+// A declaration that could not be made is reported, as any other lack of memory.
+ValueNode* append_or_report(CallContext* context, const char* name, std::int32_t name_hash,
+                            const char* position, std::int32_t slot = kSlotToFind) {
+  ValueNode* cell = append_local(context, name, name_hash, slot);
+  if (cell == nullptr) report_error(context, "Alloc failed", position, 0);
   return cell;
 }
 
@@ -162,7 +169,8 @@ void provide_arg(CallContext* frame, ValueNode* arguments) {
 
 void release_frame(CallContext* context) {
   context->pending_arg = nullptr;
-  release(&context->heap_slots);
+  if (context->heap_slots != nullptr) give_slot_array(context->heap_slots, context->slot_count);
+  context->heap_slots = nullptr;
   context->slot_count = 0;
   context->last_local = nullptr;
   free_chain(context->pending_updates);
@@ -296,7 +304,7 @@ ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t
     release(&message);
     return nullptr;
   }
-  return append_local(context, name, name_hash);
+  return append_or_report(context, name, name_hash, position);
 }
 
 ValueNode* declare_variable(CallContext* context, const SyntaxNode* node) {
@@ -306,7 +314,7 @@ ValueNode* declare_variable(CallContext* context, const SyntaxNode* node) {
                   node->number != kArgHash && !GeneralEvaluationOnly;
   if (!own_slot || (context->slot_count != 0 && frame_slots(context)[node->name_slot] != nullptr))
     return declare_variable(context, name, node->number, node->source);
-  return append_local(context, name, node->number, node->name_slot);
+  return append_or_report(context, name, node->number, node->source, node->name_slot);
 }
 
 std::int32_t set_variable(CallContext* context, const char* name, const Value* value) {

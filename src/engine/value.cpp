@@ -68,14 +68,50 @@ struct BlockList {
 
 thread_local BlockList NodeBlocks;
 thread_local BlockList ValueBlocks;
+// Slot arrays of frames, by size class: 16, 32, 64 and 128 slots.
+constexpr int kSlotClasses = 4;
+constexpr std::int32_t kSmallestSlotClass = 16;
+thread_local BlockList SlotBlocks[kSlotClasses];
+
+// The class of an array of `count` slots and its capacity; -1 past the largest class.
+int slot_class(std::int32_t count, std::size_t* capacity) {
+  std::int32_t size = kSmallestSlotClass;
+  for (int index = 0; index < kSlotClasses; ++index, size *= 2) {
+    if (count <= size) {
+      *capacity = static_cast<std::size_t>(size);
+      return index;
+    }
+  }
+  *capacity = static_cast<std::size_t>(count);
+  return -1;
+}
 
 }  // namespace
+
+ValueNode** take_slot_array(std::int32_t count) {
+  std::size_t capacity = 0;
+  int index = slot_class(count, &capacity);
+  std::size_t size = sizeof(ValueNode*) * capacity;
+  return static_cast<ValueNode**>(index < 0 ? alloc_zeroed(size) : SlotBlocks[index].take(size));
+}
+
+void give_slot_array(ValueNode** slots, std::int32_t count) {
+  std::size_t capacity = 0;
+  int index = slot_class(count, &capacity);
+  if (index < 0) {
+    free_block(slots);
+  } else {
+    SlotBlocks[index].give(slots);
+  }
+}
 
 void release_thread_caches() {
   release_retire_slot();
   release_element_indexes();
   NodeBlocks.drain();
   ValueBlocks.drain();
+  for (BlockList& list : SlotBlocks)
+    list.drain();
 }
 
 ValueNode* make_cell() {

@@ -38,6 +38,10 @@ ValueNode* make_cell();
 // call it as they end, and so does the connection thread.
 void release_thread_caches();
 void free_node(ValueNode* node);
+// An array of `count` null slots for a frame (from the thread's cache), or null when memory runs
+// out; give_slot_array returns it with the same count.
+ValueNode** take_slot_array(std::int32_t count);
+void give_slot_array(ValueNode** slots, std::int32_t count);
 void free_cells(ValueNode* first);
 // Frees a frame's chain of variables.
 void free_variables(ValueNode* first);

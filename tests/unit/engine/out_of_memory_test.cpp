@@ -102,6 +102,20 @@ TEST(OutOfMemory, AThreadThatCannotStartIsReported) {
   EXPECT_EQ(started.error, "### Error: Alloc failed");
 }
 
+// A function of many names keeps its frames' slots in an array of their own, which cannot be had
+// here: the declaration is reported, and the function works again once memory is back.
+TEST(OutOfMemory, ADeclarationWithoutRoomForItsSlotsIsReported) {
+  std::string body;
+  for (int n = 0; n < 130; ++n)
+    body += "v" + std::to_string(n) + " = " + std::to_string(n) + ";\n";
+  ScriptRunner runner(("function many() { " + body + "return v0 + v129; }\n").c_str());
+  ASSERT_TRUE(runner.loaded());
+  Outcome tight = run_tight(runner, "many");
+  EXPECT_EQ(tight.result, "<failed>");
+  EXPECT_EQ(tight.error, "### Error: Alloc failed");
+  EXPECT_EQ(runner.call("many"), "129");
+}
+
 #if !defined(_WIN32)
 // Needs 2 GB for a moment (4 GB where the check is missing); Wine's heap is left out.
 TEST(OutOfMemory, StringsPastTheThirtyTwoBitCountAreRefused) {
