@@ -106,6 +106,7 @@ bool run_top_level(Script* first) {
     frame.script = module;
     frame.function_name = module->name;
     frame.names = module->top_names;
+    frame.keeps_locals = 1;
     std::int32_t break_counter = 0;
     ok = run_nodes(&frame, module->code, nullptr, nullptr, &break_counter) != RUN_FAILED;
     if (ok) {

@@ -92,7 +92,11 @@ ValueNode* append_local(CallContext* context, const char* name, std::int32_t nam
   if (slot >= 0 && context->slot_count == 0 && !make_slots(context)) return nullptr;
   ValueNode* cell = make_node();
   if (cell == nullptr) return nullptr;
-  cell->name = dup_string(name);
+  // A local of the table borrows the table's name: release_frame gives it back before the cell
+  // goes.
+  cell->name = slot >= 0 && context->keeps_locals == 0
+                   ? const_cast<char*>(context->names->names[slot])
+                   : dup_string(name);
   if (cell->name == nullptr) {
     free_node(cell);
     return nullptr;
@@ -169,6 +173,12 @@ void provide_arg(CallContext* frame, ValueNode* arguments) {
 
 void release_frame(CallContext* context) {
   context->pending_arg = nullptr;
+  if (ValueNode** slots = frame_slots(context); slots != nullptr && context->keeps_locals == 0) {
+    for (std::int32_t slot = 0; slot < context->slot_count; ++slot) {
+      if (slots[slot] != nullptr && slots[slot]->name == context->names->names[slot])
+        slots[slot]->name = nullptr;
+    }
+  }
   if (context->heap_slots != nullptr) give_slot_array(context->heap_slots, context->slot_count);
   context->heap_slots = nullptr;
   context->slot_count = 0;

@@ -73,6 +73,9 @@ struct CallContext {
   // slots. slot_count is 0 until the frame's first local is made; then its slots (inline when
   // the table is small) hold, for each name of the table, its variable in `locals` or null.
   const NameTable* names;
+  // The frame's locals outlive it (a top level's become its module's globals): their names must
+  // be their own. Other frames' locals of the table borrow its names.
+  std::int32_t keeps_locals;
   std::int32_t slot_count;
   ValueNode** heap_slots;  // owned
   static constexpr std::int32_t kInlineSlots = 8;
