@@ -102,11 +102,39 @@ void reduce_percent_pairs(char* text) {
   *write = '\0';
 }
 
+// The length of a literal that has neither an escape nor a "%" (most have neither): its text is
+// its raw bytes. -1 for any other literal.
+std::ptrdiff_t plain_length(const char* raw) {
+  const char* cursor = raw;
+  while (*cursor != '\0') {
+    unsigned char byte = static_cast<unsigned char>(*cursor);
+    if (is_lead_byte(byte) && cursor[1] != '\0') {
+      cursor += 2;
+    } else if (byte == '\\' || byte == '%') {
+      return -1;
+    } else {
+      ++cursor;
+    }
+  }
+  return cursor - raw;
+}
+
 // The text of a literal with its escapes processed and its «%expr%» parts replaced by their values;
 // null after a failure (reported).
 char* interpolate(CallContext* context, const char* raw, const CompiledPattern* literal,
                   bool* had_expression) {
-  char* text = dup_string(raw != nullptr ? raw : "");
+  if (raw == nullptr) raw = "";
+  *had_expression = false;
+  if (std::ptrdiff_t length = plain_length(raw); length >= 0) {
+    char* text = alloc_string(static_cast<std::size_t>(length));
+    if (text == nullptr) {
+      fail_alloc(context);
+      return nullptr;
+    }
+    std::memcpy(text, raw, static_cast<std::size_t>(length) + 1);
+    return text;
+  }
+  char* text = dup_string(raw);
   if (text == nullptr) {
     fail_alloc(context);
     return nullptr;

@@ -73,6 +73,10 @@ TEST_F(Expressions, StringLiteralsInterpolateAfterEscapes) {
   EXPECT_EQ(eval("\"open %vars.n\""), "open 42");  // unclosed: the value ends the text
   EXPECT_EQ(eval("\"abc%\""), "<failed>");
   EXPECT_EQ(error(), "### Error: Sentence error : meval_8.eval_8 : %");
+  // A "\\" or "%" byte that ends a two-byte character is part of it: such a literal is its bytes.
+  EXPECT_EQ(eval("\"\x95\\\x81%x\x95\\\""), "\x95\\\x81%x\x95\\");
+  EXPECT_EQ(eval("\"plain text\""), "plain text");
+  EXPECT_EQ(eval("\"\""), "");
 }
 
 TEST_F(Expressions, HashesCompareAndAdd) {
