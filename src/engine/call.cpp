@@ -332,6 +332,15 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
     return counted_native(context, reinterpret_cast<NativeFunction>(call_node->call_target), name,
                           arguments, cached == CALL_TARGET_READER);
   }
+  if (cached == CALL_TARGET_FUNCTION) {
+    // Found before in its module, which exists as long as the code that calls it.
+    if (call_too_deep(0)) {
+      report_error(context, "Stack overflow", name, 0);
+      return CALL_FAILED;
+    }
+    auto* entry = static_cast<FunctionEntry*>(call_node->call_target);
+    return call_user_function(entry->module, entry, arguments, context->host_word);
+  }
   // Split at the first ".": no dot or "all." keeps the own module, anything else names one.
   Script* module = context->script;
   const char* plain = name;
@@ -356,11 +365,6 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
   if (call_too_deep(0)) {
     report_error(context, "Stack overflow", name, 0);
     return CALL_FAILED;
-  }
-
-  if (cached == CALL_TARGET_FUNCTION) {
-    auto* entry = static_cast<FunctionEntry*>(call_node->call_target);
-    return call_user_function(module, entry, arguments, context->host_word);
   }
 
   if (std::strcmp(plain, "?") == 0) {

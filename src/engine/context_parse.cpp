@@ -33,6 +33,7 @@ bool define_in_module(void* data, const char* name, SyntaxNode* definition) {
   entry->name = copy;
   entry->name_hash = name_hash_of(copy);
   entry->definition = definition;
+  entry->module = module;
   // The chain's end is looked up once per parse, so many definitions cost no quadratic walk.
   if (parse->function_tail == nullptr) {
     parse->function_tail = &module->functions;

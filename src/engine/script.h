@@ -21,6 +21,7 @@ struct FunctionEntry {
   std::int32_t name_hash;
   SyntaxNode* definition;  // the Function or Argmatch node heading the definition; owned by `code`
   FunctionEntry* next;
+  Script* module;  // that defines it
   void* numeric;  // owned: its compiled form as a numeric function, made on first call
 };
 
