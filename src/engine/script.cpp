@@ -66,8 +66,6 @@ void release_script_set(Script** script_set) {
 
 namespace {
 
-constexpr std::int32_t kArgHash = kArgNameHash;
-
 // Gives the frame its slots, all empty; false when memory runs out.
 bool make_slots(CallContext* frame) {
   std::int32_t count = frame->names->count;
@@ -121,9 +119,9 @@ ValueNode* append_or_report(CallContext* context, const char* name, std::int32_t
 
 // Sets `arg` (made if missing) to 0 with references to the arguments as its elements.
 void define_arg(CallContext* frame, ValueNode* arguments) {
-  ValueNode* arg = find_in_private_chain(frame->locals, "arg", kArgHash);
+  ValueNode* arg = find_in_private_chain(frame->locals, "arg", kArgNameHash);
   if (arg == nullptr) {
-    arg = append_local(frame, "arg", kArgHash);
+    arg = append_local(frame, "arg", kArgNameHash);
     if (arg == nullptr) return;
   } else {
     Value zero{};
@@ -154,7 +152,7 @@ ValueNode NoArgumentsMark{};
 
 // Makes the frame's `arg` now if it is still pending and `name` is "arg".
 inline void settle_arg(CallContext* frame, const char* name, std::int32_t name_hash) {
-  if (name_hash == kArgHash && frame->pending_arg != nullptr && same_name(name, "arg")) {
+  if (name_hash == kArgNameHash && frame->pending_arg != nullptr && same_name(name, "arg")) {
     make_pending_arg(frame);
   }
 }
@@ -164,7 +162,7 @@ inline void settle_arg(CallContext* frame, const char* name, std::int32_t name_h
 ValueNode* const NO_ARGUMENTS = &NoArgumentsMark;
 
 void provide_arg(CallContext* frame, ValueNode* arguments) {
-  if (find_in_private_chain(frame->locals, "arg", kArgHash) != nullptr) {
+  if (find_in_private_chain(frame->locals, "arg", kArgNameHash) != nullptr) {
     define_arg(frame, arguments);
     return;
   }
@@ -321,7 +319,7 @@ ValueNode* declare_variable(CallContext* context, const SyntaxNode* node) {
   const char* name = node->text != nullptr ? node->text : "";
   if (*name == '&') ++name;
   bool own_slot = node->name_table != nullptr && context->names == node->name_table &&
-                  node->number != kArgHash && !GeneralEvaluationOnly;
+                  node->number != kArgNameHash && !GeneralEvaluationOnly;
   if (!own_slot || (context->slot_count != 0 && frame_slots(context)[node->name_slot] != nullptr))
     return declare_variable(context, name, node->number, node->source);
   return append_or_report(context, name, node->number, node->source, node->name_slot);

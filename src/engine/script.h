@@ -126,7 +126,7 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
 // find_variable for a Name node, through the slots when the node's code is the frame's.
 ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed);
 // Its common case inline: every frame runs the node's code, the name is not `arg` (which a frame
-// may still have to make), and a frame has it or a global was found before.
+// may still have to make), and a frame has it in its slot.
 inline ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
   const NameTable* table = node->name_table;
   if (table != nullptr && node->number != kArgNameHash && context != nullptr &&
