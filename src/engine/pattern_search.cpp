@@ -6,6 +6,7 @@
 #include "engine/context_parse.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
+#include "engine/name_table.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "regex/match.h"
@@ -13,11 +14,20 @@
 namespace {
 
 // The expression was parsed from a private copy of its text: its errors are placed at the caller's
-// position (the literal or pattern in the module text) instead.
-void place_nodes_at(SyntaxNode* list, const char* position) {
+// position (the literal or pattern in the module text) instead. Its names that the frame's table
+// has take their slots there, as the names of the code do.
+void settle_parsed_nodes(SyntaxNode* list, const char* position, const NameTable* names) {
   for (SyntaxNode* node = list; node != nullptr; node = node->next) {
     node->source = position;
-    place_nodes_at(node->body, position);
+    if (names != nullptr && node->text != nullptr &&
+        (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName)) {
+      std::int32_t slot = find_name_slot(names, node->text[0] == '&' ? node->text + 1 : node->text);
+      if (slot >= 0) {
+        node->name_table = names;
+        node->name_slot = slot;
+      }
+    }
+    settle_parsed_nodes(node->body, position, names);
   }
 }
 
@@ -35,7 +45,7 @@ SyntaxNode* parse_target(CallContext* context, const char* text, bool* no_memory
     return nullptr;
   }
   SyntaxNode* list = parse_expression_text(context, expression);
-  place_nodes_at(list, context->position);
+  settle_parsed_nodes(list, context->position, context->names);
   release(&expression);
   return list;
 }
