@@ -205,11 +205,17 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
   stack.collecting = output != nullptr;
   std::int32_t code = RUN_NORMAL;
   SyntaxNode* handed_over = nullptr;  // the LoopTop of the simple loop that last handed a pass over
+  // Where the run stops does not change while it runs: nested runs that set another stop on this
+  // frame put the old one back before they return.
+  const std::int32_t stop_kind = context->stop_kind;
+  const SyntaxNode* const stop_node = context->stop_node;
+  const bool may_stop = stop_kind != 0 || stop_node != nullptr;
+  const bool shortcuts = !GeneralEvaluationOnly;
   for (SyntaxNode* node = first; node != nullptr; node = node->next) {
-    if (context->stop_kind != 0 && static_cast<std::int32_t>(node->kind) == context->stop_kind)
+    if (may_stop && ((stop_kind != 0 && static_cast<std::int32_t>(node->kind) == stop_kind) ||
+                     node == stop_node))
       break;
-    if (node == context->stop_node) break;
-    if (node->simple_length != 0 && !GeneralEvaluationOnly) {
+    if (node->simple_length != 0 && shortcuts) {
       SyntaxNode* last = nullptr;
       std::int32_t simple = run_simple_sequence(context, node, &stack, &last);
       if (simple != SIMPLE_NOT_RUN) {
