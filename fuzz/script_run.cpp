@@ -6,10 +6,10 @@
 #include "engine/engine.h"
 #include "engine/events.h"
 #include "engine/host.h"
+#include "engine/name_table.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
-#include "engine/name_table.h"
 
 Watchdog::Watchdog(std::chrono::milliseconds limit) : limit_(limit), thread_([this] { watch(); }) {}
 

@@ -13,10 +13,10 @@
 #include "engine/engine.h"
 #include "engine/events.h"
 #include "engine/host.h"
+#include "engine/name_table.h"
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
-#include "engine/name_table.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include "engine/context_parse.h"
 #include "engine/engine.h"
 #include "engine/events.h"
+#include "engine/name_table.h"
 #include "engine/script.h"
 #include "platform/memory.h"
-#include "engine/name_table.h"
 
 namespace {
 

@@ -124,6 +124,12 @@ struct SyntaxNode {
   void* global_cell;
 };
 
+// The name of a Name or DeclareName node without its leading "&" ("" for a node without text).
+inline const char* bare_name(const SyntaxNode* node) {
+  const char* name = node->text != nullptr ? node->text : "";
+  return *name == '&' ? name + 1 : name;
+}
+
 // A zero-filled node of the given kind and source position; null when memory runs out.
 SyntaxNode* make_syntax_node(NodeKind kind, const char* source);
 // Frees the node with its body list, its next list, its pattern and its text, and clears the

@@ -55,8 +55,7 @@ std::int32_t push_variable(CallContext* context, ValueStack* stack, ValueNode* v
 }  // namespace
 
 std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
-  const char* name = node->text != nullptr ? node->text : "";
-  if (*name == '&') ++name;
+  const char* name = bare_name(node);
   bool failed = false;
   ValueNode* variable = find_variable(context, node, &failed);
   if (failed) return RUN_FAILED;

@@ -10,11 +10,6 @@
 
 namespace {
 
-const char* bare_name(const SyntaxNode* node) {
-  const char* name = node->text != nullptr ? node->text : "";
-  return *name == '&' ? name + 1 : name;
-}
-
 // Finds `name` in the index, or where it would go.
 std::uint32_t probe(const NameTable* table, const char* name) {
   std::uint32_t at = static_cast<std::uint32_t>(key_hash(name)) & table->mask;
@@ -51,6 +46,16 @@ bool grow(NameTable* table) {
   return true;
 }
 
+// An empty table of the module's, released with it; null when memory runs out.
+NameTable* new_table(Script* module) {
+  NameTable* table = alloc_record<NameTable>();
+  if (table == nullptr) return nullptr;
+  table->module = module;
+  table->next = module->name_tables;
+  module->name_tables = table;
+  return table;
+}
+
 // Builds one table while its code is walked.
 struct Builder {
   NameTable* table;
@@ -74,52 +79,40 @@ struct Builder {
   }
 };
 
-void walk(Script* module, SyntaxNode* list, Builder* builder);
+void walk(Script* module, SyntaxNode* list, const SyntaxNode* end, Builder* builder);
 
 // A definition's own table covers its parameters and body; returns its FunctionEnd (or null).
 SyntaxNode* walk_definition(Script* module, SyntaxNode* head) {
   SyntaxNode* end = head->next;
   while (end != nullptr && end->kind != NodeKind::FunctionEnd)
     end = end->next;
-  Builder inner{alloc_record<NameTable>()};
+  Builder inner{new_table(module)};
   if (inner.table == nullptr) return end;
-  inner.table->module = module;
-  inner.table->next = module->name_tables;
-  module->name_tables = inner.table;
-  for (SyntaxNode* node = head->next; node != nullptr && node != end; node = node->next) {
-    if (node->kind == NodeKind::Function || node->kind == NodeKind::Argmatch) {
-      node = walk_definition(module, node);
-      if (node == nullptr) break;
-      continue;
-    }
-    if (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName) inner.add(node);
-    if (node->body != nullptr) walk(module, node->body, &inner);
-  }
+  walk(module, head->next, end, &inner);
   if (!inner.failed) head->name_table = inner.table;
   return end;
 }
 
-void walk(Script* module, SyntaxNode* list, Builder* builder) {
-  for (SyntaxNode* node = list; node != nullptr; node = node->next) {
+// Gives the names of `list` up to `end` (or its last node), and of the lists under them, slots in
+// the builder's table; a definition met on the way gets a table of its own.
+void walk(Script* module, SyntaxNode* list, const SyntaxNode* end, Builder* builder) {
+  for (SyntaxNode* node = list; node != nullptr && node != end; node = node->next) {
     if (node->kind == NodeKind::Function || node->kind == NodeKind::Argmatch) {
       node = walk_definition(module, node);
       if (node == nullptr) break;
       continue;
     }
     if (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName) builder->add(node);
-    if (node->body != nullptr) walk(module, node->body, builder);
+    if (node->body != nullptr) walk(module, node->body, nullptr, builder);
   }
 }
 
 }  // namespace
 
 void assign_name_tables(Script* module) {
-  Builder top{alloc_record<NameTable>()};
+  Builder top{new_table(module)};
   if (top.table == nullptr) return;
-  top.table->module = module;
-  top.table->next = module->name_tables;
-  module->name_tables = top.table;
-  walk(module, module->code, &top);
+  walk(module, module->code, nullptr, &top);
   // A table that could not be completed is given to no frame, so its nodes use the chains.
   if (!top.failed) module->top_names = top.table;
 }

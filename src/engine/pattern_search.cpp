@@ -19,9 +19,8 @@ namespace {
 void settle_parsed_nodes(SyntaxNode* list, const char* position, const NameTable* names) {
   for (SyntaxNode* node = list; node != nullptr; node = node->next) {
     node->source = position;
-    if (names != nullptr && node->text != nullptr &&
-        (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName)) {
-      std::int32_t slot = find_name_slot(names, node->text[0] == '&' ? node->text + 1 : node->text);
+    if (names != nullptr && (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName)) {
+      std::int32_t slot = find_name_slot(names, bare_name(node));
       if (slot >= 0) {
         node->name_table = names;
         node->name_slot = slot;

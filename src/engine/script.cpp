@@ -268,8 +268,7 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
 }
 
 ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
-  const char* name = node->text != nullptr ? node->text : "";
-  if (*name == '&') ++name;
+  const char* name = bare_name(node);
   const NameTable* table = node->name_table;
   if (table == nullptr || GeneralEvaluationOnly)
     return find_variable(context, name, node->number, failed);
@@ -316,8 +315,7 @@ ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t
 }
 
 ValueNode* declare_variable(CallContext* context, const SyntaxNode* node) {
-  const char* name = node->text != nullptr ? node->text : "";
-  if (*name == '&') ++name;
+  const char* name = bare_name(node);
   bool own_slot = node->name_table != nullptr && context->names == node->name_table &&
                   node->number != kArgNameHash && !GeneralEvaluationOnly;
   if (!own_slot || (context->slot_count != 0 && frame_slots(context)[node->name_slot] != nullptr))

@@ -75,10 +75,6 @@ struct LoopNames {
   std::int32_t count = 0;
 };
 
-const char* plain_name(const SyntaxNode* node) {
-  return node->text[0] == '&' ? node->text + 1 : node->text;
-}
-
 // Numbers the Names from `first` up to `end` (not included) and in the lists under them; false
 // when the loop uses too many names.
 bool number_names(SyntaxNode* first, const SyntaxNode* end, LoopNames* names) {
@@ -86,11 +82,11 @@ bool number_names(SyntaxNode* first, const SyntaxNode* end, LoopNames* names) {
     if (node->body != nullptr && !number_names(node->body, nullptr, names)) return false;
     if (node->kind != NodeKind::Name) continue;
     std::int32_t slot = 0;
-    while (slot < names->count && std::strcmp(names->names[slot], plain_name(node)) != 0)
+    while (slot < names->count && std::strcmp(names->names[slot], bare_name(node)) != 0)
       ++slot;
     if (slot == names->count) {
       if (names->count == kSimpleLoopNames) return false;
-      names->names[names->count++] = plain_name(node);
+      names->names[names->count++] = bare_name(node);
     }
     node->simple_slot = slot + 1;
   }

@@ -1,8 +1,8 @@
 #include "parse_fixture.h"
 
 #include "engine/context_parse.h"
-#include "frontend/lexer.h"
 #include "engine/name_table.h"
+#include "frontend/lexer.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "engine/context_parse.h"
 #include "engine/engine.h"
 #include "engine/events.h"
+#include "engine/name_table.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
-#include "engine/name_table.h"
 
 namespace {
 
