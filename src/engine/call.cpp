@@ -111,8 +111,8 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
       ValueNode* local = declare_variable(frame, name, parameter->number, parameter->source);
       if (local == nullptr) return false;
       if (*name == '&') {
-        // A reference parameter shares the caller's variable.
-        release(&local->value);
+        // A reference parameter shares the caller's variable (the room for its own Value stays
+        // unused in its cell).
         local->value = argument->value;
         local->elements = elements_of(argument);
         if (local->value->shared) count_shared_reference(1);

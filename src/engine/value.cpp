@@ -12,9 +12,10 @@
 #include "platform/memory.h"
 
 // Cells and Values are made and released at a high rate by the evaluator (every operand is one).
-// Each thread keeps a small cache of released blocks of the two sizes, which saves the heap's
-// general path. Under AddressSanitizer blocks go straight back to the heap, so that use after
-// release is still caught.
+// A cell and the Value it owns are one block: a cell without a Value of its own (a reference, a
+// marker, a variable sharing a caller's Value) leaves that room unused. Each thread keeps a small
+// cache of released blocks, which saves the heap's general path. Under AddressSanitizer blocks go
+// straight back to the heap, so that use after release is still caught.
 namespace {
 
 #if defined(__has_feature)
@@ -66,8 +67,13 @@ struct BlockList {
   }
 };
 
+// A cell with room for the Value it owns.
+struct CellBlock {
+  ValueNode cell;
+  Value value;
+};
+
 thread_local BlockList NodeBlocks;
-thread_local BlockList ValueBlocks;
 // Slot arrays of frames, by size class: 16, 32, 64 and 128 slots.
 constexpr int kSlotClasses = 4;
 constexpr std::int32_t kSmallestSlotClass = 16;
@@ -109,25 +115,20 @@ void release_thread_caches() {
   release_retire_slot();
   release_element_indexes();
   NodeBlocks.drain();
-  ValueBlocks.drain();
   for (BlockList& list : SlotBlocks)
     list.drain();
 }
 
 ValueNode* make_cell() {
-  return static_cast<ValueNode*>(NodeBlocks.take(sizeof(ValueNode)));
+  return static_cast<ValueNode*>(NodeBlocks.take(sizeof(CellBlock)));
 }
 
 ValueNode* make_node() {
-  ValueNode* node = make_cell();
-  if (node == nullptr) return nullptr;
-  node->value = static_cast<Value*>(ValueBlocks.take(sizeof(Value)));
-  if (node->value == nullptr) {
-    NodeBlocks.give(node);
-    return nullptr;
-  }
-  node->value->owner = node;
-  return node;
+  auto* block = static_cast<CellBlock*>(NodeBlocks.take(sizeof(CellBlock)));
+  if (block == nullptr) return nullptr;
+  block->cell.value = &block->value;
+  block->value.owner = &block->cell;
+  return &block->cell;
 }
 
 static bool owns_chain(const ValueNode* node) {
@@ -143,8 +144,14 @@ static bool owns_chain(const ValueNode* node) {
   ValueNode* elements = nullptr;
   if (value != nullptr && value->owner == node) {
     if (value->is_string) release(&value->data.text);
-    ValueBlocks.give(value);
     elements = node->elements;
+    // An extension makes an element as two blocks of its own sizes (see lumo_append_element):
+    // they go back to the heap, not to the cache of cell blocks.
+    if (value != &reinterpret_cast<CellBlock*>(node)->value) [[unlikely]] {
+      free_block(value);
+      free_block(node);
+      return elements;
+    }
   } else if (value != nullptr && value->shared) {
     count_shared_reference(-1);  // a reference to a shared Value goes
   }

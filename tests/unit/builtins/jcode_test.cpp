@@ -40,8 +40,7 @@ ValueNode* hash_node(const std::string& bytes) {
 // An argument cell for a variable passed by reference: it shares the variable's Value and starts
 // the same element chain, as the evaluator makes it.
 ValueNode* reference_to(ValueNode* variable) {
-  ValueNode* cell = make_node();
-  release(&cell->value);
+  ValueNode* cell = make_cell();
   cell->value = variable->value;
   cell->elements = variable->elements;
   return cell;

@@ -232,12 +232,11 @@ TEST(Value, ElementByPositionExtendsTheChain) {
 TEST(Value, FreeingAReferenceLeavesTheReferencedValue) {
   ValueNode* owner = make_node();
   owner->elements = make_node();
-  ValueNode* reference = make_node();
+  ValueNode* reference = make_cell();
   free_node(nullptr);
   free_node(CALL_FAILED);
   free_chain(CALL_FAILED);
-  // Turn the cell into a reference, as the evaluator does.
-  release(&reference->value);
+  // Make the cell a reference, as the evaluator does.
   reference->value = owner->value;
   reference->elements = owner->elements;
   reference->name = dup_string("ref");
@@ -246,6 +245,46 @@ TEST(Value, FreeingAReferenceLeavesTheReferencedValue) {
   EXPECT_NE(owner->elements, nullptr);
   EXPECT_EQ(owner->elements->value->owner, owner->elements);
   free_node(owner);
+}
+
+// An extension appends elements as two blocks of its own (the header's lumo_append_element); the
+// engine releases them with the hash, and its cells made afterwards are whole.
+TEST(Value, ElementsMadeByAnExtensionAreReleasedWithTheHash) {
+  ValueNode* hash = make_node();
+  ValueNode** tail = &hash->elements;
+  for (int i = 0; i < 3; ++i) {
+    auto* element = static_cast<ValueNode*>(alloc_zeroed(sizeof(ValueNode)));
+    auto* value = static_cast<Value*>(alloc_zeroed(sizeof(Value)));
+    ASSERT_NE(element, nullptr);
+    ASSERT_NE(value, nullptr);
+    value->owner = element;
+    if (i == 1) {
+      value->data.text = dup_string("text");
+      value->is_string = 1;
+    }
+    element->name = dup_string(i == 0 ? "a" : i == 1 ? "b" : "c");
+    element->value = value;
+    *tail = element;
+    tail = &element->next;
+  }
+  hash->is_hash = 1;
+  bool failed = false;
+  ValueNode* copy = copy_chain(hash, &failed);
+  ASSERT_FALSE(failed);
+  free_node(hash);
+  ValueNode* cells[8];
+  for (ValueNode*& cell : cells) {
+    cell = make_node();
+    ASSERT_NE(cell, nullptr);
+    cell->value->data.number = 7;
+    EXPECT_EQ(cell->value->owner, cell);
+  }
+  for (ValueNode* cell : cells)
+    free_node(cell);
+  ASSERT_NE(copy, nullptr);
+  ASSERT_NE(copy->elements, nullptr);
+  EXPECT_STREQ(copy->elements->next->value->data.text, "text");
+  free_chain(copy);
 }
 
 TEST(Value, CopyChainIsDeepAndUnshared) {
