@@ -417,6 +417,10 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
   ValueNode* target;
   ValueNode* source;
   if (!pop_pair(context, stack, &target, &source)) return RUN_FAILED;
+  // The value is the assignment's result, unless a statement end releases it at once.
+  const bool released_next = node->next != nullptr && node->next->kind == NodeKind::Semicolon &&
+                             context->stop_kind != static_cast<std::int32_t>(NodeKind::Semicolon) &&
+                             node->next != context->stop_node;
   std::int32_t code = RUN_NORMAL;
   if (target->pattern != nullptr) {
     char* subject = text_of_value(source->value);
@@ -463,15 +467,13 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
       if (old != nullptr) note_chains_changed();
       free_chain(old);
     }
-  } else if (!assign_value(context, target->value, source->value)) {
+  } else if (!(released_next ? assign_taking(context, target->value, source)
+                             : assign_value(context, target->value, source->value))) {
     free_node(target);
     free_node(source);
     return RUN_FAILED;
   }
   // The target's name goes with the value, unless a statement end releases the value at once.
-  bool released_next = node->next != nullptr && node->next->kind == NodeKind::Semicolon &&
-                       context->stop_kind != static_cast<std::int32_t>(NodeKind::Semicolon) &&
-                       node->next != context->stop_node;
   if (stack->collecting && !released_next) settle_name(stack, target);
   if (stack->collecting && !released_next && target->name != nullptr) {
     release(&source->name);

@@ -60,7 +60,7 @@ std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* resu
       bool failed = false;
       ValueNode* copy = copy_chain(elements_of(value), &failed);
       if (failed) report_error(context, "Alloc failed", context->position, 0);
-      if (failed || !assign_value(context, result->value, value->value)) {
+      if (failed || !assign_taking(context, result->value, value)) {
         free_chain(copy);
         free_node(value);
         return RUN_FAILED;

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "engine/retire.h"
+#include "engine/script.h"
+#include "platform/lock.h"
 #include "platform/memory.h"
 
 ValueStack::~ValueStack() {
@@ -104,6 +106,23 @@ ValueNode* make_number_cell(std::int32_t number) {
 
 ValueNode* make_reference(ValueNode* target) {
   return reference_to(target);
+}
+
+bool assign_taking(CallContext* context, Value* target, ValueNode* source) {
+  Value* value = source->value;
+  if (!is_temporary(source) || is_shared_value(value) || !value->is_string ||
+      value->data.text == nullptr || value == target) {
+    return assign_value(context, target, value);
+  }
+  // Under the same lock as assign_value: a global's scalar changes as one step for other threads.
+  RecursiveLock* lock = target->shared ? script_set_lock(context) : nullptr;
+  if (lock != nullptr) lock_enter(lock);
+  char* text = value->data.text;
+  value->data.number = 0;
+  value->is_string = 0;
+  store_scalar(target, 1, 0, text);
+  if (lock != nullptr) lock_leave(lock);
+  return true;
 }
 
 ValueNode* make_owning_copy(ValueNode* entry) {

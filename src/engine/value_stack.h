@@ -98,6 +98,9 @@ void settle_names(ValueStack* stack, ValueNode* newest, bool stop_at_marker);
 ValueNode* make_number_cell(std::int32_t number);
 // A new cell sharing the Value and the elements of `target`; null when memory runs out.
 ValueNode* make_reference(ValueNode* target);
+// assign_value from an entry that is about to be released: a temporary's string moves into the
+// target instead of being copied (the entry is left holding 0). Never fails for a moved string.
+bool assign_taking(CallContext* context, Value* target, ValueNode* source);
 // An owning copy of an entry: its scalar and a deep copy of its elements; null when memory runs
 // out.
 ValueNode* make_owning_copy(ValueNode* entry);
