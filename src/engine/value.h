@@ -84,6 +84,10 @@ char* alloc_string(std::size_t length);
 // Strings. Every result is a new string from alloc_block, or null when memory runs out.
 char* dup_string(const char* text);
 char* concat_strings(const char* a, const char* b);
+// The text of `a` with `b` appended, in a's own block when it has room (else in a new block, and
+// `a` is released). `a` must be a string of its own (from alloc_block) that nothing else refers to,
+// and `b` must not lie in its block. Null when memory runs out (`a` is kept then).
+char* append_string(char* a, const char* b);
 char* copy_span(const char* start, std::int32_t count);
 char* append_text(char* position, const char* text);
 

@@ -30,6 +30,21 @@ char* concat_strings(const char* a, const char* b) {
   return joined;
 }
 
+char* append_string(char* a, const char* b) {
+  std::size_t length_a = std::strlen(a);
+  std::size_t length_b = std::strlen(b);
+  if (length_a + length_b < block_capacity(a) && length_a + length_b <= MAX_STRING_LENGTH) {
+    std::memcpy(a + length_a, b, length_b + 1);
+    return a;
+  }
+  char* joined = alloc_string(length_a + length_b);
+  if (joined == nullptr) return nullptr;
+  std::memcpy(joined, a, length_a);
+  std::memcpy(joined + length_a, b, length_b + 1);
+  release(&a);
+  return joined;
+}
+
 // Callers pass end - start + 1 to copy the bytes from start up to, not including, end.
 char* copy_span(const char* start, std::int32_t count) {
   if (start == nullptr) return nullptr;

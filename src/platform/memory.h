@@ -10,6 +10,9 @@ void* alloc_zeroed(std::size_t size);
 void* alloc_block(std::size_t size);
 // Frees a block from either allocator; null is ignored.
 void free_block(void* block);
+// The bytes a block from either allocator can hold: at least its requested size, often a little
+// more (the heap rounds requests up).
+std::size_t block_capacity(void* block);
 
 // From now on, requests for more than `bytes` fail as if memory had run out; 0 lifts the limit.
 // How tests make the heap run out on purpose, at a size they choose.

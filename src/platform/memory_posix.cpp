@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include <malloc.h>
+
 static std::atomic<std::size_t> AllocationLimit{0};
 
 void set_allocation_limit(std::size_t bytes) {
@@ -27,4 +29,8 @@ void* alloc_block(std::size_t size) {
 
 void free_block(void* block) {
   std::free(block);
+}
+
+std::size_t block_capacity(void* block) {
+  return malloc_usable_size(block);
 }

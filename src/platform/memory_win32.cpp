@@ -29,3 +29,7 @@ void* alloc_block(std::size_t size) {
 void free_block(void* block) {
   if (block != nullptr) LocalFree(block);
 }
+
+std::size_t block_capacity(void* block) {
+  return LocalSize(block);
+}

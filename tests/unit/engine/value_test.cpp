@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "base/cp932.h"
@@ -155,6 +156,38 @@ TEST(Value, StringHelpers) {
   char* end = append_text(append_text(append_text(buffer, "ab"), nullptr), "c");
   EXPECT_STREQ(buffer, "abc");
   EXPECT_EQ(end, buffer + 3);
+}
+
+// Appending fills the room the heap left in the block, and moves to a new block exactly when the
+// text would no longer fit; with no memory for a new block the old text stays.
+TEST(Value, AppendStringUsesTheBlocksRoomThenMoves) {
+  char* text = dup_string("a");
+  ASSERT_NE(text, nullptr);
+  std::string expected = "a";
+  bool moved = false;
+  for (int i = 0; i < 200; ++i) {
+    std::size_t room = block_capacity(text);
+    const char* piece = i % 2 == 0 ? "\x82\xa0" : "bc";
+    expected += piece;
+    char* joined = append_string(text, piece);
+    ASSERT_NE(joined, nullptr);
+    EXPECT_EQ(joined == text, expected.size() < room) << i;
+    moved = moved || joined != text;
+    text = joined;
+    EXPECT_EQ(std::string(text), expected);
+  }
+  EXPECT_TRUE(moved);
+  // A text that fills its block exactly has no room: the next append needs a new block.
+  std::size_t room = block_capacity(text);
+  std::string fill(room - 1 - expected.size(), 'z');
+  text = append_string(text, fill.c_str());
+  ASSERT_NE(text, nullptr);
+  ASSERT_EQ(std::strlen(text) + 1, block_capacity(text));
+  set_allocation_limit(1);
+  EXPECT_EQ(append_string(text, "more"), nullptr);
+  set_allocation_limit(0);
+  EXPECT_EQ(std::string(text), expected + fill);
+  EXPECT_EQ(take(append_string(text, "")), expected + fill);
 }
 
 TEST(Value, AssignCopiesScalarsAndKeepsElements) {
