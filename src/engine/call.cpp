@@ -107,10 +107,9 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
       release(&subject);
       if (searched == PATTERN_SEARCH_FAILED) return false;
     } else if (parameter->kind == NodeKind::DeclareName) {
-      const char* name = parameter->text != nullptr ? parameter->text : "";
-      ValueNode* local = declare_variable(frame, name, parameter->number, parameter->source);
+      ValueNode* local = declare_variable(frame, parameter);
       if (local == nullptr) return false;
-      if (*name == '&') {
+      if (parameter->text != nullptr && *parameter->text == '&') {
         // A reference parameter shares the caller's variable (the room for its own Value stays
         // unused in its cell).
         local->value = argument->value;
