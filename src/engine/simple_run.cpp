@@ -1,8 +1,11 @@
 // Plain number arithmetic on named variables and constants, run without value-stack cells. Where
-// the general evaluator would do more than compute numbers (a missing variable, a string operand,
-// a division by zero, a collecting run, updates inside a call's arguments) the stretch goes back
-// to it before anything has changed; otherwise the result is the same, step for step.
+// the general evaluator would do more than compute numbers (a string operand, a division by zero,
+// a collecting run, updates inside a call's arguments) the stretch goes back to it before anything
+// has changed but the declaration of a missing name, which that would make all the same; otherwise
+// the result is the same, step for step.
 #include "engine/simple_run.h"
+
+#include <cstring>
 
 #include "base/syntax_node.h"
 #include "engine/compiled_loop.h"
@@ -139,10 +142,23 @@ ValueNode* find_stretch_name(CallContext* context, const SyntaxNode* name) {
 std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
                                  SyntaxNode** last) {
   if (stack->collecting) return SIMPLE_NOT_RUN;
-  auto find = [context](SyntaxNode* node) { return find_stretch_name(context, node); };
+  // A missing name is declared here, where the general evaluator would declare it: in this frame,
+  // with the stretch's first nodes run. Should the stretch still go back to the general evaluator,
+  // that finds the variable made, as it would have made it itself.
+  bool declaration_failed = false;
+  auto find = [context, &declaration_failed](SyntaxNode* node) {
+    ValueNode* variable = find_stretch_name(context, node);
+    if (variable != nullptr || context->script == nullptr || context->script->is_explicit ||
+        std::strchr(bare_name(node), '.') != nullptr) {
+      return variable;  // the general evaluator reports a missing name, or looks it up elsewhere
+    }
+    variable = declare_variable(context, node);
+    declaration_failed = variable == nullptr;  // reported
+    return variable;
+  };
   Slot result{};
   if (compute_stretch(context, first, stack->open_calls != 0, find, &result, last) != RUN_NORMAL)
-    return SIMPLE_NOT_RUN;
+    return declaration_failed ? RUN_FAILED : SIMPLE_NOT_RUN;
   context->position = (*last)->source;
   // A statement's end releases the value at once: it need not be made.
   if ((*last)->next != nullptr && (*last)->next->kind == NodeKind::Semicolon) return RUN_NORMAL;

@@ -22,6 +22,7 @@ struct TightHeap {
 struct Outcome {
   std::string result;
   std::string error;
+  std::size_t reports = 0;
 };
 
 Outcome run_tight(ScriptRunner& runner, const char* function) {
@@ -32,6 +33,7 @@ Outcome run_tight(ScriptRunner& runner, const char* function) {
     outcome.result = runner.call(function);
   }
   std::vector<std::string> errors = runner.errors();
+  outcome.reports = errors.size();
   if (!errors.empty()) outcome.error = errors.front().substr(0, errors.front().find(" : main"));
   return outcome;
 }
@@ -113,6 +115,7 @@ TEST(OutOfMemory, ADeclarationWithoutRoomForItsSlotsIsReported) {
   Outcome tight = run_tight(runner, "many");
   EXPECT_EQ(tight.result, "<failed>");
   EXPECT_EQ(tight.error, "### Error: Alloc failed");
+  EXPECT_EQ(tight.reports, 1u);  // once, though plain arithmetic declares its names itself
   EXPECT_EQ(runner.call("many"), "129");
 }
 
