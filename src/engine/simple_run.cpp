@@ -160,8 +160,18 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
   if (compute_stretch(context, first, stack->open_calls != 0, find, &result, last) != RUN_NORMAL)
     return declaration_failed ? RUN_FAILED : SIMPLE_NOT_RUN;
   context->position = (*last)->source;
+  SyntaxNode* after = (*last)->next;
   // A statement's end releases the value at once: it need not be made.
-  if ((*last)->next != nullptr && (*last)->next->kind == NodeKind::Semicolon) return RUN_NORMAL;
+  if (after != nullptr && after->kind == NodeKind::Semicolon) return RUN_NORMAL;
+  // A condition is taken by the test after it, as the statement loop would take it (unless the
+  // run is to stop there).
+  if (after != nullptr && after->kind == NodeKind::SkipIfTrue && context->stop_kind == 0 &&
+      context->stop_node == nullptr) {
+    bool skip =
+        result.variable != nullptr ? value_is_true(result.variable->value) : result.number != 0;
+    *last = skip && after->next != nullptr ? after->next : after;
+    return RUN_NORMAL;
+  }
   ValueNode* cell = nullptr;
   if (result.variable != nullptr) {
     if (push_variable_reference(stack, result.variable)) return RUN_NORMAL;

@@ -13,7 +13,8 @@ constexpr std::int32_t SIMPLE_NOT_RUN = 100;  // apart from every RunResult
 
 // Runs the stretch that starts at `first` (first->simple_length nodes): RUN_NORMAL with its one
 // value pushed (or left out before a statement's end), RUN_FAILED after a reported failure, or
-// SIMPLE_NOT_RUN. *last is set to the last node run.
+// SIMPLE_NOT_RUN. *last is set to the last node run. A value that a SkipIfTrue node takes next is
+// not pushed: the test is made here, and *last is that node, or the node it skips.
 std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
                                  SyntaxNode** last);
 

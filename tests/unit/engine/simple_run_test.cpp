@@ -36,7 +36,13 @@ const char* const kScript =
     "function by_reference() { w = 7; reference(w); return w; }\n"
     "function value_left() { a = 1; return {a + 1, a}; }\n"
     "function listed() { t = value_left(); return t[0] + \",\" + t[1] + \",\" + gethashkey(t, 1); "
-    "}\n";
+    "}\n"
+    // Conditions taken by the if after them: numbers, a string "0" (true), an empty string.
+    "function conditions() { r = \"\"; z = \"0\"; e = \"\"; for (i = -2; i < 3; i++) {\n"
+    "  if (i) r = r + \"a\"; else r = r + \"b\";\n"
+    "  if (i % 2 == 0) r = r + \"c\"; else if (i > 0) r = r + \"d\"; else r = r + \"e\";\n"
+    "  if (z) r = r + \"f\"; if (e) r = r + \"g\"; if (!i) { r = r + \"h\"; } }\n"
+    "  if (r) return r; }\n";
 
 const char* const kFunctions[] = {
     "mixed",         "self_update",  "read_before_update",
@@ -44,7 +50,7 @@ const char* const kFunctions[] = {
     "unary",         "in_arguments", "declares",
     "string_update", "hash_scalar",  "logic",
     "wraps",         "chained",      "loop",
-    "by_reference",  "listed",
+    "by_reference",  "listed",       "conditions",
 };
 
 void clear_marks(SyntaxNode* list) {
