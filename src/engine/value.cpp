@@ -39,14 +39,16 @@ struct BlockList {
   FreeBlock* first;
   int count;
 
-  void* take(std::size_t size) {
+  // A block of `size` bytes whose first `cleared` bytes are zero (a new block is all zero).
+  void* take(std::size_t size, std::size_t cleared) {
     if (first == nullptr) return alloc_zeroed(size);
     FreeBlock* block = first;
     first = block->next;
     --count;
-    std::memset(block, 0, size);
+    std::memset(block, 0, cleared);
     return block;
   }
+  void* take(std::size_t size) { return take(size, size); }
   void give(void* block) {
     if (count >= kPoolLimit) {
       free_block(block);
@@ -120,7 +122,8 @@ void release_thread_caches() {
 }
 
 ValueNode* make_cell() {
-  return static_cast<ValueNode*>(NodeBlocks.take(sizeof(CellBlock)));
+  // The room for a Value stays as it was: a cell made here never owns one.
+  return static_cast<ValueNode*>(NodeBlocks.take(sizeof(CellBlock), sizeof(ValueNode)));
 }
 
 ValueNode* make_node() {
