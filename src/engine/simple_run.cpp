@@ -139,9 +139,27 @@ ValueNode* find_stretch_name(CallContext* context, const SyntaxNode* name) {
   return find_variable(context, name, nullptr);
 }
 
+namespace {
+
+// Whether the value of the stretch from `first` is released or tested right after it, where no
+// run stops: then nobody sees the names a collecting run would give it.
+bool value_goes_unseen(const CallContext* context, const SyntaxNode* first) {
+  const SyntaxNode* after = first;
+  for (std::int32_t step = 0; step < first->simple_length && after != nullptr; ++step)
+    after = after->next;
+  if (after == nullptr || after == context->stop_node) return false;
+  if (after->kind == NodeKind::Semicolon)
+    return context->stop_kind != static_cast<std::int32_t>(NodeKind::Semicolon);
+  return after->kind == NodeKind::SkipIfTrue && context->stop_kind == 0 &&
+         context->stop_node == nullptr;
+}
+
+}  // namespace
+
 std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueStack* stack,
                                  SyntaxNode** last) {
-  if (stack->collecting) return SIMPLE_NOT_RUN;
+  // A collecting run hands its values out with names; a value nobody sees needs none.
+  if (stack->collecting && !value_goes_unseen(context, first)) return SIMPLE_NOT_RUN;
   // A missing name is declared here, where the general evaluator would declare it: in this frame,
   // with the stretch's first nodes run. Should the stretch still go back to the general evaluator,
   // that finds the variable made, as it would have made it itself.

@@ -42,7 +42,13 @@ const char* const kScript =
     "  if (i) r = r + \"a\"; else r = r + \"b\";\n"
     "  if (i % 2 == 0) r = r + \"c\"; else if (i > 0) r = r + \"d\"; else r = r + \"e\";\n"
     "  if (z) r = r + \"f\"; if (e) r = r + \"g\"; if (!i) { r = r + \"h\"; } }\n"
-    "  if (r) return r; }\n";
+    "  if (r) return r; }\n"
+    // Blocks whose values are gathered: list literals, and braces that are not last in their list.
+    "function gathered() { a = 1; s = 0; h = {a = a + 1, a * 2, a + 3};\n"
+    "  if (a) { s = s + a; t = s * 2; } s = s + 1; k = {x = 4, x + 1};\n"
+    "  if (s > 2) { s = s + 10 } s = s + 100; if (s > 2) { s } else { 0 } return; }\n"
+    "function gathered_text() { g = gathered(); return gethashcount(h) + \":\" + gethashcount(g) + "
+    "\",\" + g[0]; }\n";
 
 const char* const kFunctions[] = {
     "mixed",         "self_update",  "read_before_update",
@@ -51,6 +57,7 @@ const char* const kFunctions[] = {
     "string_update", "hash_scalar",  "logic",
     "wraps",         "chained",      "loop",
     "by_reference",  "listed",       "conditions",
+    "gathered_text",
 };
 
 void clear_marks(SyntaxNode* list) {
