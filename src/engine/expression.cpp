@@ -274,8 +274,14 @@ const char* running_function_name(CallContext* context) {
 
 std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   // The entries above the nearest marker are the arguments, the top one last. A native function
-  // may look at their names.
-  if (stack->collecting) settle_names(stack, stack->top, true);
+  // may look at their names; a user function and a built-in that only reads its arguments never
+  // do, so a call known to go to one of them gives none.
+  if (stack->collecting) {
+    std::int32_t target =
+        std::atomic_ref<std::int32_t>(node->call_target_kind).load(std::memory_order_acquire);
+    if (target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER)
+      settle_names(stack, stack->top, true);
+  }
   ValueNode* arguments = nullptr;
   while (stack->top != nullptr && !is_call_marker(stack->top)) {
     ValueNode* argument = stack->top;

@@ -25,3 +25,11 @@ LUMO_EXPORT int32_t LUMO_CALL _sfunc_raw_settext(CallContext* context, ValueNode
   if (lumo_text_of(source) == NULL) return lumo_fail(message, "raw_settext: a text is needed");
   return lumo_store_text(arguments->value, lumo_text_of(source), message);
 }
+
+/* raw_argname(v): the name its argument cell carries, or "-" without one. */
+LUMO_EXPORT int32_t LUMO_CALL _sfunc_raw_argname(CallContext* context, ValueNode* arguments,
+                                                 ValueNode* result, char* message) {
+  (void)context;
+  if (arguments == NULL) return LUMO_STATUS_TOO_FEW_ARGUMENTS;
+  return lumo_store_text(result->value, arguments->name != NULL ? arguments->name : "-", message);
+}
