@@ -321,11 +321,10 @@ ScalarSnapshot::ScalarSnapshot(ScalarSnapshot&& other) noexcept
   other.owned_text = nullptr;
 }
 
-void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text) {
+void store_shared_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text) {
   char* old_text = nullptr;
   {
-    std::unique_lock<std::mutex> guard(SharedValueLock, std::defer_lock);
-    if (target->shared) guard.lock();
+    std::lock_guard<std::mutex> guard(SharedValueLock);
     if (target->is_string) old_text = target->data.text;
     if (is_string) {
       target->data.text = text;
