@@ -79,6 +79,10 @@ TEST_F(StringBuiltins, SearchAndCompare) {
   EXPECT_EQ(eval("instr(\"abc\", \"a\", 3)"), "-1");
   EXPECT_EQ(eval("instr(\"abc\", \"a\", -1)"), "-1");
   EXPECT_EQ(eval("instr(\"abc\", \"bcd\")"), "-1");
+  // Overlapping starts, and bytes inside two-byte characters (the search is byte for byte).
+  EXPECT_EQ(eval("instr(\"aaab\", \"aab\")"), "1");
+  EXPECT_EQ(eval("instr(\"\\x82\\xa0\\x82\\xa0\", \"\\xa0\\x82\")"), "1");
+  EXPECT_EQ(eval("instr(\"\\x82\\xa0\\x82\\xa0\", \"\\xa0\\x82\", 2)"), "-1");
   EXPECT_EQ(eval("strcmp(\"abc\", \"abd\", 2)"), "0");
   EXPECT_EQ(eval("strcmp(\"abc\", \"abd\")"), "-1");
   EXPECT_EQ(eval("strcmp(\"abd\", \"abc\")"), "1");
