@@ -3,6 +3,7 @@
 // overflow the thread's stack.
 #include "regex/match.h"
 
+#include <bit>
 #include <cstring>
 
 #include "base/cp932.h"
@@ -338,8 +339,11 @@ const char* search_pattern(MatchState* state, const char* subject, const char** 
   }
   int only = -1;  // the one possible first byte, when there is exactly one
   if (filter && pattern->first_byte_count == 1 && !state->ignore_case) {
-    for (unsigned c = 1; c < 256 && only < 0; ++c) {
-      if (in_set(first, static_cast<unsigned char>(c))) only = static_cast<int>(c);
+    // The set's one member (never the NUL, which no subject byte is): a word at a time.
+    for (unsigned word = 0; word < sizeof first && only < 0; ++word) {
+      unsigned bits = first[word] & (word == 0 ? 0xFEu : 0xFFu);
+      if (bits != 0)
+        only = static_cast<int>(word * 8 + static_cast<unsigned>(std::countr_zero(bits)));
     }
   }
   for (std::int32_t i = 0; i < pattern->required_count; ++i) {

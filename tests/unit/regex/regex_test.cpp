@@ -240,6 +240,21 @@ TEST(RegexSearch, EmptyMatchesAndStartPositions) {
   EXPECT_EQ(groups, nullptr);
 }
 
+// A pattern that can begin with one byte only is searched for that byte, whatever its value.
+TEST(RegexSearch, OneFirstByteAnywhereInTheByteRange) {
+  EXPECT_EQ(match_offset("\x01x", "ab\x01y\x01x"), 4);
+  EXPECT_EQ(match_offset("zq", "zzzq"), 2);
+  EXPECT_EQ(match_offset("\x7f", "a\x7f"), 1);
+  EXPECT_EQ(match_offset("\x80", "a\x80"), 1);
+  EXPECT_EQ(match_offset("\xff\xff", "\xff-\xff\xff"), 2);
+  EXPECT_EQ(find("\xff", "none here"), NO_MATCH);
+  EXPECT_EQ(find("\xfe(a)",
+                 "\xfe\xfe"
+                 "a",
+                 1),
+            "a");
+}
+
 TEST(RegexSearch, IgnoreCaseOnlyForSingleByteLiterals) {
   EXPECT_EQ(find("A", "xa", 0, 1), "a");
   EXPECT_EQ(find("abC", "xABc", 0, 1), "ABc");
