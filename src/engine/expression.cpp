@@ -554,18 +554,17 @@ bool texts_equal(const char* a, const char* b) {
   return a[0] == b[0] && compare_text_locale(a, b) == 0;
 }
 
-// String semantics; a number result goes to *number, a string result to *text.
 // A temporary's own string extended by `right_text`, taken from it (the temporary is left holding
 // 0): in a chain of concatenations each piece is then copied once, mostly into the room the heap
-// left in the first block. Null when the left operand is no such string, or memory ran out.
+// left in the first block. No other cell refers to a temporary's string, so the right text never
+// lies in it. Null when the left operand is no such string, or memory ran out.
 char* concatenation(ValueNode* left, const char* right_text) {
   Value* value = left->value;
-  if (!is_temporary(left) || is_shared_value(value) || !value->is_string) return nullptr;
-  char* text = value->data.text;
-  // The right text never lies in a temporary's own block, but the test is cheap.
-  if (text == nullptr || (right_text >= text && right_text <= text + std::strlen(text)))
+  if (!is_temporary(left) || is_shared_value(value) || !value->is_string ||
+      value->data.text == nullptr) {
     return nullptr;
-  char* joined = append_string(text, right_text);
+  }
+  char* joined = append_string(value->data.text, right_text);
   if (joined != nullptr) {
     value->data.number = 0;
     value->is_string = 0;
@@ -573,6 +572,7 @@ char* concatenation(ValueNode* left, const char* right_text) {
   return joined;
 }
 
+// String semantics; a number result goes to *number, a string result to *text.
 std::int32_t string_operation(CallContext* context, NodeKind kind, ValueNode* left,
                               ValueNode* right, std::int32_t* number, char** text) {
   switch (kind) {

@@ -339,7 +339,7 @@ const char* search_pattern(MatchState* state, const char* subject, const char** 
   }
   int only = -1;  // the one possible first byte, when there is exactly one
   if (filter && pattern->first_byte_count == 1 && !state->ignore_case) {
-    // The set's one member (never the NUL, which no subject byte is): a word at a time.
+    // The set's one member (never the NUL, which no subject byte is): a byte of the set at a time.
     for (unsigned word = 0; word < sizeof first && only < 0; ++word) {
       unsigned bits = first[word] & (word == 0 ? 0xFEu : 0xFFu);
       if (bits != 0)
