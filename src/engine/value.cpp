@@ -325,13 +325,7 @@ void store_shared_scalar(Value* target, std::int32_t is_string, std::int32_t num
   char* old_text = nullptr;
   {
     std::lock_guard<std::mutex> guard(SharedValueLock);
-    if (target->is_string) old_text = target->data.text;
-    if (is_string) {
-      target->data.text = text;
-    } else {
-      target->data.number = number;
-    }
-    target->is_string = is_string;
+    old_text = replace_scalar(target, is_string, number, text);
   }
   release(&old_text);
 }

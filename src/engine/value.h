@@ -134,11 +134,9 @@ inline std::int32_t value_is_string(const Value* value) {
 // Replaces a Value's scalar (taking ownership of `text` for a string) and releases the old string;
 // under the shared-scalar lock when the Value is shared. Takes no ScriptSet lock.
 void store_shared_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text);
-inline void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text) {
-  if (target->shared) {
-    store_shared_scalar(target, is_string, number, text);
-    return;
-  }
+// The store itself: returns the old string (or null) for the caller to release.
+inline char* replace_scalar(Value* target, std::int32_t is_string, std::int32_t number,
+                            char* text) {
   char* old_text = target->is_string ? target->data.text : nullptr;
   if (is_string) {
     target->data.text = text;
@@ -146,6 +144,14 @@ inline void store_scalar(Value* target, std::int32_t is_string, std::int32_t num
     target->data.number = number;
   }
   target->is_string = is_string;
+  return old_text;
+}
+inline void store_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text) {
+  if (target->shared) {
+    store_shared_scalar(target, is_string, number, text);
+    return;
+  }
+  char* old_text = replace_scalar(target, is_string, number, text);
   release(&old_text);
 }
 // store_scalar of a number, done in place when the Value is an unshared number.
