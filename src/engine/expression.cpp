@@ -103,7 +103,7 @@ void reduce_percent_pairs(char* text) {
 
 // The length of a literal that has neither an escape nor a "%" (most have neither): its text is
 // its raw bytes. -1 for any other literal.
-std::ptrdiff_t plain_length(const char* raw) {
+[[gnu::always_inline]] inline std::ptrdiff_t plain_length(const char* raw) {
   const char* cursor = raw;
   while (*cursor != '\0') {
     unsigned char byte = static_cast<unsigned char>(*cursor);
@@ -537,14 +537,15 @@ std::int32_t run_unary(CallContext* context, NodeKind kind, ValueStack* stack) {
 
 enum class Family { Number, String, Hash };
 
-Family family_of(const ValueNode* left, const ValueNode* right) {
+[[gnu::always_inline]] inline Family family_of(const ValueNode* left, const ValueNode* right) {
   if (left->is_hash || right->is_hash) return Family::Hash;
   if (value_is_string(left->value) || value_is_string(right->value)) return Family::String;
   return Family::Number;
 }
 
-std::int32_t number_operation(CallContext* context, NodeKind kind, std::int32_t left,
-                              std::int32_t right, std::int32_t* out) {
+[[gnu::always_inline]] inline std::int32_t number_operation(CallContext* context, NodeKind kind,
+                                                            std::int32_t left, std::int32_t right,
+                                                            std::int32_t* out) {
   if (apply_number_operator(kind, left, right, out)) return RUN_NORMAL;
   bool division = kind == NodeKind::Divide || kind == NodeKind::Modulo;
   return fail(context, division ? "Divide by ZERO" : "Illegal operator");
@@ -709,10 +710,11 @@ bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool
 
 namespace {
 
-std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) {
-  ValueNode* left;
-  ValueNode* right;
-  if (!pop_pair(context, stack, &left, &right)) return RUN_FAILED;
+// A binary operator on its two operands, which stay the caller's; pushes the result. Inline in
+// both callers: every operator of every expression comes here.
+[[gnu::always_inline]] inline std::int32_t binary_operation(CallContext* context, NodeKind kind,
+                                                            ValueNode* left, ValueNode* right,
+                                                            ValueStack* stack) {
   ValueNode* cell = nullptr;
   std::int32_t code = RUN_NORMAL;
   switch (family_of(left, right)) {
@@ -767,8 +769,6 @@ std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) 
       break;
     }
   }
-  free_node(left);
-  free_node(right);
   if (code != RUN_NORMAL) {
     free_node(cell);
     return code;
@@ -777,7 +777,41 @@ std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) 
   return RUN_NORMAL;
 }
 
+std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) {
+  ValueNode* left;
+  ValueNode* right;
+  if (!pop_pair(context, stack, &left, &right)) return RUN_FAILED;
+  std::int32_t code = binary_operation(context, kind, left, right, stack);
+  free_node(left);
+  free_node(right);
+  return code;
+}
+
 }  // namespace
+
+bool is_plain_literal(const SyntaxNode* node) {
+  return plain_length(node->text != nullptr ? node->text : "") >= 0;
+}
+
+std::int32_t run_literal_operand(CallContext* context, SyntaxNode* literal, ValueStack* stack) {
+  // The literal's value as a cell of this function: the operator only reads its right operand.
+  struct {
+    ValueNode cell;
+    Value value;
+  } right{};
+  right.cell.value = &right.value;
+  right.cell.pattern = literal->pattern;
+  right.value.owner = &right.cell;
+  right.value.data.text = const_cast<char*>(literal->text != nullptr ? literal->text : "");
+  right.value.is_string = 1;
+  SyntaxNode* operator_node = literal->next;
+  context->position = operator_node->source;
+  ValueNode* left = pop_operand(stack);
+  if (left == nullptr) return fail(context, "Sentence error");
+  std::int32_t code = binary_operation(context, operator_node->kind, left, &right.cell, stack);
+  free_node(left);
+  return code;
+}
 
 std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, ValueNode* result,
                                   std::int32_t* break_counter) {

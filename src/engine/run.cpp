@@ -283,6 +283,14 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         while (node->next != nullptr && node->kind != NodeKind::FunctionEnd)
           node = node->next;
         break;
+      case NodeKind::String:
+        if (!may_stop && shortcuts && is_literal_operand(node)) {
+          code = run_literal_operand(context, node, &stack);
+          node = node->next;
+        } else {
+          code = execute_expression_node(context, node, &stack, result, break_counter);
+        }
+        break;
       case NodeKind::Name:
         code = run_name(context, node, &stack);
         break;

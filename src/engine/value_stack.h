@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/syntax_node.h"
 #include "engine/value.h"
 #include "platform/memory.h"
-
-struct SyntaxNode;
 
 // Pending postfix updates made inside one open call's argument list are applied when that call has
 // returned; the run remembers, per open call, where the pending chain stood at its CallStart.
@@ -126,6 +125,14 @@ std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, Val
 std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack);
 std::int32_t run_call_start(CallContext* context, ValueStack* stack);
 std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack);
+// A string literal without escapes or «%expr%» parts that a binary operator takes at once, as its
+// right operand: the operator runs on the literal's own bytes, without a copy or a cell. The run
+// must not stop at the operator. run_literal_operand runs both nodes.
+bool is_plain_literal(const SyntaxNode* node);
+inline bool is_literal_operand(const SyntaxNode* node) {
+  return node->next != nullptr && is_binary_operator(node->next->kind) && is_plain_literal(node);
+}
+std::int32_t run_literal_operand(CallContext* context, SyntaxNode* literal, ValueStack* stack);
 // Runs a brace block in a frame of its own, its values released.
 std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, ValueNode* result,
                                   std::int32_t* break_counter);
