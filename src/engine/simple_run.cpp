@@ -141,6 +141,13 @@ ValueNode* find_stretch_name(CallContext* context, const SyntaxNode* name) {
 
 namespace {
 
+// Whether `after`, the node after a stretch, is the test of an if that takes the stretch's value,
+// in a run that stops nowhere.
+bool tested_by(const CallContext* context, const SyntaxNode* after) {
+  return after != nullptr && after->kind == NodeKind::SkipIfTrue && context->stop_kind == 0 &&
+         context->stop_node == nullptr;
+}
+
 // Whether the value of the stretch from `first` is released or tested right after it, where no
 // run stops: then nobody sees the names a collecting run would give it.
 bool value_goes_unseen(const CallContext* context, const SyntaxNode* first) {
@@ -150,8 +157,7 @@ bool value_goes_unseen(const CallContext* context, const SyntaxNode* first) {
   if (after == nullptr || after == context->stop_node) return false;
   if (after->kind == NodeKind::Semicolon)
     return context->stop_kind != static_cast<std::int32_t>(NodeKind::Semicolon);
-  return after->kind == NodeKind::SkipIfTrue && context->stop_kind == 0 &&
-         context->stop_node == nullptr;
+  return tested_by(context, after);
 }
 
 }  // namespace
@@ -183,8 +189,7 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
   if (after != nullptr && after->kind == NodeKind::Semicolon) return RUN_NORMAL;
   // A condition is taken by the test after it, as the statement loop would take it (unless the
   // run is to stop there).
-  if (after != nullptr && after->kind == NodeKind::SkipIfTrue && context->stop_kind == 0 &&
-      context->stop_node == nullptr) {
+  if (tested_by(context, after)) {
     bool skip =
         result.variable != nullptr ? value_is_true(result.variable->value) : result.number != 0;
     *last = skip && after->next != nullptr ? after->next : after;
