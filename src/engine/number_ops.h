@@ -7,8 +7,8 @@
 
 // The result of a binary operator on two numbers; false for a division or remainder by zero and
 // for a node that is no binary operator.
-inline bool apply_number_operator(NodeKind kind, std::int32_t left, std::int32_t right,
-                                  std::int32_t* out) {
+[[gnu::always_inline]] inline bool apply_number_operator(NodeKind kind, std::int32_t left,
+                                                         std::int32_t right, std::int32_t* out) {
   auto l = static_cast<std::uint32_t>(left);
   auto r = static_cast<std::uint32_t>(right);
   switch (kind) {

@@ -252,8 +252,7 @@ namespace {
 ValueNode* find_outside_frames(CallContext* context, const char* name, std::int32_t name_hash,
                                bool* failed) {
   if (context == nullptr || context->script == nullptr) return nullptr;
-  if (std::strchr(name, '.') == nullptr)
-    return find_in_chain(context->script->globals, name, name_hash);
+  if (!is_qualified(name)) return find_in_chain(context->script->globals, name, name_hash);
   return find_global(context, name, failed);
 }
 

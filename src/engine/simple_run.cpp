@@ -5,8 +5,6 @@
 // the result is the same, step for step.
 #include "engine/simple_run.h"
 
-#include <cstring>
-
 #include "base/syntax_node.h"
 #include "engine/compiled_loop.h"
 #include "engine/engine.h"
@@ -33,7 +31,7 @@ struct Update {
 
 // The number a binary operator reads from the slot; false when the value is a string, which makes
 // the operator a string operator.
-bool number_operand(const Slot& slot, std::int32_t* number) {
+[[gnu::always_inline]] inline bool number_operand(const Slot& slot, std::int32_t* number) {
   if (slot.variable == nullptr) {
     *number = slot.number;
     return true;
@@ -173,7 +171,7 @@ std::int32_t run_simple_sequence(CallContext* context, SyntaxNode* first, ValueS
   auto find = [context, &declaration_failed](SyntaxNode* node) {
     ValueNode* variable = find_stretch_name(context, node);
     if (variable != nullptr || context->script == nullptr || context->script->is_explicit ||
-        std::strchr(bare_name(node), '.') != nullptr) {
+        is_qualified(bare_name(node))) {
       return variable;  // the general evaluator reports a missing name, or looks it up elsewhere
     }
     variable = declare_variable(context, node);

@@ -72,6 +72,13 @@ inline bool same_name(const char* a, const char* b) {
   }
   return false;
 }
+// Whether a name is qualified by its module ("module.name"), by the same kind of loop.
+inline bool is_qualified(const char* name) {
+  for (; *name != '\0'; ++name) {
+    if (*name == '.') return true;
+  }
+  return false;
+}
 
 // The longest string the engine makes. Lengths and positions are 32-bit script numbers, so a longer
 // string could not be measured or cut: it is refused where it would be made, as memory that cannot
