@@ -50,11 +50,67 @@ SyntaxNode* skip_to_colon(SyntaxNode* node) {
   return node;
 }
 
+// Locals a return looks through for the variable it returns; past them it copies, as before.
+constexpr std::int32_t kDyingLocalsLooked = 64;
+
+// Whether `variable` is a local of the frames a function's return leaves (its own frame and the
+// blocks open inside it), which go right after the return: it dies with them. A return with a
+// result is always inside a function's call, whose frames keep nothing.
+bool dies_with_return(const CallContext* context, const ValueNode* variable) {
+  if (variable->value == nullptr || variable->value->owner != variable ||
+      is_shared_value(variable->value)) {
+    return false;  // a `&` parameter's or a global's Value lives on
+  }
+  std::int32_t looked = 0;
+  for (const CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
+    if (frame->keeps_locals != 0) return false;
+    for (const ValueNode* local = frame->locals; local != nullptr; local = local->next) {
+      if (local == variable) return true;
+      if (++looked == kDyingLocalsLooked) return false;
+    }
+  }
+  return false;
+}
+
+// Whether every element of the chain owns its Value. The elements of `arg` refer to the caller's
+// arguments, which go with the call: such a chain must be copied.
+bool owns_elements(const ValueNode* first) {
+  for (const ValueNode* element = first; element != nullptr; element = element->next) {
+    if (element->value == nullptr || element->value->owner != element) return false;
+  }
+  return true;
+}
+
+// Returns a dying local's value by moving its text and its elements into the result instead of
+// copying them: the local is released with its frame right after, holding nothing.
+void return_dying_local(ValueNode* result, ValueNode* variable) {
+  Value* from = variable->value;
+  if (from->is_string) {
+    char* text = from->data.text;
+    from->data.number = 0;
+    from->is_string = 0;
+    store_scalar(result->value, 1, 0, text);
+  } else {
+    store_scalar(result->value, 0, from->data.number, nullptr);
+  }
+  if (result->elements != nullptr || variable->elements != nullptr) note_chains_changed();
+  free_chain(result->elements);
+  result->elements = variable->elements;
+  variable->elements = nullptr;
+}
+
 std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* result, NodeKind kind) {
   if (result != nullptr) {
     ValueNode* value = pop_operand(stack);
+    ValueNode* variable = value != nullptr && !is_temporary(value) ? owner_of(value) : nullptr;
     if (value == nullptr) {
       store_scalar(result->value, 0, 0, nullptr);
+    } else if (variable != nullptr && dies_with_return(context, variable) &&
+               owns_elements(variable->elements) &&
+               !(variable->value->is_string && variable->value->data.text == nullptr)) {
+      return_dying_local(result, variable);
+      result->is_hash = value->is_hash;
+      free_node(value);
     } else {
       // Without memory for the result the function fails ("Alloc failed" is reported).
       bool failed = false;
