@@ -20,6 +20,7 @@ void free_syntax_node(SyntaxNode** node) {
     SyntaxNode* next = current->next;
     free_syntax_node(&current->body);
     free_pattern(&current->pattern);
+    release(&current->literal_constant);
     release(&current->text);
     release(&current);
     current = next;

@@ -122,6 +122,9 @@ struct SyntaxNode {
   // Name nodes with a table: the global the name found last when no frame had it (read and
   // written atomically; globals live as long as the code that names them). Else null.
   void* global_cell;
+  // String nodes read in place by a built-in (see expression.cpp): the constant cell and Value
+  // that stand for the literal, made on first use (set atomically; owned, the text is not).
+  void* literal_constant;
 };
 
 // The name of a Name or DeclareName node without its leading "&" ("" for a node without text).

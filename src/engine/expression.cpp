@@ -382,6 +382,28 @@ std::int32_t run_block(CallContext* context, SyntaxNode* node, ValueStack* stack
 
 // ---- indexing and assignment -------------------------------------------------------------------
 
+// The element of the container under the key, pushed; the container is released.
+std::int32_t index_by(CallContext* context, ValueNode* container, const Value* key,
+                      ValueStack* stack) {
+  ValueNode* element = element_by_key(context, owner_of(container), key);
+  bool empty_key = key->is_string && key->data.text[0] == '\0';
+  if (element == nullptr) {
+    free_node(container);
+    return RUN_FAILED;
+  }
+  ValueNode* cell = is_temporary(container) ? make_owning_copy(element) : make_reference(element);
+  free_node(container);
+  if (cell == nullptr) return fail_alloc(context);
+  if (is_temporary(cell)) {
+    release(&cell->name);
+    cell->name_hash = 0;
+    cell->pattern = nullptr;
+  }
+  cell->is_hash = empty_key ? 1 : 0;
+  push_cell(stack, cell);
+  return RUN_NORMAL;
+}
+
 std::int32_t run_index(CallContext* context, ValueStack* stack) {
   ValueNode* container;
   ValueNode* key;
@@ -399,24 +421,9 @@ std::int32_t run_index(CallContext* context, ValueStack* stack) {
   } else {
     key_value.data.number = key_scalar.number;
   }
-  ValueNode* element = element_by_key(context, owner_of(container), &key_value);
-  bool empty_key = key_scalar.is_string && key_scalar.text[0] == '\0';
+  std::int32_t code = index_by(context, container, &key_value, stack);
   free_node(key);
-  if (element == nullptr) {
-    free_node(container);
-    return RUN_FAILED;
-  }
-  ValueNode* cell = is_temporary(container) ? make_owning_copy(element) : make_reference(element);
-  free_node(container);
-  if (cell == nullptr) return fail_alloc(context);
-  if (is_temporary(cell)) {
-    release(&cell->name);
-    cell->name_hash = 0;
-    cell->pattern = nullptr;
-  }
-  cell->is_hash = empty_key ? 1 : 0;
-  push_cell(stack, cell);
-  return RUN_NORMAL;
+  return code;
 }
 
 std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stack) {
@@ -793,17 +800,100 @@ bool is_plain_literal(const SyntaxNode* node) {
   return plain_length(node->text != nullptr ? node->text : "") >= 0;
 }
 
+namespace {
+
+// A plain literal's value as a cell on the caller's stack, over the literal's own bytes, for a
+// step that only reads it and keeps nothing.
+struct LiteralCell {
+  ValueNode cell{};
+  Value value{};
+  explicit LiteralCell(const SyntaxNode* literal) {
+    cell.value = &value;
+    cell.pattern = literal->pattern;
+    value.owner = &cell;
+    value.data.text = const_cast<char*>(literal->text != nullptr ? literal->text : "");
+    value.is_string = 1;
+  }
+  LiteralCell(const LiteralCell&) = delete;
+  LiteralCell& operator=(const LiteralCell&) = delete;
+};
+
+// What a literal read in place by a built-in refers to: a cell that owns a Value holding the
+// literal's own text. Nothing writes to it: only built-ins that read their arguments see it.
+struct LiteralConstant {
+  ValueNode cell;
+  Value value;
+};
+
+// The literal's constant cell, made on first use by whichever thread comes first; null when memory
+// runs out.
+ValueNode* literal_constant(SyntaxNode* node) {
+  std::atomic_ref<void*> kept(node->literal_constant);
+  if (void* constant = kept.load(std::memory_order_acquire); constant != nullptr)
+    return &static_cast<LiteralConstant*>(constant)->cell;
+  auto* made = alloc_record<LiteralConstant>();
+  if (made == nullptr) return nullptr;
+  made->cell.value = &made->value;
+  made->value.owner = &made->cell;
+  made->value.is_string = 1;
+  made->value.data.text = node->text;
+  void* expected = nullptr;
+  if (!kept.compare_exchange_strong(expected, made, std::memory_order_acq_rel,
+                                    std::memory_order_acquire)) {
+    free_block(made);
+    return &static_cast<LiteralConstant*>(expected)->cell;
+  }
+  return &made->cell;
+}
+
+}  // namespace
+
+bool is_read_argument(const SyntaxNode* node) {
+  const SyntaxNode* call = node->next;
+  // A call's cached target never changes once set, so the call reads what is pushed here.
+  return call != nullptr && call->kind == NodeKind::Call &&
+         std::atomic_ref<std::int32_t>(const_cast<std::int32_t&>(call->call_target_kind))
+                 .load(std::memory_order_acquire) == CALL_TARGET_READER &&
+         call->text != nullptr && call->text[0] != '&' &&
+         (std::atomic_ref<void*>(const_cast<void*&>(node->literal_constant))
+                  .load(std::memory_order_acquire) != nullptr ||
+          is_plain_literal(node));
+}
+
+std::int32_t run_read_argument(CallContext* context, SyntaxNode* literal, ValueStack* stack) {
+  ValueNode* constant = literal_constant(literal);
+  if (constant == nullptr) return run_string(context, literal, stack);
+  ValueNode* reference = make_cell();
+  if (reference == nullptr) return fail_alloc(context);
+  reference->value = constant->value;
+  reference->pattern = literal->pattern;
+  push_cell(stack, reference);
+  return RUN_NORMAL;
+}
+
+bool is_literal_label(const SyntaxNode* label) {
+  const SyntaxNode* literal = label->next;
+  return literal != nullptr && literal->kind == NodeKind::String && literal->next != nullptr &&
+         literal->next->kind == NodeKind::Colon && is_plain_literal(literal);
+}
+
+bool literal_label_equals(CallContext* context, const SyntaxNode* label, ValueNode* value,
+                          bool* equal) {
+  context->position = label->next->source;
+  LiteralCell literal(label->next);
+  return entries_equal(context, &literal.cell, value, equal);
+}
+
+std::int32_t run_literal_key(CallContext* context, SyntaxNode* literal, ValueStack* stack) {
+  context->position = literal->next->source;
+  ValueNode* container = pop_operand(stack);
+  if (container == nullptr) return fail(context, "Sentence error");
+  LiteralCell key(literal);
+  return index_by(context, container, &key.value, stack);
+}
+
 std::int32_t run_literal_operand(CallContext* context, SyntaxNode* literal, ValueStack* stack) {
-  // The literal's value as a cell of this function: the operator only reads its right operand.
-  struct {
-    ValueNode cell;
-    Value value;
-  } right{};
-  right.cell.value = &right.value;
-  right.cell.pattern = literal->pattern;
-  right.value.owner = &right.cell;
-  right.value.data.text = const_cast<char*>(literal->text != nullptr ? literal->text : "");
-  right.value.is_string = 1;
+  LiteralCell right(literal);  // the operator only reads its right operand
   SyntaxNode* operator_node = literal->next;
   context->position = operator_node->source;
   ValueNode* left = pop_operand(stack);

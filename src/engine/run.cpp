@@ -186,6 +186,12 @@ std::int32_t run_loop(CallContext* context, SyntaxNode** node, ValueStack* stack
 SyntaxNode* choose_label(CallContext* context, SyntaxNode* body, ValueNode* value) {
   for (SyntaxNode* label = body; label != nullptr; label = label->next) {
     if (label->kind != NodeKind::Case) continue;
+    if (!GeneralEvaluationOnly && is_literal_label(label)) {
+      bool equal = false;
+      if (!literal_label_equals(context, label, value, &equal)) return nullptr;
+      if (equal) return label;
+      continue;
+    }
     std::int32_t saved_stop = context->stop_kind;
     context->stop_kind = static_cast<std::int32_t>(NodeKind::Colon);
     ValueNode* output = nullptr;
@@ -343,6 +349,11 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         if (!may_stop && shortcuts && is_literal_operand(node)) {
           code = run_literal_operand(context, node, &stack);
           node = node->next;
+        } else if (!may_stop && shortcuts && is_literal_key(node)) {
+          code = run_literal_key(context, node, &stack);
+          node = node->next;
+        } else if (!may_stop && shortcuts && is_read_argument(node)) {
+          code = run_read_argument(context, node, &stack);
         } else {
           code = execute_expression_node(context, node, &stack, result, break_counter);
         }

@@ -133,6 +133,22 @@ inline bool is_literal_operand(const SyntaxNode* node) {
   return node->next != nullptr && is_binary_operator(node->next->kind) && is_plain_literal(node);
 }
 std::int32_t run_literal_operand(CallContext* context, SyntaxNode* literal, ValueStack* stack);
+// The same for a literal key that an Index takes at once (`h["key"]`): run_literal_key runs both
+// nodes.
+inline bool is_literal_key(const SyntaxNode* node) {
+  return node->next != nullptr && node->next->kind == NodeKind::Index && is_plain_literal(node);
+}
+std::int32_t run_literal_key(CallContext* context, SyntaxNode* literal, ValueStack* stack);
+// A case label that is a plain literal alone (`case "PING":`) is compared with the switch's value
+// on the literal's own bytes instead of being run; false after a reported failure.
+bool is_literal_label(const SyntaxNode* label);
+bool literal_label_equals(CallContext* context, const SyntaxNode* label, ValueNode* value,
+                          bool* equal);
+// A string literal that is the last argument of a call known to go to a built-in that only reads
+// its arguments: the argument refers to a constant Value kept with the literal, without a copy.
+// The run must not stop at the call. False when the literal must be evaluated as usual.
+bool is_read_argument(const SyntaxNode* node);
+std::int32_t run_read_argument(CallContext* context, SyntaxNode* literal, ValueStack* stack);
 // Runs a brace block in a frame of its own, its values released.
 std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, ValueNode* result,
                                   std::int32_t* break_counter);

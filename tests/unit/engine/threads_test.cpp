@@ -84,6 +84,27 @@ TEST(ScriptThreads, ThreadsShareTheParsedCaptureTargetsOfALiteral) {
   EXPECT_TRUE(runner.errors().empty());
 }
 
+TEST(ScriptThreads, ThreadsShareTheConstantsOfLiteralsReadInPlace) {
+  // Run under the sanitizers: the first calls race to make the constant that a literal argument
+  // of a reading built-in refers to; literal keys and case labels are read by every thread.
+  ScriptRunner runner(
+      "function count(text) { n = +text; ok = 0; for (i = 0; i < 400; i++) {\n"
+      "  h[\"k\"] = len(\"abcd\") + instr(\"a,b\", \",\") + n;\n"
+      "  switch (\"w\" + n % 2) { case \"w0\": case \"w1\": ok = ok + (h[\"k\"] == 5 + n); }\n"
+      "  }\n"
+      "  return ok; }");
+  ASSERT_TRUE(runner.loaded());
+  std::vector<std::string> results(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] { results[t] = runner.call("count", {std::to_string(t)}); });
+  for (auto& thread : threads)
+    thread.join();
+  for (const std::string& result : results)
+    EXPECT_EQ(result, "400");
+  EXPECT_TRUE(runner.errors().empty());
+}
+
 TEST(ScriptThreads, AFailedGrowthOfAGlobalIsReportedAfterTheLockIsLetGo) {
   // The host shows a report on its own thread, which may wait for the ScriptSet lock meanwhile:
   // a thread that reported while holding that lock would never see its report shown.
