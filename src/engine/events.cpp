@@ -117,6 +117,7 @@ bool run_top_level(Script* first) {
       while (*tail != nullptr)
         tail = &(*tail)->next;
       std::atomic_ref<ValueNode*>(*tail).store(frame.locals, std::memory_order_release);
+      std::atomic_ref<std::int32_t>(module->globals_final).store(1, std::memory_order_release);
       frame.locals = nullptr;
     }
     release_frame(&frame);

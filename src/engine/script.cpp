@@ -283,16 +283,38 @@ ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, boo
     }
     if (found != nullptr) return found;
   }
+  return find_node_global(context, node, failed);
+}
+
+namespace {
+
+// What a Name node's global_cell holds when its module's final globals lack the name.
+ValueNode NoGlobal{};
+
+}  // namespace
+
+ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* failed) {
+  if (failed != nullptr) *failed = false;
   // A module's globals are only ever appended, and live as long as its code: the global a name
-  // found stays what the name finds while no frame has the name.
+  // found stays what the name finds while no frame has the name. Once the chain is final, a name
+  // it lacks stays missing too.
   std::atomic_ref<void*> kept(const_cast<SyntaxNode*>(node)->global_cell);
-  bool own_code = context != nullptr && context->script == table->module;
+  const Script* module = node->name_table->module;
+  bool own_code = context != nullptr && context->script == module;
   if (own_code) {
     if (void* global = kept.load(std::memory_order_acquire); global != nullptr)
-      return static_cast<ValueNode*>(global);
+      return global != &NoGlobal ? static_cast<ValueNode*>(global) : nullptr;
   }
+  const char* name = bare_name(node);
   ValueNode* global = find_outside_frames(context, name, node->number, failed);
-  if (own_code && global != nullptr) kept.store(global, std::memory_order_release);
+  if (!own_code) return global;
+  if (global != nullptr) {
+    kept.store(global, std::memory_order_release);
+  } else if (!is_qualified(name) &&
+             std::atomic_ref<std::int32_t>(const_cast<std::int32_t&>(module->globals_final))
+                 .load(std::memory_order_acquire)) {
+    kept.store(&NoGlobal, std::memory_order_release);
+  }
   return global;
 }
 

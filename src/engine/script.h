@@ -22,7 +22,7 @@ struct FunctionEntry {
   SyntaxNode* definition;  // the Function or Argmatch node heading the definition; owned by `code`
   FunctionEntry* next;
   Script* module;  // that defines it
-  void* numeric;  // owned: its compiled form as a numeric function, made on first call
+  void* numeric;   // owned: its compiled form as a numeric function, made on first call
 };
 
 // A native extension library loaded by a script.
@@ -41,7 +41,10 @@ struct Script {
   FunctionEntry* functions;
   // The same functions by name, for calls.
   FunctionIndex function_index;
-  ValueNode* globals;       // filled when the module's top-level code has run
+  ValueNode* globals;  // filled when the module's top-level code has run
+  // Set (atomically) once `globals` is filled: from then on the chain never changes, so a name it
+  // lacks stays missing.
+  std::int32_t globals_final;
   LibraryEntry* libraries;  // used on the ScriptSet only
   Script* root;             // the ScriptSet; the ScriptSet points at itself
   Script* next;             // next module in load order (on the ScriptSet: the first module)
@@ -125,6 +128,8 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
                          bool* failed);
 // find_variable for a Name node, through the slots when the node's code is the frame's.
 ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed);
+// The rest of find_named_variable once no frame has the name: the globals.
+ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* failed);
 // Its common case inline: every frame runs the node's code, the name is not `arg` (which a frame
 // may still have to make), and a frame has it in its slot.
 inline ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
@@ -142,6 +147,7 @@ inline ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bo
       }
       frame = frame->enclosing;
     } while (frame != nullptr);
+    return find_node_global(context, node, failed);
   }
   return find_named_variable(context, node, failed);
 }
