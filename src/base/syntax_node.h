@@ -125,6 +125,9 @@ struct SyntaxNode {
   // String nodes read in place by a built-in (see expression.cpp): the constant cell and Value
   // that stand for the literal, made on first use (set atomically; owned, the text is not).
   void* literal_constant;
+  // String nodes: 1 when the raw text is the literal's value (no escape, no «%expr%» part), 2 when
+  // it is not, 0 until first asked (set atomically; every thread computes the same).
+  std::int32_t plain_text;
 };
 
 // The name of a Name or DeclareName node without its leading "&" ("" for a node without text).

@@ -797,7 +797,13 @@ std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) 
 }  // namespace
 
 bool is_plain_literal(const SyntaxNode* node) {
-  return plain_length(node->text != nullptr ? node->text : "") >= 0;
+  std::atomic_ref<std::int32_t> known(const_cast<std::int32_t&>(node->plain_text));
+  std::int32_t plain = known.load(std::memory_order_relaxed);
+  if (plain == 0) {
+    plain = plain_length(node->text != nullptr ? node->text : "") >= 0 ? 1 : 2;
+    known.store(plain, std::memory_order_relaxed);
+  }
+  return plain == 1;
 }
 
 namespace {
