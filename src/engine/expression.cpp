@@ -842,7 +842,7 @@ ValueNode* literal_constant(SyntaxNode* node) {
   made->cell.value = &made->value;
   made->value.owner = &made->cell;
   made->value.is_string = 1;
-  made->value.data.text = node->text;
+  made->value.data.text = const_cast<char*>(node->text != nullptr ? node->text : "");
   void* expected = nullptr;
   if (!kept.compare_exchange_strong(expected, made, std::memory_order_acq_rel,
                                     std::memory_order_acquire)) {
