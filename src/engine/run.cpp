@@ -102,7 +102,10 @@ void return_dying_local(ValueNode* result, ValueNode* variable) {
 std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* result, NodeKind kind) {
   if (result != nullptr) {
     ValueNode* value = pop_operand(stack);
-    ValueNode* variable = value != nullptr && !is_temporary(value) ? owner_of(value) : nullptr;
+    // The general evaluation copies, as a reference for the move.
+    ValueNode* variable = value != nullptr && !is_temporary(value) && !GeneralEvaluationOnly
+                              ? owner_of(value)
+                              : nullptr;
     if (value == nullptr) {
       store_scalar(result->value, 0, 0, nullptr);
     } else if (variable != nullptr && dies_with_return(context, variable) &&

@@ -17,6 +17,8 @@ class Generator {
       text += numeric_function(i);
     text += "function str0(u) { return \"<\" + u + \">\"; }\n";
     text += "function bump(&r) { r = r + 1; return r; }\n";
+    // Returns its own variable or its parameter, which die with the call.
+    text += "function keep0(u) { k = u + \"!\"; if (len(k) > 3) return k; return u; }\n";
     text += "function main() {\n  var h; s = \"\"; t = \"1\"; a = " + number() +
             "; b = " + number() + ";\n";
     int statements = 3 + pick(6);
@@ -94,6 +96,7 @@ class Generator {
         return "(" + expression(depth - 1) + " " + (chance(50) ? "==" : "!=") + " " +
                expression(depth - 1) + ")";
       case 9:
+        if (chance(50)) return "instr(" + text(depth - 1) + ", \"b\")";
         return "len(" + text(depth - 1) + ")";
       case 10:
         return "(" + text(depth - 1) + " " + (chance(50) ? "==" : "!=") + " " + text(depth - 1) +
@@ -112,7 +115,7 @@ class Generator {
 
   // An expression of texts.
   std::string text(int depth) {
-    int kind = depth <= 0 ? pick(3) : pick(7);
+    int kind = depth <= 0 ? pick(3) : pick(8);
     switch (kind) {
       case 0:
         return text_literal();
@@ -128,6 +131,8 @@ class Generator {
         return "str0(" + (chance(50) ? text(depth - 1) : expression(depth - 1)) + ")";
       case 6:
         return "(" + text(depth - 1) + " + " + expression(depth - 1) + ")";
+      case 7:
+        return "keep0(" + text(depth - 1) + ")";
     }
     return text_literal();
   }
@@ -164,7 +169,7 @@ class Generator {
 
   std::string statement(int level) {
     std::string pad = indent(level);
-    int kind = pick(level >= 4 ? 7 : 16);
+    int kind = pick(level >= 4 ? 7 : 18);
     switch (kind) {
       case 0:
       case 1:
@@ -254,6 +259,17 @@ class Generator {
       }
       case 15:
         return pad + "lineecho(0, \"r \" + bump(" + variable() + "));\n";
+      case 16: {
+        std::string text = pad + "switch (" + this->text(2) + ") {\n";
+        ++switches_;
+        text += pad + "  case \"ab\":\n" + body(level + 2) + pad + "    break;\n";
+        text += pad + "  case \"12\":\n" + pad + "  case \"\":\n" + body(level + 2);
+        text += pad + "  default:\n" + body(level + 2);
+        --switches_;
+        return text + pad + "}\n";
+      }
+      case 17:
+        return pad + "h[\"x\"] = " + expression(2) + "; a = a + h[\"x\"] + len(gh[\"k\"]);\n";
     }
     return pad + "a = a + 1;\n";
   }
