@@ -15,6 +15,20 @@ void wait_until_idle() {
     yield_processor();
 }
 
+// Calls the function at once on `count` threads, thread t with the argument t; their results.
+std::vector<std::string> call_on_threads(ScriptRunner& runner, const char* function, int count) {
+  std::vector<std::string> results(static_cast<std::size_t>(count));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([&, t] {
+      results[static_cast<std::size_t>(t)] = runner.call(function, {std::to_string(t)});
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  return results;
+}
+
 }  // namespace
 
 TEST(ScriptThreads, AsynchronousCallsRunOnTheirOwnCopyOfTheArguments) {
@@ -73,13 +87,7 @@ TEST(ScriptThreads, ThreadsShareTheParsedCaptureTargetsOfALiteral) {
       "  if (nick == \"n\" + n && user == \"u\" && count == \"\" + i) ok++; }\n"
       "  return ok; }");
   ASSERT_TRUE(runner.loaded());
-  std::vector<std::string> results(4);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] { results[t] = runner.call("parse", {std::to_string(t)}); });
-  for (auto& thread : threads)
-    thread.join();
-  for (const std::string& result : results)
+  for (const std::string& result : call_on_threads(runner, "parse", 4))
     EXPECT_EQ(result, "400");
   EXPECT_TRUE(runner.errors().empty());
 }
@@ -94,13 +102,7 @@ TEST(ScriptThreads, ThreadsShareTheConstantsOfLiteralsReadInPlace) {
       "  }\n"
       "  return ok; }");
   ASSERT_TRUE(runner.loaded());
-  std::vector<std::string> results(4);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] { results[t] = runner.call("count", {std::to_string(t)}); });
-  for (auto& thread : threads)
-    thread.join();
-  for (const std::string& result : results)
+  for (const std::string& result : call_on_threads(runner, "count", 4))
     EXPECT_EQ(result, "400");
   EXPECT_TRUE(runner.errors().empty());
 }
