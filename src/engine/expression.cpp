@@ -1,6 +1,7 @@
 // Operand and operator nodes of the value stack machine.
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #include "base/cp932.h"
 #include "base/syntax_node.h"
@@ -824,30 +825,21 @@ struct LiteralCell {
   LiteralCell& operator=(const LiteralCell&) = delete;
 };
 
-// What a literal read in place by a built-in refers to: a cell that owns a Value holding the
-// literal's own text. Nothing writes to it: only built-ins that read their arguments see it.
-struct LiteralConstant {
-  ValueNode cell;
-  Value value;
-};
-
-// The literal's constant cell, made on first use by whichever thread comes first; null when memory
-// runs out.
+// What a literal read in place by a built-in refers to: the same cell, kept with the literal on the
+// heap. Nothing writes to it: only built-ins that read their arguments see it. Made on first use
+// by whichever thread comes first; null when memory runs out.
 ValueNode* literal_constant(SyntaxNode* node) {
   std::atomic_ref<void*> kept(node->literal_constant);
   if (void* constant = kept.load(std::memory_order_acquire); constant != nullptr)
-    return &static_cast<LiteralConstant*>(constant)->cell;
-  auto* made = alloc_record<LiteralConstant>();
-  if (made == nullptr) return nullptr;
-  made->cell.value = &made->value;
-  made->value.owner = &made->cell;
-  made->value.is_string = 1;
-  made->value.data.text = const_cast<char*>(node->text != nullptr ? node->text : "");
+    return &static_cast<LiteralCell*>(constant)->cell;
+  void* block = alloc_block(sizeof(LiteralCell));
+  if (block == nullptr) return nullptr;
+  auto* made = new (block) LiteralCell(node);  // trivially destructible: freed as a block
   void* expected = nullptr;
   if (!kept.compare_exchange_strong(expected, made, std::memory_order_acq_rel,
                                     std::memory_order_acquire)) {
     free_block(made);
-    return &static_cast<LiteralConstant*>(expected)->cell;
+    return &static_cast<LiteralCell*>(expected)->cell;
   }
   return &made->cell;
 }
@@ -860,10 +852,7 @@ bool is_read_argument(const SyntaxNode* node) {
   return call != nullptr && call->kind == NodeKind::Call &&
          std::atomic_ref<std::int32_t>(const_cast<std::int32_t&>(call->call_target_kind))
                  .load(std::memory_order_acquire) == CALL_TARGET_READER &&
-         call->text != nullptr && call->text[0] != '&' &&
-         (std::atomic_ref<void*>(const_cast<void*&>(node->literal_constant))
-                  .load(std::memory_order_acquire) != nullptr ||
-          is_plain_literal(node));
+         call->text != nullptr && call->text[0] != '&' && is_plain_literal(node);
 }
 
 std::int32_t run_read_argument(CallContext* context, SyntaxNode* literal, ValueStack* stack) {

@@ -53,25 +53,6 @@ SyntaxNode* skip_to_colon(SyntaxNode* node) {
 // Locals a return looks through for the variable it returns; past them it copies, as before.
 constexpr std::int32_t kDyingLocalsLooked = 64;
 
-// Whether `variable` is a local of the frames a function's return leaves (its own frame and the
-// blocks open inside it), which go right after the return: it dies with them. A return with a
-// result is always inside a function's call, whose frames keep nothing.
-bool dies_with_return(const CallContext* context, const ValueNode* variable) {
-  if (variable->value == nullptr || variable->value->owner != variable ||
-      is_shared_value(variable->value)) {
-    return false;  // a `&` parameter's or a global's Value lives on
-  }
-  std::int32_t looked = 0;
-  for (const CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
-    if (frame->keeps_locals != 0) return false;
-    for (const ValueNode* local = frame->locals; local != nullptr; local = local->next) {
-      if (local == variable) return true;
-      if (++looked == kDyingLocalsLooked) return false;
-    }
-  }
-  return false;
-}
-
 // Whether every element of the chain owns its Value. The elements of `arg` refer to the caller's
 // arguments, which go with the call: such a chain must be copied.
 bool owns_elements(const ValueNode* first) {
@@ -79,6 +60,27 @@ bool owns_elements(const ValueNode* first) {
     if (element->value == nullptr || element->value->owner != element) return false;
   }
   return true;
+}
+
+// Whether `variable` is a local of the frames a function's return leaves (its own frame and the
+// blocks open inside it), which go right after the return, and its value can move as it is. A
+// return with a result is always inside a function's call, whose frames keep nothing.
+bool dies_with_return(const CallContext* context, const ValueNode* variable) {
+  const Value* value = variable->value;
+  if (value == nullptr || value->owner != variable || is_shared_value(value)) {
+    return false;  // a `&` parameter's or a global's Value lives on
+  }
+  std::int32_t looked = 0;
+  for (const CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
+    if (frame->keeps_locals != 0) return false;
+    for (const ValueNode* local = frame->locals; local != nullptr; local = local->next) {
+      if (local == variable)
+        return !(value->is_string && value->data.text == nullptr) &&
+               owns_elements(variable->elements);
+      if (++looked == kDyingLocalsLooked) return false;
+    }
+  }
+  return false;
 }
 
 // Returns a dying local's value by moving its text and its elements into the result instead of
@@ -108,9 +110,7 @@ std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* resu
                               : nullptr;
     if (value == nullptr) {
       store_scalar(result->value, 0, 0, nullptr);
-    } else if (variable != nullptr && dies_with_return(context, variable) &&
-               owns_elements(variable->elements) &&
-               !(variable->value->is_string && variable->value->data.text == nullptr)) {
+    } else if (variable != nullptr && dies_with_return(context, variable)) {
       return_dying_local(result, variable);
       result->is_hash = value->is_hash;
       free_node(value);
@@ -349,13 +349,16 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
           node = node->next;
         break;
       case NodeKind::String:
-        if (!may_stop && shortcuts && is_literal_operand(node)) {
+        // A literal the next node only reads is read in place, unless the run may stop there.
+        if (may_stop || !shortcuts) {
+          code = execute_expression_node(context, node, &stack, result, break_counter);
+        } else if (is_literal_operand(node)) {
           code = run_literal_operand(context, node, &stack);
           node = node->next;
-        } else if (!may_stop && shortcuts && is_literal_key(node)) {
+        } else if (is_literal_key(node)) {
           code = run_literal_key(context, node, &stack);
           node = node->next;
-        } else if (!may_stop && shortcuts && is_read_argument(node)) {
+        } else if (is_read_argument(node)) {
           code = run_read_argument(context, node, &stack);
         } else {
           code = execute_expression_node(context, node, &stack, result, break_counter);
