@@ -230,11 +230,13 @@ std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stac
   return code == RUN_NORMAL || code == RUN_BREAK ? RUN_NORMAL : code;
 }
 
-// Whether a simple loop reached at `top` may run by itself here: not in a collecting run and not
-// in a run that stops at some node.
-bool takes_simple_loop(const CallContext* context, const ValueStack& stack, const SyntaxNode* top) {
-  return top->kind == NodeKind::LoopTop && top->simple_slot != 0 && !stack.collecting &&
-         context->stop_kind == 0 && context->stop_node == nullptr && !GeneralEvaluationOnly;
+// Whether a simple loop reached at `top` may run by itself here: not in a run that stops at some
+// node. A collecting run may take it too: a loop leaves no value behind (its condition is taken by
+// the loop, its step and the statements of its body end with their semicolons), so no name of it
+// is ever handed out.
+bool takes_simple_loop(const CallContext* context, const SyntaxNode* top) {
+  return top->kind == NodeKind::LoopTop && top->simple_slot != 0 && context->stop_kind == 0 &&
+         context->stop_node == nullptr && !GeneralEvaluationOnly;
 }
 
 }  // namespace
@@ -301,7 +303,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         node = node->target;
         // Back to the top of a simple loop: the next passes may run by themselves again, unless
         // this loop has handed a pass over already (what made it do so likely holds still).
-        if (node != handed_over && takes_simple_loop(context, stack, node))
+        if (node != handed_over && takes_simple_loop(context, node))
           code = run_simple_loop(context, &node, result, break_counter, &handed_over);
         break;
       case NodeKind::SkipIfTrue: {
@@ -312,7 +314,7 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         break;
       }
       case NodeKind::LoopTop:
-        if (takes_simple_loop(context, stack, node))
+        if (takes_simple_loop(context, node))
           code = run_simple_loop(context, &node, result, break_counter, &handed_over);
         break;
       case NodeKind::Else:
