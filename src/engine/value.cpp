@@ -250,6 +250,11 @@ struct CopyResume {
 }  // namespace
 
 ValueNode* copy_chain(const ValueNode* first, bool* failed) {
+  // Most values have no elements: nothing to set up for them.
+  if (first == nullptr || first == CALL_FAILED) {
+    if (failed != nullptr) *failed = false;
+    return nullptr;
+  }
   ValueNode* head = nullptr;
   ValueNode** tail = &head;
   const ValueNode* source = first == CALL_FAILED ? nullptr : first;
