@@ -257,7 +257,7 @@ ValueNode* copy_chain(const ValueNode* first, bool* failed) {
   }
   ValueNode* head = nullptr;
   ValueNode** tail = &head;
-  const ValueNode* source = first == CALL_FAILED ? nullptr : first;
+  const ValueNode* source = first;
   // Depth first, as a loop: a level is remembered only when its chain goes on after the cell
   // whose elements are entered, so a hash nested a level per element needs no stack at all.
   WalkStack<CopyResume> pending;
