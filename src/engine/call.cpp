@@ -171,11 +171,16 @@ NativeFunction find_native(Script* module, const char* name, bool libraries_only
 }
 
 // Several threads may run the same call node: the target is stored before the kind, and read
-// after it, so a reader that sees a kind also sees its complete target.
+// after it, so a reader that sees a kind also sees its complete target. Two threads that both
+// found the target may store it at once, so the target is read atomically as well.
 void cache_target(SyntaxNode* node, void* target, std::int32_t kind) {
   if (node == nullptr) return;
   std::atomic_ref<void*>(node->call_target).store(target, std::memory_order_relaxed);
   std::atomic_ref<std::int32_t>(node->call_target_kind).store(kind, std::memory_order_release);
+}
+
+void* cached_target(SyntaxNode* node) {
+  return std::atomic_ref<void*>(node->call_target).load(std::memory_order_relaxed);
 }
 
 inline ValueNode* counted_native(CallContext* context, NativeFunction entry, const char* name,
@@ -328,7 +333,7 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
       report_error(context, "Stack overflow", name, 0);
       return CALL_FAILED;
     }
-    return counted_native(context, reinterpret_cast<NativeFunction>(call_node->call_target), name,
+    return counted_native(context, reinterpret_cast<NativeFunction>(cached_target(call_node)), name,
                           arguments, cached == CALL_TARGET_READER);
   }
   if (cached == CALL_TARGET_FUNCTION) {
@@ -337,7 +342,7 @@ ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char
       report_error(context, "Stack overflow", name, 0);
       return CALL_FAILED;
     }
-    auto* entry = static_cast<FunctionEntry*>(call_node->call_target);
+    auto* entry = static_cast<FunctionEntry*>(cached_target(call_node));
     return call_user_function(entry->module, entry, arguments, context->host_word);
   }
   // Split at the first ".": no dot or "all." keeps the own module, anything else names one.
