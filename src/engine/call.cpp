@@ -8,6 +8,7 @@
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
+#include "engine/function_vm.h"
 #include "engine/numeric_function.h"
 #include "engine/retire.h"
 #include "engine/script.h"
@@ -250,6 +251,10 @@ ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* a
       case NumericCall::NotNumeric:
         break;
     }
+  }
+  if (!outer_rerun && !GeneralEvaluationOnly) {
+    ValueNode* compiled = nullptr;
+    if (run_function_vm(module, entry, arguments, host_word, &compiled)) return compiled;
   }
   ValueNode* result = call_general_function(module, entry, arguments, host_word);
   NumericRerun = outer_rerun;

@@ -2,6 +2,7 @@
 
 #include "engine/directive.h"
 #include "engine/error_report.h"
+#include "engine/function_vm.h"
 #include "engine/numeric_function.h"
 #include "engine/script.h"
 #include "frontend/expression_parser.h"
@@ -88,6 +89,7 @@ void free_function_entries(Script* module) {
     FunctionEntry* next = entry->next;
     release(&entry->name);
     release_numeric_function(entry);
+    release_function_vm(entry);
     release(&entry);
     entry = next;
   }

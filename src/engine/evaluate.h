@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/value.h"
+#include "platform/text.h"
 
 struct SyntaxNode;
 struct CompiledPattern;
@@ -37,6 +38,11 @@ void end_step_batch();
 // processor. Inline: the tightest loops and statements pay a decrement per step.
 inline void count_step() {
   if (--step_detail::StepsToBatch == 0) step_detail::end_step_batch();
+}
+
+// Whether two texts are equal as the == of strings compares them.
+inline bool texts_equal(const char* a, const char* b) {
+  return a[0] == b[0] && compare_text_locale(a, b) == 0;
 }
 
 // Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the

@@ -559,10 +559,6 @@ enum class Family { Number, String, Hash };
   return fail(context, division ? "Divide by ZERO" : "Illegal operator");
 }
 
-bool texts_equal(const char* a, const char* b) {
-  return a[0] == b[0] && compare_text_locale(a, b) == 0;
-}
-
 // A temporary's own string extended by `right_text`, taken from it (the temporary is left holding
 // 0): in a chain of concatenations each piece is then copied once, mostly into the room the heap
 // left in the first block. No other cell refers to a temporary's string, so the right text never

@@ -318,6 +318,12 @@ ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* 
   return global;
 }
 
+bool known_missing_global(const CallContext* context, const SyntaxNode* node) {
+  return context != nullptr && context->script == node->name_table->module &&
+         std::atomic_ref<void*>(const_cast<SyntaxNode*>(node)->global_cell)
+                 .load(std::memory_order_acquire) == &NoGlobal;
+}
+
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position) {
   return declare_variable(context, name, name_hash_of(*name == '&' ? name + 1 : name), position);
 }

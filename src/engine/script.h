@@ -23,6 +23,7 @@ struct FunctionEntry {
   FunctionEntry* next;
   Script* module;  // that defines it
   void* numeric;   // owned: its compiled form as a numeric function, made on first call
+  void* compiled;  // owned: its compiled form, made on first call
 };
 
 // A native extension library loaded by a script.
@@ -128,6 +129,8 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
                          bool* failed);
 // find_variable for a Name node, through the slots when the node's code is the frame's.
 ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed);
+// Whether the globals of the node's own module are known to lack its name for good.
+bool known_missing_global(const CallContext* context, const SyntaxNode* node);
 // The rest of find_named_variable once no frame has the name: the globals.
 ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* failed);
 // Its common case inline: every frame runs the node's code, the name is not `arg` (which a frame

@@ -1,0 +1,1260 @@
+#include "engine/function_vm.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "base/syntax_node.h"
+#include "engine/call.h"
+#include "engine/engine.h"
+#include "engine/error_report.h"
+#include "engine/evaluate.h"
+#include "engine/name_table.h"
+#include "engine/number_ops.h"
+#include "engine/script.h"
+#include "engine/value_stack.h"
+#include "platform/memory.h"
+
+namespace {
+
+enum class Op : std::uint8_t {
+  Nop,
+  PushNumber,    // a
+  PushText,      // node: a plain literal
+  PushName,      // node
+  Assign,        // node; a = 1 when a statement end follows
+  Binary,        // node
+  Unary,         // node: a prefix operator
+  PostStep,      // a = 1 or -1
+  ApplyPostfix,  //
+  Clear,         // a statement's end
+  Comma,         // a = 1 when another comma follows
+  Jump,          // a = where execution goes on
+  SkipIfTrue,    //
+  LoopTest,      // a = the exit jump
+  LoopBack,      // a = after the exit jump
+  EnterScope,    //
+  LeaveScope,    //
+  Return,        //
+  CallStart,     //
+  Call,          // node
+  // Larger instructions for the commonest sequences; each falls back to its parts.
+  BinaryOf,     // node: the operator; left, right: a name or a number each
+  AssignClear,  // node: an assignment whose statement ends right after it
+  StepClear,    // node: a name updated by a postfix step, alone in its statement; a = 1 or -1
+  JumpIfFalse,  // a = where execution goes on when the condition is false
+  AssignOf,     // target = left <node> right, alone in its statement; target in `a` as a node index
+  BreakJump,    // node: the loop's LoopEnd; a = after it
+};
+
+struct Instruction {
+  Op op;
+  std::int32_t a;
+  SyntaxNode* node;
+  SyntaxNode* left;
+  SyntaxNode* right;
+  SyntaxNode* target;  // AssignOf: the name assigned to; its Assign follows in `assign`
+  SyntaxNode* assign;
+};
+
+struct CompiledFunction {
+  Instruction* code;
+  std::int32_t count;
+  std::int32_t capacity;
+  std::int32_t slot_count;
+  std::int32_t parameter_count;
+  std::int32_t* parameter_slots;
+  const NameTable* table;
+};
+
+CompiledFunction* const kNotCompiled = reinterpret_cast<CompiledFunction*>(std::uintptr_t{1});
+
+struct Compiler {
+  CompiledFunction* function;
+  // Nodes whose index a jump needs: each node's first instruction.
+  SyntaxNode** nodes;
+  std::int32_t* node_index;  // the node's first instruction; the one after it follows in node_end
+  std::int32_t* node_end;
+  std::int32_t node_count;
+  std::int32_t node_capacity;
+  // Inside braces whose values the general evaluator gathers: built-ins see the names of the
+  // variables they are given there.
+  bool collecting;
+  // The open scopes, and the loops around the node now compiled: each with the scopes open
+  // outside its body and the jumps of its `continue`s, which go to its pass's end.
+  std::int32_t depth;
+  struct OpenLoop {
+    SyntaxNode* loop;
+    std::int32_t depth;
+    std::int32_t continues[16];
+    std::int32_t continue_count;
+  };
+  OpenLoop loops[16];
+  std::int32_t loop_count;
+  // The node now compiled starts a list, or follows a statement's end or the jump of an if's
+  // branch (reached only once the condition is taken): nothing waits on the stack there.
+  bool after_statement;
+};
+
+bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
+  CompiledFunction* function = compiler->function;
+  if (function->count == function->capacity) {
+    std::int32_t capacity = function->capacity == 0 ? 64 : function->capacity * 2;
+    auto* grown = static_cast<Instruction*>(alloc_block(sizeof(Instruction) * capacity));
+    if (grown == nullptr) return false;
+    if (function->count > 0)
+      std::memcpy(grown, function->code, sizeof(Instruction) * function->count);
+    release(&function->code);
+    function->code = grown;
+    function->capacity = capacity;
+  }
+  function->code[function->count++] = {op, a, node, nullptr, nullptr, nullptr, nullptr};
+  return true;
+}
+
+bool is_operand(const SyntaxNode* node, const NameTable* table) {
+  if (node == nullptr) return false;
+  if (node->kind == NodeKind::Number) return true;
+  if (node->kind != NodeKind::Name || node->name_table != table) return false;
+  const char* name = node->text != nullptr ? node->text : "";
+  return name[0] != '&' && !is_qualified(name) && node->number != kArgNameHash;
+}
+
+bool note_node(Compiler* compiler, SyntaxNode* node) {
+  if (compiler->node_count == compiler->node_capacity) {
+    std::int32_t capacity = compiler->node_capacity == 0 ? 64 : compiler->node_capacity * 2;
+    auto* nodes = static_cast<SyntaxNode**>(alloc_block(sizeof(SyntaxNode*) * capacity));
+    auto* index = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
+    auto* end = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
+    if (nodes == nullptr || index == nullptr || end == nullptr) {
+      release(&nodes);
+      release(&index);
+      release(&end);
+      return false;
+    }
+    for (std::int32_t i = 0; i < compiler->node_count; ++i) {
+      nodes[i] = compiler->nodes[i];
+      index[i] = compiler->node_index[i];
+      end[i] = compiler->node_end[i];
+    }
+    release(&compiler->nodes);
+    release(&compiler->node_index);
+    release(&compiler->node_end);
+    compiler->nodes = nodes;
+    compiler->node_index = index;
+    compiler->node_end = end;
+    compiler->node_capacity = capacity;
+  }
+  compiler->nodes[compiler->node_count] = node;
+  compiler->node_index[compiler->node_count] = compiler->function->count;
+  compiler->node_end[compiler->node_count++] = -1;
+  return true;
+}
+
+std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool after) {
+  for (std::int32_t i = 0; i < compiler->node_count; ++i) {
+    if (compiler->nodes[i] == node) return after ? compiler->node_end[i] : compiler->node_index[i];
+  }
+  return -1;
+}
+
+bool last_is_semicolon(const SyntaxNode* list) {
+  const SyntaxNode* last = list;
+  while (last != nullptr && last->next != nullptr)
+    last = last->next;
+  return last != nullptr && last->kind == NodeKind::Semicolon;
+}
+
+bool compile_list(Compiler* compiler, SyntaxNode* list);
+
+bool compile_node(Compiler* compiler, SyntaxNode* node) {
+  const NameTable* table = compiler->function->table;
+  NodeKind kind = node->kind;
+  if (!note_node(compiler, node)) return false;
+  if (is_binary_operator(kind)) {
+    if (kind == NodeKind::Match) return false;
+    return emit(compiler, Op::Binary, 0, node);
+  }
+  switch (kind) {
+    case NodeKind::Number:
+      return emit(compiler, Op::PushNumber, node->number, node);
+    case NodeKind::String:
+      return is_plain_literal(node) && emit(compiler, Op::PushText, 0, node);
+    case NodeKind::Name: {
+      const char* name = node->text != nullptr ? node->text : "";
+      if (node->name_table != table || name[0] == '&' || is_qualified(name) ||
+          node->number == kArgNameHash) {
+        return false;
+      }
+      return emit(compiler, Op::PushName, 0, node);
+    }
+    case NodeKind::Assign: {
+      bool released = node->next != nullptr && node->next->kind == NodeKind::Semicolon;
+      // A value that goes on would carry its target's name there.
+      if (compiler->collecting && !released) return false;
+      return emit(compiler, Op::Assign, released ? 1 : 0, node);
+    }
+    case NodeKind::PostIncrement:
+    case NodeKind::PostDecrement:
+      return emit(compiler, Op::PostStep, kind == NodeKind::PostIncrement ? 1 : -1, node);
+    case NodeKind::Not:
+    case NodeKind::Complement:
+    case NodeKind::Plus:
+    case NodeKind::Negate:
+    case NodeKind::PreIncrement:
+    case NodeKind::PreDecrement:
+      return emit(compiler, Op::Unary, 0, node);
+    case NodeKind::ApplyPostfix:
+      return emit(compiler, Op::ApplyPostfix, 0, node);
+    case NodeKind::Semicolon:
+      return emit(compiler, Op::Clear, 0, node);
+    case NodeKind::Comma:
+      return emit(compiler, Op::Comma,
+                  node->next != nullptr && node->next->kind == NodeKind::Comma ? 1 : 0, node);
+    case NodeKind::Jump:
+      return node->target != nullptr && emit(compiler, Op::Jump, 0, node);
+    case NodeKind::SkipIfTrue:
+      return node->next != nullptr && node->next->kind == NodeKind::Jump &&
+             emit(compiler, Op::SkipIfTrue, 0, node);
+    case NodeKind::LoopTop:
+      // A loop of plain arithmetic runs faster by itself in the general evaluator.
+      return node->simple_slot == 0;
+    case NodeKind::Else:
+    case NodeKind::EndIf:
+    case NodeKind::LoopEnd:
+    case NodeKind::DoTest:
+      return true;  // markers: a jump to one goes on after it
+    case NodeKind::Loop: {
+      SyntaxNode* body = node->body;
+      if (node->next == nullptr) return false;
+      if (!emit(compiler, Op::LoopTest, 0, node)) return false;
+      if (compiler->loop_count == 16) return false;
+      Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
+      open.loop = node;
+      open.depth = compiler->depth;
+      open.continue_count = 0;
+      // A loop's body runs without gathering its values.
+      bool collecting = compiler->collecting;
+      compiler->collecting = false;
+      bool ok;
+      if (body != nullptr && body->kind == NodeKind::Block && body->next == nullptr) {
+        ++compiler->depth;
+        ok = emit(compiler, Op::EnterScope, 0, body) && compile_list(compiler, body->body) &&
+             emit(compiler, Op::LeaveScope, 0, body);
+        --compiler->depth;
+      } else {
+        ok = compile_list(compiler, body);
+      }
+      compiler->collecting = collecting;
+      --compiler->loop_count;
+      if (!ok) return false;
+      // A `continue` goes to the pass's end, which counts the pass as the loop's own end does.
+      for (std::int32_t i = 0; i < open.continue_count; ++i)
+        compiler->function->code[open.continues[i]].a = compiler->function->count;
+      return emit(compiler, Op::LoopBack, 0, node);
+    }
+    case NodeKind::Block: {
+      // Braces in statement position that can leave no value: a scope. Unless they end the list,
+      // the general evaluator gathers their values.
+      if (!last_is_semicolon(node->body)) return false;
+      SyntaxNode* after = node->next;
+      if (after != nullptr && after->kind != NodeKind::Jump && after->kind != NodeKind::EndIf &&
+          after->kind != NodeKind::Else && after->kind != NodeKind::Semicolon &&
+          after->kind != NodeKind::Return && after->kind != NodeKind::Name &&
+          after->kind != NodeKind::CallStart && after->kind != NodeKind::LoopTop) {
+        return false;  // in an expression: a list
+      }
+      bool collecting = compiler->collecting;
+      compiler->collecting = collecting || after != nullptr;
+      ++compiler->depth;
+      bool ok = emit(compiler, Op::EnterScope, 0, node) && compile_list(compiler, node->body) &&
+                emit(compiler, Op::LeaveScope, 0, node);
+      --compiler->depth;
+      compiler->collecting = collecting;
+      return ok;
+    }
+    case NodeKind::Return:
+      return emit(compiler, Op::Return, 0, node);
+    case NodeKind::Break:
+    case NodeKind::Continue: {
+      // Only without a value (a count of loops to leave is not compiled).
+      if (!compiler->after_statement) return false;
+      if (compiler->loop_count == 0) return emit(compiler, Op::Return, 0, node);  // ends the call
+      Compiler::OpenLoop& open = compiler->loops[compiler->loop_count - 1];
+      for (std::int32_t d = compiler->depth; d > open.depth; --d) {
+        if (!emit(compiler, Op::LeaveScope, 0, node)) return false;
+      }
+      if (kind == NodeKind::Continue) {
+        if (open.continue_count == 16) return false;
+        open.continues[open.continue_count++] = compiler->function->count;
+        return emit(compiler, Op::Jump, 0, nullptr);
+      }
+      SyntaxNode* end = open.loop;
+      while (end->kind != NodeKind::LoopEnd && end->next != nullptr)
+        end = end->next;
+      return emit(compiler, Op::BreakJump, 0, end);
+    }
+    case NodeKind::CallStart:
+      return emit(compiler, Op::CallStart, 0, node);
+    case NodeKind::Call:
+      return node->text != nullptr && node->text[0] != '&' &&
+             emit(compiler, Op::Call, compiler->collecting ? 1 : 0, node);
+    default:
+      return false;
+  }
+}
+
+// Notes nodes that a larger instruction covers: each is where that instruction is.
+bool note_covered(Compiler* compiler, SyntaxNode* first, std::int32_t count) {
+  std::int32_t index = compiler->function->count - 1;
+  SyntaxNode* node = first;
+  for (std::int32_t i = 0; i < count; ++i, node = node->next) {
+    if (!note_node(compiler, node)) return false;
+    compiler->node_index[compiler->node_count - 1] = index;
+    compiler->node_end[compiler->node_count - 1] = index + 1;
+  }
+  return true;
+}
+
+// A larger instruction for the sequence at `node`, when there is one: true with *last set to its
+// last node; false (nothing emitted) otherwise; *failed after running out of memory.
+bool compile_sequence(Compiler* compiler, SyntaxNode* node, SyntaxNode** last, bool* failed) {
+  const NameTable* table = compiler->function->table;
+  SyntaxNode* second = node->next;
+  SyntaxNode* third = second != nullptr ? second->next : nullptr;
+  // name, name-or-number, name-or-number, binary operator, Assign, Semicolon
+  {
+    SyntaxNode* op = third != nullptr ? third->next : nullptr;
+    SyntaxNode* assign_node = op != nullptr ? op->next : nullptr;
+    SyntaxNode* end = assign_node != nullptr ? assign_node->next : nullptr;
+    if (node->kind == NodeKind::Name && is_operand(node, table) && is_operand(second, table) &&
+        is_operand(third, table) && op != nullptr && is_binary_operator(op->kind) &&
+        op->kind != NodeKind::Match && assign_node != nullptr &&
+        assign_node->kind == NodeKind::Assign && end != nullptr &&
+        end->kind == NodeKind::Semicolon) {
+      if (!emit(compiler, Op::AssignOf, 0, op) || !note_covered(compiler, node, 6)) {
+        *failed = true;
+        return false;
+      }
+      Instruction& in = compiler->function->code[compiler->function->count - 1];
+      in.target = node;
+      in.left = second;
+      in.right = third;
+      in.assign = assign_node;
+      *last = end;
+      return true;
+    }
+  }
+  // name-or-number, name-or-number, binary operator
+  if (is_operand(node, table) && is_operand(second, table) && third != nullptr &&
+      is_binary_operator(third->kind) && third->kind != NodeKind::Match) {
+    if (!emit(compiler, Op::BinaryOf, 0, third) || !note_covered(compiler, node, 3)) {
+      *failed = true;
+      return false;
+    }
+    Instruction& in = compiler->function->code[compiler->function->count - 1];
+    in.left = node;
+    in.right = second;
+    *last = third;
+    return true;
+  }
+  // name, postfix step, ApplyPostfix, Semicolon
+  SyntaxNode* fourth = third != nullptr ? third->next : nullptr;
+  if (node->kind == NodeKind::Name && is_operand(node, table) && second != nullptr &&
+      (second->kind == NodeKind::PostIncrement || second->kind == NodeKind::PostDecrement) &&
+      third != nullptr && third->kind == NodeKind::ApplyPostfix && fourth != nullptr &&
+      fourth->kind == NodeKind::Semicolon) {
+    if (!emit(compiler, Op::StepClear, second->kind == NodeKind::PostIncrement ? 1 : -1, node) ||
+        !note_covered(compiler, node, 4)) {
+      *failed = true;
+      return false;
+    }
+    *last = fourth;
+    return true;
+  }
+  // Assign, Semicolon
+  if (node->kind == NodeKind::Assign && second != nullptr && second->kind == NodeKind::Semicolon) {
+    if (!emit(compiler, Op::AssignClear, 1, node) || !note_covered(compiler, node, 2)) {
+      *failed = true;
+      return false;
+    }
+    *last = second;
+    return true;
+  }
+  // SkipIfTrue, Jump
+  if (node->kind == NodeKind::SkipIfTrue && second != nullptr && second->kind == NodeKind::Jump &&
+      second->target != nullptr) {
+    if (!emit(compiler, Op::JumpIfFalse, 0, second) || !note_covered(compiler, node, 2)) {
+      *failed = true;
+      return false;
+    }
+    *last = second;
+    return true;
+  }
+  return false;
+}
+
+// Whether a node ends a statement, so that nothing it left waits on the stack.
+bool ends_statement(const SyntaxNode* node) {
+  return node->kind == NodeKind::Semicolon || node->kind == NodeKind::EndIf ||
+         node->kind == NodeKind::LoopEnd || node->kind == NodeKind::Else;
+}
+
+bool compile_list(Compiler* compiler, SyntaxNode* list) {
+  const SyntaxNode* previous = nullptr;
+  for (SyntaxNode* node = list; node != nullptr; previous = node, node = node->next) {
+    compiler->after_statement =
+        previous == nullptr || ends_statement(previous) || previous->kind == NodeKind::Jump;
+    SyntaxNode* last = nullptr;
+    bool failed = false;
+    if (compile_sequence(compiler, node, &last, &failed)) {
+      node = last;  // `previous` becomes the sequence's last node
+      continue;
+    }
+    if (failed) return false;
+    std::int32_t at = compiler->node_count;
+    if (!compile_node(compiler, node)) return false;
+    compiler->node_end[at] = compiler->function->count;
+  }
+  return true;
+}
+
+// Resolves the jumps: a Jump goes on after its target; a loop's test leaves for its exit jump, and
+// a pass goes on after that jump.
+bool resolve(Compiler* compiler) {
+  CompiledFunction* function = compiler->function;
+  for (std::int32_t i = 0; i < function->count; ++i) {
+    Instruction& instruction = function->code[i];
+    if (instruction.op == Op::BreakJump) {
+      std::int32_t target = index_of(compiler, instruction.node, true);
+      if (target < 0) return false;
+      instruction.a = target;
+    } else if ((instruction.op == Op::Jump && instruction.node != nullptr) ||
+               instruction.op == Op::JumpIfFalse) {
+      std::int32_t target = index_of(compiler, instruction.node->target, true);
+      if (target < 0) return false;
+      instruction.a = target;
+    } else if (instruction.op == Op::LoopTest || instruction.op == Op::LoopBack) {
+      std::int32_t exit =
+          index_of(compiler, instruction.node->next, instruction.op == Op::LoopBack);
+      if (exit < 0) return false;
+      instruction.a = exit;
+    }
+  }
+  return true;
+}
+
+void free_compiled(CompiledFunction* function) {
+  if (function == nullptr || function == kNotCompiled) return;
+  release(&function->code);
+  release(&function->parameter_slots);
+  release(&function);
+}
+
+// The Call node that names the function and holds its body.
+SyntaxNode* definition_call(SyntaxNode* head) {
+  SyntaxNode* node = head->next;
+  while (node != nullptr && node->next != nullptr && node->next->kind != NodeKind::FunctionEnd)
+    node = node->next;
+  return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
+}
+
+CompiledFunction* compile_function(FunctionEntry* entry) {
+  SyntaxNode* head = entry->definition;
+  if (head == nullptr || head->kind != NodeKind::Function || head->name_table == nullptr)
+    return nullptr;
+  const NameTable* table = head->name_table;
+  if (find_name_slot(table, "arg") >= 0) return nullptr;
+  SyntaxNode* call = definition_call(head);
+  if (call == nullptr || call->body == nullptr) return nullptr;
+  CompiledFunction* function = alloc_record<CompiledFunction>();
+  if (function == nullptr) return nullptr;
+  function->table = table;
+  function->slot_count = table->count;
+  // Parameters: plain names only, each followed by a comma or the call (no default).
+  std::int32_t count = 0;
+  for (SyntaxNode* node = head->next; node != nullptr && node != call; node = node->next)
+    ++count;
+  function->parameter_slots =
+      static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (count + 1)));
+  bool ok = function->parameter_slots != nullptr;
+  for (SyntaxNode* node = head->next; ok && node != nullptr && node != call; node = node->next) {
+    if (node->kind == NodeKind::Comma) continue;
+    ok = node->kind == NodeKind::DeclareName && node->text != nullptr && node->text[0] != '&' &&
+         node->name_table == table &&
+         (node->next == call || (node->next != nullptr && node->next->kind == NodeKind::Comma));
+    for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
+      ok = function->parameter_slots[i] != node->name_slot;
+    if (ok) function->parameter_slots[function->parameter_count++] = node->name_slot;
+  }
+  Compiler compiler{};
+  compiler.function = function;
+  ok = ok && compile_list(&compiler, call->body) && resolve(&compiler);
+  release(&compiler.nodes);
+  release(&compiler.node_index);
+  release(&compiler.node_end);
+  if (!ok) {
+    free_compiled(function);
+    return nullptr;
+  }
+  return function;
+}
+
+CompiledFunction* compiled_form(FunctionEntry* entry) {
+  std::atomic_ref<void*> slot(entry->compiled);
+  void* known = slot.load(std::memory_order_acquire);
+  if (known != nullptr) return static_cast<CompiledFunction*>(known);
+  CompiledFunction* made = compile_function(entry);
+  void* published = made != nullptr ? made : kNotCompiled;
+  if (!slot.compare_exchange_strong(known, published, std::memory_order_acq_rel)) {
+    free_compiled(made);
+    return static_cast<CompiledFunction*>(known);
+  }
+  return static_cast<CompiledFunction*>(published);
+}
+
+// ---- the loop ----------------------------------------------------------------------------------
+
+enum class Kind : std::uint8_t { Number, Variable, Cell, Marker, Text };
+
+struct Entry {
+  union {
+    ValueNode* cell;            // Variable: the variable; Cell: owned
+    const SyntaxNode* literal;  // Text: a plain literal, read in place
+  };
+  std::int32_t number;
+  Kind kind;
+};
+
+Entry text_entry(const SyntaxNode* literal) {
+  Entry entry{};
+  entry.literal = literal;
+  entry.kind = Kind::Text;
+  return entry;
+}
+
+const char* literal_text(const Entry& entry) {
+  return entry.literal->text != nullptr ? entry.literal->text : "";
+}
+
+struct Pending {
+  Value* value;
+  std::int32_t delta;
+};
+
+constexpr std::int32_t kMaxStack = 64;
+constexpr std::int32_t kMaxDeclared = 256;
+constexpr std::int32_t kMaxScopes = 64;
+constexpr std::int32_t kMaxPending = 32;
+constexpr std::int32_t kMaxCalls = 16;
+
+struct Activation {
+  CallContext* context;
+  const CompiledFunction* function;
+  ValueNode** slots;
+  Entry stack[kMaxStack];
+  std::int32_t height = 0;
+  std::int32_t declared[kMaxDeclared];  // slots, in declaration order
+  std::int32_t declared_count = 0;
+  std::int32_t scope_marks[kMaxScopes];
+  std::int32_t scope_count = 0;
+  Pending pending[kMaxPending];
+  std::int32_t pending_count = 0;
+  std::int32_t call_marks[kMaxCalls];  // pending_count at each open call
+  std::int32_t open_calls = 0;
+  Activation* next_spare;
+};
+
+void release_entry(const Entry& entry) {
+  if (entry.kind == Kind::Cell) free_node(entry.cell);
+}
+
+ValueNode* cell_of(const Entry& entry) {
+  switch (entry.kind) {
+    case Kind::Number:
+      return make_number_cell(entry.number);
+    case Kind::Variable:
+      return make_reference(entry.cell);
+    case Kind::Cell:
+      return entry.cell;
+    case Kind::Text: {
+      ValueNode* cell = make_node();
+      char* text = cell != nullptr ? dup_string(literal_text(entry)) : nullptr;
+      if (text == nullptr) {
+        free_node(cell);
+        return nullptr;
+      }
+      store_scalar(cell->value, 1, 0, text);
+      cell->pattern = entry.literal->pattern;
+      return cell;
+    }
+    case Kind::Marker:
+      break;
+  }
+  return nullptr;
+}
+
+bool plain_number(const Entry& entry, std::int32_t* number) {
+  if (entry.kind == Kind::Number) {
+    *number = entry.number;
+    return true;
+  }
+  if (entry.kind == Kind::Text) return false;
+  const ValueNode* cell = entry.cell;
+  if (entry.kind == Kind::Cell && cell->is_hash) return false;
+  const Value* value = cell->value;
+  if (is_shared_value(value) || value->is_string) return false;
+  *number = value->data.number;
+  return true;
+}
+
+bool is_true(const Entry& entry) {
+  if (entry.kind == Kind::Number) return entry.number != 0;
+  if (entry.kind == Kind::Text) return literal_text(entry)[0] != '\0';
+  return value_is_true(entry.cell->value);
+}
+
+// An entry's scalar as text: a string's bytes, or a number in decimal. Hashes have none.
+ScalarSnapshot snapshot_of(const Entry& entry) {
+  if (entry.kind == Kind::Variable || entry.kind == Kind::Cell)
+    return read_scalar(entry.cell->value);
+  return ScalarSnapshot(0, entry.number, nullptr, nullptr);
+}
+
+struct EntryText {
+  explicit EntryText(const Entry& entry) : scalar(snapshot_of(entry)) {
+    if (entry.kind == Kind::Text) {
+      text = literal_text(entry);
+      is_string = true;
+    } else {
+      is_string = scalar.is_string != 0;
+      text = is_string ? (scalar.text != nullptr ? scalar.text : "")
+                       : format_number(scalar.number, digits);
+    }
+  }
+  ScalarSnapshot scalar;
+  char digits[12];
+  const char* text;
+  bool is_string;
+};
+
+// == and != of two scalars of which one is a string, compared as text as the general evaluator
+// does. False when the pair is not such (or a shared string could not be read): nothing changed.
+bool compare_texts(Activation* a, NodeKind kind) {
+  if (kind != NodeKind::Equal && kind != NodeKind::NotEqual) return false;
+  Entry& l = a->stack[a->height - 2];
+  Entry& r = a->stack[a->height - 1];
+  if ((l.kind == Kind::Cell && l.cell->is_hash) || (r.kind == Kind::Cell && r.cell->is_hash))
+    return false;
+  bool equal;
+  {
+    EntryText left(l);
+    EntryText right(r);
+    if ((!left.is_string && !right.is_string) || left.scalar.failed || right.scalar.failed)
+      return false;
+    equal = texts_equal(left.text, right.text);
+  }
+  release_entry(l);
+  release_entry(r);
+  a->height -= 2;
+  a->stack[a->height++] = {nullptr, (kind == NodeKind::Equal) == equal ? 1 : 0, Kind::Number};
+  return true;
+}
+
+bool fail(CallContext* context, const char* message) {
+  report_error(context, message, context->position, 0);
+  return false;
+}
+
+bool push(Activation* a, Entry entry) {
+  if (a->height == kMaxStack) {
+    release_entry(entry);
+    return fail(a->context, "Alloc failed");
+  }
+  a->stack[a->height++] = entry;
+  return true;
+}
+
+// Runs one node of the general evaluator on operands taken from the top of the stack.
+bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
+  if (a->height < operands) return fail(a->context, "Sentence error");
+  ValueStack stack;
+  bool ok = true;
+  for (std::int32_t i = a->height - operands; i < a->height; ++i) {
+    ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
+    if (cell == nullptr) {
+      if (ok) fail(a->context, "Alloc failed");
+      if (!ok) release_entry(a->stack[i]);
+      ok = false;
+      continue;
+    }
+    push_cell(&stack, cell);
+  }
+  a->height -= operands;
+  if (!ok) return false;
+  if (execute_expression_node(a->context, node, &stack, nullptr, nullptr) != RUN_NORMAL)
+    return false;
+  ValueNode* result = pop_operand(&stack);
+  if (result == nullptr) return true;
+  return push(a, {result, 0, Kind::Cell});
+}
+
+void leave_scope(Activation* a) {
+  std::int32_t mark = a->scope_marks[--a->scope_count];
+  while (a->declared_count > mark) {
+    std::int32_t slot = a->declared[--a->declared_count];
+    ValueNode* variable = a->slots[slot];
+    a->slots[slot] = nullptr;
+    variable->name = nullptr;  // the table's
+    free_variables(variable);
+  }
+}
+
+ValueNode* declare(Activation* a, std::int32_t slot) {
+  if (a->declared_count == kMaxDeclared) {
+    fail(a->context, "Alloc failed");
+    return nullptr;
+  }
+  ValueNode* cell = make_node();
+  if (cell == nullptr) {
+    fail(a->context, "Alloc failed");
+    return nullptr;
+  }
+  cell->name = const_cast<char*>(a->function->table->names[slot]);
+  cell->name_hash = name_hash_of(cell->name);
+  a->slots[slot] = cell;
+  a->declared[a->declared_count++] = slot;
+  return cell;
+}
+
+void apply_pending(Activation* a, std::int32_t down_to) {
+  while (a->pending_count > down_to) {
+    const Pending& pending = a->pending[--a->pending_count];
+    step_value(a->context, pending.value, pending.delta);
+  }
+}
+
+// The variable a name stands for: a local in sight, a global, or a new local of the innermost
+// scope. Null after a reported failure.
+ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
+  CallContext* context = a->context;
+  std::int32_t slot = node->name_slot;
+  ValueNode* variable = a->slots[slot];
+  if (variable != nullptr) return variable;
+  context->position = node->source;
+  bool failed = false;
+  if (!known_missing_global(context, node)) {
+    variable = find_node_global(context, node, &failed);
+    if (failed) return nullptr;
+    if (variable != nullptr) return variable;
+  }
+  if (context->script != nullptr && context->script->is_explicit) {
+    char* message = concat_strings(bare_name(node), " :Variable is not defined");
+    report_error(context, message != nullptr ? message : "Variable is not defined",
+                 context->position, 0);
+    release(&message);
+    return nullptr;
+  }
+  return declare(a, slot);
+}
+
+bool push_name(Activation* a, SyntaxNode* node) {
+  ValueNode* variable = resolve_name(a, node);
+  return variable != nullptr && push(a, {variable, 0, Kind::Variable});
+}
+
+bool push_operand(Activation* a, SyntaxNode* node) {
+  if (node->kind == NodeKind::Number) return push(a, {nullptr, node->number, Kind::Number});
+  return push_name(a, node);
+}
+
+bool binary(Activation* a, SyntaxNode* node) {
+  CallContext* context = a->context;
+  if (a->height < 2 || a->stack[a->height - 1].kind == Kind::Marker ||
+      a->stack[a->height - 2].kind == Kind::Marker) {
+    context->position = node->source;
+    return fail(context, "Sentence error");
+  }
+  std::int32_t left = 0;
+  std::int32_t right = 0;
+  std::int32_t value = 0;
+  const Entry& l = a->stack[a->height - 2];
+  const Entry& r = a->stack[a->height - 1];
+  if (plain_number(l, &left) && plain_number(r, &right) &&
+      apply_number_operator(node->kind, left, right, &value)) {
+    release_entry(l);
+    release_entry(r);
+    a->height -= 2;
+    a->stack[a->height++] = {nullptr, value, Kind::Number};
+    return true;
+  }
+  if (compare_texts(a, node->kind)) return true;
+  context->position = node->source;
+  return delegate(a, node, 2);
+}
+
+bool unary(Activation* a, SyntaxNode* node) {
+  CallContext* context = a->context;
+  context->position = node->source;
+  if (a->height < 1 || a->stack[a->height - 1].kind == Kind::Marker)
+    return fail(context, "Sentence error");
+  Entry& operand = a->stack[a->height - 1];
+  NodeKind kind = node->kind;
+  std::int32_t number = 0;
+  if (kind == NodeKind::PreIncrement || kind == NodeKind::PreDecrement) {
+    // A variable steps in place; the step's result is the value.
+    if (operand.kind != Kind::Variable) return delegate(a, node, 1);
+    operand = {nullptr,
+               step_value(context, operand.cell->value, kind == NodeKind::PreIncrement ? 1 : -1),
+               Kind::Number};
+    return true;
+  }
+  if (!plain_number(operand, &number)) return delegate(a, node, 1);
+  release_entry(operand);
+  operand = {nullptr, apply_pure_unary(kind, number), Kind::Number};
+  return true;
+}
+
+bool assign(Activation* a, SyntaxNode* node, bool released) {
+  CallContext* context = a->context;
+  context->position = node->source;
+  if (a->height < 2) return fail(context, "Sentence error");
+  Entry& target = a->stack[a->height - 2];
+  Entry& source = a->stack[a->height - 1];
+  if (target.kind == Kind::Variable && source.kind != Kind::Marker &&
+      !(source.kind == Kind::Cell && source.cell->is_hash)) {
+    Value* value = target.cell->value;
+    if (source.kind == Kind::Number) {
+      if (!is_shared_value(value)) {
+        store_number(value, source.number);
+      } else {
+        Value number{};
+        number.data.number = source.number;
+        if (!assign_value(context, value, &number)) return false;
+      }
+    } else if (source.kind == Kind::Cell && released) {
+      if (!assign_taking(context, value, source.cell)) return false;
+    } else if (source.kind == Kind::Text) {
+      Value text{};
+      text.is_string = 1;
+      text.data.text = const_cast<char*>(literal_text(source));
+      if (!assign_value(context, value, &text)) return false;
+    } else if (!assign_value(context, value, source.cell->value)) {
+      return false;
+    }
+    target = source;
+    --a->height;
+    return true;
+  }
+  if (target.kind == Kind::Marker || source.kind == Kind::Marker)
+    return fail(context, "Sentence error");
+  return delegate(a, node, 2);
+}
+
+void clear(Activation* a) {
+  while (a->height > 0)
+    release_entry(a->stack[--a->height]);
+  a->open_calls = 0;
+  count_step();
+}
+
+bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
+  CallContext* context = a->context;
+  context->position = node->source;
+  if (a->height < 1 || a->stack[a->height - 1].kind == Kind::Marker)
+    return fail(context, "Sentence error");
+  const Entry& operand = a->stack[a->height - 1];
+  Value* value = nullptr;
+  if (operand.kind == Kind::Variable) value = operand.cell->value;
+  if (operand.kind == Kind::Cell && !is_temporary(operand.cell)) value = operand.cell->value;
+  if (value != nullptr) {
+    if (a->pending_count == kMaxPending) return fail(context, "Alloc failed");
+    a->pending[a->pending_count++] = {value, delta};
+  }
+  return true;
+}
+
+// Runs the body; the result cell gets the value of a return. False after a reported failure (or a
+// stop).
+bool run(Activation* a, ValueNode* result) {
+  const Instruction* code = a->function->code;
+  const std::int32_t count = a->function->count;
+  CallContext* context = a->context;
+  std::int32_t pc = 0;
+  while (pc < count) {
+    const Instruction& in = code[pc];
+    // The position is set where a step may report or call: the steps that cannot go on as they
+    // are.
+    switch (in.op) {
+      case Op::Nop:
+        break;
+      case Op::PushNumber:
+        if (!push(a, {nullptr, in.a, Kind::Number})) return false;
+        break;
+      case Op::PushText:
+        if (!push(a, text_entry(in.node))) return false;
+        break;
+      case Op::PushName:
+        if (!push_name(a, in.node)) return false;
+        break;
+      case Op::Assign:
+        if (!assign(a, in.node, in.a == 1)) return false;
+        break;
+      case Op::AssignClear:
+        if (!assign(a, in.node, true)) return false;
+        clear(a);
+        break;
+      case Op::Binary:
+        if (!binary(a, in.node)) return false;
+        break;
+      case Op::Unary:
+        if (!unary(a, in.node)) return false;
+        break;
+      case Op::BinaryOf: {
+        // Both operands plain numbers of variables in sight, or constants: at once.
+        const SyntaxNode* l = in.left;
+        const SyntaxNode* r = in.right;
+        std::int32_t left = l->number;
+        std::int32_t right = r->number;
+        bool plain = true;
+        if (l->kind == NodeKind::Name) {
+          const ValueNode* variable = a->slots[l->name_slot];
+          const Value* value = variable != nullptr ? variable->value : nullptr;
+          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
+          if (plain) left = value->data.number;
+        }
+        if (plain && r->kind == NodeKind::Name) {
+          const ValueNode* variable = a->slots[r->name_slot];
+          const Value* value = variable != nullptr ? variable->value : nullptr;
+          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
+          if (plain) right = value->data.number;
+        }
+        std::int32_t value = 0;
+        if (plain && a->height < kMaxStack &&
+            apply_number_operator(in.node->kind, left, right, &value)) {
+          a->stack[a->height++] = {nullptr, value, Kind::Number};
+          break;
+        }
+        if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node))
+          return false;
+        break;
+      }
+      case Op::AssignOf: {
+        ValueNode* target = a->slots[in.target->name_slot];
+        if (target == nullptr && a->height == 0) {
+          target = resolve_name(a, in.target);
+          if (target == nullptr) return false;
+        }
+        const SyntaxNode* l = in.left;
+        const SyntaxNode* r = in.right;
+        std::int32_t left = l->number;
+        std::int32_t right = r->number;
+        bool plain = target != nullptr && !is_shared_value(target->value) && a->height == 0;
+        if (plain && l->kind == NodeKind::Name) {
+          const ValueNode* variable = a->slots[l->name_slot];
+          const Value* value = variable != nullptr ? variable->value : nullptr;
+          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
+          if (plain) left = value->data.number;
+        }
+        if (plain && r->kind == NodeKind::Name) {
+          const ValueNode* variable = a->slots[r->name_slot];
+          const Value* value = variable != nullptr ? variable->value : nullptr;
+          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
+          if (plain) right = value->data.number;
+        }
+        std::int32_t value = 0;
+        if (plain && apply_number_operator(in.node->kind, left, right, &value)) {
+          store_number(target->value, value);
+          clear(a);
+          break;
+        }
+        if (!push_name(a, in.target) || !push_operand(a, in.left) || !push_operand(a, in.right) ||
+            !binary(a, in.node) || !assign(a, in.assign, true)) {
+          return false;
+        }
+        clear(a);
+        break;
+      }
+      case Op::StepClear: {
+        ValueNode* variable = a->slots[in.node->name_slot];
+        if (variable != nullptr && a->open_calls == 0 && a->height == 0) {
+          // As the postfix step, applied at once (it is the newest), then any older ones.
+          step_value(context, variable->value, in.a);
+          apply_pending(a, 0);
+          clear(a);
+          break;
+        }
+        if (!push_name(a, in.node) || !post_step(a, in.node, in.a)) return false;
+        if (a->open_calls == 0) apply_pending(a, 0);
+        clear(a);
+        break;
+      }
+      case Op::JumpIfFalse: {
+        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
+          const Entry& condition = a->stack[--a->height];
+          bool go_on = is_true(condition);
+          release_entry(condition);
+          if (!go_on) {
+            pc = in.a;
+            continue;
+          }
+        }
+        break;
+      }
+      case Op::PostStep:
+        if (!post_step(a, in.node, in.a)) return false;
+        break;
+      case Op::ApplyPostfix:
+        if (a->open_calls == 0) apply_pending(a, 0);
+        break;
+      case Op::Clear:
+        clear(a);
+        break;
+      case Op::Comma:
+        context->position = in.node->source;
+        if (a->height == 0 && !push(a, {nullptr, 0, Kind::Number})) return false;
+        if (in.a == 1 && !push(a, {nullptr, 0, Kind::Number})) return false;
+        break;
+      case Op::Jump:
+      case Op::BreakJump:
+        pc = in.a;
+        continue;
+      case Op::SkipIfTrue: {
+        bool skip = true;
+        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
+          const Entry& condition = a->stack[--a->height];
+          skip = is_true(condition);
+          release_entry(condition);
+        }
+        pc += skip ? 2 : 1;
+        continue;
+      }
+      case Op::LoopTest: {
+        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
+          const Entry& condition = a->stack[--a->height];
+          bool go_on = is_true(condition);
+          release_entry(condition);
+          if (!go_on) {
+            pc = in.a;
+            continue;
+          }
+        }
+        if (stop_requested()) return false;
+        break;
+      }
+      case Op::LoopBack:
+        count_step();
+        pc = in.a;
+        continue;
+      case Op::EnterScope:
+        if (stop_requested()) return false;
+        if (a->scope_count == kMaxScopes) return fail(context, "Alloc failed");
+        a->scope_marks[a->scope_count++] = a->declared_count;
+        break;
+      case Op::LeaveScope:
+        leave_scope(a);
+        break;
+      case Op::Return: {
+        context->position = in.node->source;
+        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
+          Entry entry = a->stack[--a->height];
+          ValueNode* value = cell_of(entry);
+          if (value == nullptr) return fail(context, "Alloc failed");
+          bool failed = false;
+          ValueNode* copy = copy_chain(elements_of(value), &failed);
+          if (failed || !assign_taking(context, result->value, value)) {
+            if (failed) fail(context, "Alloc failed");
+            free_chain(copy);
+            free_node(value);
+            return false;
+          }
+          result->elements = copy;
+          result->is_hash = value->is_hash;
+          free_node(value);
+        }
+        return true;
+      }
+      case Op::CallStart:
+        context->position = in.node->source;
+        if (a->open_calls == kMaxCalls) return fail(context, "Alloc failed");
+        a->call_marks[a->open_calls++] = a->pending_count;
+        if (!push(a, {nullptr, 0, Kind::Marker})) return false;
+        break;
+      case Op::Call: {
+        context->position = in.node->source;
+        std::int32_t marker = a->height - 1;
+        while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
+          --marker;
+        if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
+        ValueNode* arguments = nullptr;
+        ValueNode** tail = &arguments;
+        bool ok = true;
+        bool named = false;
+        if (in.a == 1) {
+          std::int32_t target = std::atomic_ref<std::int32_t>(in.node->call_target_kind)
+                                    .load(std::memory_order_acquire);
+          named = target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER;
+        }
+        for (std::int32_t i = marker + 1; i < a->height; ++i) {
+          ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
+          if (cell == nullptr) {
+            if (!ok) release_entry(a->stack[i]);
+            ok = false;
+            continue;
+          }
+          if (named && a->stack[i].kind == Kind::Variable && a->stack[i].cell->name != nullptr) {
+            cell->name = dup_string(a->stack[i].cell->name);
+            cell->name_hash = cell->name != nullptr ? a->stack[i].cell->name_hash : 0;
+          }
+          cell->next = nullptr;
+          *tail = cell;
+          tail = &cell->next;
+        }
+        a->height = marker;
+        std::int32_t mark = a->call_marks[--a->open_calls];
+        if (!ok) {
+          free_chain(arguments);
+          return fail(context, "Alloc failed");
+        }
+        const char* name = in.node->text;
+        ValueNode* returned = call_function(context, in.node, name, arguments, 0);
+        free_chain(arguments);
+        apply_pending(a, mark);
+        if (returned == CALL_FAILED) {
+          if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
+            report_error(context, nullptr, context->position, 1);
+          return false;
+        }
+        if (!push(a, {returned, 0, Kind::Cell})) return false;
+        break;
+      }
+    }
+    ++pc;
+  }
+  return true;
+}
+
+// Activation records kept for the thread's next calls, one per level of nesting seen (up to a
+// bound): a record is too large to allocate at every call. Freed when the thread ends.
+constexpr std::int32_t kMaxSpares = 64;
+
+struct SpareActivations {
+  Activation* first = nullptr;
+  std::int32_t count = 0;
+  SpareActivations() = default;
+  SpareActivations(const SpareActivations&) = delete;
+  SpareActivations& operator=(const SpareActivations&) = delete;
+  ~SpareActivations() {
+    while (first != nullptr) {
+      Activation* next = first->next_spare;
+      release(&first);
+      first = next;
+    }
+  }
+  Activation* take() {
+    Activation* a = first;
+    if (a != nullptr) {
+      first = a->next_spare;
+      --count;
+      return a;
+    }
+    return static_cast<Activation*>(alloc_block(sizeof(Activation)));
+  }
+  void give_back(Activation* a) {
+    if (count == kMaxSpares) {
+      release(&a);
+      return;
+    }
+    a->next_spare = first;
+    first = a;
+    ++count;
+  }
+};
+
+thread_local SpareActivations Spares;
+
+}  // namespace
+
+bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                     std::intptr_t host_word, ValueNode** result) {
+  CompiledFunction* function = compiled_form(entry);
+  if (function == kNotCompiled || function == nullptr) return false;
+  std::int32_t argument_count = 0;
+  for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next)
+    ++argument_count;
+  if (argument_count < function->parameter_count) return false;  // defaults, or an error
+  if (stop_requested()) {
+    *result = CALL_FAILED;
+    return true;
+  }
+  CallContext frame{};
+  frame.script = module;
+  frame.function_name = entry->name;
+  frame.host_word = host_word;
+  frame.names = function->table;
+  ValueNode* inline_slots[32];
+  ValueNode** slots =
+      function->slot_count <= 32
+          ? inline_slots
+          : static_cast<ValueNode**>(alloc_block(sizeof(ValueNode*) * function->slot_count));
+  if (slots == nullptr) return false;
+  for (std::int32_t i = 0; i < function->slot_count; ++i)
+    slots[i] = nullptr;
+  Activation* a = Spares.take();
+  if (a == nullptr) {
+    if (slots != inline_slots) release(&slots);
+    return false;
+  }
+  a->height = 0;
+  a->declared_count = 0;
+  a->scope_count = 0;
+  a->pending_count = 0;
+  a->open_calls = 0;
+  a->context = &frame;
+  a->function = function;
+  a->slots = slots;
+  a->scope_marks[a->scope_count++] = 0;
+  bool ok = true;
+  // Parameters, bound as the general call binds them.
+  const ValueNode* argument = arguments;
+  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i, argument = argument->next) {
+    ValueNode* local = declare(a, function->parameter_slots[i]);
+    if (local == nullptr) {
+      ok = false;
+      break;
+    }
+    bool failed = false;
+    local->elements = copy_chain(elements_of(const_cast<ValueNode*>(argument)), &failed);
+    if (failed) {
+      fail(&frame, "Alloc failed");
+      ok = false;
+    } else if (!assign_value(&frame, local->value, argument->value)) {
+      ok = false;
+    }
+  }
+  ValueNode* returned = ok ? make_node() : nullptr;
+  if (ok && returned == nullptr) {
+    fail(&frame, "Alloc failed");
+    ok = false;
+  }
+  if (ok && !run(a, returned)) ok = false;
+  while (a->height > 0)
+    release_entry(a->stack[--a->height]);
+  while (a->scope_count > 0)
+    leave_scope(a);
+  release_frame(&frame);
+  if (slots != inline_slots) release(&slots);
+  Spares.give_back(a);
+  if (!ok) {
+    free_node(returned);
+    *result = CALL_FAILED;
+    return true;
+  }
+  *result = returned;
+  return true;
+}
+
+void release_function_vm(FunctionEntry* entry) {
+  free_compiled(static_cast<CompiledFunction*>(entry->compiled));
+  entry->compiled = nullptr;
+}

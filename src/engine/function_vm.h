@@ -1,0 +1,19 @@
+// Whole function bodies compiled once, on their first call, into an instruction array and run by a
+// loop of their own, with the function's variables in resolved slots and numbers and literals
+// unboxed on the stack. A body that uses anything the loop does not run (or a loop of plain
+// arithmetic, which the loop compiler runs faster) takes the general evaluator, as a whole.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/value.h"
+
+struct FunctionEntry;
+struct Script;
+
+// Runs the call in the compiled form when the function has one and the call fits it: true, with
+// *result set (CALL_FAILED after a reported failure). False when nothing has run.
+bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                     std::intptr_t host_word, ValueNode** result);
+
+void release_function_vm(FunctionEntry* entry);
