@@ -25,6 +25,8 @@ enum class Op : std::uint8_t {
   Assign,        // node; a = 1 when a statement end follows
   Binary,        // node
   Unary,         // node: a prefix operator
+  Declare,       // node: a name declared by `var`
+  Index,         // node
   PostStep,      // a = 1 or -1
   ApplyPostfix,  //
   Clear,         // a statement's end
@@ -69,8 +71,18 @@ struct CompiledFunction {
 
 CompiledFunction* const kNotCompiled = reinterpret_cast<CompiledFunction*>(std::uintptr_t{1});
 
+// Bounds of an activation record's tables. The compiler leaves a body that could exceed one to the
+// general evaluator, so that a run never meets them.
+constexpr std::int32_t kMaxDeclared = 256;  // the function's names, and its `var` declarations
+constexpr std::int32_t kMaxScopes = 64;     // nested braces
+constexpr std::int32_t kMaxPending = 32;    // postfix steps of one statement
+constexpr std::int32_t kMaxCalls = 16;      // calls nested in one expression
+
 struct Compiler {
   CompiledFunction* function;
+  std::int32_t open_calls;     // calls begun and not yet ended, at the instruction emitted last
+  std::int32_t pending_steps;  // postfix steps since the last statement end
+  std::int32_t declarations;   // `var` names
   // Nodes whose index a jump needs: each node's first instruction.
   SyntaxNode** nodes;
   std::int32_t* node_index;  // the node's first instruction; the one after it follows in node_end
@@ -109,7 +121,27 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
     function->capacity = capacity;
   }
   function->code[function->count++] = {op, a, node, nullptr, nullptr, nullptr, nullptr};
-  return true;
+  switch (op) {
+    case Op::CallStart:
+      return ++compiler->open_calls <= kMaxCalls;
+    case Op::Call:
+      --compiler->open_calls;
+      return true;
+    case Op::PostStep:
+    case Op::StepClear:
+      return ++compiler->pending_steps <= kMaxPending;
+    case Op::Clear:
+    case Op::AssignClear:
+    case Op::AssignOf:
+      compiler->pending_steps = 0;
+      return true;
+    case Op::EnterScope:
+      return compiler->depth < kMaxScopes - 1;
+    case Op::Declare:
+      return function->slot_count + ++compiler->declarations <= kMaxDeclared;
+    default:
+      return true;
+  }
 }
 
 bool is_operand(const SyntaxNode* node, const NameTable* table) {
@@ -294,6 +326,17 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         end = end->next;
       return emit(compiler, Op::BreakJump, 0, end);
     }
+    case NodeKind::DeclareName: {
+      const char* name = node->text != nullptr ? node->text : "";
+      if (node->name_table != table || name[0] == '&' || is_qualified(name) ||
+          node->number == kArgNameHash) {
+        return false;
+      }
+      return emit(compiler, Op::Declare, 0, node);
+    }
+    case NodeKind::Index:
+      // Gathered braces would name an element by its key.
+      return !compiler->collecting && emit(compiler, Op::Index, 0, node);
     case NodeKind::CallStart:
       return emit(compiler, Op::CallStart, 0, node);
     case NodeKind::Call:
@@ -542,19 +585,23 @@ struct Pending {
   std::int32_t delta;
 };
 
-constexpr std::int32_t kMaxStack = 64;
-constexpr std::int32_t kMaxDeclared = 256;
-constexpr std::int32_t kMaxScopes = 64;
-constexpr std::int32_t kMaxPending = 32;
-constexpr std::int32_t kMaxCalls = 16;
+// The stack starts in the activation record and grows as far as memory allows.
+constexpr std::int32_t kInlineStack = 64;
 
 struct Activation {
   CallContext* context;
   const CompiledFunction* function;
   ValueNode** slots;
-  Entry stack[kMaxStack];
+  Entry* stack;  // inline_stack, or a larger block of its own
+  std::int32_t capacity;
   std::int32_t height = 0;
-  std::int32_t declared[kMaxDeclared];  // slots, in declaration order
+  // Slots in declaration order, each with the variable a `var` hid there, to be seen again when
+  // the declaration's braces end.
+  struct Declared {
+    std::int32_t slot;
+    ValueNode* hidden;
+  };
+  Declared declared[kMaxDeclared];
   std::int32_t declared_count = 0;
   std::int32_t scope_marks[kMaxScopes];
   std::int32_t scope_count = 0;
@@ -563,7 +610,33 @@ struct Activation {
   std::int32_t call_marks[kMaxCalls];  // pending_count at each open call
   std::int32_t open_calls = 0;
   Activation* next_spare;
+  Entry inline_stack[kInlineStack];
 };
+
+Activation* make_activation() {
+  auto* a = static_cast<Activation*>(alloc_block(sizeof(Activation)));
+  if (a == nullptr) return nullptr;
+  a->stack = a->inline_stack;
+  a->capacity = kInlineStack;
+  return a;
+}
+
+void free_activation(Activation* a) {
+  if (a->stack != a->inline_stack) release(&a->stack);
+  release(&a);
+}
+
+// Room for one more entry. False when memory ran out (reported).
+bool grow_stack(Activation* a) {
+  std::int32_t capacity = a->capacity * 2;
+  auto* grown = static_cast<Entry*>(alloc_block(sizeof(Entry) * capacity));
+  if (grown == nullptr) return false;
+  std::memcpy(static_cast<void*>(grown), a->stack, sizeof(Entry) * a->height);
+  if (a->stack != a->inline_stack) release(&a->stack);
+  a->stack = grown;
+  a->capacity = capacity;
+  return true;
+}
 
 void release_entry(const Entry& entry) {
   if (entry.kind == Kind::Cell) free_node(entry.cell);
@@ -667,7 +740,7 @@ bool fail(CallContext* context, const char* message) {
 }
 
 bool push(Activation* a, Entry entry) {
-  if (a->height == kMaxStack) {
+  if (a->height == a->capacity && !grow_stack(a)) {
     release_entry(entry);
     return fail(a->context, "Alloc failed");
   }
@@ -702,19 +775,17 @@ bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
 void leave_scope(Activation* a) {
   std::int32_t mark = a->scope_marks[--a->scope_count];
   while (a->declared_count > mark) {
-    std::int32_t slot = a->declared[--a->declared_count];
-    ValueNode* variable = a->slots[slot];
-    a->slots[slot] = nullptr;
+    const Activation::Declared& declared = a->declared[--a->declared_count];
+    ValueNode* variable = a->slots[declared.slot];
+    a->slots[declared.slot] = declared.hidden;
     variable->name = nullptr;  // the table's
     free_variables(variable);
   }
 }
 
+// A new variable in the innermost braces, hiding any the slot holds. The compiler has bounded the
+// declarations of a run.
 ValueNode* declare(Activation* a, std::int32_t slot) {
-  if (a->declared_count == kMaxDeclared) {
-    fail(a->context, "Alloc failed");
-    return nullptr;
-  }
   ValueNode* cell = make_node();
   if (cell == nullptr) {
     fail(a->context, "Alloc failed");
@@ -722,9 +793,28 @@ ValueNode* declare(Activation* a, std::int32_t slot) {
   }
   cell->name = const_cast<char*>(a->function->table->names[slot]);
   cell->name_hash = name_hash_of(cell->name);
+  a->declared[a->declared_count++] = {slot, a->slots[slot]};
   a->slots[slot] = cell;
-  a->declared[a->declared_count++] = slot;
   return cell;
+}
+
+// `var name`: a name the innermost braces declared already is reported, as the general evaluator
+// reports it.
+bool declare_name(Activation* a, SyntaxNode* node) {
+  CallContext* context = a->context;
+  context->position = node->source;
+  std::int32_t slot = node->name_slot;
+  if (a->slots[slot] != nullptr) {
+    for (std::int32_t i = a->scope_marks[a->scope_count - 1]; i < a->declared_count; ++i) {
+      if (a->declared[i].slot != slot) continue;
+      char* message = concat_strings(bare_name(node), " :Declaration overlaps");
+      report_error(context, message != nullptr ? message : "Declaration overlaps", node->source, 0);
+      release(&message);
+      return false;
+    }
+  }
+  ValueNode* variable = declare(a, slot);
+  return variable != nullptr && push(a, {variable, 0, Kind::Variable});
 }
 
 void apply_pending(Activation* a, std::int32_t down_to) {
@@ -910,6 +1000,13 @@ bool run(Activation* a, ValueNode* result) {
       case Op::Unary:
         if (!unary(a, in.node)) return false;
         break;
+      case Op::Declare:
+        if (!declare_name(a, in.node)) return false;
+        break;
+      case Op::Index:
+        context->position = in.node->source;
+        if (!delegate(a, in.node, 2)) return false;
+        break;
       case Op::BinaryOf: {
         // Both operands plain numbers of variables in sight, or constants: at once.
         const SyntaxNode* l = in.left;
@@ -930,7 +1027,7 @@ bool run(Activation* a, ValueNode* result) {
           if (plain) right = value->data.number;
         }
         std::int32_t value = 0;
-        if (plain && a->height < kMaxStack &&
+        if (plain && a->height < a->capacity &&
             apply_number_operator(in.node->kind, left, right, &value)) {
           a->stack[a->height++] = {nullptr, value, Kind::Number};
           break;
@@ -1048,7 +1145,6 @@ bool run(Activation* a, ValueNode* result) {
         continue;
       case Op::EnterScope:
         if (stop_requested()) return false;
-        if (a->scope_count == kMaxScopes) return fail(context, "Alloc failed");
         a->scope_marks[a->scope_count++] = a->declared_count;
         break;
       case Op::LeaveScope:
@@ -1147,7 +1243,7 @@ struct SpareActivations {
   ~SpareActivations() {
     while (first != nullptr) {
       Activation* next = first->next_spare;
-      release(&first);
+      free_activation(first);
       first = next;
     }
   }
@@ -1158,11 +1254,11 @@ struct SpareActivations {
       --count;
       return a;
     }
-    return static_cast<Activation*>(alloc_block(sizeof(Activation)));
+    return make_activation();
   }
   void give_back(Activation* a) {
     if (count == kMaxSpares) {
-      release(&a);
+      free_activation(a);
       return;
     }
     a->next_spare = first;
