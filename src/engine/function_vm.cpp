@@ -711,26 +711,49 @@ struct EntryText {
   bool is_string;
 };
 
-// == and != of two scalars of which one is a string, compared as text as the general evaluator
-// does. False when the pair is not such (or a shared string could not be read): nothing changed.
-bool compare_texts(Activation* a, NodeKind kind) {
-  if (kind != NodeKind::Equal && kind != NodeKind::NotEqual) return false;
+// ==, != and + of two scalars of which one is a string, as the general evaluator does them: the
+// texts compared, or joined (into a temporary's own string when it stands on the left). False
+// when the pair is not such, or a string could not be read or made: nothing changed then.
+bool string_binary(Activation* a, NodeKind kind) {
+  if (kind != NodeKind::Equal && kind != NodeKind::NotEqual && kind != NodeKind::Add) return false;
   Entry& l = a->stack[a->height - 2];
   Entry& r = a->stack[a->height - 1];
   if ((l.kind == Kind::Cell && l.cell->is_hash) || (r.kind == Kind::Cell && r.cell->is_hash))
     return false;
-  bool equal;
+  Entry result{};
   {
     EntryText left(l);
     EntryText right(r);
     if ((!left.is_string && !right.is_string) || left.scalar.failed || right.scalar.failed)
       return false;
-    equal = texts_equal(left.text, right.text);
+    if (kind != NodeKind::Add) {
+      bool equal = texts_equal(left.text, right.text);
+      result = {nullptr, (kind == NodeKind::Equal) == equal ? 1 : 0, Kind::Number};
+    } else if (Value* own = l.kind == Kind::Cell && is_temporary(l.cell) ? l.cell->value : nullptr;
+               own != nullptr && !is_shared_value(own) && own->is_string &&
+               own->data.text != nullptr) {
+      // Nothing else refers to a temporary's string, so the right text never lies in it.
+      char* joined = append_string(own->data.text, right.text);
+      if (joined == nullptr) return false;
+      own->data.text = joined;
+      release_entry(r);
+      --a->height;
+      return true;
+    } else {
+      char* joined = concat_strings(left.text, right.text);
+      ValueNode* cell = joined != nullptr ? make_node() : nullptr;
+      if (cell == nullptr) {
+        release(&joined);
+        return false;
+      }
+      store_scalar(cell->value, 1, 0, joined);
+      result = {cell, 0, Kind::Cell};
+    }
   }
   release_entry(l);
   release_entry(r);
   a->height -= 2;
-  a->stack[a->height++] = {nullptr, (kind == NodeKind::Equal) == equal ? 1 : 0, Kind::Number};
+  a->stack[a->height++] = result;
   return true;
 }
 
@@ -739,11 +762,17 @@ bool fail(CallContext* context, const char* message) {
   return false;
 }
 
-bool push(Activation* a, Entry entry) {
-  if (a->height == a->capacity && !grow_stack(a)) {
+bool push_grown(Activation* a, Entry entry) {
+  if (!grow_stack(a)) {
     release_entry(entry);
     return fail(a->context, "Alloc failed");
   }
+  a->stack[a->height++] = entry;
+  return true;
+}
+
+[[gnu::always_inline]] inline bool push(Activation* a, Entry entry) {
+  if (a->height == a->capacity) return push_grown(a, entry);
   a->stack[a->height++] = entry;
   return true;
 }
@@ -878,7 +907,7 @@ bool binary(Activation* a, SyntaxNode* node) {
     a->stack[a->height++] = {nullptr, value, Kind::Number};
     return true;
   }
-  if (compare_texts(a, node->kind)) return true;
+  if (string_binary(a, node->kind)) return true;
   context->position = node->source;
   return delegate(a, node, 2);
 }
