@@ -46,6 +46,7 @@ enum class Op : std::uint8_t {
   StepClear,    // node: a name updated by a postfix step, alone in its statement; a = 1 or -1
   JumpIfFalse,  // a = where execution goes on when the condition is false
   AssignOf,     // target = left <node> right, alone in its statement; target in `a` as a node index
+  TestJump,     // an if's condition left <node> right: on false to `a`; target: the if's Jump
   BreakJump,    // node: the loop's LoopEnd; a = after it
 };
 
@@ -55,7 +56,8 @@ struct Instruction {
   SyntaxNode* node;
   SyntaxNode* left;
   SyntaxNode* right;
-  SyntaxNode* target;  // AssignOf: the name assigned to; its Assign follows in `assign`
+  SyntaxNode*
+      target;  // AssignOf: the name assigned to (its Assign in `assign`); TestJump: the Jump
   SyntaxNode* assign;
 };
 
@@ -388,17 +390,24 @@ bool compile_sequence(Compiler* compiler, SyntaxNode* node, SyntaxNode** last, b
       return true;
     }
   }
-  // name-or-number, name-or-number, binary operator
+  // name-or-number, name-or-number, binary operator; as an if's whole condition, with the
+  // SkipIfTrue and Jump after it
   if (is_operand(node, table) && is_operand(second, table) && third != nullptr &&
       is_binary_operator(third->kind) && third->kind != NodeKind::Match) {
-    if (!emit(compiler, Op::BinaryOf, 0, third) || !note_covered(compiler, node, 3)) {
+    SyntaxNode* skip = third->next;
+    SyntaxNode* jump = skip != nullptr ? skip->next : nullptr;
+    bool test = skip != nullptr && skip->kind == NodeKind::SkipIfTrue && jump != nullptr &&
+                jump->kind == NodeKind::Jump && jump->target != nullptr;
+    if (!emit(compiler, test ? Op::TestJump : Op::BinaryOf, 0, third) ||
+        !note_covered(compiler, node, test ? 5 : 3)) {
       *failed = true;
       return false;
     }
     Instruction& in = compiler->function->code[compiler->function->count - 1];
     in.left = node;
     in.right = second;
-    *last = third;
+    in.target = test ? jump : nullptr;
+    *last = test ? jump : third;
     return true;
   }
   // name, postfix step, ApplyPostfix, Semicolon
@@ -470,6 +479,10 @@ bool resolve(Compiler* compiler) {
     Instruction& instruction = function->code[i];
     if (instruction.op == Op::BreakJump) {
       std::int32_t target = index_of(compiler, instruction.node, true);
+      if (target < 0) return false;
+      instruction.a = target;
+    } else if (instruction.op == Op::TestJump) {
+      std::int32_t target = index_of(compiler, instruction.target->target, true);
       if (target < 0) return false;
       instruction.a = target;
     } else if ((instruction.op == Op::Jump && instruction.node != nullptr) ||
@@ -592,6 +605,9 @@ struct Activation {
   CallContext* context;
   const CompiledFunction* function;
   ValueNode** slots;
+  // Per slot, a variable its braces left, kept for the slot's next declaration: braces in a loop
+  // declare their names at every pass.
+  ValueNode** parked;
   Entry* stack;  // inline_stack, or a larger block of its own
   std::int32_t capacity;
   std::int32_t height = 0;
@@ -807,21 +823,46 @@ void leave_scope(Activation* a) {
     const Activation::Declared& declared = a->declared[--a->declared_count];
     ValueNode* variable = a->slots[declared.slot];
     a->slots[declared.slot] = declared.hidden;
+    Value* value = variable->value;
+    if (a->parked[declared.slot] == nullptr && value->owner == variable && !value->shared &&
+        variable->elements == nullptr && variable->next == nullptr) {
+      if (value->is_string) release(&value->data.text);
+      value->is_string = 0;
+      value->data.number = 0;
+      variable->pattern = nullptr;
+      variable->is_hash = 0;
+      a->parked[declared.slot] = variable;
+      continue;
+    }
     variable->name = nullptr;  // the table's
     free_variables(variable);
+  }
+}
+
+void free_parked(Activation* a) {
+  for (std::int32_t i = 0; i < a->function->slot_count; ++i) {
+    if (ValueNode* variable = a->parked[i]; variable != nullptr) {
+      variable->name = nullptr;  // the table's
+      free_variables(variable);
+    }
   }
 }
 
 // A new variable in the innermost braces, hiding any the slot holds. The compiler has bounded the
 // declarations of a run.
 ValueNode* declare(Activation* a, std::int32_t slot) {
-  ValueNode* cell = make_node();
-  if (cell == nullptr) {
-    fail(a->context, "Alloc failed");
-    return nullptr;
+  ValueNode* cell = a->parked[slot];
+  if (cell != nullptr) {
+    a->parked[slot] = nullptr;  // holds 0 and its name
+  } else {
+    cell = make_node();
+    if (cell == nullptr) {
+      fail(a->context, "Alloc failed");
+      return nullptr;
+    }
+    cell->name = const_cast<char*>(a->function->table->names[slot]);
+    cell->name_hash = name_hash_of(cell->name);
   }
-  cell->name = const_cast<char*>(a->function->table->names[slot]);
-  cell->name_hash = name_hash_of(cell->name);
   a->declared[a->declared_count++] = {slot, a->slots[slot]};
   a->slots[slot] = cell;
   return cell;
@@ -875,6 +916,29 @@ ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
     return nullptr;
   }
   return declare(a, slot);
+}
+
+// The operands of a larger instruction as plain numbers: constants, or variables in sight that
+// hold a number of their own. False when either is anything else.
+[[gnu::always_inline]] inline bool plain_operands(const Activation* a, const Instruction& in,
+                                                  std::int32_t* left, std::int32_t* right) {
+  const SyntaxNode* l = in.left;
+  const SyntaxNode* r = in.right;
+  *left = l->number;
+  *right = r->number;
+  if (l->kind == NodeKind::Name) {
+    const ValueNode* variable = a->slots[l->name_slot];
+    const Value* value = variable != nullptr ? variable->value : nullptr;
+    if (value == nullptr || is_shared_value(value) || value->is_string) return false;
+    *left = value->data.number;
+  }
+  if (r->kind == NodeKind::Name) {
+    const ValueNode* variable = a->slots[r->name_slot];
+    const Value* value = variable != nullptr ? variable->value : nullptr;
+    if (value == nullptr || is_shared_value(value) || value->is_string) return false;
+    *right = value->data.number;
+  }
+  return true;
 }
 
 bool push_name(Activation* a, SyntaxNode* node) {
@@ -1037,26 +1101,11 @@ bool run(Activation* a, ValueNode* result) {
         if (!delegate(a, in.node, 2)) return false;
         break;
       case Op::BinaryOf: {
-        // Both operands plain numbers of variables in sight, or constants: at once.
-        const SyntaxNode* l = in.left;
-        const SyntaxNode* r = in.right;
-        std::int32_t left = l->number;
-        std::int32_t right = r->number;
-        bool plain = true;
-        if (l->kind == NodeKind::Name) {
-          const ValueNode* variable = a->slots[l->name_slot];
-          const Value* value = variable != nullptr ? variable->value : nullptr;
-          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
-          if (plain) left = value->data.number;
-        }
-        if (plain && r->kind == NodeKind::Name) {
-          const ValueNode* variable = a->slots[r->name_slot];
-          const Value* value = variable != nullptr ? variable->value : nullptr;
-          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
-          if (plain) right = value->data.number;
-        }
+        // Both operands plain numbers: at once.
+        std::int32_t left;
+        std::int32_t right;
         std::int32_t value = 0;
-        if (plain && a->height < a->capacity &&
+        if (plain_operands(a, in, &left, &right) && a->height < a->capacity &&
             apply_number_operator(in.node->kind, left, right, &value)) {
           a->stack[a->height++] = {nullptr, value, Kind::Number};
           break;
@@ -1065,31 +1114,39 @@ bool run(Activation* a, ValueNode* result) {
           return false;
         break;
       }
+      case Op::TestJump: {
+        std::int32_t left;
+        std::int32_t right;
+        std::int32_t value = 0;
+        bool go_on;
+        if (plain_operands(a, in, &left, &right) &&
+            apply_number_operator(in.node->kind, left, right, &value)) {
+          go_on = value != 0;
+        } else {
+          if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node))
+            return false;
+          const Entry& condition = a->stack[--a->height];
+          go_on = is_true(condition);
+          release_entry(condition);
+        }
+        if (!go_on) {
+          pc = in.a;
+          continue;
+        }
+        break;
+      }
       case Op::AssignOf: {
         ValueNode* target = a->slots[in.target->name_slot];
         if (target == nullptr && a->height == 0) {
           target = resolve_name(a, in.target);
           if (target == nullptr) return false;
         }
-        const SyntaxNode* l = in.left;
-        const SyntaxNode* r = in.right;
-        std::int32_t left = l->number;
-        std::int32_t right = r->number;
-        bool plain = target != nullptr && !is_shared_value(target->value) && a->height == 0;
-        if (plain && l->kind == NodeKind::Name) {
-          const ValueNode* variable = a->slots[l->name_slot];
-          const Value* value = variable != nullptr ? variable->value : nullptr;
-          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
-          if (plain) left = value->data.number;
-        }
-        if (plain && r->kind == NodeKind::Name) {
-          const ValueNode* variable = a->slots[r->name_slot];
-          const Value* value = variable != nullptr ? variable->value : nullptr;
-          plain = value != nullptr && !is_shared_value(value) && !value->is_string;
-          if (plain) right = value->data.number;
-        }
+        std::int32_t left;
+        std::int32_t right;
         std::int32_t value = 0;
-        if (plain && apply_number_operator(in.node->kind, left, right, &value)) {
+        if (target != nullptr && !is_shared_value(target->value) && a->height == 0 &&
+            plain_operands(a, in, &left, &right) &&
+            apply_number_operator(in.node->kind, left, right, &value)) {
           store_number(target->value, value);
           clear(a);
           break;
@@ -1260,22 +1317,14 @@ bool run(Activation* a, ValueNode* result) {
 }
 
 // Activation records kept for the thread's next calls, one per level of nesting seen (up to a
-// bound): a record is too large to allocate at every call. Freed when the thread ends.
-constexpr std::int32_t kMaxSpares = 64;
+// bound): a record is too large to allocate at every call. No destructor (see BlockList): the
+// engine's threads free them as they end, and other threads may leave them behind.
+constexpr std::int32_t kMaxSpares = 16;
 
 struct SpareActivations {
-  Activation* first = nullptr;
-  std::int32_t count = 0;
-  SpareActivations() = default;
-  SpareActivations(const SpareActivations&) = delete;
-  SpareActivations& operator=(const SpareActivations&) = delete;
-  ~SpareActivations() {
-    while (first != nullptr) {
-      Activation* next = first->next_spare;
-      free_activation(first);
-      first = next;
-    }
-  }
+  Activation* first;
+  std::int32_t count;
+
   Activation* take() {
     Activation* a = first;
     if (a != nullptr) {
@@ -1294,9 +1343,17 @@ struct SpareActivations {
     first = a;
     ++count;
   }
+  void drain() {
+    while (first != nullptr) {
+      Activation* next = first->next_spare;
+      free_activation(first);
+      first = next;
+    }
+    count = 0;
+  }
 };
 
-thread_local SpareActivations Spares;
+constinit thread_local SpareActivations Spares{};
 
 }  // namespace
 
@@ -1317,13 +1374,14 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   frame.function_name = entry->name;
   frame.host_word = host_word;
   frame.names = function->table;
-  ValueNode* inline_slots[32];
-  ValueNode** slots =
-      function->slot_count <= 32
-          ? inline_slots
-          : static_cast<ValueNode**>(alloc_block(sizeof(ValueNode*) * function->slot_count));
+  // The slots, and after them the parked variables.
+  ValueNode* inline_slots[64];
+  const std::int32_t slot_room = 2 * function->slot_count;
+  ValueNode** slots = slot_room <= 64
+                          ? inline_slots
+                          : static_cast<ValueNode**>(alloc_block(sizeof(ValueNode*) * slot_room));
   if (slots == nullptr) return false;
-  for (std::int32_t i = 0; i < function->slot_count; ++i)
+  for (std::int32_t i = 0; i < slot_room; ++i)
     slots[i] = nullptr;
   Activation* a = Spares.take();
   if (a == nullptr) {
@@ -1338,6 +1396,7 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   a->context = &frame;
   a->function = function;
   a->slots = slots;
+  a->parked = slots + function->slot_count;
   a->scope_marks[a->scope_count++] = 0;
   bool ok = true;
   // Parameters, bound as the general call binds them.
@@ -1367,6 +1426,7 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
     release_entry(a->stack[--a->height]);
   while (a->scope_count > 0)
     leave_scope(a);
+  free_parked(a);
   release_frame(&frame);
   if (slots != inline_slots) release(&slots);
   Spares.give_back(a);
@@ -1377,6 +1437,10 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   }
   *result = returned;
   return true;
+}
+
+void release_compiled_activations() {
+  Spares.drain();
 }
 
 void release_function_vm(FunctionEntry* entry) {

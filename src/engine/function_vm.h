@@ -17,3 +17,6 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
                      std::intptr_t host_word, ValueNode** result);
 
 void release_function_vm(FunctionEntry* entry);
+
+// Frees the activation records the calling thread keeps for its next calls (release_thread_caches).
+void release_compiled_activations();

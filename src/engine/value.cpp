@@ -5,6 +5,7 @@
 
 #include "engine/element_index.h"
 #include "engine/error_report.h"
+#include "engine/function_vm.h"
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value.h"
@@ -114,6 +115,7 @@ void give_slot_array(ValueNode** slots, std::int32_t count) {
 }
 
 void release_thread_caches() {
+  release_compiled_activations();
   release_retire_slot();
   release_element_indexes();
   NodeBlocks.drain();
