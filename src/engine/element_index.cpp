@@ -6,7 +6,6 @@
 #include "engine/retire.h"
 #include "engine/value.h"
 #include "platform/memory.h"
-#include "platform/thread.h"
 
 namespace element_index_detail {
 constinit thread_local std::uint64_t ChainEpoch = 0;
@@ -76,7 +75,6 @@ void clear(ChainIndex* index) {
 struct ThreadIndexes {
   ChainIndex entries[kIndexes];
   int next_victim;
-  bool freed_at_exit;  // call_at_thread_exit was asked
 };
 
 thread_local ThreadIndexes Indexes;
@@ -164,10 +162,7 @@ bool make_index(ChainIndex* index) {
        cell = next_of(cell))
     ++length;
   if (length < kMinimumLength) return false;
-  if (!Indexes.freed_at_exit) {
-    Indexes.freed_at_exit = true;
-    call_at_thread_exit(&release_element_indexes);
-  }
+  note_thread_caches();
   if (grow_slots(index) && take_in(index)) return true;
   release(&index->cells);
   release(&index->slots);

@@ -206,7 +206,6 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
   NodeKind kind = node->kind;
   if (!note_node(compiler, node)) return false;
   if (is_binary_operator(kind)) {
-    if (kind == NodeKind::Match) return false;
     return emit(compiler, Op::Binary, 0, node);
   }
   switch (kind) {
@@ -727,22 +726,34 @@ struct EntryText {
   bool is_string;
 };
 
-// ==, != and + of two scalars of which one is a string, as the general evaluator does them: the
-// texts compared, or joined (into a temporary's own string when it stands on the left). False
-// when the pair is not such, or a string could not be read or made: nothing changed then.
-bool string_binary(Activation* a, NodeKind kind) {
-  if (kind != NodeKind::Equal && kind != NodeKind::NotEqual && kind != NodeKind::Add) return false;
+enum class Done { Not, Done, Failed };
+
+// ==, !=, + and =~ of two scalars of which one is a string, as the general evaluator does them:
+// the texts compared or joined (into a temporary's own string when it stands on the left), or the
+// left one searched with a literal's pattern. Done::Not when the pair is not such, or a string
+// could not be read or made: nothing changed then. Done::Failed after a reported failure.
+Done string_binary(Activation* a, NodeKind kind) {
+  if (kind != NodeKind::Equal && kind != NodeKind::NotEqual && kind != NodeKind::Add &&
+      kind != NodeKind::Match) {
+    return Done::Not;
+  }
   Entry& l = a->stack[a->height - 2];
   Entry& r = a->stack[a->height - 1];
   if ((l.kind == Kind::Cell && l.cell->is_hash) || (r.kind == Kind::Cell && r.cell->is_hash))
-    return false;
+    return Done::Not;
+  if (kind == NodeKind::Match && (r.kind != Kind::Text || r.literal->pattern == nullptr))
+    return Done::Not;
   Entry result{};
   {
     EntryText left(l);
     EntryText right(r);
     if ((!left.is_string && !right.is_string) || left.scalar.failed || right.scalar.failed)
-      return false;
-    if (kind != NodeKind::Add) {
+      return Done::Not;
+    if (kind == NodeKind::Match) {
+      std::int32_t found = pattern_test(a->context, r.literal->pattern, left.text);
+      if (found == PATTERN_SEARCH_FAILED) return Done::Failed;
+      result = {nullptr, found, Kind::Number};
+    } else if (kind != NodeKind::Add) {
       bool equal = texts_equal(left.text, right.text);
       result = {nullptr, (kind == NodeKind::Equal) == equal ? 1 : 0, Kind::Number};
     } else if (Value* own = l.kind == Kind::Cell && is_temporary(l.cell) ? l.cell->value : nullptr;
@@ -750,17 +761,17 @@ bool string_binary(Activation* a, NodeKind kind) {
                own->data.text != nullptr) {
       // Nothing else refers to a temporary's string, so the right text never lies in it.
       char* joined = append_string(own->data.text, right.text);
-      if (joined == nullptr) return false;
+      if (joined == nullptr) return Done::Not;
       own->data.text = joined;
       release_entry(r);
       --a->height;
-      return true;
+      return Done::Done;
     } else {
       char* joined = concat_strings(left.text, right.text);
       ValueNode* cell = joined != nullptr ? make_node() : nullptr;
       if (cell == nullptr) {
         release(&joined);
-        return false;
+        return Done::Not;
       }
       store_scalar(cell->value, 1, 0, joined);
       result = {cell, 0, Kind::Cell};
@@ -770,7 +781,7 @@ bool string_binary(Activation* a, NodeKind kind) {
   release_entry(r);
   a->height -= 2;
   a->stack[a->height++] = result;
-  return true;
+  return Done::Done;
 }
 
 bool fail(CallContext* context, const char* message) {
@@ -971,8 +982,8 @@ bool binary(Activation* a, SyntaxNode* node) {
     a->stack[a->height++] = {nullptr, value, Kind::Number};
     return true;
   }
-  if (string_binary(a, node->kind)) return true;
   context->position = node->source;
+  if (Done done = string_binary(a, node->kind); done != Done::Not) return done == Done::Done;
   return delegate(a, node, 2);
 }
 
@@ -1317,8 +1328,8 @@ bool run(Activation* a, ValueNode* result) {
 }
 
 // Activation records kept for the thread's next calls, one per level of nesting seen (up to a
-// bound): a record is too large to allocate at every call. No destructor (see BlockList): the
-// engine's threads free them as they end, and other threads may leave them behind.
+// bound): a record is too large to allocate at every call. No destructor (see BlockList): they go
+// with the thread's other caches.
 constexpr std::int32_t kMaxSpares = 16;
 
 struct SpareActivations {
@@ -1339,6 +1350,7 @@ struct SpareActivations {
       free_activation(a);
       return;
     }
+    note_thread_caches();
     a->next_spare = first;
     first = a;
     ++count;

@@ -11,6 +11,7 @@
 #include "engine/value.h"
 #include "engine/walk_stack.h"
 #include "platform/memory.h"
+#include "platform/thread.h"
 
 // Cells and Values are made and released at a high rate by the evaluator (every operand is one).
 // A cell and the Value it owns are one block: a cell without a Value of its own (a reference, a
@@ -114,13 +115,26 @@ void give_slot_array(ValueNode** slots, std::int32_t count) {
   }
 }
 
-void release_thread_caches() {
+// The caches alone. Also run as a thread ends, after its thread-locals with destructors have gone:
+// nothing here may touch one (the retire slot's keeper is one).
+static void release_caches() {
   release_compiled_activations();
-  release_retire_slot();
   release_element_indexes();
   NodeBlocks.drain();
   for (BlockList& list : SlotBlocks)
     list.drain();
+}
+
+void note_thread_caches() {
+  constinit static thread_local bool noted = false;
+  if (noted) return;
+  noted = true;
+  call_at_thread_exit(&release_caches);
+}
+
+void release_thread_caches() {
+  release_retire_slot();
+  release_caches();
 }
 
 ValueNode* make_cell() {

@@ -34,9 +34,12 @@ ValueNode* make_node();
 // A zero-filled cell without a Value of its own (for references and markers); null when memory runs
 // out. free_node releases it like any cell.
 ValueNode* make_cell();
-// Frees the calling thread's cache of released cells and its element indexes. The engine's threads
-// call it as they end, and so does the connection thread.
+// Frees the calling thread's cache of released cells, its element indexes and its activation
+// records. The engine's threads call it as they end, and so does the connection thread.
 void release_thread_caches();
+// Notes that the calling thread keeps a cache that outlives a call: where the platform allows, the
+// caches are then released when the thread ends, for threads the engine did not start.
+void note_thread_caches();
 void free_node(ValueNode* node);
 // An array of `count` null slots for a frame (from the thread's cache), or null when memory runs
 // out; give_slot_array returns it with the same count.
