@@ -1,0 +1,80 @@
+// The compiled form of a function body: an array of instructions over the body's syntax nodes,
+// made once on the function's first call (function_compile.cpp) and run by function_vm.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "base/syntax_node.h"
+
+struct FunctionEntry;
+struct NameTable;
+
+namespace compiled_body {
+
+enum class Op : std::uint8_t {
+  Nop,
+  PushNumber,    // a
+  PushText,      // node: a plain literal
+  PushName,      // node
+  Assign,        // node; a = 1 when a statement end follows
+  Binary,        // node
+  Unary,         // node: a prefix operator
+  Declare,       // node: a name declared by `var`
+  Index,         // node
+  PostStep,      // a = 1 or -1
+  ApplyPostfix,  //
+  Clear,         // a statement's end
+  Comma,         // a = 1 when another comma follows
+  Jump,          // a = where execution goes on
+  SkipIfTrue,    //
+  LoopTest,      // a = the exit jump
+  LoopBack,      // a = after the exit jump
+  EnterScope,    //
+  LeaveScope,    //
+  Return,        //
+  CallStart,     //
+  Call,          // node
+  // Larger instructions for the commonest sequences; each falls back to its parts.
+  BinaryOf,     // node: the operator; left, right: a name or a number each
+  AssignClear,  // node: an assignment whose statement ends right after it
+  StepClear,    // node: a name updated by a postfix step, alone in its statement; a = 1 or -1
+  JumpIfFalse,  // a = where execution goes on when the condition is false
+  AssignOf,     // target = left <node> right, alone in its statement; target in `a` as a node index
+  TestJump,     // an if's condition left <node> right: on false to `a`; target: the if's Jump
+  BreakJump,    // node: the loop's LoopEnd; a = after it
+};
+
+struct Instruction {
+  Op op;
+  std::int32_t a;
+  SyntaxNode* node;
+  SyntaxNode* left;
+  SyntaxNode* right;
+  SyntaxNode*
+      target;  // AssignOf: the name assigned to (its Assign in `assign`); TestJump: the Jump
+  SyntaxNode* assign;
+};
+
+struct CompiledFunction {
+  Instruction* code;
+  std::int32_t count;
+  std::int32_t capacity;
+  std::int32_t slot_count;
+  std::int32_t parameter_count;
+  std::int32_t* parameter_slots;
+  const NameTable* table;
+};
+
+// Bounds of an activation record's tables. The compiler leaves a body that could exceed one to the
+// general evaluator, so that a run never meets them.
+constexpr std::int32_t kMaxDeclared = 256;  // the function's names, and its `var` declarations
+constexpr std::int32_t kMaxScopes = 64;     // nested braces
+constexpr std::int32_t kMaxPending = 32;    // postfix steps of one statement
+constexpr std::int32_t kMaxCalls = 16;      // calls nested in one expression
+
+}  // namespace compiled_body
+
+// The function's compiled form, made on first use by whichever thread comes first; null when the
+// body uses anything the compiled form does not run (or memory ran out).
+compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry);
+void free_compiled_form(FunctionEntry* entry);

@@ -1,0 +1,510 @@
+#include <atomic>
+#include <cstring>
+
+#include "engine/function_code.h"
+#include "engine/name_table.h"
+#include "engine/script.h"
+#include "engine/value_stack.h"
+#include "platform/memory.h"
+
+namespace {
+
+using namespace compiled_body;
+
+CompiledFunction* const kNotCompiled = reinterpret_cast<CompiledFunction*>(std::uintptr_t{1});
+
+struct Compiler {
+  CompiledFunction* function;
+  std::int32_t open_calls;     // calls begun and not yet ended, at the instruction emitted last
+  std::int32_t pending_steps;  // postfix steps since the last statement end
+  std::int32_t declarations;   // `var` names
+  // Nodes whose index a jump needs: each node's first instruction.
+  SyntaxNode** nodes;
+  std::int32_t* node_index;  // the node's first instruction; the one after it follows in node_end
+  std::int32_t* node_end;
+  std::int32_t node_count;
+  std::int32_t node_capacity;
+  // Inside braces whose values the general evaluator gathers: built-ins see the names of the
+  // variables they are given there.
+  bool collecting;
+  // The open scopes, and the loops around the node now compiled: each with the scopes open
+  // outside its body and the jumps of its `continue`s, which go to its pass's end.
+  std::int32_t depth;
+  struct OpenLoop {
+    SyntaxNode* loop;
+    std::int32_t depth;
+    std::int32_t continues[16];
+    std::int32_t continue_count;
+  };
+  OpenLoop loops[16];
+  std::int32_t loop_count;
+  // The node now compiled starts a list, or follows a statement's end or the jump of an if's
+  // branch (reached only once the condition is taken): nothing waits on the stack there.
+  bool after_statement;
+};
+
+bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
+  CompiledFunction* function = compiler->function;
+  if (function->count == function->capacity) {
+    std::int32_t capacity = function->capacity == 0 ? 64 : function->capacity * 2;
+    auto* grown = static_cast<Instruction*>(alloc_block(sizeof(Instruction) * capacity));
+    if (grown == nullptr) return false;
+    if (function->count > 0)
+      std::memcpy(grown, function->code, sizeof(Instruction) * function->count);
+    release(&function->code);
+    function->code = grown;
+    function->capacity = capacity;
+  }
+  function->code[function->count++] = {op, a, node, nullptr, nullptr, nullptr, nullptr};
+  switch (op) {
+    case Op::CallStart:
+      return ++compiler->open_calls <= kMaxCalls;
+    case Op::Call:
+      --compiler->open_calls;
+      return true;
+    case Op::PostStep:
+    case Op::StepClear:
+      return ++compiler->pending_steps <= kMaxPending;
+    case Op::Clear:
+    case Op::AssignClear:
+    case Op::AssignOf:
+      compiler->pending_steps = 0;
+      return true;
+    case Op::EnterScope:
+      return compiler->depth < kMaxScopes - 1;
+    case Op::Declare:
+      return function->slot_count + ++compiler->declarations <= kMaxDeclared;
+    default:
+      return true;
+  }
+}
+
+bool is_operand(const SyntaxNode* node, const NameTable* table) {
+  if (node == nullptr) return false;
+  if (node->kind == NodeKind::Number) return true;
+  if (node->kind != NodeKind::Name || node->name_table != table) return false;
+  const char* name = node->text != nullptr ? node->text : "";
+  return name[0] != '&' && !is_qualified(name) && node->number != kArgNameHash;
+}
+
+bool note_node(Compiler* compiler, SyntaxNode* node) {
+  if (compiler->node_count == compiler->node_capacity) {
+    std::int32_t capacity = compiler->node_capacity == 0 ? 64 : compiler->node_capacity * 2;
+    auto* nodes = static_cast<SyntaxNode**>(alloc_block(sizeof(SyntaxNode*) * capacity));
+    auto* index = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
+    auto* end = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
+    if (nodes == nullptr || index == nullptr || end == nullptr) {
+      release(&nodes);
+      release(&index);
+      release(&end);
+      return false;
+    }
+    for (std::int32_t i = 0; i < compiler->node_count; ++i) {
+      nodes[i] = compiler->nodes[i];
+      index[i] = compiler->node_index[i];
+      end[i] = compiler->node_end[i];
+    }
+    release(&compiler->nodes);
+    release(&compiler->node_index);
+    release(&compiler->node_end);
+    compiler->nodes = nodes;
+    compiler->node_index = index;
+    compiler->node_end = end;
+    compiler->node_capacity = capacity;
+  }
+  compiler->nodes[compiler->node_count] = node;
+  compiler->node_index[compiler->node_count] = compiler->function->count;
+  compiler->node_end[compiler->node_count++] = -1;
+  return true;
+}
+
+std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool after) {
+  for (std::int32_t i = 0; i < compiler->node_count; ++i) {
+    if (compiler->nodes[i] == node) return after ? compiler->node_end[i] : compiler->node_index[i];
+  }
+  return -1;
+}
+
+bool last_is_semicolon(const SyntaxNode* list) {
+  const SyntaxNode* last = list;
+  while (last != nullptr && last->next != nullptr)
+    last = last->next;
+  return last != nullptr && last->kind == NodeKind::Semicolon;
+}
+
+bool compile_list(Compiler* compiler, SyntaxNode* list);
+
+bool compile_node(Compiler* compiler, SyntaxNode* node) {
+  const NameTable* table = compiler->function->table;
+  NodeKind kind = node->kind;
+  if (!note_node(compiler, node)) return false;
+  if (is_binary_operator(kind)) {
+    return emit(compiler, Op::Binary, 0, node);
+  }
+  switch (kind) {
+    case NodeKind::Number:
+      return emit(compiler, Op::PushNumber, node->number, node);
+    case NodeKind::String:
+      return is_plain_literal(node) && emit(compiler, Op::PushText, 0, node);
+    case NodeKind::Name: {
+      const char* name = node->text != nullptr ? node->text : "";
+      if (node->name_table != table || name[0] == '&' || is_qualified(name) ||
+          node->number == kArgNameHash) {
+        return false;
+      }
+      return emit(compiler, Op::PushName, 0, node);
+    }
+    case NodeKind::Assign: {
+      bool released = node->next != nullptr && node->next->kind == NodeKind::Semicolon;
+      // A value that goes on would carry its target's name there.
+      if (compiler->collecting && !released) return false;
+      return emit(compiler, Op::Assign, released ? 1 : 0, node);
+    }
+    case NodeKind::PostIncrement:
+    case NodeKind::PostDecrement:
+      return emit(compiler, Op::PostStep, kind == NodeKind::PostIncrement ? 1 : -1, node);
+    case NodeKind::Not:
+    case NodeKind::Complement:
+    case NodeKind::Plus:
+    case NodeKind::Negate:
+    case NodeKind::PreIncrement:
+    case NodeKind::PreDecrement:
+      return emit(compiler, Op::Unary, 0, node);
+    case NodeKind::ApplyPostfix:
+      return emit(compiler, Op::ApplyPostfix, 0, node);
+    case NodeKind::Semicolon:
+      return emit(compiler, Op::Clear, 0, node);
+    case NodeKind::Comma:
+      return emit(compiler, Op::Comma,
+                  node->next != nullptr && node->next->kind == NodeKind::Comma ? 1 : 0, node);
+    case NodeKind::Jump:
+      return node->target != nullptr && emit(compiler, Op::Jump, 0, node);
+    case NodeKind::SkipIfTrue:
+      return node->next != nullptr && node->next->kind == NodeKind::Jump &&
+             emit(compiler, Op::SkipIfTrue, 0, node);
+    case NodeKind::LoopTop:
+      // A loop of plain arithmetic runs faster by itself in the general evaluator.
+      return node->simple_slot == 0;
+    case NodeKind::Else:
+    case NodeKind::EndIf:
+    case NodeKind::LoopEnd:
+    case NodeKind::DoTest:
+      return true;  // markers: a jump to one goes on after it
+    case NodeKind::Loop: {
+      SyntaxNode* body = node->body;
+      if (node->next == nullptr) return false;
+      if (!emit(compiler, Op::LoopTest, 0, node)) return false;
+      if (compiler->loop_count == 16) return false;
+      Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
+      open.loop = node;
+      open.depth = compiler->depth;
+      open.continue_count = 0;
+      // A loop's body runs without gathering its values.
+      bool collecting = compiler->collecting;
+      compiler->collecting = false;
+      bool ok;
+      if (body != nullptr && body->kind == NodeKind::Block && body->next == nullptr) {
+        ++compiler->depth;
+        ok = emit(compiler, Op::EnterScope, 0, body) && compile_list(compiler, body->body) &&
+             emit(compiler, Op::LeaveScope, 0, body);
+        --compiler->depth;
+      } else {
+        ok = compile_list(compiler, body);
+      }
+      compiler->collecting = collecting;
+      --compiler->loop_count;
+      if (!ok) return false;
+      // A `continue` goes to the pass's end, which counts the pass as the loop's own end does.
+      for (std::int32_t i = 0; i < open.continue_count; ++i)
+        compiler->function->code[open.continues[i]].a = compiler->function->count;
+      return emit(compiler, Op::LoopBack, 0, node);
+    }
+    case NodeKind::Block: {
+      // Braces in statement position that can leave no value: a scope. Unless they end the list,
+      // the general evaluator gathers their values.
+      if (!last_is_semicolon(node->body)) return false;
+      SyntaxNode* after = node->next;
+      if (after != nullptr && after->kind != NodeKind::Jump && after->kind != NodeKind::EndIf &&
+          after->kind != NodeKind::Else && after->kind != NodeKind::Semicolon &&
+          after->kind != NodeKind::Return && after->kind != NodeKind::Name &&
+          after->kind != NodeKind::CallStart && after->kind != NodeKind::LoopTop) {
+        return false;  // in an expression: a list
+      }
+      bool collecting = compiler->collecting;
+      compiler->collecting = collecting || after != nullptr;
+      ++compiler->depth;
+      bool ok = emit(compiler, Op::EnterScope, 0, node) && compile_list(compiler, node->body) &&
+                emit(compiler, Op::LeaveScope, 0, node);
+      --compiler->depth;
+      compiler->collecting = collecting;
+      return ok;
+    }
+    case NodeKind::Return:
+      return emit(compiler, Op::Return, 0, node);
+    case NodeKind::Break:
+    case NodeKind::Continue: {
+      // Only without a value (a count of loops to leave is not compiled).
+      if (!compiler->after_statement) return false;
+      if (compiler->loop_count == 0) return emit(compiler, Op::Return, 0, node);  // ends the call
+      Compiler::OpenLoop& open = compiler->loops[compiler->loop_count - 1];
+      for (std::int32_t d = compiler->depth; d > open.depth; --d) {
+        if (!emit(compiler, Op::LeaveScope, 0, node)) return false;
+      }
+      if (kind == NodeKind::Continue) {
+        if (open.continue_count == 16) return false;
+        open.continues[open.continue_count++] = compiler->function->count;
+        return emit(compiler, Op::Jump, 0, nullptr);
+      }
+      SyntaxNode* end = open.loop;
+      while (end->kind != NodeKind::LoopEnd && end->next != nullptr)
+        end = end->next;
+      return emit(compiler, Op::BreakJump, 0, end);
+    }
+    case NodeKind::DeclareName: {
+      const char* name = node->text != nullptr ? node->text : "";
+      if (node->name_table != table || name[0] == '&' || is_qualified(name) ||
+          node->number == kArgNameHash) {
+        return false;
+      }
+      return emit(compiler, Op::Declare, 0, node);
+    }
+    case NodeKind::Index:
+      // Gathered braces would name an element by its key.
+      return !compiler->collecting && emit(compiler, Op::Index, 0, node);
+    case NodeKind::CallStart:
+      return emit(compiler, Op::CallStart, 0, node);
+    case NodeKind::Call:
+      return node->text != nullptr && node->text[0] != '&' &&
+             emit(compiler, Op::Call, compiler->collecting ? 1 : 0, node);
+    default:
+      return false;
+  }
+}
+
+// Notes nodes that a larger instruction covers: each is where that instruction is.
+bool note_covered(Compiler* compiler, SyntaxNode* first, std::int32_t count) {
+  std::int32_t index = compiler->function->count - 1;
+  SyntaxNode* node = first;
+  for (std::int32_t i = 0; i < count; ++i, node = node->next) {
+    if (!note_node(compiler, node)) return false;
+    compiler->node_index[compiler->node_count - 1] = index;
+    compiler->node_end[compiler->node_count - 1] = index + 1;
+  }
+  return true;
+}
+
+// A larger instruction for the sequence at `node`, when there is one: true with *last set to its
+// last node; false (nothing emitted) otherwise; *failed after running out of memory.
+bool compile_sequence(Compiler* compiler, SyntaxNode* node, SyntaxNode** last, bool* failed) {
+  const NameTable* table = compiler->function->table;
+  SyntaxNode* second = node->next;
+  SyntaxNode* third = second != nullptr ? second->next : nullptr;
+  // name, name-or-number, name-or-number, binary operator, Assign, Semicolon
+  {
+    SyntaxNode* op = third != nullptr ? third->next : nullptr;
+    SyntaxNode* assign_node = op != nullptr ? op->next : nullptr;
+    SyntaxNode* end = assign_node != nullptr ? assign_node->next : nullptr;
+    if (node->kind == NodeKind::Name && is_operand(node, table) && is_operand(second, table) &&
+        is_operand(third, table) && op != nullptr && is_binary_operator(op->kind) &&
+        op->kind != NodeKind::Match && assign_node != nullptr &&
+        assign_node->kind == NodeKind::Assign && end != nullptr &&
+        end->kind == NodeKind::Semicolon) {
+      if (!emit(compiler, Op::AssignOf, 0, op) || !note_covered(compiler, node, 6)) {
+        *failed = true;
+        return false;
+      }
+      Instruction& in = compiler->function->code[compiler->function->count - 1];
+      in.target = node;
+      in.left = second;
+      in.right = third;
+      in.assign = assign_node;
+      *last = end;
+      return true;
+    }
+  }
+  // name-or-number, name-or-number, binary operator; as an if's whole condition, with the
+  // SkipIfTrue and Jump after it
+  if (is_operand(node, table) && is_operand(second, table) && third != nullptr &&
+      is_binary_operator(third->kind) && third->kind != NodeKind::Match) {
+    SyntaxNode* skip = third->next;
+    SyntaxNode* jump = skip != nullptr ? skip->next : nullptr;
+    bool test = skip != nullptr && skip->kind == NodeKind::SkipIfTrue && jump != nullptr &&
+                jump->kind == NodeKind::Jump && jump->target != nullptr;
+    if (!emit(compiler, test ? Op::TestJump : Op::BinaryOf, 0, third) ||
+        !note_covered(compiler, node, test ? 5 : 3)) {
+      *failed = true;
+      return false;
+    }
+    Instruction& in = compiler->function->code[compiler->function->count - 1];
+    in.left = node;
+    in.right = second;
+    in.target = test ? jump : nullptr;
+    *last = test ? jump : third;
+    return true;
+  }
+  // name, postfix step, ApplyPostfix, Semicolon
+  SyntaxNode* fourth = third != nullptr ? third->next : nullptr;
+  if (node->kind == NodeKind::Name && is_operand(node, table) && second != nullptr &&
+      (second->kind == NodeKind::PostIncrement || second->kind == NodeKind::PostDecrement) &&
+      third != nullptr && third->kind == NodeKind::ApplyPostfix && fourth != nullptr &&
+      fourth->kind == NodeKind::Semicolon) {
+    if (!emit(compiler, Op::StepClear, second->kind == NodeKind::PostIncrement ? 1 : -1, node) ||
+        !note_covered(compiler, node, 4)) {
+      *failed = true;
+      return false;
+    }
+    *last = fourth;
+    return true;
+  }
+  // Assign, Semicolon
+  if (node->kind == NodeKind::Assign && second != nullptr && second->kind == NodeKind::Semicolon) {
+    if (!emit(compiler, Op::AssignClear, 1, node) || !note_covered(compiler, node, 2)) {
+      *failed = true;
+      return false;
+    }
+    *last = second;
+    return true;
+  }
+  // SkipIfTrue, Jump
+  if (node->kind == NodeKind::SkipIfTrue && second != nullptr && second->kind == NodeKind::Jump &&
+      second->target != nullptr) {
+    if (!emit(compiler, Op::JumpIfFalse, 0, second) || !note_covered(compiler, node, 2)) {
+      *failed = true;
+      return false;
+    }
+    *last = second;
+    return true;
+  }
+  return false;
+}
+
+// Whether a node ends a statement, so that nothing it left waits on the stack.
+bool ends_statement(const SyntaxNode* node) {
+  return node->kind == NodeKind::Semicolon || node->kind == NodeKind::EndIf ||
+         node->kind == NodeKind::LoopEnd || node->kind == NodeKind::Else;
+}
+
+bool compile_list(Compiler* compiler, SyntaxNode* list) {
+  const SyntaxNode* previous = nullptr;
+  for (SyntaxNode* node = list; node != nullptr; previous = node, node = node->next) {
+    compiler->after_statement =
+        previous == nullptr || ends_statement(previous) || previous->kind == NodeKind::Jump;
+    SyntaxNode* last = nullptr;
+    bool failed = false;
+    if (compile_sequence(compiler, node, &last, &failed)) {
+      node = last;  // `previous` becomes the sequence's last node
+      continue;
+    }
+    if (failed) return false;
+    std::int32_t at = compiler->node_count;
+    if (!compile_node(compiler, node)) return false;
+    compiler->node_end[at] = compiler->function->count;
+  }
+  return true;
+}
+
+// Resolves the jumps: a Jump goes on after its target; a loop's test leaves for its exit jump, and
+// a pass goes on after that jump.
+bool resolve(Compiler* compiler) {
+  CompiledFunction* function = compiler->function;
+  for (std::int32_t i = 0; i < function->count; ++i) {
+    Instruction& instruction = function->code[i];
+    if (instruction.op == Op::BreakJump) {
+      std::int32_t target = index_of(compiler, instruction.node, true);
+      if (target < 0) return false;
+      instruction.a = target;
+    } else if (instruction.op == Op::TestJump) {
+      std::int32_t target = index_of(compiler, instruction.target->target, true);
+      if (target < 0) return false;
+      instruction.a = target;
+    } else if ((instruction.op == Op::Jump && instruction.node != nullptr) ||
+               instruction.op == Op::JumpIfFalse) {
+      std::int32_t target = index_of(compiler, instruction.node->target, true);
+      if (target < 0) return false;
+      instruction.a = target;
+    } else if (instruction.op == Op::LoopTest || instruction.op == Op::LoopBack) {
+      std::int32_t exit =
+          index_of(compiler, instruction.node->next, instruction.op == Op::LoopBack);
+      if (exit < 0) return false;
+      instruction.a = exit;
+    }
+  }
+  return true;
+}
+
+void free_compiled(CompiledFunction* function) {
+  if (function == nullptr || function == kNotCompiled) return;
+  release(&function->code);
+  release(&function->parameter_slots);
+  release(&function);
+}
+
+// The Call node that names the function and holds its body.
+SyntaxNode* definition_call(SyntaxNode* head) {
+  SyntaxNode* node = head->next;
+  while (node != nullptr && node->next != nullptr && node->next->kind != NodeKind::FunctionEnd)
+    node = node->next;
+  return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
+}
+
+CompiledFunction* compile_function(FunctionEntry* entry) {
+  SyntaxNode* head = entry->definition;
+  if (head == nullptr || head->kind != NodeKind::Function || head->name_table == nullptr)
+    return nullptr;
+  const NameTable* table = head->name_table;
+  if (find_name_slot(table, "arg") >= 0) return nullptr;
+  SyntaxNode* call = definition_call(head);
+  if (call == nullptr || call->body == nullptr) return nullptr;
+  CompiledFunction* function = alloc_record<CompiledFunction>();
+  if (function == nullptr) return nullptr;
+  function->table = table;
+  function->slot_count = table->count;
+  // Parameters: plain names only, each followed by a comma or the call (no default).
+  std::int32_t count = 0;
+  for (SyntaxNode* node = head->next; node != nullptr && node != call; node = node->next)
+    ++count;
+  function->parameter_slots =
+      static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (count + 1)));
+  bool ok = function->parameter_slots != nullptr;
+  for (SyntaxNode* node = head->next; ok && node != nullptr && node != call; node = node->next) {
+    if (node->kind == NodeKind::Comma) continue;
+    ok = node->kind == NodeKind::DeclareName && node->text != nullptr && node->text[0] != '&' &&
+         node->name_table == table &&
+         (node->next == call || (node->next != nullptr && node->next->kind == NodeKind::Comma));
+    for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
+      ok = function->parameter_slots[i] != node->name_slot;
+    if (ok) function->parameter_slots[function->parameter_count++] = node->name_slot;
+  }
+  Compiler compiler{};
+  compiler.function = function;
+  ok = ok && compile_list(&compiler, call->body) && resolve(&compiler);
+  release(&compiler.nodes);
+  release(&compiler.node_index);
+  release(&compiler.node_end);
+  if (!ok) {
+    free_compiled(function);
+    return nullptr;
+  }
+  return function;
+}
+
+}  // namespace
+
+compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry) {
+  std::atomic_ref<void*> slot(entry->compiled);
+  void* known = slot.load(std::memory_order_acquire);
+  if (known != nullptr)
+    return known != kNotCompiled ? static_cast<CompiledFunction*>(known) : nullptr;
+  CompiledFunction* made = compile_function(entry);
+  void* published = made != nullptr ? made : kNotCompiled;
+  if (!slot.compare_exchange_strong(known, published, std::memory_order_acq_rel)) {
+    free_compiled(made);
+    return known != kNotCompiled ? static_cast<CompiledFunction*>(known) : nullptr;
+  }
+  return made;
+}
+
+void free_compiled_form(FunctionEntry* entry) {
+  free_compiled(static_cast<CompiledFunction*>(entry->compiled));
+  entry->compiled = nullptr;
+}
