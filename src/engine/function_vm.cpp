@@ -31,6 +31,21 @@ struct Entry {
   Kind kind;
 };
 
+Entry number_entry(std::int32_t number) {
+  Entry entry{};
+  entry.number = number;
+  entry.kind = Kind::Number;
+  return entry;
+}
+
+// A variable's entry (Kind::Variable) or an owned cell's (Kind::Cell).
+Entry cell_entry(ValueNode* cell, Kind kind) {
+  Entry entry{};
+  entry.cell = cell;
+  entry.kind = kind;
+  return entry;
+}
+
 Entry text_entry(const SyntaxNode* literal) {
   Entry entry{};
   entry.literal = literal;
@@ -202,10 +217,10 @@ Done string_binary(Activation* a, NodeKind kind) {
     if (kind == NodeKind::Match) {
       std::int32_t found = pattern_test(a->context, r.literal->pattern, left.text);
       if (found == PATTERN_SEARCH_FAILED) return Done::Failed;
-      result = {nullptr, found, Kind::Number};
+      result = number_entry(found);
     } else if (kind != NodeKind::Add) {
       bool equal = texts_equal(left.text, right.text);
-      result = {nullptr, (kind == NodeKind::Equal) == equal ? 1 : 0, Kind::Number};
+      result = number_entry((kind == NodeKind::Equal) == equal ? 1 : 0);
     } else if (Value* own = l.kind == Kind::Cell && is_temporary(l.cell) ? l.cell->value : nullptr;
                own != nullptr && !is_shared_value(own) && own->is_string &&
                own->data.text != nullptr) {
@@ -224,7 +239,7 @@ Done string_binary(Activation* a, NodeKind kind) {
         return Done::Not;
       }
       store_scalar(cell->value, 1, 0, joined);
-      result = {cell, 0, Kind::Cell};
+      result = cell_entry(cell, Kind::Cell);
     }
   }
   release_entry(l);
@@ -275,7 +290,7 @@ bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
     return false;
   ValueNode* result = pop_operand(&stack);
   if (result == nullptr) return true;
-  return push(a, {result, 0, Kind::Cell});
+  return push(a, cell_entry(result, Kind::Cell));
 }
 
 void leave_scope(Activation* a) {
@@ -345,7 +360,7 @@ bool declare_name(Activation* a, SyntaxNode* node) {
     }
   }
   ValueNode* variable = declare(a, slot);
-  return variable != nullptr && push(a, {variable, 0, Kind::Variable});
+  return variable != nullptr && push(a, cell_entry(variable, Kind::Variable));
 }
 
 void apply_pending(Activation* a, std::int32_t down_to) {
@@ -404,11 +419,11 @@ ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
 
 bool push_name(Activation* a, SyntaxNode* node) {
   ValueNode* variable = resolve_name(a, node);
-  return variable != nullptr && push(a, {variable, 0, Kind::Variable});
+  return variable != nullptr && push(a, cell_entry(variable, Kind::Variable));
 }
 
 bool push_operand(Activation* a, SyntaxNode* node) {
-  if (node->kind == NodeKind::Number) return push(a, {nullptr, node->number, Kind::Number});
+  if (node->kind == NodeKind::Number) return push(a, number_entry(node->number));
   return push_name(a, node);
 }
 
@@ -429,7 +444,7 @@ bool binary(Activation* a, SyntaxNode* node) {
     release_entry(l);
     release_entry(r);
     a->height -= 2;
-    a->stack[a->height++] = {nullptr, value, Kind::Number};
+    a->stack[a->height++] = number_entry(value);
     return true;
   }
   context->position = node->source;
@@ -448,14 +463,13 @@ bool unary(Activation* a, SyntaxNode* node) {
   if (kind == NodeKind::PreIncrement || kind == NodeKind::PreDecrement) {
     // A variable steps in place; the step's result is the value.
     if (operand.kind != Kind::Variable) return delegate(a, node, 1);
-    operand = {nullptr,
-               step_value(context, operand.cell->value, kind == NodeKind::PreIncrement ? 1 : -1),
-               Kind::Number};
+    operand = number_entry(
+        step_value(context, operand.cell->value, kind == NodeKind::PreIncrement ? 1 : -1));
     return true;
   }
   if (!plain_number(operand, &number)) return delegate(a, node, 1);
   release_entry(operand);
-  operand = {nullptr, apply_pure_unary(kind, number), Kind::Number};
+  operand = number_entry(apply_pure_unary(kind, number));
   return true;
 }
 
@@ -533,7 +547,7 @@ bool run(Activation* a, ValueNode* result) {
       case Op::Nop:
         break;
       case Op::PushNumber:
-        if (!push(a, {nullptr, in.a, Kind::Number})) return false;
+        if (!push(a, number_entry(in.a))) return false;
         break;
       case Op::PushText:
         if (!push(a, text_entry(in.node))) return false;
@@ -568,7 +582,7 @@ bool run(Activation* a, ValueNode* result) {
         std::int32_t value = 0;
         if (plain_operands(a, in, &left, &right) && a->height < a->capacity &&
             apply_number_operator(in.node->kind, left, right, &value)) {
-          a->stack[a->height++] = {nullptr, value, Kind::Number};
+          a->stack[a->height++] = number_entry(value);
           break;
         }
         if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node))
@@ -656,8 +670,8 @@ bool run(Activation* a, ValueNode* result) {
         break;
       case Op::Comma:
         context->position = in.node->source;
-        if (a->height == 0 && !push(a, {nullptr, 0, Kind::Number})) return false;
-        if (in.a == 1 && !push(a, {nullptr, 0, Kind::Number})) return false;
+        if (a->height == 0 && !push(a, number_entry(0))) return false;
+        if (in.a == 1 && !push(a, number_entry(0))) return false;
         break;
       case Op::Jump:
       case Op::BreakJump:
@@ -721,7 +735,7 @@ bool run(Activation* a, ValueNode* result) {
         context->position = in.node->source;
         if (a->open_calls == kMaxCalls) return fail(context, "Alloc failed");
         a->call_marks[a->open_calls++] = a->pending_count;
-        if (!push(a, {nullptr, 0, Kind::Marker})) return false;
+        if (!push(a, cell_entry(nullptr, Kind::Marker))) return false;
         break;
       case Op::Call: {
         context->position = in.node->source;
@@ -768,7 +782,7 @@ bool run(Activation* a, ValueNode* result) {
             report_error(context, nullptr, context->position, 1);
           return false;
         }
-        if (!push(a, {returned, 0, Kind::Cell})) return false;
+        if (!push(a, cell_entry(returned, Kind::Cell))) return false;
         break;
       }
     }
