@@ -509,6 +509,15 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   return delegate(a, node, 2);
 }
 
+// Takes the condition an if or a loop tests: true when it holds, or when there is none.
+bool take_condition(Activation* a) {
+  if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) return true;
+  const Entry& condition = a->stack[--a->height];
+  bool holds = is_true(condition);
+  release_entry(condition);
+  return holds;
+}
+
 void clear(Activation* a) {
   while (a->height > 0)
     release_entry(a->stack[--a->height]);
@@ -600,9 +609,7 @@ bool run(Activation* a, ValueNode* result) {
         } else {
           if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node))
             return false;
-          const Entry& condition = a->stack[--a->height];
-          go_on = is_true(condition);
-          release_entry(condition);
+          go_on = take_condition(a);
         }
         if (!go_on) {
           pc = in.a;
@@ -647,18 +654,12 @@ bool run(Activation* a, ValueNode* result) {
         clear(a);
         break;
       }
-      case Op::JumpIfFalse: {
-        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
-          const Entry& condition = a->stack[--a->height];
-          bool go_on = is_true(condition);
-          release_entry(condition);
-          if (!go_on) {
-            pc = in.a;
-            continue;
-          }
+      case Op::JumpIfFalse:
+        if (!take_condition(a)) {
+          pc = in.a;
+          continue;
         }
         break;
-      }
       case Op::PostStep:
         if (!post_step(a, in.node, in.a)) return false;
         break;
@@ -677,25 +678,13 @@ bool run(Activation* a, ValueNode* result) {
       case Op::BreakJump:
         pc = in.a;
         continue;
-      case Op::SkipIfTrue: {
-        bool skip = true;
-        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
-          const Entry& condition = a->stack[--a->height];
-          skip = is_true(condition);
-          release_entry(condition);
-        }
-        pc += skip ? 2 : 1;
+      case Op::SkipIfTrue:
+        pc += take_condition(a) ? 2 : 1;
         continue;
-      }
       case Op::LoopTest: {
-        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
-          const Entry& condition = a->stack[--a->height];
-          bool go_on = is_true(condition);
-          release_entry(condition);
-          if (!go_on) {
-            pc = in.a;
-            continue;
-          }
+        if (!take_condition(a)) {
+          pc = in.a;
+          continue;
         }
         if (stop_requested()) return false;
         break;
