@@ -252,7 +252,8 @@ ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* a
         break;
     }
   }
-  if (!outer_rerun && !GeneralEvaluationOnly) {
+  // A rerun after a failed numeric call goes the general way, as do the calls made in it.
+  if (!NumericRerun && !GeneralEvaluationOnly) {
     ValueNode* compiled = nullptr;
     if (run_function_vm(module, entry, arguments, host_word, &compiled)) return compiled;
   }
