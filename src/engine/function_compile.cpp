@@ -447,7 +447,8 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
 }
 
-CompiledFunction* compile_function(FunctionEntry* entry) {
+// Not inline: the compiler's state is large, and would sit in the frame of every compiled call.
+[[gnu::noinline]] CompiledFunction* compile_function(FunctionEntry* entry) {
   SyntaxNode* head = entry->definition;
   if (head == nullptr || head->kind != NodeKind::Function || head->name_table == nullptr)
     return nullptr;

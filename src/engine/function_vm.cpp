@@ -197,7 +197,7 @@ enum class Done { Not, Done, Failed };
 // the texts compared or joined (into a temporary's own string when it stands on the left), or the
 // left one searched with a literal's pattern. Done::Not when the pair is not such, or a string
 // could not be read or made: nothing changed then. Done::Failed after a reported failure.
-Done string_binary(Activation* a, NodeKind kind) {
+[[gnu::noinline]] Done string_binary(Activation* a, NodeKind kind) {
   if (kind != NodeKind::Equal && kind != NodeKind::NotEqual && kind != NodeKind::Add &&
       kind != NodeKind::Match) {
     return Done::Not;
@@ -269,8 +269,9 @@ bool push_grown(Activation* a, Entry entry) {
   return true;
 }
 
-// Runs one node of the general evaluator on operands taken from the top of the stack.
-bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
+// Runs one node of the general evaluator on operands taken from the top of the stack. Not inline
+// here or elsewhere: its frame would deepen every call that the loop makes.
+[[gnu::noinline]] bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
   if (a->height < operands) return fail(a->context, "Sentence error");
   ValueStack stack;
   bool ok = true;
@@ -346,7 +347,7 @@ ValueNode* declare(Activation* a, std::int32_t slot) {
 
 // `var name`: a name the innermost braces declared already is reported, as the general evaluator
 // reports it.
-bool declare_name(Activation* a, SyntaxNode* node) {
+[[gnu::noinline]] bool declare_name(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
   context->position = node->source;
   std::int32_t slot = node->name_slot;
@@ -372,7 +373,7 @@ void apply_pending(Activation* a, std::int32_t down_to) {
 
 // The variable a name stands for: a local in sight, a global, or a new local of the innermost
 // scope. Null after a reported failure.
-ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
+[[gnu::noinline]] ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
   std::int32_t slot = node->name_slot;
   ValueNode* variable = a->slots[slot];
@@ -840,17 +841,13 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   frame.host_word = host_word;
   frame.names = function->table;
   // The slots, and after them the parked variables.
-  ValueNode* inline_slots[64];
+  // From the thread's cache: an array on the thread's stack would cost recursion depth.
   const std::int32_t slot_room = 2 * function->slot_count;
-  ValueNode** slots = slot_room <= 64
-                          ? inline_slots
-                          : static_cast<ValueNode**>(alloc_block(sizeof(ValueNode*) * slot_room));
+  ValueNode** slots = take_slot_array(slot_room);
   if (slots == nullptr) return false;
-  for (std::int32_t i = 0; i < slot_room; ++i)
-    slots[i] = nullptr;
   Activation* a = Spares.take();
   if (a == nullptr) {
-    if (slots != inline_slots) release(&slots);
+    give_slot_array(slots, slot_room);
     return false;
   }
   a->height = 0;
@@ -893,7 +890,7 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
     leave_scope(a);
   free_parked(a);
   release_frame(&frame);
-  if (slots != inline_slots) release(&slots);
+  give_slot_array(slots, slot_room);
   Spares.give_back(a);
   if (!ok) {
     free_node(returned);

@@ -1,0 +1,68 @@
+// Function bodies of plain statements run compiled: calls nest as deep as through the general
+// evaluator, and threads that make the first calls at once share one compiled form.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "support/script_runner.h"
+
+namespace {
+
+// Not a function of numbers alone (it names a string): it runs compiled, not as a numeric one.
+const char* const kDown =
+    "function down(n) { s = \"x\"; if (n == 0) return 0; return down(n - 1) + len(s); }\n"
+    "function fine() { return down(2000); }\n"
+    "function runaway() { return down(50000); }";
+
+std::string transcript(bool general_only) {
+  bool saved = GeneralEvaluationOnly;
+  GeneralEvaluationOnly = general_only;
+  std::string text;
+  {
+    ScriptRunner runner(kDown);
+    EXPECT_TRUE(runner.loaded());
+    text = runner.call("fine") + "," + runner.call("runaway");
+    for (const std::string& line : runner.errors())
+      text += "\n" + line;
+  }
+  GeneralEvaluationOnly = saved;
+  return text;
+}
+
+}  // namespace
+
+TEST(CompiledBodies, RecursionGoesAsDeepAndEndsAsInTheGeneralEvaluator) {
+  std::string compiled = transcript(false);
+  EXPECT_EQ(compiled, transcript(true));
+  EXPECT_EQ(compiled.rfind("2000,<failed>\n### Error: Stack overflow : main.down : down", 0), 0u)
+      << compiled;
+}
+
+TEST(CompiledBodies, ThreadsMakingTheFirstCallsAtOnceShareOneForm) {
+  // Run under the sanitizers: every thread's first call races to compile and publish the body,
+  // and each thread keeps activation records of its own.
+  ScriptRunner runner(
+      "function word(n) { if (n % 2 == 0) return \"even\"; return \"odd\"; }\n"
+      "function walk(t) {\n"
+      "  s = \"\";\n"
+      "  n = int(t);\n"
+      "  for (i = 0; i < 200; i++) { if (word(i + n) == \"even\") s = s + \"e\"; }\n"
+      "  return len(s);\n"
+      "}");
+  ASSERT_TRUE(runner.loaded());
+  std::vector<std::string> results(8);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      results[static_cast<std::size_t>(t)] = runner.call("walk", {std::to_string(t)});
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  for (const std::string& result : results)
+    EXPECT_EQ(result, "100");
+  EXPECT_TRUE(runner.errors().empty());
+}
