@@ -112,6 +112,13 @@ char* format_error_line(CallContext* context, const char* message, const char* d
   return line;
 }
 
+void report_named_error(CallContext* context, const char* name, const char* suffix,
+                        const char* detail) {
+  char* message = concat_strings(name, suffix);
+  report_error(context, message != nullptr ? message : suffix + 2, detail, 0);
+  release(&message);
+}
+
 void report_error(CallContext* context, const char* message, const char* detail,
                   std::int32_t trace) {
   if (context == nullptr || stop_requested()) return;

@@ -11,6 +11,11 @@ struct CallContext;
 void report_error(CallContext* context, const char* message, const char* detail,
                   std::int32_t trace);
 
+// report_error of the message "NAME :SUFFIX" (the suffix alone when memory runs out), with the
+// suffix starting " :".
+void report_named_error(CallContext* context, const char* name, const char* suffix,
+                        const char* detail);
+
 // Builds the line that report_error would deliver; null when memory runs out or nothing is
 // reported.
 char* format_error_line(CallContext* context, const char* message, const char* detail,

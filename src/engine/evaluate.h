@@ -40,6 +40,10 @@ inline void count_step() {
   if (--step_detail::StepsToBatch == 0) step_detail::end_step_batch();
 }
 
+// A returned value (a stack entry, released here) copied into the call's result cell. False after
+// a reported failure.
+bool return_copy(CallContext* context, ValueNode* result, ValueNode* value);
+
 // Whether two texts are equal as the == of strings compares them.
 inline bool texts_equal(const char* a, const char* b) {
   return a[0] == b[0] && compare_text_locale(a, b) == 0;

@@ -63,10 +63,7 @@ std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack)
   if (variable == nullptr) {
     Script* module = context->script;
     if (module != nullptr && module->is_explicit) {
-      char* message = concat_strings(name, " :Variable is not defined");
-      report_error(context, message != nullptr ? message : "Variable is not defined",
-                   context->position, 0);
-      release(&message);
+      report_named_error(context, name, " :Variable is not defined", context->position);
       return RUN_FAILED;
     }
     variable = declare_variable(context, node);

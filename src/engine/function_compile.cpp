@@ -18,12 +18,16 @@ struct Compiler {
   std::int32_t open_calls;     // calls begun and not yet ended, at the instruction emitted last
   std::int32_t pending_steps;  // postfix steps since the last statement end
   std::int32_t declarations;   // `var` names
-  // Nodes whose index a jump needs: each node's first instruction.
-  SyntaxNode** nodes;
-  std::int32_t* node_index;  // the node's first instruction; the one after it follows in node_end
-  std::int32_t* node_end;
-  std::int32_t node_count;
-  std::int32_t node_capacity;
+  // Each node compiled, with its first instruction and the one after its last: where a jump to
+  // it, or past it, goes.
+  struct NodeMark {
+    SyntaxNode* node;
+    std::int32_t first;
+    std::int32_t end;
+  };
+  NodeMark* marks;
+  std::int32_t mark_count;
+  std::int32_t mark_capacity;
   // Inside braces whose values the general evaluator gathers: built-ins see the names of the
   // variables they are given there.
   bool collecting;
@@ -79,48 +83,40 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
   }
 }
 
+// A name of the function's own code that stands for a variable in its slot: not a reference, not
+// qualified, not `arg`.
+bool is_slot_name(const SyntaxNode* node, const NameTable* table) {
+  const char* name = node->text != nullptr ? node->text : "";
+  return node->name_table == table && name[0] != '&' && !is_qualified(name) &&
+         node->number != kArgNameHash;
+}
+
 bool is_operand(const SyntaxNode* node, const NameTable* table) {
   if (node == nullptr) return false;
   if (node->kind == NodeKind::Number) return true;
-  if (node->kind != NodeKind::Name || node->name_table != table) return false;
-  const char* name = node->text != nullptr ? node->text : "";
-  return name[0] != '&' && !is_qualified(name) && node->number != kArgNameHash;
+  return node->kind == NodeKind::Name && is_slot_name(node, table);
 }
 
 bool note_node(Compiler* compiler, SyntaxNode* node) {
-  if (compiler->node_count == compiler->node_capacity) {
-    std::int32_t capacity = compiler->node_capacity == 0 ? 64 : compiler->node_capacity * 2;
-    auto* nodes = static_cast<SyntaxNode**>(alloc_block(sizeof(SyntaxNode*) * capacity));
-    auto* index = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
-    auto* end = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
-    if (nodes == nullptr || index == nullptr || end == nullptr) {
-      release(&nodes);
-      release(&index);
-      release(&end);
-      return false;
-    }
-    for (std::int32_t i = 0; i < compiler->node_count; ++i) {
-      nodes[i] = compiler->nodes[i];
-      index[i] = compiler->node_index[i];
-      end[i] = compiler->node_end[i];
-    }
-    release(&compiler->nodes);
-    release(&compiler->node_index);
-    release(&compiler->node_end);
-    compiler->nodes = nodes;
-    compiler->node_index = index;
-    compiler->node_end = end;
-    compiler->node_capacity = capacity;
+  if (compiler->mark_count == compiler->mark_capacity) {
+    std::int32_t capacity = compiler->mark_capacity == 0 ? 64 : compiler->mark_capacity * 2;
+    auto* marks =
+        static_cast<Compiler::NodeMark*>(alloc_block(sizeof(Compiler::NodeMark) * capacity));
+    if (marks == nullptr) return false;
+    if (compiler->mark_count > 0)
+      std::memcpy(marks, compiler->marks, sizeof(Compiler::NodeMark) * compiler->mark_count);
+    release(&compiler->marks);
+    compiler->marks = marks;
+    compiler->mark_capacity = capacity;
   }
-  compiler->nodes[compiler->node_count] = node;
-  compiler->node_index[compiler->node_count] = compiler->function->count;
-  compiler->node_end[compiler->node_count++] = -1;
+  compiler->marks[compiler->mark_count++] = {node, compiler->function->count, -1};
   return true;
 }
 
 std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool after) {
-  for (std::int32_t i = 0; i < compiler->node_count; ++i) {
-    if (compiler->nodes[i] == node) return after ? compiler->node_end[i] : compiler->node_index[i];
+  for (std::int32_t i = 0; i < compiler->mark_count; ++i) {
+    const Compiler::NodeMark& mark = compiler->marks[i];
+    if (mark.node == node) return after ? mark.end : mark.first;
   }
   return -1;
 }
@@ -146,14 +142,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       return emit(compiler, Op::PushNumber, node->number, node);
     case NodeKind::String:
       return is_plain_literal(node) && emit(compiler, Op::PushText, 0, node);
-    case NodeKind::Name: {
-      const char* name = node->text != nullptr ? node->text : "";
-      if (node->name_table != table || name[0] == '&' || is_qualified(name) ||
-          node->number == kArgNameHash) {
-        return false;
-      }
-      return emit(compiler, Op::PushName, 0, node);
-    }
+    case NodeKind::Name:
+      return is_slot_name(node, table) && emit(compiler, Op::PushName, 0, node);
     case NodeKind::Assign: {
       bool released = node->next != nullptr && node->next->kind == NodeKind::Semicolon;
       // A value that goes on would carry its target's name there.
@@ -260,14 +250,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         end = end->next;
       return emit(compiler, Op::BreakJump, 0, end);
     }
-    case NodeKind::DeclareName: {
-      const char* name = node->text != nullptr ? node->text : "";
-      if (node->name_table != table || name[0] == '&' || is_qualified(name) ||
-          node->number == kArgNameHash) {
-        return false;
-      }
-      return emit(compiler, Op::Declare, 0, node);
-    }
+    case NodeKind::DeclareName:
+      return is_slot_name(node, table) && emit(compiler, Op::Declare, 0, node);
     case NodeKind::Index:
       // Gathered braces would name an element by its key.
       return !compiler->collecting && emit(compiler, Op::Index, 0, node);
@@ -287,8 +271,7 @@ bool note_covered(Compiler* compiler, SyntaxNode* first, std::int32_t count) {
   SyntaxNode* node = first;
   for (std::int32_t i = 0; i < count; ++i, node = node->next) {
     if (!note_node(compiler, node)) return false;
-    compiler->node_index[compiler->node_count - 1] = index;
-    compiler->node_end[compiler->node_count - 1] = index + 1;
+    compiler->marks[compiler->mark_count - 1] = {node, index, index + 1};
   }
   return true;
 }
@@ -396,9 +379,9 @@ bool compile_list(Compiler* compiler, SyntaxNode* list) {
       continue;
     }
     if (failed) return false;
-    std::int32_t at = compiler->node_count;
+    std::int32_t at = compiler->mark_count;
     if (!compile_node(compiler, node)) return false;
-    compiler->node_end[at] = compiler->function->count;
+    compiler->marks[at].end = compiler->function->count;
   }
   return true;
 }
@@ -479,9 +462,7 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   Compiler compiler{};
   compiler.function = function;
   ok = ok && compile_list(&compiler, call->body) && resolve(&compiler);
-  release(&compiler.nodes);
-  release(&compiler.node_index);
-  release(&compiler.node_end);
+  release(&compiler.marks);
   if (!ok) {
     free_compiled(function);
     return nullptr;

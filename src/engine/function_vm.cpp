@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <new>
 
 #include "base/syntax_node.h"
 #include "engine/call.h"
@@ -65,6 +64,7 @@ struct Pending {
 // The stack starts in the activation record and grows as far as memory allows.
 constexpr std::int32_t kInlineStack = 64;
 
+// Made by make_activation (memory, not constructed) and set up at each call.
 struct Activation {
   CallContext* context;
   const CompiledFunction* function;
@@ -74,7 +74,7 @@ struct Activation {
   ValueNode** parked;
   Entry* stack;  // inline_stack, or a larger block of its own
   std::int32_t capacity;
-  std::int32_t height = 0;
+  std::int32_t height;
   // Slots in declaration order, each with the variable a `var` hid there, to be seen again when
   // the declaration's braces end.
   struct Declared {
@@ -82,13 +82,13 @@ struct Activation {
     ValueNode* hidden;
   };
   Declared declared[kMaxDeclared];
-  std::int32_t declared_count = 0;
+  std::int32_t declared_count;
   std::int32_t scope_marks[kMaxScopes];
-  std::int32_t scope_count = 0;
+  std::int32_t scope_count;
   Pending pending[kMaxPending];
-  std::int32_t pending_count = 0;
+  std::int32_t pending_count;
   std::int32_t call_marks[kMaxCalls];  // pending_count at each open call
-  std::int32_t open_calls = 0;
+  std::int32_t open_calls;
   Activation* next_spare;
   Entry inline_stack[kInlineStack];
 };
@@ -278,9 +278,12 @@ bool push_grown(Activation* a, Entry entry) {
   for (std::int32_t i = a->height - operands; i < a->height; ++i) {
     ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
     if (cell == nullptr) {
-      if (ok) fail(a->context, "Alloc failed");
-      if (!ok) release_entry(a->stack[i]);
-      ok = false;
+      if (ok) {
+        fail(a->context, "Alloc failed");
+        ok = false;
+      } else {
+        release_entry(a->stack[i]);  // not taken after the failure
+      }
       continue;
     }
     push_cell(&stack, cell);
@@ -354,9 +357,7 @@ ValueNode* declare(Activation* a, std::int32_t slot) {
   if (a->slots[slot] != nullptr) {
     for (std::int32_t i = a->scope_marks[a->scope_count - 1]; i < a->declared_count; ++i) {
       if (a->declared[i].slot != slot) continue;
-      char* message = concat_strings(bare_name(node), " :Declaration overlaps");
-      report_error(context, message != nullptr ? message : "Declaration overlaps", node->source, 0);
-      release(&message);
+      report_named_error(context, bare_name(node), " :Declaration overlaps", node->source);
       return false;
     }
   }
@@ -386,10 +387,7 @@ void apply_pending(Activation* a, std::int32_t down_to) {
     if (variable != nullptr) return variable;
   }
   if (context->script != nullptr && context->script->is_explicit) {
-    char* message = concat_strings(bare_name(node), " :Variable is not defined");
-    report_error(context, message != nullptr ? message : "Variable is not defined",
-                 context->position, 0);
-    release(&message);
+    report_named_error(context, bare_name(node), " :Variable is not defined", context->position);
     return nullptr;
   }
   return declare(a, slot);
@@ -397,25 +395,22 @@ void apply_pending(Activation* a, std::int32_t down_to) {
 
 // The operands of a larger instruction as plain numbers: constants, or variables in sight that
 // hold a number of their own. False when either is anything else.
+[[gnu::always_inline]] inline bool operand_number(const Activation* a, const SyntaxNode* operand,
+                                                  std::int32_t* number) {
+  if (operand->kind != NodeKind::Name) {
+    *number = operand->number;
+    return true;
+  }
+  const ValueNode* variable = a->slots[operand->name_slot];
+  const Value* value = variable != nullptr ? variable->value : nullptr;
+  if (value == nullptr || is_shared_value(value) || value->is_string) return false;
+  *number = value->data.number;
+  return true;
+}
+
 [[gnu::always_inline]] inline bool plain_operands(const Activation* a, const Instruction& in,
                                                   std::int32_t* left, std::int32_t* right) {
-  const SyntaxNode* l = in.left;
-  const SyntaxNode* r = in.right;
-  *left = l->number;
-  *right = r->number;
-  if (l->kind == NodeKind::Name) {
-    const ValueNode* variable = a->slots[l->name_slot];
-    const Value* value = variable != nullptr ? variable->value : nullptr;
-    if (value == nullptr || is_shared_value(value) || value->is_string) return false;
-    *left = value->data.number;
-  }
-  if (r->kind == NodeKind::Name) {
-    const ValueNode* variable = a->slots[r->name_slot];
-    const Value* value = variable != nullptr ? variable->value : nullptr;
-    if (value == nullptr || is_shared_value(value) || value->is_string) return false;
-    *right = value->data.number;
-  }
-  return true;
+  return operand_number(a, in.left, left) && operand_number(a, in.right, right);
 }
 
 bool push_name(Activation* a, SyntaxNode* node) {
@@ -704,20 +699,9 @@ bool run(Activation* a, ValueNode* result) {
       case Op::Return: {
         context->position = in.node->source;
         if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
-          Entry entry = a->stack[--a->height];
-          ValueNode* value = cell_of(entry);
+          ValueNode* value = cell_of(a->stack[--a->height]);
           if (value == nullptr) return fail(context, "Alloc failed");
-          bool failed = false;
-          ValueNode* copy = copy_chain(elements_of(value), &failed);
-          if (failed || !assign_taking(context, result->value, value)) {
-            if (failed) fail(context, "Alloc failed");
-            free_chain(copy);
-            free_node(value);
-            return false;
-          }
-          result->elements = copy;
-          result->is_hash = value->is_hash;
-          free_node(value);
+          return return_copy(context, result, value);
         }
         return true;
       }

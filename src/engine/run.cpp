@@ -101,6 +101,28 @@ void return_dying_local(ValueNode* result, ValueNode* variable) {
   variable->elements = nullptr;
 }
 
+}  // namespace
+
+bool return_copy(CallContext* context, ValueNode* result, ValueNode* value) {
+  // Without memory for the result the function fails ("Alloc failed" is reported).
+  bool failed = false;
+  ValueNode* copy = copy_chain(elements_of(value), &failed);
+  if (failed) report_error(context, "Alloc failed", context->position, 0);
+  if (failed || !assign_taking(context, result->value, value)) {
+    free_chain(copy);
+    free_node(value);
+    return false;
+  }
+  if (result->elements != nullptr) note_chains_changed();  // the old cells may be indexed
+  free_chain(result->elements);
+  result->elements = copy;
+  result->is_hash = value->is_hash;
+  free_node(value);
+  return true;
+}
+
+namespace {
+
 std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* result, NodeKind kind) {
   if (result != nullptr) {
     ValueNode* value = pop_operand(stack);
@@ -114,21 +136,8 @@ std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* resu
       return_dying_local(result, variable);
       result->is_hash = value->is_hash;
       free_node(value);
-    } else {
-      // Without memory for the result the function fails ("Alloc failed" is reported).
-      bool failed = false;
-      ValueNode* copy = copy_chain(elements_of(value), &failed);
-      if (failed) report_error(context, "Alloc failed", context->position, 0);
-      if (failed || !assign_taking(context, result->value, value)) {
-        free_chain(copy);
-        free_node(value);
-        return RUN_FAILED;
-      }
-      if (result->elements != nullptr) note_chains_changed();  // the old cells may be indexed
-      free_chain(result->elements);
-      result->elements = copy;
-      result->is_hash = value->is_hash;
-      free_node(value);
+    } else if (!return_copy(context, result, value)) {
+      return RUN_FAILED;
     }
   }
   return kind == NodeKind::Return ? RUN_RETURN : RUN_EXIT;

@@ -333,9 +333,7 @@ ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t
   if (*name == '&') ++name;
   settle_arg(context, name, name_hash);
   if (find_in_private_chain(context->locals, name, name_hash) != nullptr) {
-    char* message = concat_strings(name, " :Declaration overlaps");
-    report_error(context, message != nullptr ? message : "Declaration overlaps", position, 0);
-    release(&message);
+    report_named_error(context, name, " :Declaration overlaps", position);
     return nullptr;
   }
   return append_or_report(context, name, name_hash, position);
