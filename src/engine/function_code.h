@@ -15,6 +15,7 @@ enum class Op : std::uint8_t {
   Nop,
   PushNumber,    // a
   PushText,      // node: a plain literal
+  Literal,       // node: a literal with escapes, embedded expressions or capture targets; a pattern
   PushName,      // node
   Assign,        // node; a = 1 when a statement end follows
   Binary,        // node
@@ -55,19 +56,25 @@ struct Instruction {
   SyntaxNode* assign;
 };
 
+struct Parameter {
+  std::int32_t slot;
+  bool by_reference;  // `&name`: shares the caller's variable
+};
+
 struct CompiledFunction {
   Instruction* code;
   std::int32_t count;
   std::int32_t capacity;
   std::int32_t slot_count;
   std::int32_t parameter_count;
-  std::int32_t* parameter_slots;
+  Parameter* parameters;
   const NameTable* table;
 };
 
 // Bounds of an activation record's tables. The compiler leaves a body that could exceed one to the
 // general evaluator, so that a run never meets them.
-constexpr std::int32_t kMaxDeclared = 256;  // the function's names, and its `var` declarations
+// The function's names, its `var` declarations, and the names its literals may declare.
+constexpr std::int32_t kMaxDeclared = 256;
 constexpr std::int32_t kMaxScopes = 64;     // nested braces
 constexpr std::int32_t kMaxPending = 32;    // postfix steps of one statement
 constexpr std::int32_t kMaxCalls = 16;      // calls nested in one expression

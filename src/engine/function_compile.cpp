@@ -18,6 +18,8 @@ struct Compiler {
   std::int32_t open_calls;     // calls begun and not yet ended, at the instruction emitted last
   std::int32_t pending_steps;  // postfix steps since the last statement end
   std::int32_t declarations;   // `var` names
+  // Names the literals' embedded expressions and capture targets may declare, at most.
+  std::int32_t embedded;
   // Each node compiled, with its first instruction and the one after its last: where a jump to
   // it, or past it, goes.
   struct NodeMark {
@@ -83,18 +85,27 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
   }
 }
 
-// A name of the function's own code that stands for a variable in its slot: not a reference, not
-// qualified, not `arg`.
+// A name of the function's own code that has its slot: not a reference, not `arg`. A qualified
+// name finds a local of its own name first, as any other; a declaration of one is not compiled.
 bool is_slot_name(const SyntaxNode* node, const NameTable* table) {
   const char* name = node->text != nullptr ? node->text : "";
-  return node->name_table == table && name[0] != '&' && !is_qualified(name) &&
-         node->number != kArgNameHash;
+  return node->name_table == table && name[0] != '&' && node->number != kArgNameHash &&
+         (node->kind == NodeKind::Name || !is_qualified(name));
 }
 
 bool is_operand(const SyntaxNode* node, const NameTable* table) {
   if (node == nullptr) return false;
   if (node->kind == NodeKind::Number) return true;
   return node->kind == NodeKind::Name && is_slot_name(node, table);
+}
+
+// At most how many names a literal's «%expr%» parts and capture targets name: each takes a pair
+// of percent signs, and an escape may make one.
+std::int32_t embedded_bound(const char* text) {
+  std::int32_t marks = 0;
+  for (const char* c = text != nullptr ? text : ""; *c != '\0'; ++c)
+    marks += *c == '%' || *c == '\\' ? 1 : 0;
+  return marks / 2;
 }
 
 bool note_node(Compiler* compiler, SyntaxNode* node) {
@@ -121,11 +132,17 @@ std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool aft
   return -1;
 }
 
-bool last_is_semicolon(const SyntaxNode* list) {
+// Whether a list's last statement ends with a semicolon, is an if or a loop (whose parts the
+// compiler takes only when they leave none), or leaves the list as a return, a break or a continue
+// does: then the list leaves no value.
+bool leaves_no_value(const SyntaxNode* list) {
   const SyntaxNode* last = list;
   while (last != nullptr && last->next != nullptr)
     last = last->next;
-  return last != nullptr && last->kind == NodeKind::Semicolon;
+  return last != nullptr &&
+         (last->kind == NodeKind::Semicolon || last->kind == NodeKind::EndIf ||
+          last->kind == NodeKind::LoopEnd || last->kind == NodeKind::Return ||
+          last->kind == NodeKind::Break || last->kind == NodeKind::Continue);
 }
 
 bool compile_list(Compiler* compiler, SyntaxNode* list);
@@ -141,7 +158,12 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::Number:
       return emit(compiler, Op::PushNumber, node->number, node);
     case NodeKind::String:
-      return is_plain_literal(node) && emit(compiler, Op::PushText, 0, node);
+      if (is_plain_literal(node)) return emit(compiler, Op::PushText, 0, node);
+      compiler->embedded += embedded_bound(node->text);
+      return emit(compiler, Op::Literal, 0, node);
+    case NodeKind::Pattern:  // the target of a destructuring assignment
+      compiler->embedded += embedded_bound(node->text);
+      return emit(compiler, Op::Literal, 0, node);
     case NodeKind::Name:
       return is_slot_name(node, table) && emit(compiler, Op::PushName, 0, node);
     case NodeKind::Assign: {
@@ -212,8 +234,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::Block: {
       // Braces in statement position that can leave no value: a scope. Unless they end the list,
       // the general evaluator gathers their values.
-      if (!last_is_semicolon(node->body)) return false;
       SyntaxNode* after = node->next;
+      if (!leaves_no_value(node->body)) return false;
       if (after != nullptr && after->kind != NodeKind::Jump && after->kind != NodeKind::EndIf &&
           after->kind != NodeKind::Else && after->kind != NodeKind::Semicolon &&
           after->kind != NodeKind::Return && after->kind != NodeKind::Name &&
@@ -253,8 +275,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::DeclareName:
       return is_slot_name(node, table) && emit(compiler, Op::Declare, 0, node);
     case NodeKind::Index:
-      // Gathered braces would name an element by its key.
-      return !compiler->collecting && emit(compiler, Op::Index, 0, node);
+      return emit(compiler, Op::Index, 0, node);
     case NodeKind::CallStart:
       return emit(compiler, Op::CallStart, 0, node);
     case NodeKind::Call:
@@ -418,7 +439,7 @@ bool resolve(Compiler* compiler) {
 void free_compiled(CompiledFunction* function) {
   if (function == nullptr || function == kNotCompiled) return;
   release(&function->code);
-  release(&function->parameter_slots);
+  release(&function->parameters);
   release(&function);
 }
 
@@ -443,25 +464,25 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   if (function == nullptr) return nullptr;
   function->table = table;
   function->slot_count = table->count;
-  // Parameters: plain names only, each followed by a comma or the call (no default).
+  // Parameters: names only, each followed by a comma or the call (no default).
   std::int32_t count = 0;
   for (SyntaxNode* node = head->next; node != nullptr && node != call; node = node->next)
     ++count;
-  function->parameter_slots =
-      static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (count + 1)));
-  bool ok = function->parameter_slots != nullptr;
+  function->parameters = static_cast<Parameter*>(alloc_block(sizeof(Parameter) * (count + 1)));
+  bool ok = function->parameters != nullptr;
   for (SyntaxNode* node = head->next; ok && node != nullptr && node != call; node = node->next) {
     if (node->kind == NodeKind::Comma) continue;
-    ok = node->kind == NodeKind::DeclareName && node->text != nullptr && node->text[0] != '&' &&
-         node->name_table == table &&
+    ok = node->kind == NodeKind::DeclareName && node->text != nullptr &&
+         node->name_table == table && node->number != kArgNameHash &&
          (node->next == call || (node->next != nullptr && node->next->kind == NodeKind::Comma));
     for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
-      ok = function->parameter_slots[i] != node->name_slot;
-    if (ok) function->parameter_slots[function->parameter_count++] = node->name_slot;
+      ok = function->parameters[i].slot != node->name_slot;
+    if (ok) function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&'};
   }
   Compiler compiler{};
   compiler.function = function;
-  ok = ok && compile_list(&compiler, call->body) && resolve(&compiler);
+  ok = ok && compile_list(&compiler, call->body) && resolve(&compiler) &&
+       function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
   release(&compiler.marks);
   if (!ok) {
     free_compiled(function);

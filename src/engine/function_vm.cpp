@@ -11,6 +11,7 @@
 #include "engine/function_code.h"
 #include "engine/name_table.h"
 #include "engine/number_ops.h"
+#include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "platform/memory.h"
@@ -76,7 +77,8 @@ struct Activation {
   std::int32_t capacity;
   std::int32_t height;
   // Slots in declaration order, each with the variable a `var` hid there, to be seen again when
-  // the declaration's braces end.
+  // the declaration's braces end. Slot -1: `hidden` is a variable of the frame's chain, of a name
+  // the code's table lacks (see adopt_declared).
   struct Declared {
     std::int32_t slot;
     ValueNode* hidden;
@@ -89,6 +91,8 @@ struct Activation {
   std::int32_t pending_count;
   std::int32_t call_marks[kMaxCalls];  // pending_count at each open call
   std::int32_t open_calls;
+  // The last variable of the frame's chain that adopt_declared has seen, or null.
+  ValueNode* chain_seen;
   Activation* next_spare;
   Entry inline_stack[kInlineStack];
 };
@@ -269,6 +273,45 @@ bool push_grown(Activation* a, Entry entry) {
   return true;
 }
 
+// Variables that the general evaluator declared in the frame while it ran a node for the loop (the
+// names of an embedded expression or of a capture target) belong to the innermost braces, as they
+// would there. Those of the table's names are left to their slots; the others stay in the frame's
+// chain, where the lookups by name find them. `arg` belongs to the whole call.
+[[gnu::noinline]] void adopt_declared(Activation* a) {
+  CallContext* frame = a->context;
+  const NameTable* table = a->function->table;
+  ValueNode** link = a->chain_seen != nullptr ? &a->chain_seen->next : &frame->locals;
+  while (ValueNode* cell = *link) {
+    bool room = a->declared_count < kMaxDeclared;  // the compiler's bound; else the call keeps it
+    std::int32_t slot = cell->name != nullptr ? find_name_slot(table, cell->name) : -1;
+    if (room && slot >= 0 && a->slots[slot] == cell) {
+      *link = cell->next;
+      cell->next = nullptr;
+      a->declared[a->declared_count++] = {slot, nullptr};
+      continue;
+    }
+    if (room && slot < 0 && !(cell->name_hash == kArgNameHash && same_name(cell->name, "arg")))
+      a->declared[a->declared_count++] = {-1, cell};
+    a->chain_seen = cell;
+    link = &cell->next;
+  }
+  frame->last_local = a->chain_seen;
+}
+
+// Takes a variable of a name the table lacks out of the frame's chain.
+void unlink_from_chain(Activation* a, ValueNode* variable) {
+  CallContext* frame = a->context;
+  ValueNode* previous = nullptr;
+  for (ValueNode** link = &frame->locals; *link != nullptr; previous = *link, link = &(*link)->next) {
+    if (*link != variable) continue;
+    *link = variable->next;
+    variable->next = nullptr;
+    if (a->chain_seen == variable) a->chain_seen = previous;
+    if (frame->last_local == variable) frame->last_local = previous;
+    return;
+  }
+}
+
 // Runs one node of the general evaluator on operands taken from the top of the stack. Not inline
 // here or elsewhere: its frame would deepen every call that the loop makes.
 [[gnu::noinline]] bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
@@ -290,8 +333,9 @@ bool push_grown(Activation* a, Entry entry) {
   }
   a->height -= operands;
   if (!ok) return false;
-  if (execute_expression_node(a->context, node, &stack, nullptr, nullptr) != RUN_NORMAL)
-    return false;
+  std::int32_t code = execute_expression_node(a->context, node, &stack, nullptr, nullptr);
+  if (a->context->last_local != a->chain_seen) adopt_declared(a);
+  if (code != RUN_NORMAL) return false;
   ValueNode* result = pop_operand(&stack);
   if (result == nullptr) return true;
   return push(a, cell_entry(result, Kind::Cell));
@@ -301,6 +345,11 @@ void leave_scope(Activation* a) {
   std::int32_t mark = a->scope_marks[--a->scope_count];
   while (a->declared_count > mark) {
     const Activation::Declared& declared = a->declared[--a->declared_count];
+    if (declared.slot < 0) {
+      unlink_from_chain(a, declared.hidden);
+      free_variables(declared.hidden);
+      continue;
+    }
     ValueNode* variable = a->slots[declared.slot];
     a->slots[declared.slot] = declared.hidden;
     Value* value = variable->value;
@@ -559,6 +608,10 @@ bool run(Activation* a, ValueNode* result) {
         break;
       case Op::PushName:
         if (!push_name(a, in.node)) return false;
+        break;
+      case Op::Literal:
+        context->position = in.node->source;
+        if (!delegate(a, in.node, 0)) return false;
         break;
       case Op::Assign:
         if (!assign(a, in.node, in.a == 1)) return false;
@@ -824,34 +877,55 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   frame.function_name = entry->name;
   frame.host_word = host_word;
   frame.names = function->table;
-  // The slots, and after them the parked variables.
-  // From the thread's cache: an array on the thread's stack would cost recursion depth.
-  const std::int32_t slot_room = 2 * function->slot_count;
-  ValueNode** slots = take_slot_array(slot_room);
-  if (slots == nullptr) return false;
+  // The slots are the frame's own, so that code the general evaluator runs in the frame (an
+  // embedded expression, a capture target) finds the variables there. The parked variables are
+  // kept beside them. Both from the thread's cache: arrays on the thread's stack would cost
+  // recursion depth.
+  const std::int32_t slot_count = function->slot_count;
+  ValueNode** parked = take_slot_array(slot_count);
+  if (parked == nullptr) return false;
+  if (slot_count > CallContext::kInlineSlots) {
+    frame.heap_slots = take_slot_array(slot_count);
+    if (frame.heap_slots == nullptr) {
+      give_slot_array(parked, slot_count);
+      return false;
+    }
+  }
+  frame.slot_count = slot_count;
   Activation* a = Spares.take();
   if (a == nullptr) {
-    give_slot_array(slots, slot_room);
+    release_frame(&frame);
+    give_slot_array(parked, slot_count);
     return false;
   }
+  provide_arg(&frame, arguments);
   a->height = 0;
   a->declared_count = 0;
   a->scope_count = 0;
   a->pending_count = 0;
   a->open_calls = 0;
+  a->chain_seen = nullptr;
   a->context = &frame;
   a->function = function;
-  a->slots = slots;
-  a->parked = slots + function->slot_count;
+  a->slots = frame_slots(&frame);
+  a->parked = parked;
   a->scope_marks[a->scope_count++] = 0;
   bool ok = true;
   // Parameters, bound as the general call binds them.
   const ValueNode* argument = arguments;
   for (std::int32_t i = 0; ok && i < function->parameter_count; ++i, argument = argument->next) {
-    ValueNode* local = declare(a, function->parameter_slots[i]);
+    const Parameter& parameter = function->parameters[i];
+    ValueNode* local = declare(a, parameter.slot);
     if (local == nullptr) {
       ok = false;
       break;
+    }
+    if (parameter.by_reference) {
+      // Shares the caller's variable (the room for its own Value stays unused in its cell).
+      local->value = argument->value;
+      local->elements = elements_of(const_cast<ValueNode*>(argument));
+      if (local->value->shared) count_shared_reference(1);
+      continue;
     }
     bool failed = false;
     local->elements = copy_chain(elements_of(const_cast<ValueNode*>(argument)), &failed);
@@ -874,7 +948,7 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
     leave_scope(a);
   free_parked(a);
   release_frame(&frame);
-  give_slot_array(slots, slot_room);
+  give_slot_array(parked, slot_count);
   Spares.give_back(a);
   if (!ok) {
     free_node(returned);
