@@ -42,7 +42,10 @@ enum class Op : std::uint8_t {
   JumpIfFalse,  // a = where execution goes on when the condition is false
   AssignOf,     // target = left <node> right, alone in its statement; target in `a` as a node index
   TestJump,     // an if's condition left <node> right: on false to `a`; target: the if's Jump
-  BreakJump,    // node: the loop's LoopEnd; a = after it
+  BreakJump,    // node: the loop's LoopEnd, or the Switch; a = after it
+  Switch,       // node; a CaseEntry for each label follows, and one without a node
+  CaseEntry,    // not run: node, a label, and a = where its statements start; without a node,
+                // a = the switch's end
 };
 
 struct Instruction {

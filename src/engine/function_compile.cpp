@@ -37,7 +37,7 @@ struct Compiler {
   // outside its body and the jumps of its `continue`s, which go to its pass's end.
   std::int32_t depth;
   struct OpenLoop {
-    SyntaxNode* loop;
+    SyntaxNode* loop;  // or a Switch, which a `break` leaves too
     std::int32_t depth;
     std::int32_t continues[16];
     std::int32_t continue_count;
@@ -132,7 +132,7 @@ std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool aft
   return -1;
 }
 
-// Whether a list's last statement ends with a semicolon, is an if or a loop (whose parts the
+// Whether a list's last statement ends with a semicolon (or is a label), is an if or a loop (whose parts the
 // compiler takes only when they leave none), or leaves the list as a return, a break or a continue
 // does: then the list leaves no value.
 bool leaves_no_value(const SyntaxNode* list) {
@@ -140,12 +140,14 @@ bool leaves_no_value(const SyntaxNode* list) {
   while (last != nullptr && last->next != nullptr)
     last = last->next;
   return last != nullptr &&
-         (last->kind == NodeKind::Semicolon || last->kind == NodeKind::EndIf ||
+         (last->kind == NodeKind::Semicolon || last->kind == NodeKind::Colon ||
+          last->kind == NodeKind::EndIf ||
           last->kind == NodeKind::LoopEnd || last->kind == NodeKind::Return ||
           last->kind == NodeKind::Break || last->kind == NodeKind::Continue);
 }
 
 bool compile_list(Compiler* compiler, SyntaxNode* list);
+bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
 bool compile_node(Compiler* compiler, SyntaxNode* node) {
   const NameTable* table = compiler->function->table;
@@ -258,7 +260,14 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       // Only without a value (a count of loops to leave is not compiled).
       if (!compiler->after_statement) return false;
       if (compiler->loop_count == 0) return emit(compiler, Op::Return, 0, node);  // ends the call
-      Compiler::OpenLoop& open = compiler->loops[compiler->loop_count - 1];
+      // A break leaves the innermost loop or switch; a continue goes on with the innermost loop.
+      std::int32_t open_at = compiler->loop_count - 1;
+      if (kind == NodeKind::Continue) {
+        while (open_at >= 0 && compiler->loops[open_at].loop->kind == NodeKind::Switch)
+          --open_at;
+        if (open_at < 0) return false;
+      }
+      Compiler::OpenLoop& open = compiler->loops[open_at];
       for (std::int32_t d = compiler->depth; d > open.depth; --d) {
         if (!emit(compiler, Op::LeaveScope, 0, node)) return false;
       }
@@ -267,11 +276,16 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         open.continues[open.continue_count++] = compiler->function->count;
         return emit(compiler, Op::Jump, 0, nullptr);
       }
+      // A loop's break goes on after its LoopEnd; a switch's after the switch.
       SyntaxNode* end = open.loop;
-      while (end->kind != NodeKind::LoopEnd && end->next != nullptr)
-        end = end->next;
+      if (end->kind != NodeKind::Switch) {
+        while (end->kind != NodeKind::LoopEnd && end->next != nullptr)
+          end = end->next;
+      }
       return emit(compiler, Op::BreakJump, 0, end);
     }
+    case NodeKind::Switch:
+      return compile_switch(compiler, node);
     case NodeKind::DeclareName:
       return is_slot_name(node, table) && emit(compiler, Op::Declare, 0, node);
     case NodeKind::Index:
@@ -382,10 +396,65 @@ bool compile_sequence(Compiler* compiler, SyntaxNode* node, SyntaxNode** last, b
   return false;
 }
 
-// Whether a node ends a statement, so that nothing it left waits on the stack.
+// Whether a node ends a statement (or a switch's label), so that nothing it left waits on the
+// stack.
 bool ends_statement(const SyntaxNode* node) {
   return node->kind == NodeKind::Semicolon || node->kind == NodeKind::EndIf ||
-         node->kind == NodeKind::LoopEnd || node->kind == NodeKind::Else;
+         node->kind == NodeKind::LoopEnd || node->kind == NodeKind::Else ||
+         node->kind == NodeKind::Colon;
+}
+
+// A switch whose labels are plain literals and numbers: one step chooses the label, as the
+// general evaluator chooses it, and goes to its statements in a scope of their own. Its
+// statements leave no value (the general evaluator runs them on a stack of their own).
+bool compile_switch(Compiler* compiler, SyntaxNode* node) {
+  std::int32_t labels = 0;
+  for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
+    if (label->kind != NodeKind::Case && label->kind != NodeKind::Default) continue;
+    SyntaxNode* colon = label->next;
+    if (label->kind == NodeKind::Case) {
+      SyntaxNode* value = colon;
+      if (value == nullptr ||
+          !(value->kind == NodeKind::Number ||
+            (value->kind == NodeKind::String && is_plain_literal(value)))) {
+        return false;
+      }
+      colon = value->next;
+    }
+    if (colon == nullptr || colon->kind != NodeKind::Colon) return false;
+    ++labels;
+  }
+  if (node->body != nullptr && !leaves_no_value(node->body)) return false;
+  if (compiler->depth >= kMaxScopes - 1 || compiler->loop_count == 16) return false;
+  CompiledFunction* function = compiler->function;
+  const std::int32_t at = function->count;
+  if (!emit(compiler, Op::Switch, 0, node)) return false;
+  for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
+    if ((label->kind == NodeKind::Case || label->kind == NodeKind::Default) &&
+        !emit(compiler, Op::CaseEntry, 0, label)) {
+      return false;
+    }
+  }
+  if (!emit(compiler, Op::CaseEntry, 0, nullptr)) return false;
+  Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
+  open.loop = node;
+  open.depth = compiler->depth;
+  open.continue_count = 0;
+  bool collecting = compiler->collecting;
+  compiler->collecting = false;
+  ++compiler->depth;
+  bool ok = compile_list(compiler, node->body) && emit(compiler, Op::LeaveScope, 0, node);
+  --compiler->depth;
+  compiler->collecting = collecting;
+  --compiler->loop_count;
+  if (!ok) return false;
+  for (std::int32_t i = 1; i <= labels; ++i) {
+    Instruction& entry = function->code[at + i];
+    entry.a = index_of(compiler, entry.node, false);
+    if (entry.a < 0) return false;
+  }
+  function->code[at + labels + 1].a = function->count;
+  return true;
 }
 
 bool compile_list(Compiler* compiler, SyntaxNode* list) {
@@ -393,6 +462,16 @@ bool compile_list(Compiler* compiler, SyntaxNode* list) {
   for (SyntaxNode* node = list; node != nullptr; previous = node, node = node->next) {
     compiler->after_statement =
         previous == nullptr || ends_statement(previous) || previous->kind == NodeKind::Jump;
+    if (node->kind == NodeKind::Case || node->kind == NodeKind::Default) {
+      // A label: where its statements start. Its value is not run here.
+      if (!note_node(compiler, node)) return false;
+      compiler->marks[compiler->mark_count - 1].end = compiler->function->count;
+      while (node->kind != NodeKind::Colon) {
+        node = node->next;
+        if (node == nullptr) return false;
+      }
+      continue;
+    }
     SyntaxNode* last = nullptr;
     bool failed = false;
     if (compile_sequence(compiler, node, &last, &failed)) {

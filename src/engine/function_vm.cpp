@@ -554,6 +554,60 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   return delegate(a, node, 2);
 }
 
+// An element by its key, from the container and key on top of the stack, as the general
+// evaluator's index step finds it, without making cells for the two.
+bool index(Activation* a, SyntaxNode* node) {
+  CallContext* context = a->context;
+  context->position = node->source;
+  if (a->height < 2) return fail(context, "Sentence error");
+  const Entry& container = a->stack[a->height - 2];
+  const Entry& key = a->stack[a->height - 1];
+  if (container.kind != Kind::Variable && container.kind != Kind::Cell)
+    return delegate(a, node, 2);
+  if (key.kind == Kind::Marker) return fail(context, "Sentence error");
+  ScalarSnapshot scalar = snapshot_of(key);
+  if (scalar.failed) {
+    release_entry(key);
+    release_entry(container);
+    a->height -= 2;
+    return fail(context, "Alloc failed");
+  }
+  Value key_value{};
+  if (key.kind == Kind::Text) {
+    key_value.is_string = 1;
+    key_value.data.text = const_cast<char*>(literal_text(key));
+  } else {
+    key_value.is_string = scalar.is_string;
+    if (scalar.is_string) {
+      key_value.data.text = const_cast<char*>(scalar.text);
+    } else {
+      key_value.data.number = scalar.number;
+    }
+  }
+  ValueNode* element = element_by_key(context, owner_of(container.cell), &key_value);
+  ValueNode* cell = nullptr;
+  if (element != nullptr) {
+    cell = container.kind == Kind::Cell && is_temporary(container.cell) ? make_owning_copy(element)
+                                                                          : make_reference(element);
+    if (cell == nullptr) {
+      fail(context, "Alloc failed");
+    } else {
+      if (is_temporary(cell)) {
+        release(&cell->name);
+        cell->name_hash = 0;
+        cell->pattern = nullptr;
+      }
+      cell->is_hash = key_value.is_string && key_value.data.text[0] == '\0' ? 1 : 0;
+    }
+  }
+  release_entry(key);
+  release_entry(container);
+  a->height -= 2;
+  if (cell == nullptr) return false;
+  a->stack[a->height++] = cell_entry(cell, Kind::Cell);  // room: two were taken
+  return true;
+}
+
 // Takes the condition an if or a loop tests: true when it holds, or when there is none.
 bool take_condition(Activation* a) {
   if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) return true;
@@ -584,6 +638,45 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
     a->pending[a->pending_count++] = {value, delta};
   }
   return true;
+}
+
+// The label of a switch that the value chooses, as the general evaluator chooses it: the first
+// case equal to it, else the first default. Its index among the entries, or -1 when there is none
+// or a comparison failed (reported; then no label runs).
+[[gnu::noinline]] std::int32_t choose_case(Activation* a, const Instruction* entries) {
+  CallContext* context = a->context;
+  if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) {
+    fail(context, "Sentence error");
+    return -2;
+  }
+  ValueNode* value = cell_of(a->stack[--a->height]);
+  if (value == nullptr) {
+    fail(context, "Alloc failed");
+    return -2;
+  }
+  std::int32_t chosen = -1;
+  bool compared = true;
+  for (std::int32_t i = 0; compared && entries[i].node != nullptr; ++i) {
+    const SyntaxNode* label = entries[i].node;
+    if (label->kind != NodeKind::Case) continue;
+    bool equal = false;
+    if (label->next->kind == NodeKind::String) {
+      compared = literal_label_equals(context, label, value, &equal);
+    } else {
+      context->position = label->next->source;
+      ValueNode* number = make_number_cell(label->next->number);
+      compared = number != nullptr ? entries_equal(context, number, value, &equal)
+                                   : fail(context, "Alloc failed");
+      free_node(number);
+    }
+    if (compared && equal) chosen = i;
+    if (chosen >= 0) break;
+  }
+  for (std::int32_t i = 0; compared && chosen < 0 && entries[i].node != nullptr; ++i) {
+    if (entries[i].node->kind == NodeKind::Default) chosen = i;
+  }
+  free_node(value);
+  return compared ? chosen : -1;
 }
 
 // Runs the body; the result cell gets the value of a return. False after a reported failure (or a
@@ -630,8 +723,7 @@ bool run(Activation* a, ValueNode* result) {
         if (!declare_name(a, in.node)) return false;
         break;
       case Op::Index:
-        context->position = in.node->source;
-        if (!delegate(a, in.node, 2)) return false;
+        if (!index(a, in.node)) return false;
         break;
       case Op::BinaryOf: {
         // Both operands plain numbers: at once.
@@ -727,6 +819,24 @@ bool run(Activation* a, ValueNode* result) {
       case Op::BreakJump:
         pc = in.a;
         continue;
+      case Op::Switch: {
+        context->position = in.node->source;
+        const Instruction* entries = &code[pc + 1];
+        std::int32_t chosen = choose_case(a, entries);
+        if (chosen == -2) return false;
+        if (chosen < 0) {
+          while (entries->node != nullptr)
+            ++entries;
+          pc = entries->a;
+          continue;
+        }
+        if (stop_requested()) return false;
+        a->scope_marks[a->scope_count++] = a->declared_count;
+        pc = entries[chosen].a;
+        continue;
+      }
+      case Op::CaseEntry:
+        return fail(context, "Sentence error");  // never reached: a switch goes past its entries
       case Op::SkipIfTrue:
         pc += take_condition(a) ? 2 : 1;
         continue;
