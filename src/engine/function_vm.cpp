@@ -556,7 +556,7 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
 
 // An element by its key, from the container and key on top of the stack, as the general
 // evaluator's index step finds it, without making cells for the two.
-bool index(Activation* a, SyntaxNode* node) {
+[[gnu::noinline]] bool index(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
   context->position = node->source;
   if (a->height < 2) return fail(context, "Sentence error");
@@ -686,6 +686,11 @@ bool run(Activation* a, ValueNode* result) {
   const std::int32_t count = a->function->count;
   CallContext* context = a->context;
   std::int32_t pc = 0;
+  // The operands and result of the larger instructions' arithmetic, shared by them all: a frame
+  // that kept a set per instruction would cost recursion depth where locals are padded.
+  std::int32_t left;
+  std::int32_t right;
+  std::int32_t value;
   while (pc < count) {
     const Instruction& in = code[pc];
     // The position is set where a step may report or call: the steps that cannot go on as they
@@ -727,9 +732,6 @@ bool run(Activation* a, ValueNode* result) {
         break;
       case Op::BinaryOf: {
         // Both operands plain numbers: at once.
-        std::int32_t left;
-        std::int32_t right;
-        std::int32_t value = 0;
         if (plain_operands(a, in, &left, &right) && a->height < a->capacity &&
             apply_number_operator(in.node->kind, left, right, &value)) {
           a->stack[a->height++] = number_entry(value);
@@ -740,9 +742,6 @@ bool run(Activation* a, ValueNode* result) {
         break;
       }
       case Op::TestJump: {
-        std::int32_t left;
-        std::int32_t right;
-        std::int32_t value = 0;
         bool go_on;
         if (plain_operands(a, in, &left, &right) &&
             apply_number_operator(in.node->kind, left, right, &value)) {
@@ -764,9 +763,6 @@ bool run(Activation* a, ValueNode* result) {
           target = resolve_name(a, in.target);
           if (target == nullptr) return false;
         }
-        std::int32_t left;
-        std::int32_t right;
-        std::int32_t value = 0;
         if (target != nullptr && !is_shared_value(target->value) && a->height == 0 &&
             plain_operands(a, in, &left, &right) &&
             apply_number_operator(in.node->kind, left, right, &value)) {
@@ -880,8 +876,9 @@ bool run(Activation* a, ValueNode* result) {
         while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
           --marker;
         if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
+        // Built without taking an address: the loop's frame stays small (see `left` above).
         ValueNode* arguments = nullptr;
-        ValueNode** tail = &arguments;
+        ValueNode* last = nullptr;
         bool ok = true;
         bool named = false;
         if (in.a == 1) {
@@ -901,8 +898,8 @@ bool run(Activation* a, ValueNode* result) {
             cell->name_hash = cell->name != nullptr ? a->stack[i].cell->name_hash : 0;
           }
           cell->next = nullptr;
-          *tail = cell;
-          tail = &cell->next;
+          (last != nullptr ? last->next : arguments) = cell;
+          last = cell;
         }
         a->height = marker;
         std::int32_t mark = a->call_marks[--a->open_calls];
