@@ -11,6 +11,7 @@ struct NameTable;
 
 namespace compiled_body {
 
+// The loop that runs them (function_vm.cpp) keeps a table of its steps in this order.
 enum class Op : std::uint8_t {
   Nop,
   PushNumber,    // a
@@ -46,6 +47,9 @@ enum class Op : std::uint8_t {
   Switch,       // node; a CaseEntry for each label follows, and one without a node
   CaseEntry,    // not run: node, a label, and a = where its statements start; without a node,
                 // a = the switch's end
+  LoopTestOf,   // a loop's condition left <node> right and its test: on false to `a`; target: the
+                // Loop node
+  End,          // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 struct Instruction {
@@ -78,9 +82,9 @@ struct CompiledFunction {
 // general evaluator, so that a run never meets them.
 // The function's names, its `var` declarations, and the names its literals may declare.
 constexpr std::int32_t kMaxDeclared = 256;
-constexpr std::int32_t kMaxScopes = 64;     // nested braces
-constexpr std::int32_t kMaxPending = 32;    // postfix steps of one statement
-constexpr std::int32_t kMaxCalls = 16;      // calls nested in one expression
+constexpr std::int32_t kMaxScopes = 64;   // nested braces
+constexpr std::int32_t kMaxPending = 32;  // postfix steps of one statement
+constexpr std::int32_t kMaxCalls = 16;    // calls nested in one expression
 
 }  // namespace compiled_body
 

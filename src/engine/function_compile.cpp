@@ -132,18 +132,17 @@ std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool aft
   return -1;
 }
 
-// Whether a list's last statement ends with a semicolon (or is a label), is an if or a loop (whose parts the
-// compiler takes only when they leave none), or leaves the list as a return, a break or a continue
-// does: then the list leaves no value.
+// Whether a list's last statement ends with a semicolon (or is a label), is an if or a loop (whose
+// parts the compiler takes only when they leave none), or leaves the list as a return, a break or a
+// continue does: then the list leaves no value.
 bool leaves_no_value(const SyntaxNode* list) {
   const SyntaxNode* last = list;
   while (last != nullptr && last->next != nullptr)
     last = last->next;
-  return last != nullptr &&
-         (last->kind == NodeKind::Semicolon || last->kind == NodeKind::Colon ||
-          last->kind == NodeKind::EndIf ||
-          last->kind == NodeKind::LoopEnd || last->kind == NodeKind::Return ||
-          last->kind == NodeKind::Break || last->kind == NodeKind::Continue);
+  return last != nullptr && (last->kind == NodeKind::Semicolon || last->kind == NodeKind::Colon ||
+                             last->kind == NodeKind::EndIf || last->kind == NodeKind::LoopEnd ||
+                             last->kind == NodeKind::Return || last->kind == NodeKind::Break ||
+                             last->kind == NodeKind::Continue);
 }
 
 bool compile_list(Compiler* compiler, SyntaxNode* list);
@@ -207,7 +206,15 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::Loop: {
       SyntaxNode* body = node->body;
       if (node->next == nullptr) return false;
-      if (!emit(compiler, Op::LoopTest, 0, node)) return false;
+      // A condition `a op b` just before is tested in the same step.
+      CompiledFunction* function = compiler->function;
+      Instruction* test = function->count > 0 ? &function->code[function->count - 1] : nullptr;
+      if (test != nullptr && test->op == Op::BinaryOf && test->node->next == node) {
+        test->op = Op::LoopTestOf;
+        test->target = node;
+      } else if (!emit(compiler, Op::LoopTest, 0, node)) {
+        return false;
+      }
       if (compiler->loop_count == 16) return false;
       Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
       open.loop = node;
@@ -414,9 +421,8 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     SyntaxNode* colon = label->next;
     if (label->kind == NodeKind::Case) {
       SyntaxNode* value = colon;
-      if (value == nullptr ||
-          !(value->kind == NodeKind::Number ||
-            (value->kind == NodeKind::String && is_plain_literal(value)))) {
+      if (value == nullptr || !(value->kind == NodeKind::Number ||
+                                (value->kind == NodeKind::String && is_plain_literal(value)))) {
         return false;
       }
       colon = value->next;
@@ -505,6 +511,10 @@ bool resolve(Compiler* compiler) {
       std::int32_t target = index_of(compiler, instruction.node->target, true);
       if (target < 0) return false;
       instruction.a = target;
+    } else if (instruction.op == Op::LoopTestOf) {
+      std::int32_t exit = index_of(compiler, instruction.target->next, false);
+      if (exit < 0) return false;
+      instruction.a = exit;
     } else if (instruction.op == Op::LoopTest || instruction.op == Op::LoopBack) {
       std::int32_t exit =
           index_of(compiler, instruction.node->next, instruction.op == Op::LoopBack);
@@ -556,11 +566,13 @@ SyntaxNode* definition_call(SyntaxNode* head) {
          (node->next == call || (node->next != nullptr && node->next->kind == NodeKind::Comma));
     for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
       ok = function->parameters[i].slot != node->name_slot;
-    if (ok) function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&'};
+    if (ok)
+      function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&'};
   }
   Compiler compiler{};
   compiler.function = function;
-  ok = ok && compile_list(&compiler, call->body) && resolve(&compiler) &&
+  ok = ok && compile_list(&compiler, call->body) && emit(&compiler, Op::End, 0, nullptr) &&
+       resolve(&compiler) &&
        function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
   release(&compiler.marks);
   if (!ok) {

@@ -302,7 +302,8 @@ bool push_grown(Activation* a, Entry entry) {
 void unlink_from_chain(Activation* a, ValueNode* variable) {
   CallContext* frame = a->context;
   ValueNode* previous = nullptr;
-  for (ValueNode** link = &frame->locals; *link != nullptr; previous = *link, link = &(*link)->next) {
+  for (ValueNode** link = &frame->locals; *link != nullptr;
+       previous = *link, link = &(*link)->next) {
     if (*link != variable) continue;
     *link = variable->next;
     variable->next = nullptr;
@@ -562,8 +563,7 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   if (a->height < 2) return fail(context, "Sentence error");
   const Entry& container = a->stack[a->height - 2];
   const Entry& key = a->stack[a->height - 1];
-  if (container.kind != Kind::Variable && container.kind != Kind::Cell)
-    return delegate(a, node, 2);
+  if (container.kind != Kind::Variable && container.kind != Kind::Cell) return delegate(a, node, 2);
   if (key.kind == Kind::Marker) return fail(context, "Sentence error");
   ScalarSnapshot scalar = snapshot_of(key);
   if (scalar.failed) {
@@ -588,7 +588,7 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   ValueNode* cell = nullptr;
   if (element != nullptr) {
     cell = container.kind == Kind::Cell && is_temporary(container.cell) ? make_owning_copy(element)
-                                                                          : make_reference(element);
+                                                                        : make_reference(element);
     if (cell == nullptr) {
       fail(context, "Alloc failed");
     } else {
@@ -681,249 +681,282 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
 
 // Runs the body; the result cell gets the value of a return. False after a reported failure (or a
 // stop).
+// The loop's steps go on through these; see run().
+#define VM_DISPATCH() goto* kSteps[static_cast<std::uint8_t>(ip->op)]
+#define VM_NEXT()  \
+  do {             \
+    ++ip;          \
+    VM_DISPATCH(); \
+  } while (false)
+#define VM_JUMP(to)   \
+  do {                \
+    ip = code + (to); \
+    VM_DISPATCH();    \
+  } while (false)
+
 bool run(Activation* a, ValueNode* result) {
-  const Instruction* code = a->function->code;
-  const std::int32_t count = a->function->count;
+  const Instruction* const code = a->function->code;
   CallContext* context = a->context;
-  std::int32_t pc = 0;
   // The operands and result of the larger instructions' arithmetic, shared by them all: a frame
   // that kept a set per instruction would cost recursion depth where locals are padded.
   std::int32_t left;
   std::int32_t right;
   std::int32_t value;
-  while (pc < count) {
-    const Instruction& in = code[pc];
-    // The position is set where a step may report or call: the steps that cannot go on as they
-    // are.
-    switch (in.op) {
-      case Op::Nop:
-        break;
-      case Op::PushNumber:
-        if (!push(a, number_entry(in.a))) return false;
-        break;
-      case Op::PushText:
-        if (!push(a, text_entry(in.node))) return false;
-        break;
-      case Op::PushName:
-        if (!push_name(a, in.node)) return false;
-        break;
-      case Op::Literal:
-        context->position = in.node->source;
-        if (!delegate(a, in.node, 0)) return false;
-        break;
-      case Op::Assign:
-        if (!assign(a, in.node, in.a == 1)) return false;
-        break;
-      case Op::AssignClear:
-        if (!assign(a, in.node, true)) return false;
-        clear(a);
-        break;
-      case Op::Binary:
-        if (!binary(a, in.node)) return false;
-        break;
-      case Op::Unary:
-        if (!unary(a, in.node)) return false;
-        break;
-      case Op::Declare:
-        if (!declare_name(a, in.node)) return false;
-        break;
-      case Op::Index:
-        if (!index(a, in.node)) return false;
-        break;
-      case Op::BinaryOf: {
-        // Both operands plain numbers: at once.
-        if (plain_operands(a, in, &left, &right) && a->height < a->capacity &&
-            apply_number_operator(in.node->kind, left, right, &value)) {
-          a->stack[a->height++] = number_entry(value);
-          break;
-        }
-        if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node))
-          return false;
-        break;
-      }
-      case Op::TestJump: {
-        bool go_on;
-        if (plain_operands(a, in, &left, &right) &&
-            apply_number_operator(in.node->kind, left, right, &value)) {
-          go_on = value != 0;
-        } else {
-          if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node))
-            return false;
-          go_on = take_condition(a);
-        }
-        if (!go_on) {
-          pc = in.a;
-          continue;
-        }
-        break;
-      }
-      case Op::AssignOf: {
-        ValueNode* target = a->slots[in.target->name_slot];
-        if (target == nullptr && a->height == 0) {
-          target = resolve_name(a, in.target);
-          if (target == nullptr) return false;
-        }
-        if (target != nullptr && !is_shared_value(target->value) && a->height == 0 &&
-            plain_operands(a, in, &left, &right) &&
-            apply_number_operator(in.node->kind, left, right, &value)) {
-          store_number(target->value, value);
-          clear(a);
-          break;
-        }
-        if (!push_name(a, in.target) || !push_operand(a, in.left) || !push_operand(a, in.right) ||
-            !binary(a, in.node) || !assign(a, in.assign, true)) {
-          return false;
-        }
-        clear(a);
-        break;
-      }
-      case Op::StepClear: {
-        ValueNode* variable = a->slots[in.node->name_slot];
-        if (variable != nullptr && a->open_calls == 0 && a->height == 0) {
-          // As the postfix step, applied at once (it is the newest), then any older ones.
-          step_value(context, variable->value, in.a);
-          apply_pending(a, 0);
-          clear(a);
-          break;
-        }
-        if (!push_name(a, in.node) || !post_step(a, in.node, in.a)) return false;
-        if (a->open_calls == 0) apply_pending(a, 0);
-        clear(a);
-        break;
-      }
-      case Op::JumpIfFalse:
-        if (!take_condition(a)) {
-          pc = in.a;
-          continue;
-        }
-        break;
-      case Op::PostStep:
-        if (!post_step(a, in.node, in.a)) return false;
-        break;
-      case Op::ApplyPostfix:
-        if (a->open_calls == 0) apply_pending(a, 0);
-        break;
-      case Op::Clear:
-        clear(a);
-        break;
-      case Op::Comma:
-        context->position = in.node->source;
-        if (a->height == 0 && !push(a, number_entry(0))) return false;
-        if (in.a == 1 && !push(a, number_entry(0))) return false;
-        break;
-      case Op::Jump:
-      case Op::BreakJump:
-        pc = in.a;
-        continue;
-      case Op::Switch: {
-        context->position = in.node->source;
-        const Instruction* entries = &code[pc + 1];
-        std::int32_t chosen = choose_case(a, entries);
-        if (chosen == -2) return false;
-        if (chosen < 0) {
-          while (entries->node != nullptr)
-            ++entries;
-          pc = entries->a;
-          continue;
-        }
-        if (stop_requested()) return false;
-        a->scope_marks[a->scope_count++] = a->declared_count;
-        pc = entries[chosen].a;
-        continue;
-      }
-      case Op::CaseEntry:
-        return fail(context, "Sentence error");  // never reached: a switch goes past its entries
-      case Op::SkipIfTrue:
-        pc += take_condition(a) ? 2 : 1;
-        continue;
-      case Op::LoopTest: {
-        if (!take_condition(a)) {
-          pc = in.a;
-          continue;
-        }
-        if (stop_requested()) return false;
-        break;
-      }
-      case Op::LoopBack:
-        count_step();
-        pc = in.a;
-        continue;
-      case Op::EnterScope:
-        if (stop_requested()) return false;
-        a->scope_marks[a->scope_count++] = a->declared_count;
-        break;
-      case Op::LeaveScope:
-        leave_scope(a);
-        break;
-      case Op::Return: {
-        context->position = in.node->source;
-        if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
-          ValueNode* value = cell_of(a->stack[--a->height]);
-          if (value == nullptr) return fail(context, "Alloc failed");
-          return return_copy(context, result, value);
-        }
-        return true;
-      }
-      case Op::CallStart:
-        context->position = in.node->source;
-        if (a->open_calls == kMaxCalls) return fail(context, "Alloc failed");
-        a->call_marks[a->open_calls++] = a->pending_count;
-        if (!push(a, cell_entry(nullptr, Kind::Marker))) return false;
-        break;
-      case Op::Call: {
-        context->position = in.node->source;
-        std::int32_t marker = a->height - 1;
-        while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
-          --marker;
-        if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
-        // Built without taking an address: the loop's frame stays small (see `left` above).
-        ValueNode* arguments = nullptr;
-        ValueNode* last = nullptr;
-        bool ok = true;
-        bool named = false;
-        if (in.a == 1) {
-          std::int32_t target = std::atomic_ref<std::int32_t>(in.node->call_target_kind)
-                                    .load(std::memory_order_acquire);
-          named = target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER;
-        }
-        for (std::int32_t i = marker + 1; i < a->height; ++i) {
-          ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
-          if (cell == nullptr) {
-            if (!ok) release_entry(a->stack[i]);
-            ok = false;
-            continue;
-          }
-          if (named && a->stack[i].kind == Kind::Variable && a->stack[i].cell->name != nullptr) {
-            cell->name = dup_string(a->stack[i].cell->name);
-            cell->name_hash = cell->name != nullptr ? a->stack[i].cell->name_hash : 0;
-          }
-          cell->next = nullptr;
-          (last != nullptr ? last->next : arguments) = cell;
-          last = cell;
-        }
-        a->height = marker;
-        std::int32_t mark = a->call_marks[--a->open_calls];
-        if (!ok) {
-          free_chain(arguments);
-          return fail(context, "Alloc failed");
-        }
-        const char* name = in.node->text;
-        ValueNode* returned = call_function(context, in.node, name, arguments, 0);
-        free_chain(arguments);
-        apply_pending(a, mark);
-        if (returned == CALL_FAILED) {
-          if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
-            report_error(context, nullptr, context->position, 1);
-          return false;
-        }
-        if (!push(a, cell_entry(returned, Kind::Cell))) return false;
-        break;
-      }
+  // Each step goes to the next through a table of the steps' addresses, indexed by the operation:
+  // one indirect jump per instruction, at the end of each step. The code ends with Op::End.
+  static void* const kSteps[] = {
+      &&step_Nop,         &&step_PushNumber, &&step_PushText,    &&step_Literal,
+      &&step_PushName,    &&step_Assign,     &&step_Binary,      &&step_Unary,
+      &&step_Declare,     &&step_Index,      &&step_PostStep,    &&step_ApplyPostfix,
+      &&step_Clear,       &&step_Comma,      &&step_Jump,        &&step_SkipIfTrue,
+      &&step_LoopTest,    &&step_LoopBack,   &&step_EnterScope,  &&step_LeaveScope,
+      &&step_Return,      &&step_CallStart,  &&step_Call,        &&step_BinaryOf,
+      &&step_AssignClear, &&step_StepClear,  &&step_JumpIfFalse, &&step_AssignOf,
+      &&step_TestJump,    &&step_BreakJump,  &&step_Switch,      &&step_CaseEntry,
+      &&step_LoopTestOf,  &&step_End};
+  static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
+  const Instruction* ip = code;
+  // The position is set where a step may report or call: the steps that cannot go on as they are.
+  VM_DISPATCH();
+  {
+  step_Nop:
+    VM_NEXT();
+  step_PushNumber:
+    if (!push(a, number_entry(ip->a))) return false;
+    VM_NEXT();
+  step_PushText:
+    if (!push(a, text_entry(ip->node))) return false;
+    VM_NEXT();
+  step_PushName:
+    if (!push_name(a, ip->node)) return false;
+    VM_NEXT();
+  step_Literal:
+    context->position = ip->node->source;
+    if (!delegate(a, ip->node, 0)) return false;
+    VM_NEXT();
+  step_Assign:
+    if (!assign(a, ip->node, ip->a == 1)) return false;
+    VM_NEXT();
+  step_AssignClear:
+    if (!assign(a, ip->node, true)) return false;
+    clear(a);
+    VM_NEXT();
+  step_Binary:
+    if (!binary(a, ip->node)) return false;
+    VM_NEXT();
+  step_Unary:
+    if (!unary(a, ip->node)) return false;
+    VM_NEXT();
+  step_Declare:
+    if (!declare_name(a, ip->node)) return false;
+    VM_NEXT();
+  step_Index:
+    if (!index(a, ip->node)) return false;
+    VM_NEXT();
+  step_BinaryOf : {
+    // Both operands plain numbers: at once.
+    if (plain_operands(a, *ip, &left, &right) && a->height < a->capacity &&
+        apply_number_operator(ip->node->kind, left, right, &value)) {
+      a->stack[a->height++] = number_entry(value);
+      VM_NEXT();
     }
-    ++pc;
+    if (!push_operand(a, ip->left) || !push_operand(a, ip->right) || !binary(a, ip->node))
+      return false;
+    VM_NEXT();
   }
-  return true;
+  step_TestJump : {
+    bool go_on;
+    if (plain_operands(a, *ip, &left, &right) &&
+        apply_number_operator(ip->node->kind, left, right, &value)) {
+      go_on = value != 0;
+    } else {
+      if (!push_operand(a, ip->left) || !push_operand(a, ip->right) || !binary(a, ip->node))
+        return false;
+      go_on = take_condition(a);
+    }
+    if (!go_on) {
+      VM_JUMP(ip->a);
+    }
+    VM_NEXT();
+  }
+  step_LoopTestOf : {
+    bool go_on;
+    if (plain_operands(a, *ip, &left, &right) &&
+        apply_number_operator(ip->node->kind, left, right, &value)) {
+      go_on = value != 0;
+    } else {
+      if (!push_operand(a, ip->left) || !push_operand(a, ip->right) || !binary(a, ip->node))
+        return false;
+      go_on = take_condition(a);
+    }
+    if (!go_on) VM_JUMP(ip->a);
+    if (stop_requested()) return false;
+    VM_NEXT();
+  }
+  step_AssignOf : {
+    ValueNode* target = a->slots[ip->target->name_slot];
+    if (target == nullptr && a->height == 0) {
+      target = resolve_name(a, ip->target);
+      if (target == nullptr) return false;
+    }
+    if (target != nullptr && !is_shared_value(target->value) && a->height == 0 &&
+        plain_operands(a, *ip, &left, &right) &&
+        apply_number_operator(ip->node->kind, left, right, &value)) {
+      store_number(target->value, value);
+      clear(a);
+      VM_NEXT();
+    }
+    if (!push_name(a, ip->target) || !push_operand(a, ip->left) || !push_operand(a, ip->right) ||
+        !binary(a, ip->node) || !assign(a, ip->assign, true)) {
+      return false;
+    }
+    clear(a);
+    VM_NEXT();
+  }
+  step_StepClear : {
+    ValueNode* variable = a->slots[ip->node->name_slot];
+    if (variable != nullptr && a->open_calls == 0 && a->height == 0) {
+      // As the postfix step, applied at once (it is the newest), then any older ones.
+      step_value(context, variable->value, ip->a);
+      apply_pending(a, 0);
+      clear(a);
+      VM_NEXT();
+    }
+    if (!push_name(a, ip->node) || !post_step(a, ip->node, ip->a)) return false;
+    if (a->open_calls == 0) apply_pending(a, 0);
+    clear(a);
+    VM_NEXT();
+  }
+  step_JumpIfFalse:
+    if (!take_condition(a)) {
+      VM_JUMP(ip->a);
+    }
+    VM_NEXT();
+  step_PostStep:
+    if (!post_step(a, ip->node, ip->a)) return false;
+    VM_NEXT();
+  step_ApplyPostfix:
+    if (a->open_calls == 0) apply_pending(a, 0);
+    VM_NEXT();
+  step_Clear:
+    clear(a);
+    VM_NEXT();
+  step_Comma:
+    context->position = ip->node->source;
+    if (a->height == 0 && !push(a, number_entry(0))) return false;
+    if (ip->a == 1 && !push(a, number_entry(0))) return false;
+    VM_NEXT();
+  step_Jump:
+  step_BreakJump:
+    VM_JUMP(ip->a);
+  step_Switch : {
+    context->position = ip->node->source;
+    const Instruction* entries = ip + 1;
+    std::int32_t chosen = choose_case(a, entries);
+    if (chosen == -2) return false;
+    if (chosen < 0) {
+      while (entries->node != nullptr)
+        ++entries;
+      VM_JUMP(entries->a);
+    }
+    if (stop_requested()) return false;
+    a->scope_marks[a->scope_count++] = a->declared_count;
+    VM_JUMP(entries[chosen].a);
+  }
+  step_CaseEntry:
+    return fail(context, "Sentence error");  // never reached: a switch goes past its entries
+  step_End:
+    return true;
+  step_SkipIfTrue:
+    ip += take_condition(a) ? 2 : 1;
+    VM_DISPATCH();
+  step_LoopTest : {
+    if (!take_condition(a)) {
+      VM_JUMP(ip->a);
+    }
+    if (stop_requested()) return false;
+    VM_NEXT();
+  }
+  step_LoopBack:
+    count_step();
+    VM_JUMP(ip->a);
+  step_EnterScope:
+    if (stop_requested()) return false;
+    a->scope_marks[a->scope_count++] = a->declared_count;
+    VM_NEXT();
+  step_LeaveScope:
+    leave_scope(a);
+    VM_NEXT();
+  step_Return : {
+    context->position = ip->node->source;
+    if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
+      ValueNode* value = cell_of(a->stack[--a->height]);
+      if (value == nullptr) return fail(context, "Alloc failed");
+      return return_copy(context, result, value);
+    }
+    return true;
+  }
+  step_CallStart:
+    context->position = ip->node->source;
+    if (a->open_calls == kMaxCalls) return fail(context, "Alloc failed");
+    a->call_marks[a->open_calls++] = a->pending_count;
+    if (!push(a, cell_entry(nullptr, Kind::Marker))) return false;
+    VM_NEXT();
+  step_Call : {
+    context->position = ip->node->source;
+    std::int32_t marker = a->height - 1;
+    while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
+      --marker;
+    if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
+    // Built without taking an address: the loop's frame stays small (see `left` above).
+    ValueNode* arguments = nullptr;
+    ValueNode* last = nullptr;
+    bool ok = true;
+    bool named = false;
+    if (ip->a == 1) {
+      std::int32_t target =
+          std::atomic_ref<std::int32_t>(ip->node->call_target_kind).load(std::memory_order_acquire);
+      named = target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER;
+    }
+    for (std::int32_t i = marker + 1; i < a->height; ++i) {
+      ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
+      if (cell == nullptr) {
+        if (!ok) release_entry(a->stack[i]);
+        ok = false;
+        continue;
+      }
+      if (named && a->stack[i].kind == Kind::Variable && a->stack[i].cell->name != nullptr) {
+        cell->name = dup_string(a->stack[i].cell->name);
+        cell->name_hash = cell->name != nullptr ? a->stack[i].cell->name_hash : 0;
+      }
+      cell->next = nullptr;
+      (last != nullptr ? last->next : arguments) = cell;
+      last = cell;
+    }
+    a->height = marker;
+    std::int32_t mark = a->call_marks[--a->open_calls];
+    if (!ok) {
+      free_chain(arguments);
+      return fail(context, "Alloc failed");
+    }
+    const char* name = ip->node->text;
+    ValueNode* returned = call_function(context, ip->node, name, arguments, 0);
+    free_chain(arguments);
+    apply_pending(a, mark);
+    if (returned == CALL_FAILED) {
+      if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
+        report_error(context, nullptr, context->position, 1);
+      return false;
+    }
+    if (!push(a, cell_entry(returned, Kind::Cell))) return false;
+    VM_NEXT();
+  }
+  }
 }
+
+#undef VM_JUMP
+#undef VM_NEXT
+#undef VM_DISPATCH
 
 // Activation records kept for the thread's next calls, one per level of nesting seen (up to a
 // bound): a record is too large to allocate at every call. No destructor (see BlockList): they go
