@@ -235,6 +235,31 @@ ValueNode* call_general_function(Script* module, FunctionEntry* entry, ValueNode
 
 }  // namespace
 
+FunctionEntry* compiled_call_target(SyntaxNode* call_node) {
+  if (NumericRerun || GeneralEvaluationOnly ||
+      std::atomic_ref<std::int32_t>(call_node->call_target_kind).load(std::memory_order_acquire) !=
+          CALL_TARGET_FUNCTION) {
+    return nullptr;
+  }
+  auto* entry = static_cast<FunctionEntry*>(cached_target(call_node));
+  return has_numeric_form(entry->module, entry) ? nullptr : entry;
+}
+
+bool enter_direct_call(CallContext* context, const char* name) {
+  if (call_too_deep(0)) {
+    report_error(context, "Stack overflow", name, 0);
+    return false;
+  }
+  if (CallDepth++ == 0) [[unlikely]]
+    begin_outermost_call();
+  return true;
+}
+
+void leave_direct_call() {
+  if (--CallDepth == 0) [[unlikely]]
+    end_outermost_call();
+}
+
 ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
                               std::intptr_t host_word) {
   CountedCall counted;

@@ -25,6 +25,15 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
                              std::intptr_t host_word);
 std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_t host_word);
 
+// The user function a call node has been found to reach, when a call of it may go straight to its
+// compiled form with the caller's values: it has no numeric form, and no rerun of a numeric call is
+// under way. Null otherwise.
+FunctionEntry* compiled_call_target(SyntaxNode* call_node);
+// A call made straight to a compiled form is counted as call_function counts a call: false, with
+// "Stack overflow" reported, past the limits. Each true is matched by leave_direct_call().
+bool enter_direct_call(CallContext* context, const char* name);
+void leave_direct_call();
+
 // Calls deeper than this on one thread fail with "Stack overflow".
 constexpr std::int32_t MAX_CALL_DEPTH = 10000;
 // Bytes of stack the calls of one thread may take from its first call on; script and connection

@@ -75,6 +75,10 @@ struct CompiledFunction {
   std::int32_t slot_count;
   std::int32_t parameter_count;
   Parameter* parameters;
+  std::int32_t* name_hashes;  // of the table's names, by slot
+  // Code the general evaluator parses as it runs (embedded expressions, capture targets) may name
+  // `arg`: calls then pass their arguments as a chain.
+  bool reads_arguments;
   const NameTable* table;
 };
 

@@ -161,9 +161,11 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::String:
       if (is_plain_literal(node)) return emit(compiler, Op::PushText, 0, node);
       compiler->embedded += embedded_bound(node->text);
+      compiler->function->reads_arguments = true;
       return emit(compiler, Op::Literal, 0, node);
     case NodeKind::Pattern:  // the target of a destructuring assignment
       compiler->embedded += embedded_bound(node->text);
+      compiler->function->reads_arguments = true;
       return emit(compiler, Op::Literal, 0, node);
     case NodeKind::Name:
       return is_slot_name(node, table) && emit(compiler, Op::PushName, 0, node);
@@ -529,6 +531,7 @@ void free_compiled(CompiledFunction* function) {
   if (function == nullptr || function == kNotCompiled) return;
   release(&function->code);
   release(&function->parameters);
+  release(&function->name_hashes);
   release(&function);
 }
 
@@ -558,7 +561,11 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   for (SyntaxNode* node = head->next; node != nullptr && node != call; node = node->next)
     ++count;
   function->parameters = static_cast<Parameter*>(alloc_block(sizeof(Parameter) * (count + 1)));
-  bool ok = function->parameters != nullptr;
+  function->name_hashes =
+      static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (table->count + 1)));
+  bool ok = function->parameters != nullptr && function->name_hashes != nullptr;
+  for (std::int32_t slot = 0; ok && slot < table->count; ++slot)
+    function->name_hashes[slot] = name_hash_of(table->names[slot]);
   for (SyntaxNode* node = head->next; ok && node != nullptr && node != call; node = node->next) {
     if (node->kind == NodeKind::Comma) continue;
     ok = node->kind == NodeKind::DeclareName && node->text != nullptr &&

@@ -369,6 +369,20 @@ void leave_scope(Activation* a) {
   }
 }
 
+// The call's end: the variables it declared go, and the slots are empty again. Those of names the
+// table lacks go with the frame's chain.
+void release_declared(Activation* a) {
+  while (a->declared_count > 0) {
+    const Activation::Declared& declared = a->declared[--a->declared_count];
+    if (declared.slot < 0) continue;
+    ValueNode* variable = a->slots[declared.slot];
+    a->slots[declared.slot] = declared.hidden;
+    variable->name = nullptr;  // the table's
+    free_variables(variable);
+  }
+  a->scope_count = 0;
+}
+
 void free_parked(Activation* a) {
   for (std::int32_t i = 0; i < a->function->slot_count; ++i) {
     if (ValueNode* variable = a->parked[i]; variable != nullptr) {
@@ -391,7 +405,7 @@ ValueNode* declare(Activation* a, std::int32_t slot) {
       return nullptr;
     }
     cell->name = const_cast<char*>(a->function->table->names[slot]);
-    cell->name_hash = name_hash_of(cell->name);
+    cell->name_hash = a->function->name_hashes[slot];
   }
   a->declared[a->declared_count++] = {slot, a->slots[slot]};
   a->slots[slot] = cell;
@@ -617,9 +631,14 @@ bool take_condition(Activation* a) {
   return holds;
 }
 
-void clear(Activation* a) {
+[[gnu::noinline]] void release_stack(Activation* a) {
   while (a->height > 0)
     release_entry(a->stack[--a->height]);
+}
+
+// A statement's end: what it left goes.
+[[gnu::always_inline]] inline void clear(Activation* a) {
+  if (a->height > 0) release_stack(a);
   a->open_calls = 0;
   count_step();
 }
@@ -681,6 +700,11 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
 
 // Runs the body; the result cell gets the value of a return. False after a reported failure (or a
 // stop).
+// A call of a user function straight to its compiled form, with the arguments above the stack's
+// `marker` (see call_direct below).
+enum class Direct { NotRun, Done, Failed };
+Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker);
+
 // The loop's steps go on through these; see run().
 #define VM_DISPATCH() goto* kSteps[static_cast<std::uint8_t>(ip->op)]
 #define VM_NEXT()  \
@@ -885,7 +909,11 @@ bool run(Activation* a, ValueNode* result) {
     a->scope_marks[a->scope_count++] = a->declared_count;
     VM_NEXT();
   step_LeaveScope:
-    leave_scope(a);
+    if (a->declared_count > a->scope_marks[a->scope_count - 1]) {
+      leave_scope(a);
+    } else {
+      --a->scope_count;  // nothing declared there
+    }
     VM_NEXT();
   step_Return : {
     context->position = ip->node->source;
@@ -908,6 +936,10 @@ bool run(Activation* a, ValueNode* result) {
     while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
       --marker;
     if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
+    if (Direct direct = call_direct(a, ip->node, marker); direct != Direct::NotRun) {
+      if (direct == Direct::Failed) return false;
+      VM_NEXT();
+    }
     // Built without taking an address: the loop's frame stays small (see `left` above).
     ValueNode* arguments = nullptr;
     ValueNode* last = nullptr;
@@ -1000,18 +1032,32 @@ constinit thread_local SpareActivations Spares{};
 
 }  // namespace
 
-bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
-                     std::intptr_t host_word, ValueNode** result) {
-  CompiledFunction* function = compiled_form(entry);
-  if (function == nullptr) return false;
-  std::int32_t argument_count = 0;
-  for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next)
-    ++argument_count;
-  if (argument_count < function->parameter_count) return false;  // defaults, or an error
-  if (stop_requested()) {
-    *result = CALL_FAILED;
+namespace {
+
+// Binds a parameter to an argument cell, as the general call binds it. False after a reported
+// failure.
+bool bind_cell(CallContext* frame, ValueNode* local, const Parameter& parameter,
+               ValueNode* argument) {
+  if (parameter.by_reference) {
+    // Shares the caller's variable (the room for its own Value stays unused in its cell).
+    local->value = argument->value;
+    local->elements = elements_of(argument);
+    if (local->value->shared) count_shared_reference(1);
     return true;
   }
+  bool failed = false;
+  local->elements = copy_chain(elements_of(argument), &failed);
+  if (failed) return fail(frame, "Alloc failed");
+  return assign_value(frame, local->value, argument->value);
+}
+
+// A call of the compiled body with its parameters bound by `bind(i, frame, local, parameter)`:
+// the result cell, CALL_FAILED after a reported failure, or null when nothing has run (memory
+// for the call's tables ran out). `arguments` is the chain `arg` refers to, if there is one.
+template <typename Bind>
+ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFunction* function,
+                         ValueNode* arguments, std::intptr_t host_word, Bind bind) {
+  if (stop_requested()) return CALL_FAILED;
   CallContext frame{};
   frame.script = module;
   frame.function_name = entry->name;
@@ -1023,12 +1069,12 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   // recursion depth.
   const std::int32_t slot_count = function->slot_count;
   ValueNode** parked = take_slot_array(slot_count);
-  if (parked == nullptr) return false;
+  if (parked == nullptr) return nullptr;
   if (slot_count > CallContext::kInlineSlots) {
     frame.heap_slots = take_slot_array(slot_count);
     if (frame.heap_slots == nullptr) {
       give_slot_array(parked, slot_count);
-      return false;
+      return nullptr;
     }
   }
   frame.slot_count = slot_count;
@@ -1036,9 +1082,9 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   if (a == nullptr) {
     release_frame(&frame);
     give_slot_array(parked, slot_count);
-    return false;
+    return nullptr;
   }
-  provide_arg(&frame, arguments);
+  if (arguments != nullptr) provide_arg(&frame, arguments);
   a->height = 0;
   a->declared_count = 0;
   a->scope_count = 0;
@@ -1051,30 +1097,10 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   a->parked = parked;
   a->scope_marks[a->scope_count++] = 0;
   bool ok = true;
-  // Parameters, bound as the general call binds them.
-  const ValueNode* argument = arguments;
-  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i, argument = argument->next) {
+  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {
     const Parameter& parameter = function->parameters[i];
     ValueNode* local = declare(a, parameter.slot);
-    if (local == nullptr) {
-      ok = false;
-      break;
-    }
-    if (parameter.by_reference) {
-      // Shares the caller's variable (the room for its own Value stays unused in its cell).
-      local->value = argument->value;
-      local->elements = elements_of(const_cast<ValueNode*>(argument));
-      if (local->value->shared) count_shared_reference(1);
-      continue;
-    }
-    bool failed = false;
-    local->elements = copy_chain(elements_of(const_cast<ValueNode*>(argument)), &failed);
-    if (failed) {
-      fail(&frame, "Alloc failed");
-      ok = false;
-    } else if (!assign_value(&frame, local->value, argument->value)) {
-      ok = false;
-    }
+    ok = local != nullptr && bind(i, &frame, local, parameter);
   }
   ValueNode* returned = ok ? make_node() : nullptr;
   if (ok && returned == nullptr) {
@@ -1084,17 +1110,112 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   if (ok && !run(a, returned)) ok = false;
   while (a->height > 0)
     release_entry(a->stack[--a->height]);
-  while (a->scope_count > 0)
-    leave_scope(a);
+  release_declared(a);
   free_parked(a);
   release_frame(&frame);
   give_slot_array(parked, slot_count);
   Spares.give_back(a);
   if (!ok) {
     free_node(returned);
-    *result = CALL_FAILED;
-    return true;
+    return CALL_FAILED;
   }
+  return returned;
+}
+
+// Binds a parameter to a value on the caller's stack, as bind_cell binds the cell the value would
+// make. A reference parameter is given cells only (see call_direct).
+bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter,
+                const Entry& argument) {
+  switch (argument.kind) {
+    case Kind::Number:
+      store_number(local->value, argument.number);
+      return true;
+    case Kind::Text: {
+      Value text{};
+      text.is_string = 1;
+      text.data.text = const_cast<char*>(literal_text(argument));
+      return assign_value(frame, local->value, &text);
+    }
+    case Kind::Variable:
+    case Kind::Cell:
+      return bind_cell(frame, local, parameter, argument.cell);
+    case Kind::Marker:
+      break;
+  }
+  return fail(frame, "Sentence error");
+}
+
+// A call whose target is known to be a user function with a compiled form that does not read
+// `arg`: its parameters are bound from the caller's stack, without a chain of argument cells. The
+// arguments go once it has returned, then the postfix steps made in them apply, as after any
+// call. NotRun when the call must take the general way; nothing has changed then.
+[[gnu::noinline]] Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker) {
+  FunctionEntry* entry = compiled_call_target(node);
+  if (entry == nullptr) return Direct::NotRun;
+  const CompiledFunction* callee = compiled_form(entry);
+  Entry* arguments = a->stack + marker + 1;
+  if (callee == nullptr || callee->reads_arguments ||
+      a->height - marker - 1 < callee->parameter_count) {
+    return Direct::NotRun;  // defaults, or the error of too few arguments
+  }
+  CallContext* context = a->context;
+  for (std::int32_t i = 0; i < callee->parameter_count; ++i) {
+    Entry& argument = arguments[i];
+    if (!callee->parameters[i].by_reference ||
+        (argument.kind != Kind::Number && argument.kind != Kind::Text)) {
+      continue;
+    }
+    ValueNode* cell = cell_of(argument);  // a reference needs a Value to share
+    if (cell == nullptr) {
+      fail(context, "Alloc failed");
+      return Direct::Failed;
+    }
+    argument = cell_entry(cell, Kind::Cell);
+  }
+  const char* name = node->text;
+  ValueNode* returned = CALL_FAILED;
+  if (enter_direct_call(context, name)) {
+    returned = call_compiled(
+        entry->module, entry, callee, nullptr, context->host_word,
+        [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
+                    const Parameter& parameter) {
+          return bind_entry(frame, local, parameter, arguments[i]);
+        });
+    leave_direct_call();
+    if (returned == nullptr) return Direct::NotRun;
+  }
+  while (a->height > marker)
+    release_entry(a->stack[--a->height]);
+  apply_pending(a, a->call_marks[--a->open_calls]);
+  if (returned == CALL_FAILED) {
+    if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
+      report_error(context, nullptr, context->position, 1);
+    return Direct::Failed;
+  }
+  return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
+}
+
+}  // namespace
+
+bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                     std::intptr_t host_word, ValueNode** result) {
+  CompiledFunction* function = compiled_form(entry);
+  if (function == nullptr) return false;
+  std::int32_t argument_count = 0;
+  for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next)
+    ++argument_count;
+  if (argument_count < function->parameter_count) return false;  // defaults, or an error
+  ValueNode* next = arguments;
+  ValueNode* returned =
+      call_compiled(module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS,
+                    host_word,
+                    [&next](std::int32_t, CallContext* frame, ValueNode* local,
+                            const Parameter& parameter) {
+                      ValueNode* argument = next;
+                      next = next->next;
+                      return bind_cell(frame, local, parameter, argument);
+                    });
+  if (returned == nullptr) return false;
   *result = returned;
   return true;
 }

@@ -310,6 +310,12 @@ Outcome run(NumericFunction* function, const std::int32_t* parameters, std::int3
 
 }  // namespace
 
+bool has_numeric_form(Script* module, FunctionEntry* entry) {
+  NumericFunction* function = numeric_form(module, entry);
+  return function != kNotNumeric && function != nullptr &&
+         !function->disabled.load(std::memory_order_relaxed);
+}
+
 NumericCall run_numeric_call(Script* module, FunctionEntry* entry, ValueNode* arguments,
                              std::int32_t* result) {
   NumericFunction* function = numeric_form(module, entry);

@@ -22,6 +22,9 @@ enum class NumericCall : std::int32_t {
 NumericCall run_numeric_call(Script* module, FunctionEntry* entry, ValueNode* arguments,
                              std::int32_t* result);
 
+// Whether calls of `entry` first try its numeric form (made on first use).
+bool has_numeric_form(Script* module, FunctionEntry* entry);
+
 // Makes calls of the entry always take the general way (for comparisons).
 void keep_general(FunctionEntry* entry);
 
