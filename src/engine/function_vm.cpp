@@ -705,6 +705,55 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
 enum class Direct { NotRun, Done, Failed };
 Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker);
 
+// Any call: the arguments above the stack's `marker` become a chain of cells that call_function
+// is given; its result is pushed. In a frame of its own, as call_direct: the loop's frame is paid
+// at every level of a recursion.
+[[gnu::noinline]] Direct call_with_chain(Activation* a, const Instruction& in,
+                                         std::int32_t marker) {
+  CallContext* context = a->context;
+  ValueNode* arguments = nullptr;
+  ValueNode** tail = &arguments;
+  bool ok = true;
+  bool named = false;
+  if (in.a == 1) {
+    std::int32_t target =
+        std::atomic_ref<std::int32_t>(in.node->call_target_kind).load(std::memory_order_acquire);
+    named = target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER;
+  }
+  for (std::int32_t i = marker + 1; i < a->height; ++i) {
+    ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
+    if (cell == nullptr) {
+      if (!ok) release_entry(a->stack[i]);
+      ok = false;
+      continue;
+    }
+    if (named && a->stack[i].kind == Kind::Variable && a->stack[i].cell->name != nullptr) {
+      cell->name = dup_string(a->stack[i].cell->name);
+      cell->name_hash = cell->name != nullptr ? a->stack[i].cell->name_hash : 0;
+    }
+    cell->next = nullptr;
+    *tail = cell;
+    tail = &cell->next;
+  }
+  a->height = marker;
+  std::int32_t mark = a->call_marks[--a->open_calls];
+  if (!ok) {
+    free_chain(arguments);
+    fail(context, "Alloc failed");
+    return Direct::Failed;
+  }
+  const char* name = in.node->text;
+  ValueNode* returned = call_function(context, in.node, name, arguments, 0);
+  free_chain(arguments);
+  apply_pending(a, mark);
+  if (returned == CALL_FAILED) {
+    if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
+      report_error(context, nullptr, context->position, 1);
+    return Direct::Failed;
+  }
+  return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
+}
+
 // The loop's steps go on through these; see run().
 #define VM_DISPATCH() goto* kSteps[static_cast<std::uint8_t>(ip->op)]
 #define VM_NEXT()  \
@@ -936,51 +985,9 @@ bool run(Activation* a, ValueNode* result) {
     while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
       --marker;
     if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
-    if (Direct direct = call_direct(a, ip->node, marker); direct != Direct::NotRun) {
-      if (direct == Direct::Failed) return false;
-      VM_NEXT();
-    }
-    // Built without taking an address: the loop's frame stays small (see `left` above).
-    ValueNode* arguments = nullptr;
-    ValueNode* last = nullptr;
-    bool ok = true;
-    bool named = false;
-    if (ip->a == 1) {
-      std::int32_t target =
-          std::atomic_ref<std::int32_t>(ip->node->call_target_kind).load(std::memory_order_acquire);
-      named = target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER;
-    }
-    for (std::int32_t i = marker + 1; i < a->height; ++i) {
-      ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
-      if (cell == nullptr) {
-        if (!ok) release_entry(a->stack[i]);
-        ok = false;
-        continue;
-      }
-      if (named && a->stack[i].kind == Kind::Variable && a->stack[i].cell->name != nullptr) {
-        cell->name = dup_string(a->stack[i].cell->name);
-        cell->name_hash = cell->name != nullptr ? a->stack[i].cell->name_hash : 0;
-      }
-      cell->next = nullptr;
-      (last != nullptr ? last->next : arguments) = cell;
-      last = cell;
-    }
-    a->height = marker;
-    std::int32_t mark = a->call_marks[--a->open_calls];
-    if (!ok) {
-      free_chain(arguments);
-      return fail(context, "Alloc failed");
-    }
-    const char* name = ip->node->text;
-    ValueNode* returned = call_function(context, ip->node, name, arguments, 0);
-    free_chain(arguments);
-    apply_pending(a, mark);
-    if (returned == CALL_FAILED) {
-      if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
-        report_error(context, nullptr, context->position, 1);
-      return false;
-    }
-    if (!push(a, cell_entry(returned, Kind::Cell))) return false;
+    Direct direct = call_direct(a, ip->node, marker);
+    if (direct == Direct::NotRun) direct = call_with_chain(a, *ip, marker);
+    if (direct == Direct::Failed) return false;
     VM_NEXT();
   }
   }
@@ -1175,12 +1182,11 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
   const char* name = node->text;
   ValueNode* returned = CALL_FAILED;
   if (enter_direct_call(context, name)) {
-    returned = call_compiled(
-        entry->module, entry, callee, nullptr, context->host_word,
-        [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
-                    const Parameter& parameter) {
-          return bind_entry(frame, local, parameter, arguments[i]);
-        });
+    returned = call_compiled(entry->module, entry, callee, nullptr, context->host_word,
+                             [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
+                                         const Parameter& parameter) {
+                               return bind_entry(frame, local, parameter, arguments[i]);
+                             });
     leave_direct_call();
     if (returned == nullptr) return Direct::NotRun;
   }
@@ -1206,15 +1212,13 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
     ++argument_count;
   if (argument_count < function->parameter_count) return false;  // defaults, or an error
   ValueNode* next = arguments;
-  ValueNode* returned =
-      call_compiled(module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS,
-                    host_word,
-                    [&next](std::int32_t, CallContext* frame, ValueNode* local,
-                            const Parameter& parameter) {
-                      ValueNode* argument = next;
-                      next = next->next;
-                      return bind_cell(frame, local, parameter, argument);
-                    });
+  ValueNode* returned = call_compiled(
+      module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS, host_word,
+      [&next](std::int32_t, CallContext* frame, ValueNode* local, const Parameter& parameter) {
+        ValueNode* argument = next;
+        next = next->next;
+        return bind_cell(frame, local, parameter, argument);
+      });
   if (returned == nullptr) return false;
   *result = returned;
   return true;
