@@ -436,25 +436,40 @@ void apply_pending(Activation* a, std::int32_t down_to) {
   }
 }
 
-// The variable a name stands for: a local in sight, a global, or a new local of the innermost
-// scope. Null after a reported failure.
-[[gnu::noinline]] ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
+// resolve_name once the name has no variable in sight.
+[[gnu::noinline]] ValueNode* resolve_missing(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
   std::int32_t slot = node->name_slot;
-  ValueNode* variable = a->slots[slot];
-  if (variable != nullptr) return variable;
+  bool explicit_names = context->script != nullptr && context->script->is_explicit;
+  bool no_global = known_missing_global(context, node);
+  if (no_global && !explicit_names) {
+    if (ValueNode* variable = a->parked[slot]; variable != nullptr) {
+      // Declared again, as at every pass of a loop whose braces first set it.
+      a->parked[slot] = nullptr;
+      a->declared[a->declared_count++] = {slot, nullptr};
+      a->slots[slot] = variable;
+      return variable;
+    }
+  }
   context->position = node->source;
-  bool failed = false;
-  if (!known_missing_global(context, node)) {
-    variable = find_node_global(context, node, &failed);
+  if (!no_global) {
+    bool failed = false;
+    ValueNode* variable = find_node_global(context, node, &failed);
     if (failed) return nullptr;
     if (variable != nullptr) return variable;
   }
-  if (context->script != nullptr && context->script->is_explicit) {
+  if (explicit_names) {
     report_named_error(context, bare_name(node), " :Variable is not defined", context->position);
     return nullptr;
   }
   return declare(a, slot);
+}
+
+// The variable a name stands for: a local in sight, a global, or a new local of the innermost
+// scope. Null after a reported failure.
+[[gnu::always_inline]] inline ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
+  ValueNode* variable = a->slots[node->name_slot];
+  return variable != nullptr ? variable : resolve_missing(a, node);
 }
 
 // The operands of a larger instruction as plain numbers: constants, or variables in sight that
