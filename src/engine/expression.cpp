@@ -848,15 +848,21 @@ bool is_read_argument(const SyntaxNode* node) {
          call->text != nullptr && call->text[0] != '&' && is_plain_literal(node);
 }
 
-std::int32_t run_read_argument(CallContext* context, SyntaxNode* literal, ValueStack* stack) {
+ValueNode* literal_reference(SyntaxNode* literal) {
   ValueNode* constant = literal_constant(literal);
-  if (constant == nullptr) return run_string(context, literal, stack);
-  ValueNode* reference = make_cell();
-  if (reference == nullptr) return fail_alloc(context);
+  ValueNode* reference = constant != nullptr ? make_cell() : nullptr;
+  if (reference == nullptr) return nullptr;
   reference->value = constant->value;
   reference->pattern = literal->pattern;
-  push_cell(stack, reference);
-  return RUN_NORMAL;
+  return reference;
+}
+
+std::int32_t run_read_argument(CallContext* context, SyntaxNode* literal, ValueStack* stack) {
+  if (ValueNode* reference = literal_reference(literal); reference != nullptr) {
+    push_cell(stack, reference);
+    return RUN_NORMAL;
+  }
+  return run_string(context, literal, stack);  // reports the lack of memory
 }
 
 bool is_literal_label(const SyntaxNode* label) {

@@ -729,14 +729,17 @@ Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker);
   ValueNode* arguments = nullptr;
   ValueNode** tail = &arguments;
   bool ok = true;
-  bool named = false;
-  if (in.a == 1) {
-    std::int32_t target =
-        std::atomic_ref<std::int32_t>(in.node->call_target_kind).load(std::memory_order_acquire);
-    named = target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER;
-  }
+  std::int32_t target =
+      std::atomic_ref<std::int32_t>(in.node->call_target_kind).load(std::memory_order_acquire);
+  bool named = in.a == 1 && target != CALL_TARGET_FUNCTION && target != CALL_TARGET_READER;
+  // A built-in that only reads its arguments reads a literal in place.
+  bool reader = target == CALL_TARGET_READER;
   for (std::int32_t i = marker + 1; i < a->height; ++i) {
-    ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
+    const Entry& entry = a->stack[i];
+    ValueNode* cell = !ok ? nullptr
+                      : reader && entry.kind == Kind::Text
+                          ? literal_reference(const_cast<SyntaxNode*>(entry.literal))
+                          : cell_of(entry);
     if (cell == nullptr) {
       if (!ok) release_entry(a->stack[i]);
       ok = false;
