@@ -566,15 +566,17 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   bool ok = function->parameters != nullptr && function->name_hashes != nullptr;
   for (std::int32_t slot = 0; ok && slot < table->count; ++slot)
     function->name_hashes[slot] = name_hash_of(table->names[slot]);
-  for (SyntaxNode* node = head->next; ok && node != nullptr && node != call; node = node->next) {
-    if (node->kind == NodeKind::Comma) continue;
-    ok = node->kind == NodeKind::DeclareName && node->text != nullptr &&
+  // Each place a parameter takes (the first, and each after a comma) holds a name; an empty one
+  // is the general evaluator's to report.
+  for (SyntaxNode* node = head->next; ok && node != call;) {
+    ok = node != nullptr && node->kind == NodeKind::DeclareName && node->text != nullptr &&
          node->name_table == table && node->number != kArgNameHash &&
          (node->next == call || (node->next != nullptr && node->next->kind == NodeKind::Comma));
     for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
       ok = function->parameters[i].slot != node->name_slot;
-    if (ok)
-      function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&'};
+    if (!ok) break;
+    function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&'};
+    node = node->next == call ? call : node->next->next;
   }
   Compiler compiler{};
   compiler.function = function;
