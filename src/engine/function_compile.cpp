@@ -148,6 +148,16 @@ bool leaves_no_value(const SyntaxNode* list) {
 bool compile_list(Compiler* compiler, SyntaxNode* list);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
+// A loop or switch that a `break` inside leaves, with the scopes open outside it. The caller has
+// checked that there is room.
+Compiler::OpenLoop& open_breakable(Compiler* compiler, SyntaxNode* node) {
+  Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
+  open.loop = node;
+  open.depth = compiler->depth;
+  open.continue_count = 0;
+  return open;
+}
+
 bool compile_node(Compiler* compiler, SyntaxNode* node) {
   const NameTable* table = compiler->function->table;
   NodeKind kind = node->kind;
@@ -218,10 +228,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         return false;
       }
       if (compiler->loop_count == 16) return false;
-      Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
-      open.loop = node;
-      open.depth = compiler->depth;
-      open.continue_count = 0;
+      Compiler::OpenLoop& open = open_breakable(compiler, node);
       // A loop's body runs without gathering its values.
       bool collecting = compiler->collecting;
       compiler->collecting = false;
@@ -444,10 +451,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     }
   }
   if (!emit(compiler, Op::CaseEntry, 0, nullptr)) return false;
-  Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
-  open.loop = node;
-  open.depth = compiler->depth;
-  open.continue_count = 0;
+  open_breakable(compiler, node);
   bool collecting = compiler->collecting;
   compiler->collecting = false;
   ++compiler->depth;

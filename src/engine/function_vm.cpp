@@ -855,6 +855,7 @@ bool run(Activation* a, ValueNode* result) {
       return false;
     VM_NEXT();
   }
+  step_LoopTestOf:
   step_TestJump : {
     bool go_on;
     if (plain_operands(a, *ip, &left, &right) &&
@@ -865,23 +866,9 @@ bool run(Activation* a, ValueNode* result) {
         return false;
       go_on = take_condition(a);
     }
-    if (!go_on) {
-      VM_JUMP(ip->a);
-    }
-    VM_NEXT();
-  }
-  step_LoopTestOf : {
-    bool go_on;
-    if (plain_operands(a, *ip, &left, &right) &&
-        apply_number_operator(ip->node->kind, left, right, &value)) {
-      go_on = value != 0;
-    } else {
-      if (!push_operand(a, ip->left) || !push_operand(a, ip->right) || !binary(a, ip->node))
-        return false;
-      go_on = take_condition(a);
-    }
     if (!go_on) VM_JUMP(ip->a);
-    if (stop_requested()) return false;
+    // A loop's test is where a stop ends it.
+    if (ip->op == Op::LoopTestOf && stop_requested()) return false;
     VM_NEXT();
   }
   step_AssignOf : {
