@@ -234,6 +234,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       compiler->collecting = false;
       bool ok;
       if (body != nullptr && body->kind == NodeKind::Block && body->next == nullptr) {
+        // Values the braces leave would outlive the variables they refer to, which the braces'
+        // end frees: the general evaluator drops them with the braces.
+        if (!leaves_no_value(body->body)) return false;
         ++compiler->depth;
         ok = emit(compiler, Op::EnterScope, 0, body) && compile_list(compiler, body->body) &&
              emit(compiler, Op::LeaveScope, 0, body);
