@@ -109,21 +109,10 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
       if (searched == PATTERN_SEARCH_FAILED) return false;
     } else if (parameter->kind == NodeKind::DeclareName) {
       ValueNode* local = declare_variable(frame, parameter);
-      if (local == nullptr) return false;
-      if (parameter->text != nullptr && *parameter->text == '&') {
-        // A reference parameter shares the caller's variable (the room for its own Value stays
-        // unused in its cell).
-        local->value = argument->value;
-        local->elements = elements_of(argument);
-        if (local->value->shared) count_shared_reference(1);
-      } else {
-        bool failed = false;
-        local->elements = copy_chain(elements_of(argument), &failed);
-        if (failed) {
-          report_error(frame, "Alloc failed", parameter->source, 0);
-          return false;
-        }
-        if (!assign_value(frame, local->value, argument->value)) return false;
+      if (local == nullptr ||
+          !bind_parameter(frame, local, parameter->text != nullptr && *parameter->text == '&',
+                          argument, parameter->source)) {
+        return false;
       }
     } else {
       report_error(frame, "Sentence error", parameter->source, 0);
@@ -234,6 +223,24 @@ ValueNode* call_general_function(Script* module, FunctionEntry* entry, ValueNode
 }
 
 }  // namespace
+
+bool bind_parameter(CallContext* frame, ValueNode* local, bool by_reference, ValueNode* argument,
+                    const char* position) {
+  if (by_reference) {
+    // Shares the caller's variable (the room for its own Value stays unused in its cell).
+    local->value = argument->value;
+    local->elements = elements_of(argument);
+    if (local->value->shared) count_shared_reference(1);
+    return true;
+  }
+  bool failed = false;
+  local->elements = copy_chain(elements_of(argument), &failed);
+  if (failed) {
+    report_error(frame, "Alloc failed", position, 0);
+    return false;
+  }
+  return assign_value(frame, local->value, argument->value);
+}
 
 FunctionEntry* compiled_call_target(SyntaxNode* call_node) {
   if (NumericRerun || GeneralEvaluationOnly ||

@@ -25,6 +25,11 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
                              std::intptr_t host_word);
 std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_t host_word);
 
+// Binds a declared parameter to an argument: a reference parameter shares the argument's Value,
+// any other takes a copy. False after a reported failure ("Alloc failed" placed at `position`).
+bool bind_parameter(CallContext* frame, ValueNode* local, bool by_reference, ValueNode* argument,
+                    const char* position);
+
 // The user function a call node has been found to reach, when a call of it may go straight to its
 // compiled form with the caller's values: it has no numeric form, and no rerun of a numeric call is
 // under way. Null otherwise.

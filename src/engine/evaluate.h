@@ -44,6 +44,10 @@ inline void count_step() {
 // a reported failure.
 bool return_copy(CallContext* context, ValueNode* result, ValueNode* value);
 
+// The label of a switch's body that the value selects: the first case equal to it, else the first
+// default. Null when there is none, or when a label could not be compared (reported).
+SyntaxNode* choose_label(CallContext* context, SyntaxNode* body, ValueNode* value);
+
 // Whether two texts are equal as the == of strings compares them.
 inline bool texts_equal(const char* a, const char* b) {
   return a[0] == b[0] && compare_text_locale(a, b) == 0;

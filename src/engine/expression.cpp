@@ -412,13 +412,7 @@ std::int32_t run_index(CallContext* context, ValueStack* stack) {
     free_node(container);
     return fail_alloc(context);
   }
-  Value key_value{};
-  key_value.is_string = key_scalar.is_string;
-  if (key_scalar.is_string) {
-    key_value.data.text = const_cast<char*>(key_scalar.text);
-  } else {
-    key_value.data.number = key_scalar.number;
-  }
+  Value key_value = scalar_as_value(key_scalar);
   std::int32_t code = index_by(context, container, &key_value, stack);
   free_node(key);
   return code;
@@ -867,14 +861,20 @@ std::int32_t run_read_argument(CallContext* context, SyntaxNode* literal, ValueS
 
 bool is_literal_label(const SyntaxNode* label) {
   const SyntaxNode* literal = label->next;
-  return literal != nullptr && literal->kind == NodeKind::String && literal->next != nullptr &&
-         literal->next->kind == NodeKind::Colon && is_plain_literal(literal);
+  return literal != nullptr && literal->next != nullptr && literal->next->kind == NodeKind::Colon &&
+         (literal->kind == NodeKind::Number ||
+          (literal->kind == NodeKind::String && is_plain_literal(literal)));
 }
 
 bool literal_label_equals(CallContext* context, const SyntaxNode* label, ValueNode* value,
                           bool* equal) {
-  context->position = label->next->source;
-  LiteralCell literal(label->next);
+  const SyntaxNode* constant = label->next;
+  context->position = constant->source;
+  LiteralCell literal(constant);
+  if (constant->kind == NodeKind::Number) {
+    literal.value.is_string = 0;
+    literal.value.data.number = constant->number;
+  }
   return entries_equal(context, &literal.cell, value, equal);
 }
 

@@ -429,18 +429,12 @@ bool ends_statement(const SyntaxNode* node) {
 bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   std::int32_t labels = 0;
   for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
-    if (label->kind != NodeKind::Case && label->kind != NodeKind::Default) continue;
-    SyntaxNode* colon = label->next;
-    if (label->kind == NodeKind::Case) {
-      SyntaxNode* value = colon;
-      if (value == nullptr || !(value->kind == NodeKind::Number ||
-                                (value->kind == NodeKind::String && is_plain_literal(value)))) {
-        return false;
-      }
-      colon = value->next;
+    if (label->kind == NodeKind::Case && !is_literal_label(label)) return false;
+    if (label->kind == NodeKind::Default &&
+        (label->next == nullptr || label->next->kind != NodeKind::Colon)) {
+      return false;
     }
-    if (colon == nullptr || colon->kind != NodeKind::Colon) return false;
-    ++labels;
+    if (label->kind == NodeKind::Case || label->kind == NodeKind::Default) ++labels;
   }
   if (node->body != nullptr && !leaves_no_value(node->body)) return false;
   if (compiler->depth >= kMaxScopes - 1 || compiler->loop_count == 16) return false;
@@ -507,29 +501,38 @@ bool resolve(Compiler* compiler) {
   CompiledFunction* function = compiler->function;
   for (std::int32_t i = 0; i < function->count; ++i) {
     Instruction& instruction = function->code[i];
-    if (instruction.op == Op::BreakJump) {
-      std::int32_t target = index_of(compiler, instruction.node, true);
-      if (target < 0) return false;
-      instruction.a = target;
-    } else if (instruction.op == Op::TestJump) {
-      std::int32_t target = index_of(compiler, instruction.target->target, true);
-      if (target < 0) return false;
-      instruction.a = target;
-    } else if ((instruction.op == Op::Jump && instruction.node != nullptr) ||
-               instruction.op == Op::JumpIfFalse) {
-      std::int32_t target = index_of(compiler, instruction.node->target, true);
-      if (target < 0) return false;
-      instruction.a = target;
-    } else if (instruction.op == Op::LoopTestOf) {
-      std::int32_t exit = index_of(compiler, instruction.target->next, false);
-      if (exit < 0) return false;
-      instruction.a = exit;
-    } else if (instruction.op == Op::LoopTest || instruction.op == Op::LoopBack) {
-      std::int32_t exit =
-          index_of(compiler, instruction.node->next, instruction.op == Op::LoopBack);
-      if (exit < 0) return false;
-      instruction.a = exit;
+    const SyntaxNode* to = nullptr;  // the node whose instructions the jump goes to, or past
+    bool past = true;
+    switch (instruction.op) {
+      case Op::BreakJump:
+        to = instruction.node;
+        break;
+      case Op::TestJump:
+        to = instruction.target->target;
+        break;
+      case Op::Jump:
+        if (instruction.node == nullptr) continue;  // a continue's, set by the loop
+        to = instruction.node->target;
+        break;
+      case Op::JumpIfFalse:
+        to = instruction.node->target;
+        break;
+      case Op::LoopTestOf:
+        to = instruction.target->next;
+        past = false;
+        break;
+      case Op::LoopTest:
+        to = instruction.node->next;
+        past = false;
+        break;
+      case Op::LoopBack:
+        to = instruction.node->next;
+        break;
+      default:
+        continue;
     }
+    instruction.a = index_of(compiler, to, past);
+    if (instruction.a < 0) return false;
   }
   return true;
 }

@@ -601,17 +601,10 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
     a->height -= 2;
     return fail(context, "Alloc failed");
   }
-  Value key_value{};
+  Value key_value = scalar_as_value(scalar);
   if (key.kind == Kind::Text) {
     key_value.is_string = 1;
     key_value.data.text = const_cast<char*>(literal_text(key));
-  } else {
-    key_value.is_string = scalar.is_string;
-    if (scalar.is_string) {
-      key_value.data.text = const_cast<char*>(scalar.text);
-    } else {
-      key_value.data.number = scalar.number;
-    }
   }
   ValueNode* element = element_by_key(context, owner_of(container.cell), &key_value);
   ValueNode* cell = nullptr;
@@ -674,10 +667,10 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
   return true;
 }
 
-// The label of a switch that the value chooses, as the general evaluator chooses it: the first
-// case equal to it, else the first default. Its index among the entries, or -1 when there is none
-// or a comparison failed (reported; then no label runs).
-[[gnu::noinline]] std::int32_t choose_case(Activation* a, const Instruction* entries) {
+// The entry of the label a switch's value chooses (choose_label), or -1 when none is chosen; -2
+// after a reported failure.
+[[gnu::noinline]] std::int32_t choose_case(Activation* a, SyntaxNode* node,
+                                           const Instruction* entries) {
   CallContext* context = a->context;
   if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) {
     fail(context, "Sentence error");
@@ -688,33 +681,14 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
     fail(context, "Alloc failed");
     return -2;
   }
-  std::int32_t chosen = -1;
-  bool compared = true;
-  for (std::int32_t i = 0; compared && entries[i].node != nullptr; ++i) {
-    const SyntaxNode* label = entries[i].node;
-    if (label->kind != NodeKind::Case) continue;
-    bool equal = false;
-    if (label->next->kind == NodeKind::String) {
-      compared = literal_label_equals(context, label, value, &equal);
-    } else {
-      context->position = label->next->source;
-      ValueNode* number = make_number_cell(label->next->number);
-      compared = number != nullptr ? entries_equal(context, number, value, &equal)
-                                   : fail(context, "Alloc failed");
-      free_node(number);
-    }
-    if (compared && equal) chosen = i;
-    if (chosen >= 0) break;
-  }
-  for (std::int32_t i = 0; compared && chosen < 0 && entries[i].node != nullptr; ++i) {
-    if (entries[i].node->kind == NodeKind::Default) chosen = i;
-  }
+  const SyntaxNode* label = choose_label(context, node->body, value);
   free_node(value);
-  return compared ? chosen : -1;
+  for (std::int32_t i = 0; label != nullptr && entries[i].node != nullptr; ++i) {
+    if (entries[i].node == label) return i;
+  }
+  return -1;
 }
 
-// Runs the body; the result cell gets the value of a return. False after a reported failure (or a
-// stop).
 // A call of a user function straight to its compiled form, with the arguments above the stack's
 // `marker` (see call_direct below).
 enum class Direct { NotRun, Done, Failed };
@@ -930,7 +904,7 @@ bool run(Activation* a, ValueNode* result) {
   step_Switch : {
     context->position = ip->node->source;
     const Instruction* entries = ip + 1;
-    std::int32_t chosen = choose_case(a, entries);
+    std::int32_t chosen = choose_case(a, ip->node, entries);
     if (chosen == -2) return false;
     if (chosen < 0) {
       while (entries->node != nullptr)
@@ -1046,23 +1020,6 @@ constinit thread_local SpareActivations Spares{};
 
 namespace {
 
-// Binds a parameter to an argument cell, as the general call binds it. False after a reported
-// failure.
-bool bind_cell(CallContext* frame, ValueNode* local, const Parameter& parameter,
-               ValueNode* argument) {
-  if (parameter.by_reference) {
-    // Shares the caller's variable (the room for its own Value stays unused in its cell).
-    local->value = argument->value;
-    local->elements = elements_of(argument);
-    if (local->value->shared) count_shared_reference(1);
-    return true;
-  }
-  bool failed = false;
-  local->elements = copy_chain(elements_of(argument), &failed);
-  if (failed) return fail(frame, "Alloc failed");
-  return assign_value(frame, local->value, argument->value);
-}
-
 // A call of the compiled body with its parameters bound by `bind(i, frame, local, parameter)`:
 // the result cell, CALL_FAILED after a reported failure, or null when nothing has run (memory
 // for the call's tables ran out). `arguments` is the chain `arg` refers to, if there is one.
@@ -1134,8 +1091,8 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   return returned;
 }
 
-// Binds a parameter to a value on the caller's stack, as bind_cell binds the cell the value would
-// make. A reference parameter is given cells only (see call_direct).
+// Binds a parameter to a value on the caller's stack, as bind_parameter binds the cell the value
+// would make. A reference parameter is given cells only (see call_direct).
 bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter,
                 const Entry& argument) {
   switch (argument.kind) {
@@ -1150,7 +1107,7 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
     }
     case Kind::Variable:
     case Kind::Cell:
-      return bind_cell(frame, local, parameter, argument.cell);
+      return bind_parameter(frame, local, parameter.by_reference, argument.cell, frame->position);
     case Kind::Marker:
       break;
   }
@@ -1222,7 +1179,7 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
       [&next](std::int32_t, CallContext* frame, ValueNode* local, const Parameter& parameter) {
         ValueNode* argument = next;
         next = next->next;
-        return bind_cell(frame, local, parameter, argument);
+        return bind_parameter(frame, local, parameter.by_reference, argument, frame->position);
       });
   if (returned == nullptr) return false;
   *result = returned;

@@ -121,6 +121,33 @@ bool return_copy(CallContext* context, ValueNode* result, ValueNode* value) {
   return true;
 }
 
+SyntaxNode* choose_label(CallContext* context, SyntaxNode* body, ValueNode* value) {
+  for (SyntaxNode* label = body; label != nullptr; label = label->next) {
+    if (label->kind != NodeKind::Case) continue;
+    if (!GeneralEvaluationOnly && is_literal_label(label)) {
+      bool equal = false;
+      if (!literal_label_equals(context, label, value, &equal)) return nullptr;
+      if (equal) return label;
+      continue;
+    }
+    std::int32_t saved_stop = context->stop_kind;
+    context->stop_kind = static_cast<std::int32_t>(NodeKind::Colon);
+    ValueNode* output = nullptr;
+    std::int32_t code = run_nodes(context, label->next, nullptr, &output, nullptr);
+    context->stop_kind = saved_stop;
+    bool equal = false;
+    bool compared =
+        code != RUN_FAILED && output != nullptr && entries_equal(context, output, value, &equal);
+    free_chain(output);
+    if (!compared) return nullptr;
+    if (equal) return label;
+  }
+  for (SyntaxNode* label = body; label != nullptr; label = label->next) {
+    if (label->kind == NodeKind::Default) return label;
+  }
+  return nullptr;
+}
+
 namespace {
 
 std::int32_t run_return(CallContext* context, ValueStack* stack, ValueNode* result, NodeKind kind) {
@@ -191,35 +218,6 @@ std::int32_t run_loop(CallContext* context, SyntaxNode** node, ValueStack* stack
     return RUN_NORMAL;
   }
   return code;
-}
-
-// The label a switch value selects: the first Case whose label equals it, else the first Default.
-// Null when none, or when a label could not be evaluated (then no label runs at all).
-SyntaxNode* choose_label(CallContext* context, SyntaxNode* body, ValueNode* value) {
-  for (SyntaxNode* label = body; label != nullptr; label = label->next) {
-    if (label->kind != NodeKind::Case) continue;
-    if (!GeneralEvaluationOnly && is_literal_label(label)) {
-      bool equal = false;
-      if (!literal_label_equals(context, label, value, &equal)) return nullptr;
-      if (equal) return label;
-      continue;
-    }
-    std::int32_t saved_stop = context->stop_kind;
-    context->stop_kind = static_cast<std::int32_t>(NodeKind::Colon);
-    ValueNode* output = nullptr;
-    std::int32_t code = run_nodes(context, label->next, nullptr, &output, nullptr);
-    context->stop_kind = saved_stop;
-    bool equal = false;
-    bool compared =
-        code != RUN_FAILED && output != nullptr && entries_equal(context, output, value, &equal);
-    free_chain(output);
-    if (!compared) return nullptr;
-    if (equal) return label;
-  }
-  for (SyntaxNode* label = body; label != nullptr; label = label->next) {
-    if (label->kind == NodeKind::Default) return label;
-  }
-  return nullptr;
 }
 
 std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stack,

@@ -131,6 +131,17 @@ struct ScalarSnapshot {
   }
 };
 ScalarSnapshot read_shared_scalar(const Value* value);
+// A Value that reads the snapshot's scalar (valid while the snapshot lives).
+inline Value scalar_as_value(const ScalarSnapshot& scalar) {
+  Value value{};
+  value.is_string = scalar.is_string;
+  if (scalar.is_string) {
+    value.data.text = const_cast<char*>(scalar.text);
+  } else {
+    value.data.number = scalar.number;
+  }
+  return value;
+}
 inline ScalarSnapshot read_scalar(const Value* value) {
   if (is_shared_value(value)) return read_shared_scalar(value);
   return value->is_string ? ScalarSnapshot(1, 0, value->data.text, nullptr)

@@ -139,8 +139,8 @@ inline bool is_literal_key(const SyntaxNode* node) {
   return node->next != nullptr && node->next->kind == NodeKind::Index && is_plain_literal(node);
 }
 std::int32_t run_literal_key(CallContext* context, SyntaxNode* literal, ValueStack* stack);
-// A case label that is a plain literal alone (`case "PING":`) is compared with the switch's value
-// on the literal's own bytes instead of being run; false after a reported failure.
+// A case label that is a plain literal or a number alone (`case "PING":`, `case 1:`) is compared
+// with the switch's value in place instead of being run; false after a reported failure.
 bool is_literal_label(const SyntaxNode* label);
 bool literal_label_equals(CallContext* context, const SyntaxNode* label, ValueNode* value,
                           bool* equal);
