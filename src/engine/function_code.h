@@ -49,12 +49,26 @@ enum class Op : std::uint8_t {
                 // a = the switch's end
   LoopTestOf,   // a loop's condition left <node> right and its test: on false to `a`; target: the
                 // Loop node
-  End,          // the body's end (the loop's table of steps lists the operations in this order)
+  LoopTestBack,  // a pass's end and the next pass's LoopTestOf: on true to `b`, on false to `a`
+  End,           // the body's end (the loop's table of steps lists the operations in this order)
+};
+
+// An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.
+struct Operand {
+  std::int32_t slot;
+  std::int32_t number;
 };
 
 struct Instruction {
   Op op;
+  // The outcomes of a comparison in the larger instructions that test one: bit 0 when left is the
+  // less, bit 1 when equal, bit 2 when greater; 0 for any other operator.
+  std::uint8_t outcomes;
   std::int32_t a;
+  std::int32_t b;
+  std::int32_t target_slot;  // AssignOf
+  Operand left_operand;      // the larger instructions' left and right
+  Operand right_operand;
   SyntaxNode* node;
   SyntaxNode* left;
   SyntaxNode* right;

@@ -61,7 +61,11 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
     function->code = grown;
     function->capacity = capacity;
   }
-  function->code[function->count++] = {op, a, node, nullptr, nullptr, nullptr, nullptr};
+  Instruction& in = function->code[function->count++];
+  in = Instruction{};
+  in.op = op;
+  in.a = a;
+  in.node = node;
   switch (op) {
     case Op::CallStart:
       return ++compiler->open_calls <= kMaxCalls;
@@ -537,6 +541,189 @@ bool resolve(Compiler* compiler) {
   return true;
 }
 
+// Instructions whose `a` is where execution goes on (for a CaseEntry: where its label's
+// statements start).
+bool jumps(Op op) {
+  switch (op) {
+    case Op::Jump:
+    case Op::BreakJump:
+    case Op::TestJump:
+    case Op::JumpIfFalse:
+    case Op::LoopTestOf:
+    case Op::LoopTest:
+    case Op::LoopBack:
+    case Op::LoopTestBack:
+    case Op::CaseEntry:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Instructions that end with a statement's end, which counts a step as a loop's pass does.
+bool counts_step(Op op) {
+  return op == Op::Clear || op == Op::AssignClear || op == Op::AssignOf || op == Op::StepClear ||
+         op == Op::LoopTestBack;
+}
+
+Operand operand_of(const SyntaxNode* node) {
+  if (node->kind == NodeKind::Name) return {node->name_slot, 0};
+  return {-1, node->number};
+}
+
+// A comparison's outcomes as Instruction::outcomes has them; 0 for any other operator.
+std::uint8_t comparison_outcomes(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::Less:
+      return 0b001;
+    case NodeKind::LessEqual:
+      return 0b011;
+    case NodeKind::Greater:
+      return 0b100;
+    case NodeKind::GreaterEqual:
+      return 0b110;
+    case NodeKind::Equal:
+      return 0b010;
+    case NodeKind::NotEqual:
+      return 0b101;
+    default:
+      return 0;
+  }
+}
+
+// Where a jump to `to` ends up once the unconditional jumps there are followed (a bounded number:
+// an empty endless loop jumps to itself).
+std::int32_t final_target(const CompiledFunction* function, std::int32_t to) {
+  for (std::int32_t hops = 0; hops < 8 && to < function->count; ++hops) {
+    const Instruction& there = function->code[to];
+    if (there.op != Op::Jump && there.op != Op::BreakJump) break;
+    to = there.a;
+  }
+  return to;
+}
+
+// Once the jumps are resolved: the operands of the larger instructions decoded; jumps to a jump
+// go straight to its end; a jump back to a loop's test of two operands becomes a copy of the test
+// (the pass goes on from there without the jump); and the instructions no path reaches go, with a
+// loop's LoopBack that only went on to a step that counts the pass itself.
+bool refine(Compiler* compiler) {
+  CompiledFunction* function = compiler->function;
+  Instruction* code = function->code;
+  const std::int32_t count = function->count;
+  for (std::int32_t i = 0; i < count; ++i) {
+    Instruction& in = code[i];
+    if (in.op == Op::BinaryOf || in.op == Op::TestJump || in.op == Op::AssignOf) {
+      in.left_operand = operand_of(in.left);
+      in.right_operand = operand_of(in.right);
+      in.outcomes = comparison_outcomes(in.node->kind);
+      if (in.op == Op::AssignOf) in.target_slot = in.target->name_slot;
+    } else if (in.op == Op::LoopTestOf) {
+      in.left_operand = operand_of(in.left);
+      in.right_operand = operand_of(in.right);
+      in.outcomes = comparison_outcomes(in.node->kind);
+    }
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (jumps(code[i].op)) code[i].a = final_target(function, code[i].a);
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    Instruction& in = code[i];
+    if ((in.op != Op::Jump && in.op != Op::LoopBack) || in.a >= count ||
+        code[in.a].op != Op::LoopTestOf) {
+      continue;
+    }
+    std::int32_t test = in.a;
+    in = code[test];
+    in.op = Op::LoopTestBack;
+    in.b = test + 1;
+  }
+  // Which instructions a run can reach.
+  auto* kept = static_cast<std::uint8_t*>(alloc_block(static_cast<std::size_t>(count) + 1));
+  auto* work = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (count + 1)));
+  auto* moved = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (count + 1)));
+  bool ok = kept != nullptr && work != nullptr && moved != nullptr;
+  if (ok) {
+    std::memset(kept, 0, static_cast<std::size_t>(count) + 1);
+    std::int32_t waiting = 0;
+    auto reach = [&](std::int32_t at) {
+      if (at >= 0 && at < count && kept[at] == 0) {
+        kept[at] = 1;
+        work[waiting++] = at;
+      }
+    };
+    reach(0);
+    reach(count - 1);  // the End
+    while (waiting > 0) {
+      std::int32_t i = work[--waiting];
+      const Instruction& in = code[i];
+      switch (in.op) {
+        case Op::Jump:
+        case Op::BreakJump:
+        case Op::LoopBack:
+          reach(in.a);
+          break;
+        case Op::LoopTestBack:
+          reach(in.a);
+          reach(in.b);
+          break;
+        case Op::Return:
+        case Op::End:
+        case Op::CaseEntry:
+          break;
+        case Op::SkipIfTrue:
+          reach(i + 1);
+          reach(i + 2);
+          break;
+        case Op::Switch:
+          for (std::int32_t entry = i + 1; entry < count; ++entry) {
+            reach(entry);  // its table
+            reach(code[entry].a);
+            if (code[entry].node == nullptr) break;
+          }
+          break;
+        default:
+          reach(i + 1);
+          if (jumps(in.op)) reach(in.a);
+          break;
+      }
+    }
+    // A LoopBack that goes on to the next instruction kept, which counts the pass, is not needed.
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (kept[i] == 0 || code[i].op != Op::LoopBack) continue;
+      std::int32_t next = i + 1;
+      while (next < count && kept[next] == 0)
+        ++next;
+      if (next < count && code[i].a == next && counts_step(code[next].op)) kept[i] = 0;
+    }
+    // Each instruction's new place; one that goes is replaced by the next one kept.
+    std::int32_t place = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+      work[i] = place;
+      place += kept[i];
+    }
+    work[count] = place;
+    std::int32_t last = count;
+    for (std::int32_t i = count - 1; i >= 0; --i) {
+      if (kept[i] != 0) last = i;
+      moved[i] = work[last];
+    }
+    moved[count] = place;
+    std::int32_t out = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (kept[i] == 0) continue;
+      Instruction in = code[i];
+      if (jumps(in.op) && in.a >= 0 && in.a <= count) in.a = moved[in.a];
+      if (in.op == Op::LoopTestBack) in.b = moved[in.b];
+      code[out++] = in;
+    }
+    function->count = out;
+  }
+  release(&kept);
+  release(&work);
+  release(&moved);
+  return ok;
+}
+
 void free_compiled(CompiledFunction* function) {
   if (function == nullptr || function == kNotCompiled) return;
   release(&function->code);
@@ -591,7 +778,7 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   Compiler compiler{};
   compiler.function = function;
   ok = ok && compile_list(&compiler, call->body) && emit(&compiler, Op::End, 0, nullptr) &&
-       resolve(&compiler) &&
+       resolve(&compiler) && refine(&compiler) &&
        function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
   release(&compiler.marks);
   if (!ok) {

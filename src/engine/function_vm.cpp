@@ -20,6 +20,15 @@ namespace {
 
 using namespace compiled_body;
 
+// The small steps of the loop: inline in optimised builds, where their values stay in registers.
+// Unoptimised (the sanitizer build), each inlined copy would keep its own stack slots in run()'s
+// frame, which every level of a recursion pays.
+#ifdef __OPTIMIZE__
+#define VM_INLINE [[gnu::always_inline]] inline
+#else
+#define VM_INLINE [[gnu::noinline]]
+#endif
+
 enum class Kind : std::uint8_t { Number, Variable, Cell, Marker, Text };
 
 struct Entry {
@@ -93,6 +102,9 @@ struct Activation {
   std::int32_t open_calls;
   // The last variable of the frame's chain that adopt_declared has seen, or null.
   ValueNode* chain_seen;
+  // A name of the table that no global has may take its parked variable (see resolve_missing):
+  // the frame runs its own module's code, and names need no `var`.
+  bool reuse_parked;
   Activation* next_spare;
   Entry inline_stack[kInlineStack];
 };
@@ -267,7 +279,7 @@ bool push_grown(Activation* a, Entry entry) {
   return true;
 }
 
-[[gnu::always_inline]] inline bool push(Activation* a, Entry entry) {
+VM_INLINE bool push(Activation* a, Entry entry) {
   if (a->height == a->capacity) return push_grown(a, entry);
   a->stack[a->height++] = entry;
   return true;
@@ -467,29 +479,38 @@ void apply_pending(Activation* a, std::int32_t down_to) {
 
 // The variable a name stands for: a local in sight, a global, or a new local of the innermost
 // scope. Null after a reported failure.
-[[gnu::always_inline]] inline ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
-  ValueNode* variable = a->slots[node->name_slot];
-  return variable != nullptr ? variable : resolve_missing(a, node);
+VM_INLINE ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
+  std::int32_t slot = node->name_slot;
+  if (ValueNode* variable = a->slots[slot]; variable != nullptr) return variable;
+  // The commonest case of resolve_missing: declared again at a loop's pass.
+  ValueNode* variable = a->parked[slot];
+  if (variable != nullptr && a->reuse_parked && global_known_missing(node)) {
+    a->parked[slot] = nullptr;
+    a->declared[a->declared_count++] = {slot, nullptr};
+    a->slots[slot] = variable;
+    return variable;
+  }
+  return resolve_missing(a, node);
 }
 
 // The operands of a larger instruction as plain numbers: constants, or variables in sight that
 // hold a number of their own. False when either is anything else.
-[[gnu::always_inline]] inline bool operand_number(const Activation* a, const SyntaxNode* operand,
-                                                  std::int32_t* number) {
-  if (operand->kind != NodeKind::Name) {
-    *number = operand->number;
+VM_INLINE bool operand_number(const Activation* a, const Operand& operand, std::int32_t* number) {
+  if (operand.slot < 0) {
+    *number = operand.number;
     return true;
   }
-  const ValueNode* variable = a->slots[operand->name_slot];
-  const Value* value = variable != nullptr ? variable->value : nullptr;
-  if (value == nullptr || is_shared_value(value) || value->is_string) return false;
+  const ValueNode* variable = a->slots[operand.slot];
+  if (variable == nullptr) return false;
+  const Value* value = variable->value;
+  if (is_shared_value(value) || value->is_string) return false;
   *number = value->data.number;
   return true;
 }
 
-[[gnu::always_inline]] inline bool plain_operands(const Activation* a, const Instruction& in,
-                                                  std::int32_t* left, std::int32_t* right) {
-  return operand_number(a, in.left, left) && operand_number(a, in.right, right);
+VM_INLINE bool plain_operands(const Activation* a, const Instruction& in, std::int32_t* left,
+                              std::int32_t* right) {
+  return operand_number(a, in.left_operand, left) && operand_number(a, in.right_operand, right);
 }
 
 bool push_name(Activation* a, SyntaxNode* node) {
@@ -554,7 +575,11 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   if (a->height < 2) return fail(context, "Sentence error");
   Entry& target = a->stack[a->height - 2];
   Entry& source = a->stack[a->height - 1];
-  if (target.kind == Kind::Variable && source.kind != Kind::Marker &&
+  // A variable, or an element an index found (not a whole hash), takes a scalar.
+  bool scalar_target = target.kind == Kind::Variable ||
+                       (target.kind == Kind::Cell && !target.cell->is_hash &&
+                        target.cell->pattern == nullptr);
+  if (scalar_target && source.kind != Kind::Marker &&
       !(source.kind == Kind::Cell && source.cell->is_hash)) {
     Value* value = target.cell->value;
     if (source.kind == Kind::Number) {
@@ -575,6 +600,7 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
     } else if (!assign_value(context, value, source.cell->value)) {
       return false;
     }
+    release_entry(target);
     target = source;
     --a->height;
     return true;
@@ -645,7 +671,7 @@ bool take_condition(Activation* a) {
 }
 
 // A statement's end: what it left goes.
-[[gnu::always_inline]] inline void clear(Activation* a) {
+VM_INLINE void clear(Activation* a) {
   if (a->height > 0) release_stack(a);
   a->open_calls = 0;
   count_step();
@@ -746,6 +772,25 @@ Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker);
   return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
 }
 
+// A larger instruction's test of its operands taken the general way. 1 when it holds, 0 when not,
+// -1 after a reported failure.
+[[gnu::noinline]] std::int32_t test_taken(Activation* a, const Instruction& in) {
+  if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node)) return -1;
+  return take_condition(a) ? 1 : 0;
+}
+
+// The test of an if's or a loop's condition `left <op> right`, as test_taken has it. A comparison
+// of two plain numbers picks its outcome by their order. The numbers go through run()'s own
+// variables (see there).
+VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_t* left,
+                               std::int32_t* right, std::int32_t* value) {
+  if (plain_operands(a, in, left, right)) {
+    if (in.outcomes != 0) return (in.outcomes >> ((*left > *right) - (*left < *right) + 1)) & 1;
+    if (apply_number_operator(in.node->kind, *left, *right, value)) return *value != 0 ? 1 : 0;
+  }
+  return test_taken(a, in);
+}
+
 // The loop's steps go on through these; see run().
 #define VM_DISPATCH() goto* kSteps[static_cast<std::uint8_t>(ip->op)]
 #define VM_NEXT()  \
@@ -770,15 +815,15 @@ bool run(Activation* a, ValueNode* result) {
   // Each step goes to the next through a table of the steps' addresses, indexed by the operation:
   // one indirect jump per instruction, at the end of each step. The code ends with Op::End.
   static void* const kSteps[] = {
-      &&step_Nop,         &&step_PushNumber, &&step_PushText,    &&step_Literal,
-      &&step_PushName,    &&step_Assign,     &&step_Binary,      &&step_Unary,
-      &&step_Declare,     &&step_Index,      &&step_PostStep,    &&step_ApplyPostfix,
-      &&step_Clear,       &&step_Comma,      &&step_Jump,        &&step_SkipIfTrue,
-      &&step_LoopTest,    &&step_LoopBack,   &&step_EnterScope,  &&step_LeaveScope,
-      &&step_Return,      &&step_CallStart,  &&step_Call,        &&step_BinaryOf,
-      &&step_AssignClear, &&step_StepClear,  &&step_JumpIfFalse, &&step_AssignOf,
-      &&step_TestJump,    &&step_BreakJump,  &&step_Switch,      &&step_CaseEntry,
-      &&step_LoopTestOf,  &&step_End};
+      &&step_Nop,         &&step_PushNumber,   &&step_PushText,    &&step_Literal,
+      &&step_PushName,    &&step_Assign,       &&step_Binary,      &&step_Unary,
+      &&step_Declare,     &&step_Index,        &&step_PostStep,    &&step_ApplyPostfix,
+      &&step_Clear,       &&step_Comma,        &&step_Jump,        &&step_SkipIfTrue,
+      &&step_LoopTest,    &&step_LoopBack,     &&step_EnterScope,  &&step_LeaveScope,
+      &&step_Return,      &&step_CallStart,    &&step_Call,        &&step_BinaryOf,
+      &&step_AssignClear, &&step_StepClear,    &&step_JumpIfFalse, &&step_AssignOf,
+      &&step_TestJump,    &&step_BreakJump,    &&step_Switch,      &&step_CaseEntry,
+      &&step_LoopTestOf,  &&step_LoopTestBack, &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code;
   // The position is set where a step may report or call: the steps that cannot go on as they are.
@@ -829,24 +874,35 @@ bool run(Activation* a, ValueNode* result) {
       return false;
     VM_NEXT();
   }
-  step_LoopTestOf:
   step_TestJump : {
-    bool go_on;
-    if (plain_operands(a, *ip, &left, &right) &&
-        apply_number_operator(ip->node->kind, left, right, &value)) {
-      go_on = value != 0;
-    } else {
-      if (!push_operand(a, ip->left) || !push_operand(a, ip->right) || !binary(a, ip->node))
-        return false;
-      go_on = take_condition(a);
+    std::int32_t holds = test_of(a, *ip, &left, &right, &value);
+    if (holds <= 0) {
+      if (holds < 0) return false;
+      VM_JUMP(ip->a);
     }
-    if (!go_on) VM_JUMP(ip->a);
-    // A loop's test is where a stop ends it.
-    if (ip->op == Op::LoopTestOf && stop_requested()) return false;
     VM_NEXT();
   }
+  step_LoopTestOf : {
+    std::int32_t holds = test_of(a, *ip, &left, &right, &value);
+    if (holds <= 0) {
+      if (holds < 0) return false;
+      VM_JUMP(ip->a);
+    }
+    if (stop_requested()) return false;  // a loop's test is where a stop ends it
+    VM_NEXT();
+  }
+  step_LoopTestBack : {
+    count_step();  // the pass's end
+    std::int32_t holds = test_of(a, *ip, &left, &right, &value);
+    if (holds <= 0) {
+      if (holds < 0) return false;
+      VM_JUMP(ip->a);
+    }
+    if (stop_requested()) return false;
+    VM_JUMP(ip->b);
+  }
   step_AssignOf : {
-    ValueNode* target = a->slots[ip->target->name_slot];
+    ValueNode* target = a->slots[ip->target_slot];
     if (target == nullptr && a->height == 0) {
       target = resolve_name(a, ip->target);
       if (target == nullptr) return false;
@@ -854,7 +910,12 @@ bool run(Activation* a, ValueNode* result) {
     if (target != nullptr && !is_shared_value(target->value) && a->height == 0 &&
         plain_operands(a, *ip, &left, &right) &&
         apply_number_operator(ip->node->kind, left, right, &value)) {
-      store_number(target->value, value);
+      Value* stored = target->value;
+      if (!stored->is_string) {
+        stored->data.number = value;
+      } else {
+        store_scalar(stored, 0, value, nullptr);
+      }
       clear(a);
       VM_NEXT();
     }
@@ -945,6 +1006,10 @@ bool run(Activation* a, ValueNode* result) {
     VM_NEXT();
   step_Return : {
     context->position = ip->node->source;
+    if (a->height > 0 && a->stack[a->height - 1].kind == Kind::Number) {
+      store_number(result->value, a->stack[--a->height].number);  // the call's fresh cell
+      return true;
+    }
     if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
       ValueNode* value = cell_of(a->stack[--a->height]);
       if (value == nullptr) return fail(context, "Alloc failed");
@@ -975,6 +1040,7 @@ bool run(Activation* a, ValueNode* result) {
 #undef VM_JUMP
 #undef VM_NEXT
 #undef VM_DISPATCH
+#undef VM_INLINE
 
 // Activation records kept for the thread's next calls, one per level of nesting seen (up to a
 // bound): a record is too large to allocate at every call. No destructor (see BlockList): they go
@@ -1064,6 +1130,8 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   a->function = function;
   a->slots = frame_slots(&frame);
   a->parked = parked;
+  a->reuse_parked =
+      module == function->table->module && !(module != nullptr && module->is_explicit);
   a->scope_marks[a->scope_count++] = 0;
   bool ok = true;
   for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {

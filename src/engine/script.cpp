@@ -286,12 +286,7 @@ ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, boo
   return find_node_global(context, node, failed);
 }
 
-namespace {
-
-// What a Name node's global_cell holds when its module's final globals lack the name.
 ValueNode NoGlobal{};
-
-}  // namespace
 
 ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* failed) {
   if (failed != nullptr) *failed = false;
@@ -320,8 +315,7 @@ ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* 
 
 bool known_missing_global(const CallContext* context, const SyntaxNode* node) {
   return context != nullptr && context->script == node->name_table->module &&
-         std::atomic_ref<void*>(const_cast<SyntaxNode*>(node)->global_cell)
-                 .load(std::memory_order_acquire) == &NoGlobal;
+         global_known_missing(node);
 }
 
 ValueNode* declare_variable(CallContext* context, const char* name, const char* position) {

@@ -2,6 +2,7 @@
 // resolved to a variable.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/syntax_node.h"
@@ -129,7 +130,14 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
                          bool* failed);
 // find_variable for a Name node, through the slots when the node's code is the frame's.
 ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed);
-// Whether the globals of the node's own module are known to lack its name for good.
+// What a Name node's global_cell holds when its module's final globals lack the name.
+extern ValueNode NoGlobal;
+// Whether the globals of the node's own module are known to lack its name for good: so for code
+// that runs in a frame of that module (known_missing_global checks the frame as well).
+inline bool global_known_missing(const SyntaxNode* node) {
+  return std::atomic_ref<void*>(const_cast<SyntaxNode*>(node)->global_cell)
+             .load(std::memory_order_acquire) == &NoGlobal;
+}
 bool known_missing_global(const CallContext* context, const SyntaxNode* node);
 // The rest of find_named_variable once no frame has the name: the globals.
 ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* failed);
