@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
 
 #include "base/syntax_node.h"
 #include "engine/call.h"
@@ -576,9 +577,9 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   Entry& target = a->stack[a->height - 2];
   Entry& source = a->stack[a->height - 1];
   // A variable, or an element an index found (not a whole hash), takes a scalar.
-  bool scalar_target = target.kind == Kind::Variable ||
-                       (target.kind == Kind::Cell && !target.cell->is_hash &&
-                        target.cell->pattern == nullptr);
+  bool scalar_target =
+      target.kind == Kind::Variable ||
+      (target.kind == Kind::Cell && !target.cell->is_hash && target.cell->pattern == nullptr);
   if (scalar_target && source.kind != Kind::Marker &&
       !(source.kind == Kind::Cell && source.cell->is_hash)) {
     Value* value = target.cell->value;
@@ -693,6 +694,43 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
   return true;
 }
 
+constexpr std::int32_t kChosenTheGeneralWay = -3;
+
+// choose_label over the switch's table for a scalar value, whose labels are all literals: a number
+// equals a number label as numbers; any other pair compares as texts. kChosenTheGeneralWay for a
+// hash, or a value whose text could not be read.
+std::int32_t choose_literal_case(const Entry& value, const Instruction* entries) {
+  if (value.kind == Kind::Cell && value.cell->is_hash) return kChosenTheGeneralWay;
+  std::int32_t number = 0;
+  const bool plain = plain_number(value, &number);
+  std::optional<EntryText> text;
+  std::int32_t default_at = -1;
+  for (std::int32_t i = 0; entries[i].node != nullptr; ++i) {
+    const SyntaxNode* label = entries[i].node;
+    if (label->kind != NodeKind::Case) {
+      if (default_at < 0) default_at = i;
+      continue;
+    }
+    const SyntaxNode* constant = label->next;
+    bool equal;
+    if (plain && constant->kind == NodeKind::Number) {
+      equal = constant->number == number;
+    } else {
+      if (!text) {
+        text.emplace(value);
+        if (text->scalar.failed) return kChosenTheGeneralWay;
+      }
+      char digits[12];
+      const char* label_text = constant->kind == NodeKind::Number
+                                   ? format_number(constant->number, digits)
+                                   : (constant->text != nullptr ? constant->text : "");
+      equal = texts_equal(label_text, text->text);
+    }
+    if (equal) return i;
+  }
+  return default_at;
+}
+
 // The entry of the label a switch's value chooses (choose_label), or -1 when none is chosen; -2
 // after a reported failure.
 [[gnu::noinline]] std::int32_t choose_case(Activation* a, SyntaxNode* node,
@@ -701,6 +739,11 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
   if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) {
     fail(context, "Sentence error");
     return -2;
+  }
+  if (std::int32_t chosen = choose_literal_case(a->stack[a->height - 1], entries);
+      chosen != kChosenTheGeneralWay) {
+    release_entry(a->stack[--a->height]);
+    return chosen;
   }
   ValueNode* value = cell_of(a->stack[--a->height]);
   if (value == nullptr) {
@@ -1006,8 +1049,15 @@ bool run(Activation* a, ValueNode* result) {
     VM_NEXT();
   step_Return : {
     context->position = ip->node->source;
+    // The result cell is the call's own fresh one: a number or a literal's text goes straight in.
     if (a->height > 0 && a->stack[a->height - 1].kind == Kind::Number) {
-      store_number(result->value, a->stack[--a->height].number);  // the call's fresh cell
+      store_number(result->value, a->stack[--a->height].number);
+      return true;
+    }
+    if (a->height > 0 && a->stack[a->height - 1].kind == Kind::Text) {
+      char* text = dup_string(literal_text(a->stack[--a->height]));
+      if (text == nullptr) return fail(context, "Alloc failed");
+      store_scalar(result->value, 1, 0, text);
       return true;
     }
     if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
