@@ -812,9 +812,8 @@ struct LiteralCell {
   LiteralCell& operator=(const LiteralCell&) = delete;
 };
 
-// What a literal read in place by a built-in refers to: the same cell, kept with the literal on the
-// heap. Nothing writes to it: only built-ins that read their arguments see it. Made on first use
-// by whichever thread comes first; null when memory runs out.
+}  // namespace
+
 ValueNode* literal_constant(SyntaxNode* node) {
   std::atomic_ref<void*> kept(node->literal_constant);
   if (void* constant = kept.load(std::memory_order_acquire); constant != nullptr)
@@ -830,8 +829,6 @@ ValueNode* literal_constant(SyntaxNode* node) {
   }
   return &made->cell;
 }
-
-}  // namespace
 
 bool is_read_argument(const SyntaxNode* node) {
   const SyntaxNode* call = node->next;

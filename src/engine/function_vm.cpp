@@ -75,6 +75,16 @@ struct Pending {
 // The stack starts in the activation record and grows as far as memory allows.
 constexpr std::int32_t kInlineStack = 64;
 
+// A cell that an argument of a built-in which only reads its arguments is given as, kept in the
+// activation record: such a call needs no cells made and freed for its numbers, literals and
+// variables. `counted`: it refers to a shared Value, counted as any reference to one is.
+struct ArgumentCell {
+  ValueNode cell;
+  Value value;
+  bool counted;
+};
+constexpr std::int32_t kArgumentCells = 8;
+
 // Made by make_activation (memory, not constructed) and set up at each call.
 struct Activation {
   CallContext* context;
@@ -107,6 +117,7 @@ struct Activation {
   // the frame runs its own module's code, and names need no `var`.
   bool reuse_parked;
   Activation* next_spare;
+  ArgumentCell argument_cells[kArgumentCells];
   Entry inline_stack[kInlineStack];
 };
 
@@ -766,6 +777,84 @@ Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker);
 // Any call: the arguments above the stack's `marker` become a chain of cells that call_function
 // is given; its result is pushed. In a frame of its own, as call_direct: the loop's frame is paid
 // at every level of a recursion.
+// Lets go of the first `used` argument cells.
+void release_argument_cells(Activation* a, std::int32_t used) {
+  for (std::int32_t i = 0; i < used; ++i) {
+    if (a->argument_cells[i].counted) count_shared_reference(-1);
+  }
+}
+
+// The arguments above `marker` (no call marker among them) as the cells a built-in that only
+// reads them is given: a value's own cell on the stack, else one of the activation's argument
+// cells, of which *used tells how many. Null (and none used) when a literal's constant could not
+// be made.
+ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used_cells) {
+  ValueNode* arguments = nullptr;
+  ValueNode** tail = &arguments;
+  std::int32_t used = 0;
+  *used_cells = 0;
+  for (std::int32_t i = marker + 1; i < a->height; ++i) {
+    const Entry& entry = a->stack[i];
+    ValueNode* cell = entry.cell;
+    if (entry.kind != Kind::Cell) {
+      ArgumentCell& made = a->argument_cells[used++];
+      made.cell = ValueNode{};
+      made.counted = false;
+      cell = &made.cell;
+      if (entry.kind == Kind::Number) {
+        made.value = Value{};
+        made.value.data.number = entry.number;
+        made.value.owner = cell;
+        cell->value = &made.value;
+      } else if (entry.kind == Kind::Text) {
+        ValueNode* constant = literal_constant(const_cast<SyntaxNode*>(entry.literal));
+        if (constant == nullptr) {
+          release_argument_cells(a, used);
+          return nullptr;
+        }
+        cell->value = constant->value;
+        cell->pattern = entry.literal->pattern;
+      } else {  // a variable, as a reference to it
+        cell->value = entry.cell->value;
+        cell->elements = elements_of(entry.cell);
+        made.counted = is_shared_value(cell->value);
+        if (made.counted) count_shared_reference(1);
+      }
+    }
+    cell->next = nullptr;
+    *tail = cell;
+    tail = &cell->next;
+  }
+  *used_cells = used;
+  return arguments;
+}
+
+// A call of a built-in known to only read its arguments, with at most kArgumentCells of them and
+// no call marker among them: as call_with_chain, on the activation's argument cells.
+[[gnu::noinline]] Direct call_reader(Activation* a, const Instruction& in, std::int32_t marker) {
+  CallContext* context = a->context;
+  std::int32_t used = 0;
+  ValueNode* arguments = argument_cells(a, marker, &used);
+  std::int32_t mark = a->call_marks[--a->open_calls];
+  const char* name = in.node->text;
+  bool made = arguments != nullptr || a->height == marker + 1;
+  ValueNode* returned = made ? call_function(context, in.node, name, arguments, 0) : CALL_FAILED;
+  release_argument_cells(a, used);
+  while (a->height > marker)
+    release_entry(a->stack[--a->height]);
+  apply_pending(a, mark);
+  if (!made) {
+    fail(context, "Alloc failed");
+    return Direct::Failed;
+  }
+  if (returned == CALL_FAILED) {
+    if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
+      report_error(context, nullptr, context->position, 1);
+    return Direct::Failed;
+  }
+  return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
+}
+
 [[gnu::noinline]] Direct call_with_chain(Activation* a, const Instruction& in,
                                          std::int32_t marker) {
   CallContext* context = a->context;
@@ -1080,7 +1169,12 @@ bool run(Activation* a, ValueNode* result) {
       --marker;
     if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
     Direct direct = call_direct(a, ip->node, marker);
-    if (direct == Direct::NotRun) direct = call_with_chain(a, *ip, marker);
+    if (direct == Direct::NotRun) {
+      bool reader = std::atomic_ref<std::int32_t>(ip->node->call_target_kind)
+                        .load(std::memory_order_acquire) == CALL_TARGET_READER;
+      direct = reader && a->height - marker - 1 <= kArgumentCells ? call_reader(a, *ip, marker)
+                                                                  : call_with_chain(a, *ip, marker);
+    }
     if (direct == Direct::Failed) return false;
     VM_NEXT();
   }

@@ -148,8 +148,12 @@ bool literal_label_equals(CallContext* context, const SyntaxNode* label, ValueNo
 // its arguments: the argument refers to a constant Value kept with the literal, without a copy.
 // The run must not stop at the call. False when the literal must be evaluated as usual.
 bool is_read_argument(const SyntaxNode* node);
-// A reference to a plain literal's constant cell, kept with the literal, for a built-in that only
-// reads its arguments; null when memory runs out.
+// What a plain literal read in place by a built-in refers to: a cell with the literal's text, kept
+// with the literal on the heap. Nothing writes to it: only built-ins that read their arguments see
+// it. Made on first use by whichever thread comes first; null when memory runs out.
+ValueNode* literal_constant(SyntaxNode* node);
+// A reference to a plain literal's constant cell, for a built-in that only reads its arguments;
+// null when memory runs out.
 ValueNode* literal_reference(SyntaxNode* literal);
 std::int32_t run_read_argument(CallContext* context, SyntaxNode* literal, ValueStack* stack);
 // Runs a brace block in a frame of its own, its values released.
