@@ -8,6 +8,7 @@
 #include "engine/evaluate.h"
 #include "engine/name_table.h"
 #include "engine/script.h"
+#include "engine/value_stack.h"
 #include "platform/memory.h"
 #include "regex/match.h"
 
@@ -49,8 +50,32 @@ SyntaxNode* parse_target(CallContext* context, const char* text, bool* no_memory
   return list;
 }
 
+// A lone name, the commonest target: the variable it finds, or declares as a run of the name
+// would, as a reference. Null after a reported failure.
+ValueNode* name_target(CallContext* context, SyntaxNode* name) {
+  if (stop_requested()) return nullptr;
+  const char* position = context->position;
+  context->position = name->source;
+  bool failed = false;
+  ValueNode* variable = find_variable(context, name, &failed);
+  if (!failed && variable == nullptr) {
+    if (context->script != nullptr && context->script->is_explicit) {
+      report_named_error(context, bare_name(name), " :Variable is not defined", name->source);
+    } else {
+      variable = declare_variable(context, name);
+    }
+  }
+  ValueNode* reference = variable != nullptr ? make_reference(variable) : nullptr;
+  if (variable != nullptr && reference == nullptr)
+    report_error(context, "Alloc failed", context->position, 0);
+  context->position = position;
+  return reference;
+}
+
 // Runs a parsed expression in the frame: the first value it yields, or null after a failure.
 ValueNode* run_target(CallContext* context, SyntaxNode* list) {
+  if (list->kind == NodeKind::Name && list->next == nullptr && !GeneralEvaluationOnly)
+    return name_target(context, list);
   ValueNode* output = nullptr;
   const char* position = context->position;
   std::int32_t code = run_nodes(context, list, nullptr, &output, nullptr);
