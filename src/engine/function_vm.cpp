@@ -84,6 +84,7 @@ struct ArgumentCell {
   bool counted;
 };
 constexpr std::int32_t kArgumentCells = 8;
+constexpr std::int32_t kInlineParked = 16;
 
 // Made by make_activation (memory, not constructed) and set up at each call.
 struct Activation {
@@ -117,6 +118,7 @@ struct Activation {
   // the frame runs its own module's code, and names need no `var`.
   bool reuse_parked;
   Activation* next_spare;
+  ValueNode* inline_parked[kInlineParked];  // `parked` for a function of as many names or fewer
   ArgumentCell argument_cells[kArgumentCells];
   Entry inline_stack[kInlineStack];
 };
@@ -1243,26 +1245,27 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   frame.host_word = host_word;
   frame.names = function->table;
   // The slots are the frame's own, so that code the general evaluator runs in the frame (an
-  // embedded expression, a capture target) finds the variables there. The parked variables are
-  // kept beside them. Both from the thread's cache: arrays on the thread's stack would cost
-  // recursion depth.
+  // embedded expression, a capture target) finds the variables there; beyond the frame's inline
+  // ones from the thread's cache, as the parked variables beyond the record's inline ones: arrays
+  // on the thread's stack would cost recursion depth.
   const std::int32_t slot_count = function->slot_count;
-  ValueNode** parked = take_slot_array(slot_count);
-  if (parked == nullptr) return nullptr;
-  if (slot_count > CallContext::kInlineSlots) {
-    frame.heap_slots = take_slot_array(slot_count);
-    if (frame.heap_slots == nullptr) {
-      give_slot_array(parked, slot_count);
-      return nullptr;
-    }
-  }
-  frame.slot_count = slot_count;
   Activation* a = Spares.take();
-  if (a == nullptr) {
-    release_frame(&frame);
-    give_slot_array(parked, slot_count);
+  if (a == nullptr) return nullptr;
+  ValueNode** parked = a->inline_parked;
+  if (slot_count > kInlineParked) {
+    parked = take_slot_array(slot_count);
+  } else {
+    std::memset(static_cast<void*>(parked), 0, sizeof(ValueNode*) * slot_count);
+  }
+  if (slot_count > CallContext::kInlineSlots && parked != nullptr)
+    frame.heap_slots = take_slot_array(slot_count);
+  if (parked == nullptr ||
+      (slot_count > CallContext::kInlineSlots && frame.heap_slots == nullptr)) {
+    if (parked != nullptr && parked != a->inline_parked) give_slot_array(parked, slot_count);
+    Spares.give_back(a);
     return nullptr;
   }
+  frame.slot_count = slot_count;
   if (arguments != nullptr) provide_arg(&frame, arguments);
   a->height = 0;
   a->declared_count = 0;
@@ -1294,7 +1297,7 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   release_declared(a);
   free_parked(a);
   release_frame(&frame);
-  give_slot_array(parked, slot_count);
+  if (parked != a->inline_parked) give_slot_array(parked, slot_count);
   Spares.give_back(a);
   if (!ok) {
     free_node(returned);
