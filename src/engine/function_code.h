@@ -37,18 +37,18 @@ enum class Op : std::uint8_t {
   CallStart,     //
   Call,          // node
   // Larger instructions for the commonest sequences; each falls back to its parts.
-  BinaryOf,     // node: the operator; left, right: a name or a number each
-  AssignClear,  // node: an assignment whose statement ends right after it
-  StepClear,    // node: a name updated by a postfix step, alone in its statement; a = 1 or -1
-  JumpIfFalse,  // a = where execution goes on when the condition is false
-  AssignOf,     // target = left <node> right, alone in its statement; target in `a` as a node index
-  TestJump,     // an if's condition left <node> right: on false to `a`; target: the if's Jump
-  BreakJump,    // node: the loop's LoopEnd, or the Switch; a = after it
-  Switch,       // node; a CaseEntry for each label follows, and one without a node
-  CaseEntry,    // not run: node, a label, and a = where its statements start; without a node,
-                // a = the switch's end
-  LoopTestOf,   // a loop's condition left <node> right and its test: on false to `a`; target: the
-                // Loop node
+  BinaryOf,      // node: the operator; left, right: a name or a number each
+  AssignClear,   // node: an assignment whose statement ends right after it
+  StepClear,     // node: a name updated by a postfix step, alone in its statement; a = 1 or -1
+  JumpIfFalse,   // a = where execution goes on when the condition is false
+  AssignOf,      // target = left <node> right, alone in its statement (the Name in `target`)
+  TestJump,      // an if's condition left <node> right: on false to `a`; target: the if's Jump
+  BreakJump,     // node: the loop's LoopEnd, or the Switch; a = after it
+  Switch,        // node; a CaseEntry for each label follows, and one without a node
+  CaseEntry,     // not run: node, a label, and a = where its statements start; without a node,
+                 // a = the switch's end
+  LoopTestOf,    // a loop's condition left <node> right and its test: on false to `a`; target: the
+                 // Loop node
   LoopTestBack,  // a pass's end and the next pass's LoopTestOf: on true to `b`, on false to `a`
   End,           // the body's end (the loop's table of steps lists the operations in this order)
 };

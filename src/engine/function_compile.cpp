@@ -612,15 +612,12 @@ bool refine(Compiler* compiler) {
   const std::int32_t count = function->count;
   for (std::int32_t i = 0; i < count; ++i) {
     Instruction& in = code[i];
-    if (in.op == Op::BinaryOf || in.op == Op::TestJump || in.op == Op::AssignOf) {
+    if (in.op == Op::BinaryOf || in.op == Op::TestJump || in.op == Op::AssignOf ||
+        in.op == Op::LoopTestOf) {
       in.left_operand = operand_of(in.left);
       in.right_operand = operand_of(in.right);
       in.outcomes = comparison_outcomes(in.node->kind);
       if (in.op == Op::AssignOf) in.target_slot = in.target->name_slot;
-    } else if (in.op == Op::LoopTestOf) {
-      in.left_operand = operand_of(in.left);
-      in.right_operand = operand_of(in.right);
-      in.outcomes = comparison_outcomes(in.node->kind);
     }
   }
   for (std::int32_t i = 0; i < count; ++i) {

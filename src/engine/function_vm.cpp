@@ -776,9 +776,6 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
 enum class Direct { NotRun, Done, Failed };
 Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker);
 
-// Any call: the arguments above the stack's `marker` become a chain of cells that call_function
-// is given; its result is pushed. In a frame of its own, as call_direct: the loop's frame is paid
-// at every level of a recursion.
 // Lets go of the first `used` argument cells.
 void release_argument_cells(Activation* a, std::int32_t used) {
   for (std::int32_t i = 0; i < used; ++i) {
@@ -857,6 +854,9 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
   return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
 }
 
+// Any call: the arguments above the stack's `marker` become a chain of cells that call_function
+// is given; its result is pushed. In a frame of its own, as call_direct: the loop's frame is paid
+// at every level of a recursion.
 [[gnu::noinline]] Direct call_with_chain(Activation* a, const Instruction& in,
                                          std::int32_t marker) {
   CallContext* context = a->context;
