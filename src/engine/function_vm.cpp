@@ -34,12 +34,16 @@ enum class Kind : std::uint8_t { Number, Variable, Cell, Marker, Text };
 
 struct Entry {
   union {
-    ValueNode* cell;            // Variable: the variable; Cell: owned
+    ValueNode* cell;            // Variable: the variable (or element); Cell: owned
     const SyntaxNode* literal;  // Text: a plain literal, read in place
   };
-  std::int32_t number;
+  std::int32_t number;  // Number: the number; Variable: kElementEntry for an element
   Kind kind;
 };
+
+// An element stands on the stack as a variable does, but lends no name to a call's arguments (a
+// reference to it would have none).
+constexpr std::int32_t kElementEntry = 1;
 
 Entry number_entry(std::int32_t number) {
   Entry entry{};
@@ -647,6 +651,20 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
     key_value.data.text = const_cast<char*>(literal_text(key));
   }
   ValueNode* element = element_by_key(context, owner_of(container.cell), &key_value);
+  const bool whole = key_value.is_string && key_value.data.text[0] == '\0';
+  if (element != nullptr && !whole &&
+      !(container.kind == Kind::Cell && is_temporary(container.cell)) &&
+      !is_shared_value(element->value)) {
+    // An element of a hash that stays (not a temporary's) and that no other thread may retire:
+    // the entry is the element itself, as a variable's is, without a reference cell.
+    release_entry(key);
+    release_entry(container);
+    a->height -= 2;
+    Entry entry = cell_entry(element, Kind::Variable);
+    entry.number = kElementEntry;
+    a->stack[a->height++] = entry;
+    return true;
+  }
   ValueNode* cell = nullptr;
   if (element != nullptr) {
     cell = container.kind == Kind::Cell && is_temporary(container.cell) ? make_owning_copy(element)
@@ -659,7 +677,7 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
         cell->name_hash = 0;
         cell->pattern = nullptr;
       }
-      cell->is_hash = key_value.is_string && key_value.data.text[0] == '\0' ? 1 : 0;
+      cell->is_hash = whole ? 1 : 0;
     }
   }
   release_entry(key);
@@ -879,7 +897,8 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
       ok = false;
       continue;
     }
-    if (named && a->stack[i].kind == Kind::Variable && a->stack[i].cell->name != nullptr) {
+    if (named && a->stack[i].kind == Kind::Variable && a->stack[i].number != kElementEntry &&
+        a->stack[i].cell->name != nullptr) {
       cell->name = dup_string(a->stack[i].cell->name);
       cell->name_hash = cell->name != nullptr ? a->stack[i].cell->name_hash : 0;
     }
