@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/value.h"
 #include "platform/text.h"
@@ -48,9 +49,10 @@ bool return_copy(CallContext* context, ValueNode* result, ValueNode* value);
 // default. Null when there is none, or when a label could not be compared (reported).
 SyntaxNode* choose_label(CallContext* context, SyntaxNode* body, ValueNode* value);
 
-// Whether two texts are equal as the == of strings compares them.
+// Whether two texts are equal as the == of strings compares them. The same bytes are equal under
+// any locale, without the comparison's walk over its weights.
 inline bool texts_equal(const char* a, const char* b) {
-  return a[0] == b[0] && compare_text_locale(a, b) == 0;
+  return a[0] == b[0] && (std::strcmp(a, b) == 0 || compare_text_locale(a, b) == 0);
 }
 
 // Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the
