@@ -1340,8 +1340,16 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
       return assign_value(frame, local->value, &text);
     }
     case Kind::Variable:
-    case Kind::Cell:
+    case Kind::Cell: {
+      // A plain number without elements, taken by value: stored as bind_parameter would store it.
+      const Value* value = argument.cell->value;
+      if (!parameter.by_reference && !is_shared_value(value) && !value->is_string &&
+          elements_of(argument.cell) == nullptr) {
+        store_number(local->value, value->data.number);
+        return true;
+      }
       return bind_parameter(frame, local, parameter.by_reference, argument.cell, frame->position);
+    }
     case Kind::Marker:
       break;
   }
