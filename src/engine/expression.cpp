@@ -55,20 +55,21 @@ std::int32_t push_variable(CallContext* context, ValueStack* stack, ValueNode* v
 
 }  // namespace
 
-std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
-  const char* name = bare_name(node);
+ValueNode* named_variable(CallContext* context, SyntaxNode* node) {
   bool failed = false;
   ValueNode* variable = find_variable(context, node, &failed);
-  if (failed) return RUN_FAILED;
-  if (variable == nullptr) {
-    Script* module = context->script;
-    if (module != nullptr && module->is_explicit) {
-      report_named_error(context, name, " :Variable is not defined", context->position);
-      return RUN_FAILED;
-    }
-    variable = declare_variable(context, node);
-    if (variable == nullptr) return RUN_FAILED;
+  if (failed || variable != nullptr) return variable;
+  Script* module = context->script;
+  if (module != nullptr && module->is_explicit) {
+    report_named_error(context, bare_name(node), " :Variable is not defined", context->position);
+    return nullptr;
   }
+  return declare_variable(context, node);
+}
+
+std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack) {
+  ValueNode* variable = named_variable(context, node);
+  if (variable == nullptr) return RUN_FAILED;
   return push_variable(context, stack, variable);
 }
 

@@ -469,20 +469,9 @@ void apply_pending(Activation* a, std::int32_t down_to) {
 // resolve_name once the name has no variable in sight.
 [[gnu::noinline]] ValueNode* resolve_missing(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
-  std::int32_t slot = node->name_slot;
   bool explicit_names = context->script != nullptr && context->script->is_explicit;
-  bool no_global = known_missing_global(context, node);
-  if (no_global && !explicit_names) {
-    if (ValueNode* variable = a->parked[slot]; variable != nullptr) {
-      // Declared again, as at every pass of a loop whose braces first set it.
-      a->parked[slot] = nullptr;
-      a->declared[a->declared_count++] = {slot, nullptr};
-      a->slots[slot] = variable;
-      return variable;
-    }
-  }
   context->position = node->source;
-  if (!no_global) {
+  if (!known_missing_global(context, node)) {
     bool failed = false;
     ValueNode* variable = find_node_global(context, node, &failed);
     if (failed) return nullptr;
@@ -492,7 +481,7 @@ void apply_pending(Activation* a, std::int32_t down_to) {
     report_named_error(context, bare_name(node), " :Variable is not defined", context->position);
     return nullptr;
   }
-  return declare(a, slot);
+  return declare(a, node->name_slot);  // a parked variable of the slot, if there is one
 }
 
 // The variable a name stands for: a local in sight, a global, or a new local of the innermost
@@ -794,6 +783,18 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
 enum class Direct { NotRun, Done, Failed };
 Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker);
 
+// A call's end: its result pushed; or after a failure, the caller's trace line reported, unless the
+// caller has the callee's name (a recursion shows one line).
+Direct take_result(Activation* a, const char* name, ValueNode* returned) {
+  CallContext* context = a->context;
+  if (returned == CALL_FAILED) {
+    if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
+      report_error(context, nullptr, context->position, 1);
+    return Direct::Failed;
+  }
+  return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
+}
+
 // Lets go of the first `used` argument cells.
 void release_argument_cells(Activation* a, std::int32_t used) {
   for (std::int32_t i = 0; i < used; ++i) {
@@ -864,12 +865,7 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
     fail(context, "Alloc failed");
     return Direct::Failed;
   }
-  if (returned == CALL_FAILED) {
-    if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
-      report_error(context, nullptr, context->position, 1);
-    return Direct::Failed;
-  }
-  return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
+  return take_result(a, name, returned);
 }
 
 // Any call: the arguments above the stack's `marker` become a chain of cells that call_function
@@ -917,12 +913,7 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
   ValueNode* returned = call_function(context, in.node, name, arguments, 0);
   free_chain(arguments);
   apply_pending(a, mark);
-  if (returned == CALL_FAILED) {
-    if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
-      report_error(context, nullptr, context->position, 1);
-    return Direct::Failed;
-  }
-  return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
+  return take_result(a, name, returned);
 }
 
 // A larger instruction's test of its operands taken the general way. 1 when it holds, 0 when not,
@@ -1397,12 +1388,7 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
   while (a->height > marker)
     release_entry(a->stack[--a->height]);
   apply_pending(a, a->call_marks[--a->open_calls]);
-  if (returned == CALL_FAILED) {
-    if (context->function_name == nullptr || std::strcmp(context->function_name, name) != 0)
-      report_error(context, nullptr, context->position, 1);
-    return Direct::Failed;
-  }
-  return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
+  return take_result(a, name, returned);
 }
 
 }  // namespace

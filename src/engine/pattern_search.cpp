@@ -56,15 +56,7 @@ ValueNode* name_target(CallContext* context, SyntaxNode* name) {
   if (stop_requested()) return nullptr;
   const char* position = context->position;
   context->position = name->source;
-  bool failed = false;
-  ValueNode* variable = find_variable(context, name, &failed);
-  if (!failed && variable == nullptr) {
-    if (context->script != nullptr && context->script->is_explicit) {
-      report_named_error(context, bare_name(name), " :Variable is not defined", name->source);
-    } else {
-      variable = declare_variable(context, name);
-    }
-  }
+  ValueNode* variable = named_variable(context, name);
   ValueNode* reference = variable != nullptr ? make_reference(variable) : nullptr;
   if (variable != nullptr && reference == nullptr)
     report_error(context, "Alloc failed", context->position, 0);

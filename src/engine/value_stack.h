@@ -122,6 +122,9 @@ inline ValueNode* elements_of(ValueNode* entry) {
 std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, ValueStack* stack,
                                      ValueNode* result, std::int32_t* break_counter);
 // The nodes met most often, run directly by the statement loop.
+// The variable a name stands for: found, or declared (reported in an explicit module, at the
+// context's position). Null after a reported failure.
+ValueNode* named_variable(CallContext* context, SyntaxNode* node);
 std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack);
 std::int32_t run_call_start(CallContext* context, ValueStack* stack);
 std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack);
