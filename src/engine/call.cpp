@@ -60,8 +60,8 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
 }
 
-// The node after the rest of this parameter (its default value): after the next top-level Comma,
-// or the definition's Call node. Commas of calls inside a default value do not count.
+}  // namespace
+
 SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call) {
   std::int32_t open_calls = 0;
   for (node = node->next; node != nullptr && node != call; node = node->next) {
@@ -71,6 +71,8 @@ SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call) {
   }
   return call;
 }
+
+namespace {
 
 // Every parameter from `node` on has a default: an Assign before its Comma or the Call node.
 // Returns null when all have, else the node where the check stopped.
@@ -121,8 +123,12 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
     parameter = next_parameter(parameter, call);
   }
   if (parameter == nullptr || parameter == call) return true;
+  return bind_defaults(frame, parameter, call);
+}
 
-  // The arguments ran out: the remaining parameters declare themselves and take their defaults.
+}  // namespace
+
+bool bind_defaults(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call) {
   frame->bind_mode = 1;
   const SyntaxNode* saved_stop = frame->stop_node;
   frame->stop_node = call;
@@ -136,6 +142,8 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
   }
   return true;
 }
+
+namespace {
 
 CallContext fresh_frame(Script* module, const char* function_name, std::intptr_t host_word) {
   CallContext frame{};

@@ -30,6 +30,14 @@ std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_
 bool bind_parameter(CallContext* frame, ValueNode* local, bool by_reference, ValueNode* argument,
                     const char* position);
 
+// The node after the rest of this parameter (its default value): after the next top-level Comma,
+// or the definition's Call node. Commas of calls inside a default value do not count.
+SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call);
+// The arguments ran out at `parameter`: it and the parameters after it (up to the definition's
+// `call`) run as code in the callee's frame, so that each declares itself and takes its default.
+// False after a reported failure, "Argument error" when one of them has no default.
+bool bind_defaults(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call);
+
 // The user function a call node has been found to reach, when a call of it may go straight to its
 // compiled form with the caller's values: it has no numeric form, and no rerun of a numeric call is
 // under way. Null otherwise.

@@ -80,6 +80,7 @@ struct Instruction {
 struct Parameter {
   std::int32_t slot;
   bool by_reference;  // `&name`: shares the caller's variable
+  SyntaxNode* node;   // its DeclareName, where its code (with any default) starts
 };
 
 struct CompiledFunction {
@@ -89,6 +90,7 @@ struct CompiledFunction {
   std::int32_t slot_count;
   std::int32_t parameter_count;
   Parameter* parameters;
+  SyntaxNode* call;           // the definition's Call node, which ends the parameters' code
   std::int32_t* name_hashes;  // of the table's names, by slot
   // Code the general evaluator parses as it runs (embedded expressions, capture targets) may name
   // `arg`: calls then pass their arguments as a chain.

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "engine/call.h"
 #include "engine/function_code.h"
 #include "engine/name_table.h"
 #include "engine/script.h"
@@ -750,7 +751,7 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   if (function == nullptr) return nullptr;
   function->table = table;
   function->slot_count = table->count;
-  // Parameters: names only, each followed by a comma or the call (no default).
+  // Parameters: a name each, with or without a default.
   std::int32_t count = 0;
   for (SyntaxNode* node = head->next; node != nullptr && node != call; node = node->next)
     ++count;
@@ -760,17 +761,19 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   bool ok = function->parameters != nullptr && function->name_hashes != nullptr;
   for (std::int32_t slot = 0; ok && slot < table->count; ++slot)
     function->name_hashes[slot] = name_hash_of(table->names[slot]);
-  // Each place a parameter takes (the first, and each after a comma) holds a name; an empty one
-  // is the general evaluator's to report.
+  // Each place a parameter takes (the first, and each after a top-level comma) starts with a
+  // name; anything else is the general evaluator's to report. A default is code that runs when
+  // the arguments run out (see bind_defaults).
+  function->call = call;
   for (SyntaxNode* node = head->next; ok && node != call;) {
     ok = node != nullptr && node->kind == NodeKind::DeclareName && node->text != nullptr &&
-         node->name_table == table && node->number != kArgNameHash &&
-         (node->next == call || (node->next != nullptr && node->next->kind == NodeKind::Comma));
+         node->name_table == table && node->number != kArgNameHash;
     for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
       ok = function->parameters[i].slot != node->name_slot;
     if (!ok) break;
-    function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&'};
-    node = node->next == call ? call : node->next->next;
+    function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&',
+                                                         node};
+    node = next_parameter(node, call);
   }
   Compiler compiler{};
   compiler.function = function;

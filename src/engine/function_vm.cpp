@@ -1,5 +1,6 @@
 #include "engine/function_vm.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <optional>
@@ -1242,12 +1243,44 @@ constinit thread_local SpareActivations Spares{};
 
 namespace {
 
-// A call of the compiled body with its parameters bound by `bind(i, frame, local, parameter)`:
-// the result cell, CALL_FAILED after a reported failure, or null when nothing has run (memory
-// for the call's tables ran out). `arguments` is the chain `arg` refers to, if there is one.
+// The parameters from `first` on, for which there are no arguments: their code runs in the
+// frame, and the variables it declared become the call's. Meanwhile the parameters bound before
+// stand in the frame's chain, where the general evaluator sees them (a default that declares one
+// of their names again is reported, as it is there).
+[[gnu::noinline]] bool bind_missing(Activation* a, std::int32_t first) {
+  const CompiledFunction* function = a->function;
+  CallContext* frame = a->context;
+  ValueNode* last_bound = nullptr;
+  for (std::int32_t i = first - 1; i >= 0; --i) {
+    ValueNode* variable = a->slots[function->parameters[i].slot];
+    variable->next = frame->locals;
+    frame->locals = variable;
+    if (last_bound == nullptr) last_bound = variable;
+  }
+  frame->last_local = last_bound;
+  a->chain_seen = last_bound;
+  bool bound = bind_defaults(frame, function->parameters[first].node, function->call);
+  if (frame->last_local != a->chain_seen) adopt_declared(a);
+  if (last_bound != nullptr) {
+    frame->locals = last_bound->next;
+    last_bound->next = nullptr;
+    for (std::int32_t i = 0; i < first - 1; ++i)
+      a->slots[function->parameters[i].slot]->next = nullptr;
+    if (a->chain_seen == last_bound) a->chain_seen = nullptr;
+    if (frame->last_local == last_bound) frame->last_local = nullptr;
+  }
+  return bound;
+}
+
+// A call of the compiled body with its first `argument_count` parameters (at most) bound by
+// `bind(i, frame, local, parameter)`, the others to their defaults: the result cell, CALL_FAILED
+// after a reported failure, or null when nothing has run (memory for the call's tables ran out).
+// A call whose binding fails yields 0, as the general evaluator's does. `arguments` is the chain
+// `arg` refers to, if there is one.
 template <typename Bind>
 ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFunction* function,
-                         ValueNode* arguments, std::intptr_t host_word, Bind bind) {
+                         ValueNode* arguments, std::int32_t argument_count, std::intptr_t host_word,
+                         Bind bind) {
   if (stop_requested()) return CALL_FAILED;
   CallContext frame{};
   frame.script = module;
@@ -1276,7 +1309,6 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
     return nullptr;
   }
   frame.slot_count = slot_count;
-  if (arguments != nullptr) provide_arg(&frame, arguments);
   a->height = 0;
   a->declared_count = 0;
   a->scope_count = 0;
@@ -1290,18 +1322,22 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   a->reuse_parked =
       module == function->table->module && !(module != nullptr && module->is_explicit);
   a->scope_marks[a->scope_count++] = 0;
-  bool ok = true;
-  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {
+  bool bound = true;
+  const std::int32_t given = std::min(argument_count, function->parameter_count);
+  for (std::int32_t i = 0; bound && i < given; ++i) {
     const Parameter& parameter = function->parameters[i];
     ValueNode* local = declare(a, parameter.slot);
-    ok = local != nullptr && bind(i, &frame, local, parameter);
+    bound = local != nullptr && bind(i, &frame, local, parameter);
   }
-  ValueNode* returned = ok ? make_node() : nullptr;
-  if (ok && returned == nullptr) {
+  if (bound && given < function->parameter_count) bound = bind_missing(a, given);
+  if (bound && arguments != nullptr) provide_arg(&frame, arguments);
+  ValueNode* returned = make_node();
+  bool ok = returned != nullptr;
+  if (!ok) {
     fail(&frame, "Alloc failed");
+  } else if (bound && !run(a, returned)) {
     ok = false;
   }
-  if (ok && !run(a, returned)) ok = false;
   while (a->height > 0)
     release_entry(a->stack[--a->height]);
   release_declared(a);
@@ -1356,12 +1392,10 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
   if (entry == nullptr) return Direct::NotRun;
   const CompiledFunction* callee = compiled_form(entry);
   Entry* arguments = a->stack + marker + 1;
-  if (callee == nullptr || callee->reads_arguments ||
-      a->height - marker - 1 < callee->parameter_count) {
-    return Direct::NotRun;  // defaults, or the error of too few arguments
-  }
+  if (callee == nullptr || callee->reads_arguments) return Direct::NotRun;
   CallContext* context = a->context;
-  for (std::int32_t i = 0; i < callee->parameter_count; ++i) {
+  const std::int32_t argument_count = a->height - marker - 1;
+  for (std::int32_t i = 0; i < std::min(argument_count, callee->parameter_count); ++i) {
     Entry& argument = arguments[i];
     if (!callee->parameters[i].by_reference ||
         (argument.kind != Kind::Number && argument.kind != Kind::Text)) {
@@ -1377,11 +1411,12 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
   const char* name = node->text;
   ValueNode* returned = CALL_FAILED;
   if (enter_direct_call(context, name)) {
-    returned = call_compiled(entry->module, entry, callee, nullptr, context->host_word,
-                             [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
-                                         const Parameter& parameter) {
-                               return bind_entry(frame, local, parameter, arguments[i]);
-                             });
+    returned =
+        call_compiled(entry->module, entry, callee, nullptr, argument_count, context->host_word,
+                      [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
+                                  const Parameter& parameter) {
+                        return bind_entry(frame, local, parameter, arguments[i]);
+                      });
     leave_direct_call();
     if (returned == nullptr) return Direct::NotRun;
   }
@@ -1400,10 +1435,10 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   std::int32_t argument_count = 0;
   for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next)
     ++argument_count;
-  if (argument_count < function->parameter_count) return false;  // defaults, or an error
   ValueNode* next = arguments;
   ValueNode* returned = call_compiled(
-      module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS, host_word,
+      module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS, argument_count,
+      host_word,
       [&next](std::int32_t, CallContext* frame, ValueNode* local, const Parameter& parameter) {
         ValueNode* argument = next;
         next = next->next;
