@@ -137,17 +137,18 @@ std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool aft
   return -1;
 }
 
-// Whether a list's last statement ends with a semicolon (or is a label), is an if or a loop (whose
-// parts the compiler takes only when they leave none), or leaves the list as a return, a break or a
-// continue does: then the list leaves no value.
+// Whether a list's last statement ends with a semicolon (or is a label), is an if, a loop or a
+// switch (whose parts the compiler takes only when they leave none), is braces whose list leaves
+// none, or leaves the list as a return, a break or a continue does: then the list leaves no value.
 bool leaves_no_value(const SyntaxNode* list) {
   const SyntaxNode* last = list;
   while (last != nullptr && last->next != nullptr)
     last = last->next;
+  if (last != nullptr && last->kind == NodeKind::Block) return leaves_no_value(last->body);
   return last != nullptr && (last->kind == NodeKind::Semicolon || last->kind == NodeKind::Colon ||
                              last->kind == NodeKind::EndIf || last->kind == NodeKind::LoopEnd ||
-                             last->kind == NodeKind::Return || last->kind == NodeKind::Break ||
-                             last->kind == NodeKind::Continue);
+                             last->kind == NodeKind::Switch || last->kind == NodeKind::Return ||
+                             last->kind == NodeKind::Break || last->kind == NodeKind::Continue);
 }
 
 bool compile_list(Compiler* compiler, SyntaxNode* list);
@@ -186,8 +187,12 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       return is_slot_name(node, table) && emit(compiler, Op::PushName, 0, node);
     case NodeKind::Assign: {
       bool released = node->next != nullptr && node->next->kind == NodeKind::Semicolon;
-      // A value that goes on would carry its target's name there.
-      if (compiler->collecting && !released) return false;
+      // A value that goes on would carry its target's name there; one whose statement ends after
+      // its postfix steps goes nowhere.
+      bool ends = released ||
+                  (node->next != nullptr && node->next->kind == NodeKind::ApplyPostfix &&
+                   node->next->next != nullptr && node->next->next->kind == NodeKind::Semicolon);
+      if (compiler->collecting && !ends) return false;
       return emit(compiler, Op::Assign, released ? 1 : 0, node);
     }
     case NodeKind::PostIncrement:
@@ -259,13 +264,15 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     }
     case NodeKind::Block: {
       // Braces in statement position that can leave no value: a scope. Unless they end the list,
-      // the general evaluator gathers their values.
+      // the general evaluator gathers their values. At a statement's start, nothing waits on the
+      // stack that their statements' ends could take.
       SyntaxNode* after = node->next;
       if (!leaves_no_value(node->body)) return false;
-      if (after != nullptr && after->kind != NodeKind::Jump && after->kind != NodeKind::EndIf &&
-          after->kind != NodeKind::Else && after->kind != NodeKind::Semicolon &&
-          after->kind != NodeKind::Return && after->kind != NodeKind::Name &&
-          after->kind != NodeKind::CallStart && after->kind != NodeKind::LoopTop) {
+      if (!compiler->after_statement && after != nullptr && after->kind != NodeKind::Jump &&
+          after->kind != NodeKind::EndIf && after->kind != NodeKind::Else &&
+          after->kind != NodeKind::Semicolon && after->kind != NodeKind::Return &&
+          after->kind != NodeKind::Name && after->kind != NodeKind::CallStart &&
+          after->kind != NodeKind::LoopTop) {
         return false;  // in an expression: a list
       }
       bool collecting = compiler->collecting;
@@ -421,20 +428,20 @@ bool compile_sequence(Compiler* compiler, SyntaxNode* node, SyntaxNode** last, b
 }
 
 // Whether a node ends a statement (or a switch's label), so that nothing it left waits on the
-// stack.
+// stack. Braces the compiler took are a statement of their own (see compile_node).
 bool ends_statement(const SyntaxNode* node) {
   return node->kind == NodeKind::Semicolon || node->kind == NodeKind::EndIf ||
          node->kind == NodeKind::LoopEnd || node->kind == NodeKind::Else ||
-         node->kind == NodeKind::Colon;
+         node->kind == NodeKind::Colon || node->kind == NodeKind::Switch ||
+         node->kind == NodeKind::Block;
 }
 
-// A switch whose labels are plain literals and numbers: one step chooses the label, as the
-// general evaluator chooses it, and goes to its statements in a scope of their own. Its
-// statements leave no value (the general evaluator runs them on a stack of their own).
+// A switch: one step chooses the label, as the general evaluator chooses it (a label that is an
+// expression is run by it), and goes to its statements in a scope of their own. Its statements
+// leave no value (the general evaluator runs them on a stack of their own).
 bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   std::int32_t labels = 0;
   for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
-    if (label->kind == NodeKind::Case && !is_literal_label(label)) return false;
     if (label->kind == NodeKind::Default &&
         (label->next == nullptr || label->next->kind != NodeKind::Colon)) {
       return false;

@@ -717,9 +717,9 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
 
 constexpr std::int32_t kChosenTheGeneralWay = -3;
 
-// choose_label over the switch's table for a scalar value, whose labels are all literals: a number
+// choose_label over the switch's table for a scalar value, while its labels are literals: a number
 // equals a number label as numbers; any other pair compares as texts. kChosenTheGeneralWay for a
-// hash, or a value whose text could not be read.
+// hash, a value whose text could not be read, or on reaching a label that is an expression.
 std::int32_t choose_literal_case(const Entry& value, const Instruction* entries) {
   if (value.kind == Kind::Cell && value.cell->is_hash) return kChosenTheGeneralWay;
   std::int32_t number = 0;
@@ -732,6 +732,8 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
       if (default_at < 0) default_at = i;
       continue;
     }
+    // A label's expression is run by choose_label: the labels before it had no effects to repeat.
+    if (!is_literal_label(label)) return kChosenTheGeneralWay;
     const SyntaxNode* constant = label->next;
     bool equal;
     if (plain && constant->kind == NodeKind::Number) {
@@ -773,6 +775,8 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
   }
   const SyntaxNode* label = choose_label(context, node->body, value);
   free_node(value);
+  // Names a label's expression declared belong to the braces around the switch.
+  if (context->last_local != a->chain_seen) adopt_declared(a);
   for (std::int32_t i = 0; label != nullptr && entries[i].node != nullptr; ++i) {
     if (entries[i].node == label) return i;
   }

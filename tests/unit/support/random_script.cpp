@@ -17,6 +17,8 @@ class Generator {
       text += numeric_function(i);
     text += "function str0(u) { return \"<\" + u + \">\"; }\n";
     text += "function bump(&r) { r = r + 1; return r; }\n";
+    // Defaults that read an earlier parameter and call a function.
+    text += "function dflt0(u, v = u + 1, w = str0(v)) { return u + \"/\" + v + \"/\" + w; }\n";
     // Returns its own variable or its parameter, which die with the call.
     text += "function keep0(u) { k = u + \"!\"; if (len(k) > 3) return k; return u; }\n";
     text += plain_function();
@@ -182,7 +184,7 @@ class Generator {
 
   std::string statement(int level) {
     std::string pad = indent(level);
-    int kind = pick(level >= 4 ? 7 : 19);
+    int kind = pick(level >= 4 ? 7 : 21);
     switch (kind) {
       case 0:
       case 1:
@@ -285,7 +287,23 @@ class Generator {
         return pad + "h[\"x\"] = " + expression(2) + "; a = a + h[\"x\"] + len(gh[\"k\"]);\n";
       case 18:
         // Embedded expressions: loop counters, block variables, names not yet set.
-        return pad + "t = \"[%" + readable() + "%|%" + variable() + "%|%p%]\t\"; if (len(t) > 24) t = \"\";\n";
+        return pad + "t = \"[%" + readable() + "%|%" + variable() +
+               "%|%p%]\t\"; if (len(t) > 24) t = \"\";\n";
+      case 19: {
+        static const char* const kArguments[] = {"", ", 5", ", \"x\", gs"};
+        return pad + "lineecho(0, \"d \" + dflt0(" + expression(2) + kArguments[pick(3)] + "));\n";
+      }
+      case 20: {
+        // Labels that are expressions, run in order until one matches.
+        std::string text = pad + "switch ((" + expression(2) + ") & 3) {\n";
+        ++switches_;
+        text += pad + "  case (" + expression(2) + ") & 3:\n" + body(level + 2);
+        if (chance(50)) text += pad + "    break;\n";
+        text += pad + "  case 2:\n" + pad + "  case " + variable() + " & 3:\n" + body(level + 2);
+        text += pad + "  default:\n" + body(level + 2);
+        --switches_;
+        return text + pad + "}\n";
+      }
     }
     return pad + "a = a + 1;\n";
   }
