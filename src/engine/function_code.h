@@ -50,7 +50,12 @@ enum class Op : std::uint8_t {
   LoopTestOf,    // a loop's condition left <node> right and its test: on false to `a`; target: the
                  // Loop node
   LoopTestBack,  // a pass's end and the next pass's LoopTestOf: on true to `b`, on false to `a`
-  End,           // the body's end (the loop's table of steps lists the operations in this order)
+  BreakCount,    // node: a break with a value: the value is how many more loops or switches it
+                 // leaves; the stack is emptied
+  BreakOut,  // node: a loop's LoopEnd, or a switch: with no more to leave, on to after it (`a`);
+             // else one fewer to leave
+  Discard,   // the stack is emptied (a continue's value, which it ignores)
+  End,       // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.

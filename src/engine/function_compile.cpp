@@ -164,6 +164,16 @@ Compiler::OpenLoop& open_breakable(Compiler* compiler, SyntaxNode* node) {
   return open;
 }
 
+// Where a break out of a loop or switch goes on: after the loop's LoopEnd, or after the switch.
+SyntaxNode* breakable_end(SyntaxNode* loop) {
+  SyntaxNode* end = loop;
+  if (end->kind != NodeKind::Switch) {
+    while (end->kind != NodeKind::LoopEnd && end->next != nullptr)
+      end = end->next;
+  }
+  return end;
+}
+
 bool compile_node(Compiler* compiler, SyntaxNode* node) {
   const NameTable* table = compiler->function->table;
   NodeKind kind = node->kind;
@@ -288,8 +298,12 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       return emit(compiler, Op::Return, 0, node);
     case NodeKind::Break:
     case NodeKind::Continue: {
-      // Only without a value (a count of loops to leave is not compiled).
-      if (!compiler->after_statement) return false;
+      // Not at a statement's start: after the value it was given (a break's count of further
+      // loops or switches to leave; a continue ignores its value).
+      const bool valued = !compiler->after_statement;
+      if (valued &&
+          !emit(compiler, kind == NodeKind::Break ? Op::BreakCount : Op::Discard, 0, node))
+        return false;
       if (compiler->loop_count == 0) return emit(compiler, Op::Return, 0, node);  // ends the call
       // A break leaves the innermost loop or switch; a continue goes on with the innermost loop.
       std::int32_t open_at = compiler->loop_count - 1;
@@ -307,13 +321,19 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         open.continues[open.continue_count++] = compiler->function->count;
         return emit(compiler, Op::Jump, 0, nullptr);
       }
-      // A loop's break goes on after its LoopEnd; a switch's after the switch.
-      SyntaxNode* end = open.loop;
-      if (end->kind != NodeKind::Switch) {
-        while (end->kind != NodeKind::LoopEnd && end->next != nullptr)
-          end = end->next;
+      if (!valued) return emit(compiler, Op::BreakJump, 0, breakable_end(open.loop));
+      // Out through as many loops or switches as the count says, from the innermost (whose
+      // scopes are left) on, each with the scopes between it and the next; past the outermost,
+      // the call ends.
+      for (std::int32_t at = compiler->loop_count - 1; at >= 0; --at) {
+        const Compiler::OpenLoop& outer = compiler->loops[at];
+        for (std::int32_t d = compiler->loops[at + 1 < compiler->loop_count ? at + 1 : at].depth;
+             d > outer.depth; --d) {
+          if (!emit(compiler, Op::LeaveScope, 0, node)) return false;
+        }
+        if (!emit(compiler, Op::BreakOut, 0, breakable_end(outer.loop))) return false;
       }
-      return emit(compiler, Op::BreakJump, 0, end);
+      return emit(compiler, Op::Return, 0, node);
     }
     case NodeKind::Switch:
       return compile_switch(compiler, node);
@@ -517,6 +537,7 @@ bool resolve(Compiler* compiler) {
     bool past = true;
     switch (instruction.op) {
       case Op::BreakJump:
+      case Op::BreakOut:
         to = instruction.node;
         break;
       case Op::TestJump:
@@ -555,6 +576,7 @@ bool jumps(Op op) {
   switch (op) {
     case Op::Jump:
     case Op::BreakJump:
+    case Op::BreakOut:
     case Op::TestJump:
     case Op::JumpIfFalse:
     case Op::LoopTestOf:

@@ -117,6 +117,7 @@ struct Activation {
   std::int32_t pending_count;
   std::int32_t call_marks[kMaxCalls];  // pending_count at each open call
   std::int32_t open_calls;
+  std::int32_t break_count;  // loops or switches a break with a count has still to leave
   // The last variable of the frame's chain that adopt_declared has seen, or null.
   ValueNode* chain_seen;
   // A name of the table that no global has may take its parked variable (see resolve_missing):
@@ -692,6 +693,27 @@ bool take_condition(Activation* a) {
     release_entry(a->stack[--a->height]);
 }
 
+// A break's value: how many loops or switches it leaves besides the innermost (a negative count,
+// or none, leaves only that). What else the statement left goes.
+[[gnu::noinline]] void take_break_count(Activation* a) {
+  std::int32_t count = 0;
+  if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
+    const Entry& top = a->stack[a->height - 1];
+    if (top.kind == Kind::Number) {
+      count = top.number;
+    } else if (top.kind == Kind::Text) {
+      Value text{};
+      text.is_string = 1;
+      text.data.text = const_cast<char*>(literal_text(top));
+      count = number_of_value(&text);
+    } else {
+      count = number_of_value(top.cell->value);
+    }
+  }
+  a->break_count = count < 0 ? 0 : count;
+  release_stack(a);
+}
+
 // A statement's end: what it left goes.
 VM_INLINE void clear(Activation* a) {
   if (a->height > 0) release_stack(a);
@@ -972,7 +994,8 @@ bool run(Activation* a, ValueNode* result) {
       &&step_Return,      &&step_CallStart,    &&step_Call,        &&step_BinaryOf,
       &&step_AssignClear, &&step_StepClear,    &&step_JumpIfFalse, &&step_AssignOf,
       &&step_TestJump,    &&step_BreakJump,    &&step_Switch,      &&step_CaseEntry,
-      &&step_LoopTestOf,  &&step_LoopTestBack, &&step_End};
+      &&step_LoopTestOf,  &&step_LoopTestBack, &&step_BreakCount,  &&step_BreakOut,
+      &&step_Discard,     &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code;
   // The position is set where a step may report or call: the steps that cannot go on as they are.
@@ -1111,6 +1134,16 @@ bool run(Activation* a, ValueNode* result) {
   step_Jump:
   step_BreakJump:
     VM_JUMP(ip->a);
+  step_BreakCount:
+    take_break_count(a);
+    VM_NEXT();
+  step_BreakOut:
+    if (a->break_count == 0) VM_JUMP(ip->a);
+    --a->break_count;
+    VM_NEXT();
+  step_Discard:
+    if (a->height > 0) release_stack(a);
+    VM_NEXT();
   step_Switch : {
     context->position = ip->node->source;
     const Instruction* entries = ip + 1;

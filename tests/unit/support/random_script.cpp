@@ -201,8 +201,10 @@ class Generator {
       case 5:
         if (loops_ > 0 || switches_ > 0) {
           bool may_continue = loops_ > 0;
+          // A count leaves further loops or switches, or the call past them all.
+          static const char* const kCounts[] = {"", "", " 1", " 0", " -2", " \"1\""};
           return pad + "if (" + expression(2) + ") " +
-                 (may_continue && chance(50) ? "continue" : "break") + ";\n";
+                 (may_continue && chance(50) ? "continue" : "break") + kCounts[pick(6)] + ";\n";
         }
         {
           // Texts stay short: doubling one in nested loops would take all memory.
