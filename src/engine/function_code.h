@@ -97,8 +97,8 @@ struct CompiledFunction {
   Parameter* parameters;
   SyntaxNode* call;           // the definition's Call node, which ends the parameters' code
   std::int32_t* name_hashes;  // of the table's names, by slot
-  // Code the general evaluator parses as it runs (embedded expressions, capture targets) may name
-  // `arg`: calls then pass their arguments as a chain.
+  // The code names `arg`, or code the general evaluator parses as it runs (embedded expressions,
+  // capture targets) may: calls then pass their arguments as a chain.
   bool reads_arguments;
   const NameTable* table;
 };

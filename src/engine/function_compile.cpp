@@ -98,6 +98,13 @@ bool is_slot_name(const SyntaxNode* node, const NameTable* table) {
          (node->kind == NodeKind::Name || !is_qualified(name));
 }
 
+// `arg` read by the function's own code: the call's arguments, which the general lookup makes into
+// a variable of the frame the first time.
+bool is_arg_name(const SyntaxNode* node, const NameTable* table) {
+  return node->name_table == table && node->number == kArgNameHash && node->text != nullptr &&
+         same_name(node->text, "arg");
+}
+
 bool is_operand(const SyntaxNode* node, const NameTable* table) {
   if (node == nullptr) return false;
   if (node->kind == NodeKind::Number) return true;
@@ -194,6 +201,10 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       compiler->function->reads_arguments = true;
       return emit(compiler, Op::Literal, 0, node);
     case NodeKind::Name:
+      if (is_arg_name(node, table)) {
+        compiler->function->reads_arguments = true;
+        return emit(compiler, Op::PushName, 0, node);
+      }
       return is_slot_name(node, table) && emit(compiler, Op::PushName, 0, node);
     case NodeKind::Assign: {
       bool released = node->next != nullptr && node->next->kind == NodeKind::Semicolon;
@@ -773,7 +784,6 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   if (head == nullptr || head->kind != NodeKind::Function || head->name_table == nullptr)
     return nullptr;
   const NameTable* table = head->name_table;
-  if (find_name_slot(table, "arg") >= 0) return nullptr;
   SyntaxNode* call = definition_call(head);
   if (call == nullptr || call->body == nullptr) return nullptr;
   CompiledFunction* function = alloc_record<CompiledFunction>();

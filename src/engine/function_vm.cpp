@@ -471,6 +471,14 @@ void apply_pending(Activation* a, std::int32_t down_to) {
 // resolve_name once the name has no variable in sight.
 [[gnu::noinline]] ValueNode* resolve_missing(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
+  if (node->number == kArgNameHash && same_name(bare_name(node), "arg")) {
+    // The call's `arg`, made in the frame's chain by the general lookup (its slot stays empty):
+    // it lives as long as the call.
+    context->position = node->source;
+    bool failed = false;
+    ValueNode* variable = find_variable(context, node, &failed);
+    if (variable != nullptr || failed) return variable;
+  }
   bool explicit_names = context->script != nullptr && context->script->is_explicit;
   context->position = node->source;
   if (!known_missing_global(context, node)) {
