@@ -271,6 +271,14 @@ const char* running_function_name(CallContext* context) {
   return context->function_name;
 }
 
+ValueNode* start_async_call(CallContext* context, SyntaxNode* node, ValueNode* arguments) {
+  std::int32_t thread_id =
+      start_event_thread(context->script, node, node->text + 1, arguments, 0, context->host_word);
+  ValueNode* result = thread_id > 0 ? make_number_cell(thread_id) : nullptr;
+  if (result == nullptr) fail_alloc(context);
+  return result;
+}
+
 std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   // The entries above the nearest marker are the arguments, the top one last. A native function
   // may look at their names; a user function and a built-in that only reads its arguments never
@@ -300,13 +308,11 @@ std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack)
   const char* name = node->text != nullptr ? node->text : "";
   ValueNode* result;
   if (*name == '&') {
-    std::int32_t thread_id =
-        start_event_thread(context->script, node, name + 1, arguments, 0, context->host_word);
-    result = thread_id > 0 ? make_number_cell(thread_id) : nullptr;
+    result = start_async_call(context, node, arguments);
     if (result == nullptr) {
       free_chain(arguments);
       if (context->pending_updates != mark.updates) apply_pending_updates(context, mark);
-      return fail_alloc(context);  // the call does not run
+      return RUN_FAILED;  // the call does not run
     }
   } else {
     result = call_function(context, node, name, arguments, 0);

@@ -16,7 +16,8 @@ enum class Op : std::uint8_t {
   Nop,
   PushNumber,    // a
   PushText,      // node: a plain literal
-  Literal,       // node: a literal with escapes, embedded expressions or capture targets; a pattern
+  Literal,       // node: run by the general evaluator: a literal with escapes, embedded
+                 // expressions or capture targets; a pattern; braces that make a list
   PushName,      // node
   Assign,        // node; a = 1 when a statement end follows
   Binary,        // node

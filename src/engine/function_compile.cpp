@@ -158,6 +158,18 @@ bool leaves_no_value(const SyntaxNode* list) {
                              last->kind == NodeKind::Break || last->kind == NodeKind::Continue);
 }
 
+// Whether a list, or any list inside it, holds a return, an exit, a break or a continue.
+bool leaves_by_jump(const SyntaxNode* list) {
+  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+    if (node->kind == NodeKind::Return || node->kind == NodeKind::Exit ||
+        node->kind == NodeKind::Break || node->kind == NodeKind::Continue) {
+      return true;
+    }
+    if (node->body != nullptr && leaves_by_jump(node->body)) return true;
+  }
+  return false;
+}
+
 bool compile_list(Compiler* compiler, SyntaxNode* list);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
@@ -288,13 +300,17 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       // the general evaluator gathers their values. At a statement's start, nothing waits on the
       // stack that their statements' ends could take.
       SyntaxNode* after = node->next;
-      if (!leaves_no_value(node->body)) return false;
-      if (!compiler->after_statement && after != nullptr && after->kind != NodeKind::Jump &&
-          after->kind != NodeKind::EndIf && after->kind != NodeKind::Else &&
-          after->kind != NodeKind::Semicolon && after->kind != NodeKind::Return &&
-          after->kind != NodeKind::Name && after->kind != NodeKind::CallStart &&
-          after->kind != NodeKind::LoopTop) {
-        return false;  // in an expression: a list
+      bool statement = compiler->after_statement || after == nullptr ||
+                       after->kind == NodeKind::Jump || after->kind == NodeKind::EndIf ||
+                       after->kind == NodeKind::Else || after->kind == NodeKind::Semicolon ||
+                       after->kind == NodeKind::Return || after->kind == NodeKind::Name ||
+                       after->kind == NodeKind::CallStart || after->kind == NodeKind::LoopTop;
+      if (!statement || !leaves_no_value(node->body)) {
+        // A list: the general evaluator gathers the values in a frame of its own, and copies
+        // them out before the frame goes. A return, break or continue inside would end more
+        // than the braces.
+        if (leaves_by_jump(node->body)) return false;
+        return emit(compiler, Op::Literal, 0, node);
       }
       bool collecting = compiler->collecting;
       compiler->collecting = collecting || after != nullptr;
@@ -355,8 +371,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::CallStart:
       return emit(compiler, Op::CallStart, 0, node);
     case NodeKind::Call:
-      return node->text != nullptr && node->text[0] != '&' &&
-             emit(compiler, Op::Call, compiler->collecting ? 1 : 0, node);
+      return node->text != nullptr && emit(compiler, Op::Call, compiler->collecting ? 1 : 0, node);
     default:
       return false;
   }

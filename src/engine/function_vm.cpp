@@ -945,6 +945,13 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
     return Direct::Failed;
   }
   const char* name = in.node->text;
+  if (name[0] == '&') {
+    ValueNode* started = start_async_call(context, in.node, arguments);
+    free_chain(arguments);
+    apply_pending(a, mark);
+    return started != nullptr && push(a, cell_entry(started, Kind::Cell)) ? Direct::Done
+                                                                          : Direct::Failed;
+  }
   ValueNode* returned = call_function(context, in.node, name, arguments, 0);
   free_chain(arguments);
   apply_pending(a, mark);
@@ -1226,12 +1233,19 @@ bool run(Activation* a, ValueNode* result) {
     while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
       --marker;
     if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
-    Direct direct = call_direct(a, ip->node, marker);
-    if (direct == Direct::NotRun) {
-      bool reader = std::atomic_ref<std::int32_t>(ip->node->call_target_kind)
-                        .load(std::memory_order_acquire) == CALL_TARGET_READER;
-      direct = reader && a->height - marker - 1 <= kArgumentCells ? call_reader(a, *ip, marker)
-                                                                  : call_with_chain(a, *ip, marker);
+    Direct direct;
+    if (ip->node->text[0] == '&') {
+      // An asynchronous call starts a thread, whatever its name was found to reach.
+      direct = call_with_chain(a, *ip, marker);
+    } else {
+      direct = call_direct(a, ip->node, marker);
+      if (direct == Direct::NotRun) {
+        bool reader = std::atomic_ref<std::int32_t>(ip->node->call_target_kind)
+                          .load(std::memory_order_acquire) == CALL_TARGET_READER;
+        direct = reader && a->height - marker - 1 <= kArgumentCells
+                     ? call_reader(a, *ip, marker)
+                     : call_with_chain(a, *ip, marker);
+      }
     }
     if (direct == Direct::Failed) return false;
     VM_NEXT();

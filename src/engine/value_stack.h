@@ -128,6 +128,9 @@ ValueNode* named_variable(CallContext* context, SyntaxNode* node);
 std::int32_t run_name(CallContext* context, SyntaxNode* node, ValueStack* stack);
 std::int32_t run_call_start(CallContext* context, ValueStack* stack);
 std::int32_t run_call(CallContext* context, SyntaxNode* node, ValueStack* stack);
+// An asynchronous call `&name(...)`: the cell of the new thread's identifier, or null after
+// "Alloc failed" is reported (no thread runs then). The caller keeps the arguments.
+ValueNode* start_async_call(CallContext* context, SyntaxNode* node, ValueNode* arguments);
 // A string literal without escapes or «%expr%» parts that a binary operator takes at once, as its
 // right operand: the operator runs on the literal's own bytes, without a copy or a cell. The run
 // must not stop at the operator. run_literal_operand runs both nodes.

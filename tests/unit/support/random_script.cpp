@@ -184,7 +184,7 @@ class Generator {
 
   std::string statement(int level) {
     std::string pad = indent(level);
-    int kind = pick(level >= 4 ? 7 : 21);
+    int kind = pick(level >= 4 ? 7 : 22);
     switch (kind) {
       case 0:
       case 1:
@@ -295,6 +295,10 @@ class Generator {
         static const char* const kArguments[] = {"", ", 5", ", \"x\", gs"};
         return pad + "lineecho(0, \"d \" + dflt0(" + expression(2) + kArguments[pick(3)] + "));\n";
       }
+      case 21:
+        // List literals: the names of the variables they list, nested lists.
+        return pad + "lineecho(0, \"l \" + gethashkey({" + variable() +
+               ", 1}, 0) + gethashcount({" + expression(2) + ", {" + expression(2) + "}}));\n";
       case 20: {
         // Labels that are expressions, run in order until one matches.
         std::string text = pad + "switch ((" + expression(2) + ") & 3) {\n";
