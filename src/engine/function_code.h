@@ -46,8 +46,8 @@ enum class Op : std::uint8_t {
   TestJump,      // an if's condition left <node> right: on false to `a`; target: the if's Jump
   BreakJump,     // node: the loop's LoopEnd, or the Switch; a = after it
   Switch,        // node; a CaseEntry for each label follows, and one without a node
-  CaseEntry,     // not run: node, a label, and a = where its statements start; without a node,
-                 // a = the switch's end
+  CaseEntry,     // not run: node, a label, and a = where its statements start, b = 1 when the
+                 // label is an expression; without a node, a = the switch's end
   LoopTestOf,    // a loop's condition left <node> right and its test: on false to `a`; target: the
                  // Loop node
   LoopTestBack,  // a pass's end and the next pass's LoopTestOf: on true to `b`, on false to `a`

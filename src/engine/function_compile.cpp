@@ -519,6 +519,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     Instruction& entry = function->code[at + i];
     entry.a = index_of(compiler, entry.node, false);
     if (entry.a < 0) return false;
+    entry.b = entry.node->kind == NodeKind::Case && !is_literal_label(entry.node) ? 1 : 0;
   }
   function->code[at + labels + 1].a = function->count;
   return true;

@@ -124,22 +124,59 @@ struct Activation {
   // the frame runs its own module's code, and names need no `var`.
   bool reuse_parked;
   Activation* next_spare;
-  ValueNode* inline_parked[kInlineParked];  // `parked` for a function of as many names or fewer
+  // `parked` for a function of as many names or fewer. Its variables outlive the call, for the
+  // next call made at this depth: they carry the names of `parked_for`'s table, as long as no
+  // compiled form has gone since `parked_generation` (a new one might take the same address).
+  ValueNode* inline_parked[kInlineParked];
+  const CompiledFunction* parked_for;
+  std::uint64_t parked_generation;
   ArgumentCell argument_cells[kArgumentCells];
   Entry inline_stack[kInlineStack];
 };
+
+// Advanced whenever a compiled form goes.
+std::atomic<std::uint64_t> CompiledGeneration{0};
 
 Activation* make_activation() {
   auto* a = static_cast<Activation*>(alloc_block(sizeof(Activation)));
   if (a == nullptr) return nullptr;
   a->stack = a->inline_stack;
   a->capacity = kInlineStack;
+  std::memset(static_cast<void*>(a->inline_parked), 0, sizeof(a->inline_parked));
+  a->parked_for = nullptr;
   return a;
 }
 
+void free_inline_parked(Activation* a, std::int32_t from) {
+  for (std::int32_t i = from; i < kInlineParked; ++i) {
+    if (ValueNode* variable = a->inline_parked[i]; variable != nullptr) {
+      variable->name = nullptr;  // a table's
+      free_variables(variable);
+      a->inline_parked[i] = nullptr;
+    }
+  }
+}
+
 void free_activation(Activation* a) {
+  free_inline_parked(a, 0);
   if (a->stack != a->inline_stack) release(&a->stack);
   release(&a);
+}
+
+// The record's parked variables made ready for a call of `function`: renamed for its table, and
+// those beyond its names freed, unless they are its already.
+void adopt_parked(Activation* a, const CompiledFunction* function) {
+  std::uint64_t generation = CompiledGeneration.load(std::memory_order_relaxed);
+  if (a->parked_for == function && a->parked_generation == generation) return;
+  for (std::int32_t i = 0; i < function->slot_count; ++i) {
+    if (ValueNode* variable = a->inline_parked[i]; variable != nullptr) {
+      variable->name = const_cast<char*>(function->table->names[i]);
+      variable->name_hash = function->name_hashes[i];
+    }
+  }
+  free_inline_parked(a, function->slot_count);
+  a->parked_for = function;
+  a->parked_generation = generation;
 }
 
 // Room for one more entry. False when memory ran out (reported).
@@ -374,6 +411,24 @@ void unlink_from_chain(Activation* a, ValueNode* variable) {
   return push(a, cell_entry(result, Kind::Cell));
 }
 
+// A variable whose braces or call ended: kept blank for the slot's next declaration when it is a
+// plain one of its own that nothing else refers to, else freed.
+void park_or_free(Activation* a, std::int32_t slot, ValueNode* variable) {
+  Value* value = variable->value;
+  if (a->parked[slot] == nullptr && value->owner == variable && !value->shared &&
+      variable->elements == nullptr && variable->next == nullptr) {
+    if (value->is_string) release(&value->data.text);
+    value->is_string = 0;
+    value->data.number = 0;
+    variable->pattern = nullptr;
+    variable->is_hash = 0;
+    a->parked[slot] = variable;
+    return;
+  }
+  variable->name = nullptr;  // the table's
+  free_variables(variable);
+}
+
 void leave_scope(Activation* a) {
   std::int32_t mark = a->scope_marks[--a->scope_count];
   while (a->declared_count > mark) {
@@ -385,32 +440,19 @@ void leave_scope(Activation* a) {
     }
     ValueNode* variable = a->slots[declared.slot];
     a->slots[declared.slot] = declared.hidden;
-    Value* value = variable->value;
-    if (a->parked[declared.slot] == nullptr && value->owner == variable && !value->shared &&
-        variable->elements == nullptr && variable->next == nullptr) {
-      if (value->is_string) release(&value->data.text);
-      value->is_string = 0;
-      value->data.number = 0;
-      variable->pattern = nullptr;
-      variable->is_hash = 0;
-      a->parked[declared.slot] = variable;
-      continue;
-    }
-    variable->name = nullptr;  // the table's
-    free_variables(variable);
+    park_or_free(a, declared.slot, variable);
   }
 }
 
-// The call's end: the variables it declared go, and the slots are empty again. Those of names the
-// table lacks go with the frame's chain.
+// The call's end: the variables it declared go (to be parked), and the slots are empty again.
+// Those of names the table lacks go with the frame's chain.
 void release_declared(Activation* a) {
   while (a->declared_count > 0) {
     const Activation::Declared& declared = a->declared[--a->declared_count];
     if (declared.slot < 0) continue;
     ValueNode* variable = a->slots[declared.slot];
     a->slots[declared.slot] = declared.hidden;
-    variable->name = nullptr;  // the table's
-    free_variables(variable);
+    park_or_free(a, declared.slot, variable);
   }
   a->scope_count = 0;
 }
@@ -763,7 +805,7 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
       continue;
     }
     // A label's expression is run by choose_label: the labels before it had no effects to repeat.
-    if (!is_literal_label(label)) return kChosenTheGeneralWay;
+    if (entries[i].b != 0) return kChosenTheGeneralWay;
     const SyntaxNode* constant = label->next;
     bool equal;
     if (plain && constant->kind == NodeKind::Number) {
@@ -1357,7 +1399,7 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   if (slot_count > kInlineParked) {
     parked = take_slot_array(slot_count);
   } else {
-    std::memset(static_cast<void*>(parked), 0, sizeof(ValueNode*) * slot_count);
+    adopt_parked(a, function);
   }
   if (slot_count > CallContext::kInlineSlots && parked != nullptr)
     frame.heap_slots = take_slot_array(slot_count);
@@ -1400,9 +1442,11 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   while (a->height > 0)
     release_entry(a->stack[--a->height]);
   release_declared(a);
-  free_parked(a);
   release_frame(&frame);
-  if (parked != a->inline_parked) give_slot_array(parked, slot_count);
+  if (parked != a->inline_parked) {
+    free_parked(a);
+    give_slot_array(parked, slot_count);
+  }
   Spares.give_back(a);
   if (!ok) {
     free_node(returned);
@@ -1513,5 +1557,6 @@ void release_compiled_activations() {
 }
 
 void release_function_vm(FunctionEntry* entry) {
+  CompiledGeneration.fetch_add(1, std::memory_order_relaxed);
   free_compiled_form(entry);
 }
