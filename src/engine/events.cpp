@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
+#include "engine/function_vm.h"
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "platform/memory.h"
@@ -107,8 +108,10 @@ bool run_top_level(Script* first) {
     frame.function_name = module->name;
     frame.names = module->top_names;
     frame.keeps_locals = 1;
-    std::int32_t break_counter = 0;
-    ok = run_nodes(&frame, module->code, nullptr, nullptr, &break_counter) != RUN_FAILED;
+    if (!run_top_level_vm(module, &frame, &ok)) {
+      std::int32_t break_counter = 0;
+      ok = run_nodes(&frame, module->code, nullptr, nullptr, &break_counter) != RUN_FAILED;
+    }
     if (ok) {
       // Only now do the module's variables become globals, shared by every script thread.
       if (!mark_shared(frame.locals)) report_error(&frame, "Alloc failed", nullptr, 0);

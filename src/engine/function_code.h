@@ -8,6 +8,7 @@
 
 struct FunctionEntry;
 struct NameTable;
+struct Script;
 
 namespace compiled_body {
 
@@ -118,3 +119,8 @@ constexpr std::int32_t kMaxCalls = 16;    // calls nested in one expression
 // body uses anything the compiled form does not run (or memory ran out).
 compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry);
 void free_compiled_form(FunctionEntry* entry);
+
+// A module's top-level code, compiled for its one run (it has no parameters); null when it uses
+// anything the compiled form does not run, or memory ran out.
+compiled_body::CompiledFunction* compile_top_level(Script* module);
+void free_top_level(compiled_body::CompiledFunction* function);

@@ -474,12 +474,13 @@ bool compile_sequence(Compiler* compiler, SyntaxNode* node, SyntaxNode** last, b
 }
 
 // Whether a node ends a statement (or a switch's label), so that nothing it left waits on the
-// stack. Braces the compiler took are a statement of their own (see compile_node).
+// stack. Braces the compiler took are a statement of their own (see compile_node), and so is a
+// definition.
 bool ends_statement(const SyntaxNode* node) {
   return node->kind == NodeKind::Semicolon || node->kind == NodeKind::EndIf ||
          node->kind == NodeKind::LoopEnd || node->kind == NodeKind::Else ||
          node->kind == NodeKind::Colon || node->kind == NodeKind::Switch ||
-         node->kind == NodeKind::Block;
+         node->kind == NodeKind::Block || node->kind == NodeKind::FunctionEnd;
 }
 
 // A switch: one step chooses the label, as the general evaluator chooses it (a label that is an
@@ -530,6 +531,23 @@ bool compile_list(Compiler* compiler, SyntaxNode* list) {
   for (SyntaxNode* node = list; node != nullptr; previous = node, node = node->next) {
     compiler->after_statement =
         previous == nullptr || ends_statement(previous) || previous->kind == NodeKind::Jump;
+    if (node->kind == NodeKind::Function || node->kind == NodeKind::Argmatch ||
+        (node->kind == NodeKind::Jump && node->next != nullptr &&
+         (node->next->kind == NodeKind::Function || node->next->kind == NodeKind::Argmatch))) {
+      // A definition, and the jump over it that leads it: nothing runs. A jump to any of them
+      // goes on after the definition.
+      SyntaxNode* definition = node->kind == NodeKind::Jump ? node->next : node;
+      SyntaxNode* end = definition;
+      while (end != nullptr && end->kind != NodeKind::FunctionEnd)
+        end = end->next;
+      if (end == nullptr || (node->kind == NodeKind::Jump && node->target != end)) return false;
+      for (SyntaxNode* marked : {node, definition, end}) {
+        if (!note_node(compiler, marked)) return false;
+        compiler->marks[compiler->mark_count - 1].end = compiler->function->count;
+      }
+      node = end;
+      continue;
+    }
     if (node->kind == NodeKind::Case || node->kind == NodeKind::Default) {
       // A label: where its statements start. Its value is not run here.
       if (!note_node(compiler, node)) return false;
@@ -794,6 +812,38 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
 }
 
+// A compiled form of code whose names are the table's, with room for `parameters` parameters and
+// no code yet; null when memory ran out.
+CompiledFunction* new_compiled(const NameTable* table, std::int32_t parameters) {
+  CompiledFunction* function = alloc_record<CompiledFunction>();
+  if (function == nullptr) return nullptr;
+  function->table = table;
+  function->slot_count = table->count;
+  function->parameters = static_cast<Parameter*>(alloc_block(sizeof(Parameter) * (parameters + 1)));
+  function->name_hashes =
+      static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (table->count + 1)));
+  if (function->parameters == nullptr || function->name_hashes == nullptr) {
+    free_compiled(function);
+    return nullptr;
+  }
+  for (std::int32_t slot = 0; slot < table->count; ++slot)
+    function->name_hashes[slot] = name_hash_of(table->names[slot]);
+  return function;
+}
+
+// Compiles the body into the form: false (the form freed) when the body uses anything the
+// compiled form does not run.
+bool compile_code(CompiledFunction* function, SyntaxNode* body) {
+  Compiler compiler{};
+  compiler.function = function;
+  bool ok = compile_list(&compiler, body) && emit(&compiler, Op::End, 0, nullptr) &&
+            resolve(&compiler) && refine(&compiler) &&
+            function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
+  release(&compiler.marks);
+  if (!ok) free_compiled(function);
+  return ok;
+}
+
 // Not inline: the compiler's state is large, and would sit in the frame of every compiled call.
 [[gnu::noinline]] CompiledFunction* compile_function(FunctionEntry* entry) {
   SyntaxNode* head = entry->definition;
@@ -802,20 +852,13 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   const NameTable* table = head->name_table;
   SyntaxNode* call = definition_call(head);
   if (call == nullptr || call->body == nullptr) return nullptr;
-  CompiledFunction* function = alloc_record<CompiledFunction>();
-  if (function == nullptr) return nullptr;
-  function->table = table;
-  function->slot_count = table->count;
   // Parameters: a name each, with or without a default.
   std::int32_t count = 0;
   for (SyntaxNode* node = head->next; node != nullptr && node != call; node = node->next)
     ++count;
-  function->parameters = static_cast<Parameter*>(alloc_block(sizeof(Parameter) * (count + 1)));
-  function->name_hashes =
-      static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (table->count + 1)));
-  bool ok = function->parameters != nullptr && function->name_hashes != nullptr;
-  for (std::int32_t slot = 0; ok && slot < table->count; ++slot)
-    function->name_hashes[slot] = name_hash_of(table->names[slot]);
+  CompiledFunction* function = new_compiled(table, count);
+  if (function == nullptr) return nullptr;
+  bool ok = true;
   // Each place a parameter takes (the first, and each after a top-level comma) starts with a
   // name; anything else is the general evaluator's to report. A default is code that runs when
   // the arguments run out (see bind_defaults).
@@ -830,20 +873,25 @@ SyntaxNode* definition_call(SyntaxNode* head) {
                                                          node};
     node = next_parameter(node, call);
   }
-  Compiler compiler{};
-  compiler.function = function;
-  ok = ok && compile_list(&compiler, call->body) && emit(&compiler, Op::End, 0, nullptr) &&
-       resolve(&compiler) && refine(&compiler) &&
-       function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
-  release(&compiler.marks);
   if (!ok) {
     free_compiled(function);
     return nullptr;
   }
-  return function;
+  return compile_code(function, call->body) ? function : nullptr;
 }
 
 }  // namespace
+
+compiled_body::CompiledFunction* compile_top_level(Script* module) {
+  if (module->code == nullptr || module->top_names == nullptr) return nullptr;
+  CompiledFunction* function = new_compiled(module->top_names, 0);
+  if (function == nullptr) return nullptr;
+  return compile_code(function, module->code) ? function : nullptr;
+}
+
+void free_top_level(compiled_body::CompiledFunction* function) {
+  free_compiled(function);
+}
 
 compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry) {
   std::atomic_ref<void*> slot(entry->compiled);

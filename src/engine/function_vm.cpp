@@ -1373,6 +1373,56 @@ namespace {
   return bound;
 }
 
+// Sets the record up for a run of `function` in `frame`, whose slots it provides. The slots are the
+// frame's own, so that code the general evaluator runs in the frame (an embedded expression, a
+// capture target) finds the variables there; beyond the frame's inline ones from the thread's
+// cache, as the parked variables beyond the record's inline ones: arrays on the thread's stack
+// would cost recursion depth. False when memory ran out (nothing is taken then).
+bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* function,
+               Script* module) {
+  const std::int32_t slot_count = function->slot_count;
+  ValueNode** parked = a->inline_parked;
+  if (slot_count > kInlineParked) {
+    parked = take_slot_array(slot_count);
+  } else {
+    adopt_parked(a, function);
+  }
+  if (slot_count > CallContext::kInlineSlots && parked != nullptr)
+    frame->heap_slots = take_slot_array(slot_count);
+  if (parked == nullptr ||
+      (slot_count > CallContext::kInlineSlots && frame->heap_slots == nullptr)) {
+    if (parked != nullptr && parked != a->inline_parked) give_slot_array(parked, slot_count);
+    return false;
+  }
+  frame->slot_count = slot_count;
+  a->height = 0;
+  a->declared_count = 0;
+  a->scope_count = 0;
+  a->pending_count = 0;
+  a->open_calls = 0;
+  a->chain_seen = nullptr;
+  a->context = frame;
+  a->function = function;
+  a->slots = frame_slots(frame);
+  a->parked = parked;
+  a->reuse_parked =
+      module == function->table->module && !(module != nullptr && module->is_explicit);
+  a->scope_marks[a->scope_count++] = 0;
+  return true;
+}
+
+// The run's end: what the stack holds goes, and the variables the record holds; the frame keeps
+// its chain, which the caller releases.
+void end_run(Activation* a) {
+  while (a->height > 0)
+    release_entry(a->stack[--a->height]);
+  release_declared(a);
+  if (a->parked != a->inline_parked) {
+    free_parked(a);
+    give_slot_array(a->parked, a->function->slot_count);
+  }
+}
+
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
 // `bind(i, frame, local, parameter)`, the others to their defaults: the result cell, CALL_FAILED
 // after a reported failure, or null when nothing has run (memory for the call's tables ran out).
@@ -1388,41 +1438,12 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   frame.function_name = entry->name;
   frame.host_word = host_word;
   frame.names = function->table;
-  // The slots are the frame's own, so that code the general evaluator runs in the frame (an
-  // embedded expression, a capture target) finds the variables there; beyond the frame's inline
-  // ones from the thread's cache, as the parked variables beyond the record's inline ones: arrays
-  // on the thread's stack would cost recursion depth.
-  const std::int32_t slot_count = function->slot_count;
   Activation* a = Spares.take();
   if (a == nullptr) return nullptr;
-  ValueNode** parked = a->inline_parked;
-  if (slot_count > kInlineParked) {
-    parked = take_slot_array(slot_count);
-  } else {
-    adopt_parked(a, function);
-  }
-  if (slot_count > CallContext::kInlineSlots && parked != nullptr)
-    frame.heap_slots = take_slot_array(slot_count);
-  if (parked == nullptr ||
-      (slot_count > CallContext::kInlineSlots && frame.heap_slots == nullptr)) {
-    if (parked != nullptr && parked != a->inline_parked) give_slot_array(parked, slot_count);
+  if (!begin_run(a, &frame, function, module)) {
     Spares.give_back(a);
     return nullptr;
   }
-  frame.slot_count = slot_count;
-  a->height = 0;
-  a->declared_count = 0;
-  a->scope_count = 0;
-  a->pending_count = 0;
-  a->open_calls = 0;
-  a->chain_seen = nullptr;
-  a->context = &frame;
-  a->function = function;
-  a->slots = frame_slots(&frame);
-  a->parked = parked;
-  a->reuse_parked =
-      module == function->table->module && !(module != nullptr && module->is_explicit);
-  a->scope_marks[a->scope_count++] = 0;
   bool bound = true;
   const std::int32_t given = std::min(argument_count, function->parameter_count);
   for (std::int32_t i = 0; bound && i < given; ++i) {
@@ -1439,14 +1460,8 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   } else if (bound && !run(a, returned)) {
     ok = false;
   }
-  while (a->height > 0)
-    release_entry(a->stack[--a->height]);
-  release_declared(a);
+  end_run(a);
   release_frame(&frame);
-  if (parked != a->inline_parked) {
-    free_parked(a);
-    give_slot_array(parked, slot_count);
-  }
   Spares.give_back(a);
   if (!ok) {
     free_node(returned);
@@ -1549,6 +1564,69 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
       });
   if (returned == nullptr) return false;
   *result = returned;
+  return true;
+}
+
+namespace {
+
+// A top level's end: the variables of its outermost scope become the frame's chain, in the order
+// they were declared, with names of their own (they outlive the module's tables as globals); any
+// the chain held that the record never saw follow them. Those of inner scopes that a `return` or
+// `break` left open go as their braces would have taken them. False after a reported failure.
+bool keep_top_level_variables(Activation* a) {
+  CallContext* frame = a->context;
+  while (a->scope_count > 1)
+    leave_scope(a);
+  bool ok = true;
+  ValueNode* kept = nullptr;
+  ValueNode** tail = &kept;
+  for (std::int32_t i = 0; i < a->declared_count; ++i) {
+    const Activation::Declared& declared = a->declared[i];
+    ValueNode* variable = declared.hidden;
+    if (declared.slot < 0) {
+      unlink_from_chain(a, variable);
+    } else {
+      variable = a->slots[declared.slot];
+      a->slots[declared.slot] = declared.hidden;
+      variable->name = dup_string(a->function->table->names[declared.slot]);
+      if (variable->name == nullptr && ok) ok = fail(frame, "Alloc failed");
+    }
+    *tail = variable;
+    tail = &variable->next;
+  }
+  a->declared_count = 0;
+  *tail = frame->locals;
+  frame->locals = kept;
+  frame->last_local = nullptr;
+  for (ValueNode* cell = kept; cell != nullptr; cell = cell->next)
+    frame->last_local = cell;
+  return ok;
+}
+
+}  // namespace
+
+bool run_top_level_vm(Script* module, CallContext* frame, bool* ok) {
+  if (GeneralEvaluationOnly) return false;
+  CompiledFunction* function = compile_top_level(module);
+  if (function == nullptr) return false;
+  Activation* a = Spares.take();
+  if (a == nullptr || !begin_run(a, frame, function, module)) {
+    if (a != nullptr) Spares.give_back(a);
+    free_top_level(function);
+    return false;
+  }
+  // A `return` at the top level ends it; its value goes nowhere.
+  ValueNode* returned = make_node();
+  bool ran = !stop_requested();
+  if (ran && returned == nullptr) ran = fail(frame, "Alloc failed");
+  if (ran) ran = run(a, returned);
+  free_node(returned);
+  if (ran) ran = keep_top_level_variables(a);
+  end_run(a);
+  a->parked_for = nullptr;  // its variables carry the top level's names, and the form goes now
+  Spares.give_back(a);
+  free_top_level(function);
+  *ok = ran;
   return true;
 }
 

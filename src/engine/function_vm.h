@@ -18,5 +18,10 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
 
 void release_function_vm(FunctionEntry* entry);
 
+// Runs the module's top-level code in its compiled form, in `frame` (the module's top-level frame),
+// when it has one: true, with *ok false after a reported failure; the variables the run left are
+// then the frame's chain, as a general run leaves them. False when nothing has run.
+bool run_top_level_vm(Script* module, CallContext* frame, bool* ok);
+
 // Frees the activation records the calling thread keeps for its next calls (release_thread_caches).
 void release_compiled_activations();
