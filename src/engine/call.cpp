@@ -60,20 +60,6 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
 }
 
-}  // namespace
-
-SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call) {
-  std::int32_t open_calls = 0;
-  for (node = node->next; node != nullptr && node != call; node = node->next) {
-    if (node->kind == NodeKind::CallStart) ++open_calls;
-    if (node->kind == NodeKind::Call && open_calls > 0) --open_calls;
-    if (node->kind == NodeKind::Comma && open_calls == 0) return node->next;
-  }
-  return call;
-}
-
-namespace {
-
 // Every parameter from `node` on has a default: an Assign before its Comma or the Call node.
 // Returns null when all have, else the node where the check stopped.
 SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call) {
@@ -92,6 +78,35 @@ SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call) {
   }
   return has_default || at == call ? nullptr : (node != nullptr ? node : at);
 }
+
+}  // namespace
+
+SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call) {
+  std::int32_t open_calls = 0;
+  for (node = node->next; node != nullptr && node != call; node = node->next) {
+    if (node->kind == NodeKind::CallStart) ++open_calls;
+    if (node->kind == NodeKind::Call && open_calls > 0) --open_calls;
+    if (node->kind == NodeKind::Comma && open_calls == 0) return node->next;
+  }
+  return call;
+}
+
+bool bind_defaults(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call) {
+  frame->bind_mode = 1;
+  const SyntaxNode* saved_stop = frame->stop_node;
+  frame->stop_node = call;
+  std::int32_t code = run_nodes(frame, parameter, nullptr, nullptr, nullptr);
+  frame->stop_node = saved_stop;
+  frame->bind_mode = 0;
+  if (code == RUN_FAILED) return false;
+  if (SyntaxNode* missing = parameter_without_default(parameter, call); missing != nullptr) {
+    report_error(frame, "Argument error", missing->source, 0);
+    return false;
+  }
+  return true;
+}
+
+namespace {
 
 // Binds the parameters from `parameter` on to the arguments; false when binding fails.
 bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call,
@@ -125,25 +140,6 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
   if (parameter == nullptr || parameter == call) return true;
   return bind_defaults(frame, parameter, call);
 }
-
-}  // namespace
-
-bool bind_defaults(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call) {
-  frame->bind_mode = 1;
-  const SyntaxNode* saved_stop = frame->stop_node;
-  frame->stop_node = call;
-  std::int32_t code = run_nodes(frame, parameter, nullptr, nullptr, nullptr);
-  frame->stop_node = saved_stop;
-  frame->bind_mode = 0;
-  if (code == RUN_FAILED) return false;
-  if (SyntaxNode* missing = parameter_without_default(parameter, call); missing != nullptr) {
-    report_error(frame, "Argument error", missing->source, 0);
-    return false;
-  }
-  return true;
-}
-
-namespace {
 
 CallContext fresh_frame(Script* module, const char* function_name, std::intptr_t host_word) {
   CallContext frame{};
