@@ -146,7 +146,8 @@ std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool aft
 
 // Whether a list's last statement ends with a semicolon (or is a label), is an if, a loop or a
 // switch (whose parts the compiler takes only when they leave none), is braces whose list leaves
-// none, or leaves the list as a return, a break or a continue does: then the list leaves no value.
+// none, or leaves the list as a return, an exit, a break or a continue does: then the list leaves
+// no value.
 bool leaves_no_value(const SyntaxNode* list) {
   const SyntaxNode* last = list;
   while (last != nullptr && last->next != nullptr)
@@ -155,7 +156,8 @@ bool leaves_no_value(const SyntaxNode* list) {
   return last != nullptr && (last->kind == NodeKind::Semicolon || last->kind == NodeKind::Colon ||
                              last->kind == NodeKind::EndIf || last->kind == NodeKind::LoopEnd ||
                              last->kind == NodeKind::Switch || last->kind == NodeKind::Return ||
-                             last->kind == NodeKind::Break || last->kind == NodeKind::Continue);
+                             last->kind == NodeKind::Exit || last->kind == NodeKind::Break ||
+                             last->kind == NodeKind::Continue);
 }
 
 // Whether a list, or any list inside it, holds a return, an exit, a break or a continue.
@@ -322,6 +324,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       return ok;
     }
     case NodeKind::Return:
+    case NodeKind::Exit:  // ends a call or a top level as a return does
       return emit(compiler, Op::Return, 0, node);
     case NodeKind::Break:
     case NodeKind::Continue: {
