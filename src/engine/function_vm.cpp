@@ -356,6 +356,12 @@ VM_INLINE bool push(Activation* a, Entry entry) {
     if (room && slot >= 0 && a->slots[slot] == cell) {
       *link = cell->next;
       cell->next = nullptr;
+      if (frame->keeps_locals != 0) {
+        // A top level's variable: it borrows the table's name as long as the record holds it,
+        // as those the record declares do (keep_top_level_variables gives it its own again).
+        release(&cell->name);
+        cell->name = const_cast<char*>(table->names[slot]);
+      }
       a->declared[a->declared_count++] = {slot, nullptr};
       continue;
     }
