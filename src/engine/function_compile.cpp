@@ -149,6 +149,7 @@ std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool aft
 // none, or leaves the list as a return, an exit, a break or a continue does: then the list leaves
 // no value.
 bool leaves_no_value(const SyntaxNode* list) {
+  if (list == nullptr) return true;  // empty braces
   const SyntaxNode* last = list;
   while (last != nullptr && last->next != nullptr)
     last = last->next;
