@@ -1304,7 +1304,6 @@ bool run(Activation* a, ValueNode* result) {
 #undef VM_JUMP
 #undef VM_NEXT
 #undef VM_DISPATCH
-#undef VM_INLINE
 
 // Activation records kept for the thread's next calls, one per level of nesting seen (up to a
 // bound): a record is too large to allocate at every call. No destructor (see BlockList): they go
@@ -1384,8 +1383,8 @@ namespace {
 // capture target) finds the variables there; beyond the frame's inline ones from the thread's
 // cache, as the parked variables beyond the record's inline ones: arrays on the thread's stack
 // would cost recursion depth. False when memory ran out (nothing is taken then).
-bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* function,
-               Script* module) {
+VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* function,
+                         Script* module) {
   const std::int32_t slot_count = function->slot_count;
   ValueNode** parked = a->inline_parked;
   if (slot_count > kInlineParked) {
@@ -1419,7 +1418,7 @@ bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* functi
 
 // The run's end: what the stack holds goes, and the variables the record holds; the frame keeps
 // its chain, which the caller releases.
-void end_run(Activation* a) {
+VM_INLINE void end_run(Activation* a) {
   while (a->height > 0)
     release_entry(a->stack[--a->height]);
   release_declared(a);
@@ -1644,3 +1643,5 @@ void release_function_vm(FunctionEntry* entry) {
   CompiledGeneration.fetch_add(1, std::memory_order_relaxed);
   free_compiled_form(entry);
 }
+
+#undef VM_INLINE
