@@ -31,6 +31,10 @@ struct Compiler {
   NodeMark* marks;
   std::int32_t mark_count;
   std::int32_t mark_capacity;
+  // The first mark of each node, by the node's address (open addressing): mark number + 1, 0
+  // where free. A jump finds its target without a walk over all the marks.
+  std::int32_t* mark_index;
+  std::uint32_t mark_index_mask;  // its size - 1, a power of two; 0 before it is made
   // Inside braces whose values the general evaluator gathers: built-ins see the names of the
   // variables they are given there.
   bool collecting;
@@ -120,6 +124,40 @@ std::int32_t embedded_bound(const char* text) {
   return marks / 2;
 }
 
+std::uint32_t mark_slot(const SyntaxNode* node, std::uint32_t mask) {
+  auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(node));
+  return static_cast<std::uint32_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+}
+
+// Where the index has the node's first mark, or the free place where it would go.
+std::int32_t* find_mark(const Compiler* compiler, const SyntaxNode* node) {
+  for (std::uint32_t slot = mark_slot(node, compiler->mark_index_mask);;
+       slot = (slot + 1) & compiler->mark_index_mask) {
+    std::int32_t* entry = &compiler->mark_index[slot];
+    if (*entry == 0 || compiler->marks[*entry - 1].node == node) return entry;
+  }
+}
+
+// Takes the newest mark into the index (unless its node has one already), making the index
+// larger as the marks grow. False when memory ran out.
+bool index_mark(Compiler* compiler) {
+  if (static_cast<std::uint32_t>(compiler->mark_count) * 2 > compiler->mark_index_mask) {
+    std::uint32_t size = compiler->mark_index_mask == 0 ? 256 : (compiler->mark_index_mask + 1) * 2;
+    auto* index = static_cast<std::int32_t*>(alloc_zeroed(sizeof(std::int32_t) * size));
+    if (index == nullptr) return false;
+    release(&compiler->mark_index);
+    compiler->mark_index = index;
+    compiler->mark_index_mask = size - 1;
+    for (std::int32_t i = 0; i + 1 < compiler->mark_count; ++i) {
+      std::int32_t* entry = find_mark(compiler, compiler->marks[i].node);
+      if (*entry == 0) *entry = i + 1;
+    }
+  }
+  std::int32_t* entry = find_mark(compiler, compiler->marks[compiler->mark_count - 1].node);
+  if (*entry == 0) *entry = compiler->mark_count;
+  return true;
+}
+
 bool note_node(Compiler* compiler, SyntaxNode* node) {
   if (compiler->mark_count == compiler->mark_capacity) {
     std::int32_t capacity = compiler->mark_capacity == 0 ? 64 : compiler->mark_capacity * 2;
@@ -133,15 +171,15 @@ bool note_node(Compiler* compiler, SyntaxNode* node) {
     compiler->mark_capacity = capacity;
   }
   compiler->marks[compiler->mark_count++] = {node, compiler->function->count, -1};
-  return true;
+  return index_mark(compiler);
 }
 
 std::int32_t index_of(const Compiler* compiler, const SyntaxNode* node, bool after) {
-  for (std::int32_t i = 0; i < compiler->mark_count; ++i) {
-    const Compiler::NodeMark& mark = compiler->marks[i];
-    if (mark.node == node) return after ? mark.end : mark.first;
-  }
-  return -1;
+  if (compiler->mark_index_mask == 0) return -1;
+  std::int32_t found = *find_mark(compiler, node);
+  if (found == 0) return -1;
+  const Compiler::NodeMark& mark = compiler->marks[found - 1];
+  return after ? mark.end : mark.first;
 }
 
 // Whether a list's last statement ends with a semicolon (or is a label), is an if, a loop or a
@@ -844,6 +882,7 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
             resolve(&compiler) && refine(&compiler) &&
             function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
   release(&compiler.marks);
+  release(&compiler.mark_index);
   if (!ok) free_compiled(function);
   return ok;
 }
