@@ -147,18 +147,19 @@ Activation* make_activation() {
   return a;
 }
 
-void free_inline_parked(Activation* a, std::int32_t from) {
-  for (std::int32_t i = from; i < kInlineParked; ++i) {
-    if (ValueNode* variable = a->inline_parked[i]; variable != nullptr) {
+// Frees the parked variables of places `from` to `to` (not included), and empties the places.
+void free_parked(ValueNode** parked, std::int32_t from, std::int32_t to) {
+  for (std::int32_t i = from; i < to; ++i) {
+    if (ValueNode* variable = parked[i]; variable != nullptr) {
       variable->name = nullptr;  // a table's
       free_variables(variable);
-      a->inline_parked[i] = nullptr;
+      parked[i] = nullptr;
     }
   }
 }
 
 void free_activation(Activation* a) {
-  free_inline_parked(a, 0);
+  free_parked(a->inline_parked, 0, kInlineParked);
   if (a->stack != a->inline_stack) release(&a->stack);
   release(&a);
 }
@@ -174,7 +175,7 @@ void adopt_parked(Activation* a, const CompiledFunction* function) {
       variable->name_hash = function->name_hashes[i];
     }
   }
-  free_inline_parked(a, function->slot_count);
+  free_parked(a->inline_parked, function->slot_count, kInlineParked);
   a->parked_for = function;
   a->parked_generation = generation;
 }
@@ -463,15 +464,6 @@ void release_declared(Activation* a) {
   a->scope_count = 0;
 }
 
-void free_parked(Activation* a) {
-  for (std::int32_t i = 0; i < a->function->slot_count; ++i) {
-    if (ValueNode* variable = a->parked[i]; variable != nullptr) {
-      variable->name = nullptr;  // the table's
-      free_variables(variable);
-    }
-  }
-}
-
 // A new variable in the innermost braces, hiding any the slot holds. The compiler has bounded the
 // declarations of a run.
 ValueNode* declare(Activation* a, std::int32_t slot) {
@@ -758,10 +750,7 @@ bool take_condition(Activation* a) {
     if (top.kind == Kind::Number) {
       count = top.number;
     } else if (top.kind == Kind::Text) {
-      Value text{};
-      text.is_string = 1;
-      text.data.text = const_cast<char*>(literal_text(top));
-      count = number_of_value(&text);
+      count = number_of_text(literal_text(top));
     } else {
       count = number_of_value(top.cell->value);
     }
@@ -1423,7 +1412,7 @@ VM_INLINE void end_run(Activation* a) {
     release_entry(a->stack[--a->height]);
   release_declared(a);
   if (a->parked != a->inline_parked) {
-    free_parked(a);
+    free_parked(a->parked, 0, a->function->slot_count);
     give_slot_array(a->parked, a->function->slot_count);
   }
 }
@@ -1518,7 +1507,8 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
   if (callee == nullptr || callee->reads_arguments) return Direct::NotRun;
   CallContext* context = a->context;
   const std::int32_t argument_count = a->height - marker - 1;
-  for (std::int32_t i = 0; i < std::min(argument_count, callee->parameter_count); ++i) {
+  const std::int32_t given = std::min(argument_count, callee->parameter_count);
+  for (std::int32_t i = 0; i < given; ++i) {
     Entry& argument = arguments[i];
     if (!callee->parameters[i].by_reference ||
         (argument.kind != Kind::Number && argument.kind != Kind::Text)) {
