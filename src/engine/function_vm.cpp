@@ -866,6 +866,10 @@ Direct take_result(Activation* a, const char* name, ValueNode* returned) {
   }
   return push(a, cell_entry(returned, Kind::Cell)) ? Direct::Done : Direct::Failed;
 }
+Direct take_result(Activation* a, const char* name, Direct outcome, const Entry& returned) {
+  if (outcome != Direct::Done) return take_result(a, name, CALL_FAILED);
+  return push(a, returned) ? Direct::Done : Direct::Failed;
+}
 
 // Lets go of the first `used` argument cells.
 void release_argument_cells(Activation* a, std::int32_t used) {
@@ -995,6 +999,52 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
   return take_result(a, name, returned);
 }
 
+// A `return`'s value as the run's result: a number as it is; a temporary of the run handed over
+// as it stands, without a name or a pattern; anything else copied into a cell of its own, with its
+// elements. With nothing on the stack (or a call marker on top) the result stays 0.
+bool take_returned(Activation* a, Entry* result) {
+  if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) return true;
+  Entry top = a->stack[--a->height];
+  std::int32_t number = 0;
+  switch (top.kind) {
+    case Kind::Number:
+      *result = top;
+      return true;
+    case Kind::Variable:
+      if (!top.cell->is_hash && elements_of(top.cell) == nullptr && plain_number(top, &number)) {
+        *result = number_entry(number);
+        return true;
+      }
+      break;
+    case Kind::Text:
+    case Kind::Cell:
+      if (top.kind == Kind::Text || is_temporary(top.cell)) {
+        ValueNode* cell = cell_of(top);  // a literal's text copied; a temporary itself
+        if (cell == nullptr) return fail(a->context, "Alloc failed");
+        release(&cell->name);
+        cell->name_hash = 0;
+        cell->pattern = nullptr;
+        *result = cell_entry(cell, Kind::Cell);
+        return true;
+      }
+      break;
+    case Kind::Marker:
+      break;
+  }
+  ValueNode* value = cell_of(top);  // a reference to the variable or element
+  ValueNode* made = value != nullptr ? make_node() : nullptr;
+  if (made == nullptr) {
+    free_node(value);
+    return fail(a->context, "Alloc failed");
+  }
+  if (!return_copy(a->context, made, value)) {
+    free_node(made);
+    return false;
+  }
+  *result = cell_entry(made, Kind::Cell);
+  return true;
+}
+
 // A larger instruction's test of its operands taken the general way. 1 when it holds, 0 when not,
 // -1 after a reported failure.
 [[gnu::noinline]] std::int32_t test_taken(Activation* a, const Instruction& in) {
@@ -1027,7 +1077,7 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
     VM_DISPATCH();    \
   } while (false)
 
-bool run(Activation* a, ValueNode* result) {
+bool run(Activation* a, Entry* result) {
   const Instruction* const code = a->function->code;
   CallContext* context = a->context;
   // The operands and result of the larger instructions' arithmetic, shared by them all: a frame
@@ -1238,26 +1288,9 @@ bool run(Activation* a, ValueNode* result) {
       --a->scope_count;  // nothing declared there
     }
     VM_NEXT();
-  step_Return : {
+  step_Return:
     context->position = ip->node->source;
-    // The result cell is the call's own fresh one: a number or a literal's text goes straight in.
-    if (a->height > 0 && a->stack[a->height - 1].kind == Kind::Number) {
-      store_number(result->value, a->stack[--a->height].number);
-      return true;
-    }
-    if (a->height > 0 && a->stack[a->height - 1].kind == Kind::Text) {
-      char* text = dup_string(literal_text(a->stack[--a->height]));
-      if (text == nullptr) return fail(context, "Alloc failed");
-      store_scalar(result->value, 1, 0, text);
-      return true;
-    }
-    if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker) {
-      ValueNode* value = cell_of(a->stack[--a->height]);
-      if (value == nullptr) return fail(context, "Alloc failed");
-      return return_copy(context, result, value);
-    }
-    return true;
-  }
+    return take_returned(a, result);
   step_CallStart:
     context->position = ip->node->source;
     if (a->open_calls == kMaxCalls) return fail(context, "Alloc failed");
@@ -1418,25 +1451,26 @@ VM_INLINE void end_run(Activation* a) {
 }
 
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
-// `bind(i, frame, local, parameter)`, the others to their defaults: the result cell, CALL_FAILED
-// after a reported failure, or null when nothing has run (memory for the call's tables ran out).
-// A call whose binding fails yields 0, as the general evaluator's does. `arguments` is the chain
-// `arg` refers to, if there is one.
+// `bind(i, frame, local, parameter)`, the others to their defaults: Done with the result in
+// *result (a number, or a cell the caller owns; always a cell when `as_cell`), Failed after a
+// reported failure, or NotRun when
+// nothing has run (memory for the call's tables ran out). A call whose binding fails yields 0, as
+// the general evaluator's does. `arguments` is the chain `arg` refers to, if there is one.
 template <typename Bind>
-ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFunction* function,
-                         ValueNode* arguments, std::int32_t argument_count, std::intptr_t host_word,
-                         Bind bind) {
-  if (stop_requested()) return CALL_FAILED;
+Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunction* function,
+                     ValueNode* arguments, std::int32_t argument_count, std::intptr_t host_word,
+                     Bind bind, Entry* result, bool as_cell) {
+  if (stop_requested()) return Direct::Failed;
   CallContext frame{};
   frame.script = module;
   frame.function_name = entry->name;
   frame.host_word = host_word;
   frame.names = function->table;
   Activation* a = Spares.take();
-  if (a == nullptr) return nullptr;
+  if (a == nullptr) return Direct::NotRun;
   if (!begin_run(a, &frame, function, module)) {
     Spares.give_back(a);
-    return nullptr;
+    return Direct::NotRun;
   }
   bool bound = true;
   const std::int32_t given = std::min(argument_count, function->parameter_count);
@@ -1447,21 +1481,21 @@ ValueNode* call_compiled(Script* module, FunctionEntry* entry, const CompiledFun
   }
   if (bound && given < function->parameter_count) bound = bind_missing(a, given);
   if (bound && arguments != nullptr) provide_arg(&frame, arguments);
-  ValueNode* returned = make_node();
-  bool ok = returned != nullptr;
-  if (!ok) {
-    fail(&frame, "Alloc failed");
-  } else if (bound && !run(a, returned)) {
-    ok = false;
+  *result = number_entry(0);
+  bool ok = !bound || run(a, result);
+  if (ok && as_cell && result->kind == Kind::Number) {
+    ValueNode* cell = make_number_cell(result->number);
+    ok = cell != nullptr || fail(&frame, "Alloc failed");
+    if (ok) *result = cell_entry(cell, Kind::Cell);
   }
   end_run(a);
   release_frame(&frame);
   Spares.give_back(a);
   if (!ok) {
-    free_node(returned);
-    return CALL_FAILED;
+    release_entry(*result);
+    return Direct::Failed;
   }
-  return returned;
+  return Direct::Done;
 }
 
 // Binds a parameter to a value on the caller's stack, as bind_parameter binds the cell the value
@@ -1522,21 +1556,23 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
     argument = cell_entry(cell, Kind::Cell);
   }
   const char* name = node->text;
-  ValueNode* returned = CALL_FAILED;
+  Entry returned{};
+  Direct outcome = Direct::Failed;
   if (enter_direct_call(context, name)) {
-    returned =
-        call_compiled(entry->module, entry, callee, nullptr, argument_count, context->host_word,
-                      [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
-                                  const Parameter& parameter) {
-                        return bind_entry(frame, local, parameter, arguments[i]);
-                      });
+    outcome = call_compiled(
+        entry->module, entry, callee, nullptr, argument_count, context->host_word,
+        [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
+                    const Parameter& parameter) {
+          return bind_entry(frame, local, parameter, arguments[i]);
+        },
+        &returned, false);
     leave_direct_call();
-    if (returned == nullptr) return Direct::NotRun;
+    if (outcome == Direct::NotRun) return Direct::NotRun;
   }
   while (a->height > marker)
     release_entry(a->stack[--a->height]);
   apply_pending(a, a->call_marks[--a->open_calls]);
-  return take_result(a, name, returned);
+  return take_result(a, name, outcome, returned);
 }
 
 }  // namespace
@@ -1549,16 +1585,18 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next)
     ++argument_count;
   ValueNode* next = arguments;
-  ValueNode* returned = call_compiled(
+  Entry returned{};
+  Direct outcome = call_compiled(
       module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS, argument_count,
       host_word,
       [&next](std::int32_t, CallContext* frame, ValueNode* local, const Parameter& parameter) {
         ValueNode* argument = next;
         next = next->next;
         return bind_parameter(frame, local, parameter.by_reference, argument, frame->position);
-      });
-  if (returned == nullptr) return false;
-  *result = returned;
+      },
+      &returned, true);
+  if (outcome == Direct::NotRun) return false;
+  *result = outcome == Direct::Done ? returned.cell : CALL_FAILED;
   return true;
 }
 
@@ -1611,11 +1649,9 @@ bool run_top_level_vm(Script* module, CallContext* frame, bool* ok) {
     return false;
   }
   // A `return` at the top level ends it; its value goes nowhere.
-  ValueNode* returned = make_node();
-  bool ran = !stop_requested();
-  if (ran && returned == nullptr) ran = fail(frame, "Alloc failed");
-  if (ran) ran = run(a, returned);
-  free_node(returned);
+  Entry returned = number_entry(0);
+  bool ran = !stop_requested() && run(a, &returned);
+  release_entry(returned);
   if (ran) ran = keep_top_level_variables(a);
   end_run(a);
   a->parked_for = nullptr;  // its variables carry the top level's names, and the form goes now
