@@ -125,17 +125,12 @@ struct Activation {
   bool reuse_parked;
   Activation* next_spare;
   // `parked` for a function of as many names or fewer. Its variables outlive the call, for the
-  // next call made at this depth: they carry the names of `parked_for`'s table, as long as no
-  // compiled form has gone since `parked_generation` (a new one might take the same address).
+  // next call made at this depth, whatever function it runs: a variable is given its slot's name
+  // when it is taken (the name it had may have gone with its table).
   ValueNode* inline_parked[kInlineParked];
-  const CompiledFunction* parked_for;
-  std::uint64_t parked_generation;
   ArgumentCell argument_cells[kArgumentCells];
   Entry inline_stack[kInlineStack];
 };
-
-// Advanced whenever a compiled form goes.
-std::atomic<std::uint64_t> CompiledGeneration{0};
 
 Activation* make_activation() {
   auto* a = static_cast<Activation*>(alloc_block(sizeof(Activation)));
@@ -143,7 +138,6 @@ Activation* make_activation() {
   a->stack = a->inline_stack;
   a->capacity = kInlineStack;
   std::memset(static_cast<void*>(a->inline_parked), 0, sizeof(a->inline_parked));
-  a->parked_for = nullptr;
   return a;
 }
 
@@ -162,22 +156,6 @@ void free_activation(Activation* a) {
   free_parked(a->inline_parked, 0, kInlineParked);
   if (a->stack != a->inline_stack) release(&a->stack);
   release(&a);
-}
-
-// The record's parked variables made ready for a call of `function`: renamed for its table, and
-// those beyond its names freed, unless they are its already.
-void adopt_parked(Activation* a, const CompiledFunction* function) {
-  std::uint64_t generation = CompiledGeneration.load(std::memory_order_relaxed);
-  if (a->parked_for == function && a->parked_generation == generation) return;
-  for (std::int32_t i = 0; i < function->slot_count; ++i) {
-    if (ValueNode* variable = a->inline_parked[i]; variable != nullptr) {
-      variable->name = const_cast<char*>(function->table->names[i]);
-      variable->name_hash = function->name_hashes[i];
-    }
-  }
-  free_parked(a->inline_parked, function->slot_count, kInlineParked);
-  a->parked_for = function;
-  a->parked_generation = generation;
 }
 
 // Room for one more entry. False when memory ran out (reported).
@@ -464,13 +442,22 @@ void release_declared(Activation* a) {
   a->scope_count = 0;
 }
 
+// The variable parked in the slot, taken with the slot's name (it holds 0), or null.
+VM_INLINE ValueNode* take_parked(Activation* a, std::int32_t slot) {
+  ValueNode* cell = a->parked[slot];
+  if (cell != nullptr) {
+    a->parked[slot] = nullptr;
+    cell->name = const_cast<char*>(a->function->table->names[slot]);
+    cell->name_hash = a->function->name_hashes[slot];
+  }
+  return cell;
+}
+
 // A new variable in the innermost braces, hiding any the slot holds. The compiler has bounded the
 // declarations of a run.
 ValueNode* declare(Activation* a, std::int32_t slot) {
-  ValueNode* cell = a->parked[slot];
-  if (cell != nullptr) {
-    a->parked[slot] = nullptr;  // holds 0 and its name
-  } else {
+  ValueNode* cell = take_parked(a, slot);
+  if (cell == nullptr) {
     cell = make_node();
     if (cell == nullptr) {
       fail(a->context, "Alloc failed");
@@ -540,9 +527,8 @@ VM_INLINE ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
   std::int32_t slot = node->name_slot;
   if (ValueNode* variable = a->slots[slot]; variable != nullptr) return variable;
   // The commonest case of resolve_missing: declared again at a loop's pass.
-  ValueNode* variable = a->parked[slot];
-  if (variable != nullptr && a->reuse_parked && global_known_missing(node)) {
-    a->parked[slot] = nullptr;
+  if (a->parked[slot] != nullptr && a->reuse_parked && global_known_missing(node)) {
+    ValueNode* variable = take_parked(a, slot);
     a->declared[a->declared_count++] = {slot, nullptr};
     a->slots[slot] = variable;
     return variable;
@@ -1408,12 +1394,7 @@ namespace {
 VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* function,
                          Script* module) {
   const std::int32_t slot_count = function->slot_count;
-  ValueNode** parked = a->inline_parked;
-  if (slot_count > kInlineParked) {
-    parked = take_slot_array(slot_count);
-  } else {
-    adopt_parked(a, function);
-  }
+  ValueNode** parked = slot_count > kInlineParked ? take_slot_array(slot_count) : a->inline_parked;
   if (slot_count > CallContext::kInlineSlots && parked != nullptr)
     frame->heap_slots = take_slot_array(slot_count);
   if (parked == nullptr ||
@@ -1654,7 +1635,6 @@ bool run_top_level_vm(Script* module, CallContext* frame, bool* ok) {
   release_entry(returned);
   if (ran) ran = keep_top_level_variables(a);
   end_run(a);
-  a->parked_for = nullptr;  // its variables carry the top level's names, and the form goes now
   Spares.give_back(a);
   free_top_level(function);
   *ok = ran;
@@ -1666,7 +1646,6 @@ void release_compiled_activations() {
 }
 
 void release_function_vm(FunctionEntry* entry) {
-  CompiledGeneration.fetch_add(1, std::memory_order_relaxed);
   free_compiled_form(entry);
 }
 
