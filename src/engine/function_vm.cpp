@@ -95,6 +95,8 @@ constexpr std::int32_t kInlineParked = 16;
 struct Activation {
   CallContext* context;
   const CompiledFunction* function;
+  const char** slot_names;          // the function's table's names, by slot
+  const std::int32_t* name_hashes;  // and their signatures
   ValueNode** slots;
   // Per slot, a variable its braces left, kept for the slot's next declaration: braces in a loop
   // declare their names at every pass.
@@ -396,9 +398,14 @@ void unlink_from_chain(Activation* a, ValueNode* variable) {
   return push(a, cell_entry(result, Kind::Cell));
 }
 
+[[gnu::noinline]] void free_variable(ValueNode* variable) {
+  variable->name = nullptr;  // the table's
+  free_variables(variable);
+}
+
 // A variable whose braces or call ended: kept blank for the slot's next declaration when it is a
 // plain one of its own that nothing else refers to, else freed.
-void park_or_free(Activation* a, std::int32_t slot, ValueNode* variable) {
+VM_INLINE void park_or_free(Activation* a, std::int32_t slot, ValueNode* variable) {
   Value* value = variable->value;
   if (a->parked[slot] == nullptr && value->owner == variable && !value->shared &&
       variable->elements == nullptr && variable->next == nullptr) {
@@ -410,8 +417,7 @@ void park_or_free(Activation* a, std::int32_t slot, ValueNode* variable) {
     a->parked[slot] = variable;
     return;
   }
-  variable->name = nullptr;  // the table's
-  free_variables(variable);
+  free_variable(variable);
 }
 
 void leave_scope(Activation* a) {
@@ -447,8 +453,8 @@ VM_INLINE ValueNode* take_parked(Activation* a, std::int32_t slot) {
   ValueNode* cell = a->parked[slot];
   if (cell != nullptr) {
     a->parked[slot] = nullptr;
-    cell->name = const_cast<char*>(a->function->table->names[slot]);
-    cell->name_hash = a->function->name_hashes[slot];
+    cell->name = const_cast<char*>(a->slot_names[slot]);
+    cell->name_hash = a->name_hashes[slot];
   }
   return cell;
 }
@@ -1411,6 +1417,8 @@ VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFuncti
   a->chain_seen = nullptr;
   a->context = frame;
   a->function = function;
+  a->slot_names = function->table->names;
+  a->name_hashes = function->name_hashes;
   a->slots = frame_slots(frame);
   a->parked = parked;
   a->reuse_parked =
