@@ -72,6 +72,14 @@ const char* literal_text(const Entry& entry) {
   return entry.literal->text != nullptr ? entry.literal->text : "";
 }
 
+// A literal's text that a call gave back stays in place on the caller's stack (the code it lies
+// in lives as long as the script set), marked by `number`: it is a value now, not the literal, and
+// lends no pattern.
+constexpr std::int32_t kReturnedText = 1;
+CompiledPattern* pattern_of(const Entry& entry) {
+  return entry.number == kReturnedText ? nullptr : entry.literal->pattern;
+}
+
 struct Pending {
   Value* value;
   std::int32_t delta;
@@ -192,7 +200,7 @@ ValueNode* cell_of(const Entry& entry) {
         return nullptr;
       }
       store_scalar(cell->value, 1, 0, text);
-      cell->pattern = entry.literal->pattern;
+      cell->pattern = pattern_of(entry);
       return cell;
     }
     case Kind::Marker:
@@ -260,7 +268,7 @@ enum class Done { Not, Done, Failed };
   Entry& r = a->stack[a->height - 1];
   if ((l.kind == Kind::Cell && l.cell->is_hash) || (r.kind == Kind::Cell && r.cell->is_hash))
     return Done::Not;
-  if (kind == NodeKind::Match && (r.kind != Kind::Text || r.literal->pattern == nullptr))
+  if (kind == NodeKind::Match && (r.kind != Kind::Text || pattern_of(r) == nullptr))
     return Done::Not;
   Entry result{};
   {
@@ -899,7 +907,7 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
           return nullptr;
         }
         cell->value = constant->value;
-        cell->pattern = entry.literal->pattern;
+        cell->pattern = pattern_of(entry);
       } else {  // a variable, as a reference to it
         cell->value = entry.cell->value;
         cell->elements = elements_of(entry.cell);
@@ -961,6 +969,7 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
       ok = false;
       continue;
     }
+    if (entry.kind == Kind::Text) cell->pattern = pattern_of(entry);
     if (named && a->stack[i].kind == Kind::Variable && a->stack[i].number != kElementEntry &&
         a->stack[i].cell->name != nullptr) {
       cell->name = dup_string(a->stack[i].cell->name);
@@ -991,9 +1000,10 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
   return take_result(a, name, returned);
 }
 
-// A `return`'s value as the run's result: a number as it is; a temporary of the run handed over
-// as it stands, without a name or a pattern; anything else copied into a cell of its own, with its
-// elements. With nothing on the stack (or a call marker on top) the result stays 0.
+// A `return`'s value as the run's result: a number or a plain literal's text as it is; a temporary
+// of the run handed over as it stands, without a name or a pattern; anything else copied into a
+// cell of its own, with its elements. With nothing on the stack (or a call marker on top) the
+// result stays 0.
 bool take_returned(Activation* a, Entry* result) {
   if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) return true;
   Entry top = a->stack[--a->height];
@@ -1009,10 +1019,12 @@ bool take_returned(Activation* a, Entry* result) {
       }
       break;
     case Kind::Text:
+      *result = top;
+      result->number = kReturnedText;
+      return true;
     case Kind::Cell:
-      if (top.kind == Kind::Text || is_temporary(top.cell)) {
-        ValueNode* cell = cell_of(top);  // a literal's text copied; a temporary itself
-        if (cell == nullptr) return fail(a->context, "Alloc failed");
+      if (is_temporary(top.cell)) {
+        ValueNode* cell = top.cell;
         release(&cell->name);
         cell->name_hash = 0;
         cell->pattern = nullptr;
@@ -1472,8 +1484,8 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   if (bound && arguments != nullptr) provide_arg(&frame, arguments);
   *result = number_entry(0);
   bool ok = !bound || run(a, result);
-  if (ok && as_cell && result->kind == Kind::Number) {
-    ValueNode* cell = make_number_cell(result->number);
+  if (ok && as_cell && result->kind != Kind::Cell) {
+    ValueNode* cell = cell_of(*result);
     ok = cell != nullptr || fail(&frame, "Alloc failed");
     if (ok) *result = cell_entry(cell, Kind::Cell);
   }
