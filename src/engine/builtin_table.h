@@ -28,6 +28,10 @@ bool only_reads_arguments(NativeFunction entry);
 // this thread's chains are set aside afterwards.
 ValueNode* call_native(CallContext* context, NativeFunction entry, const char* called_name,
                        ValueNode* arguments, bool reads_only = false);
+// The same with a fresh result cell of the caller's (a number 0, no elements): true when the
+// function succeeded; after a reported failure the cell may hold whatever the function left.
+bool call_native_into(CallContext* context, NativeFunction entry, const char* called_name,
+                      ValueNode* arguments, bool reads_only, ValueNode* result);
 
 // The built-in `error`: shows a red line in the server view through the host.
 std::int32_t LUMO_CALL builtin_error(CallContext* context, ValueNode* arguments, ValueNode* result,

@@ -271,6 +271,17 @@ void leave_direct_call() {
     end_outermost_call();
 }
 
+bool call_reader_into(CallContext* context, SyntaxNode* call_node, const char* name,
+                      ValueNode* arguments, ValueNode* result) {
+  if (call_too_deep(0)) {
+    report_error(context, "Stack overflow", name, 0);
+    return false;
+  }
+  CountedCall counted;
+  return call_native_into(context, reinterpret_cast<NativeFunction>(cached_target(call_node)), name,
+                          arguments, true, result);
+}
+
 ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
                               std::intptr_t host_word) {
   CountedCall counted;

@@ -46,6 +46,11 @@ FunctionEntry* compiled_call_target(SyntaxNode* call_node);
 // "Stack overflow" reported, past the limits. Each true is matched by leave_direct_call().
 bool enter_direct_call(CallContext* context, const char* name);
 void leave_direct_call();
+// A call whose target the call node has been found to be a built-in that only reads its
+// arguments, counted as call_function counts it, into the caller's fresh result cell (see
+// call_native_into). False after a reported failure.
+bool call_reader_into(CallContext* context, SyntaxNode* call_node, const char* name,
+                      ValueNode* arguments, ValueNode* result);
 
 // Calls deeper than this on one thread fail with "Stack overflow".
 constexpr std::int32_t MAX_CALL_DEPTH = 10000;

@@ -139,6 +139,7 @@ struct Activation {
   // when it is taken (the name it had may have gone with its table).
   ValueNode* inline_parked[kInlineParked];
   ArgumentCell argument_cells[kArgumentCells];
+  ArgumentCell reader_result;  // the result cell of a call_reader
   Entry inline_stack[kInlineStack];
 };
 
@@ -923,8 +924,72 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
   return arguments;
 }
 
+// Lets go of what the reader's result cell holds; the cell and its own Value stay in the record.
+void release_reader_result(Activation* a) {
+  ValueNode& made = a->reader_result.cell;
+  Value& own = a->reader_result.value;
+  release(&made.name);
+  if (own.is_string) release(&own.data.text);
+  if (Value* other = made.value; other != &own && other != nullptr && other->owner == &made) {
+    if (other->is_string) release(&other->data.text);
+    free_block(other);
+  }
+  made.value = &own;
+  free_chain(made.elements);
+  made.elements = nullptr;
+}
+
+// The reader's result as an entry: a plain number as it is; anything else moved into a cell of its
+// own. False after "Alloc failed" is reported (the result is let go then).
+bool take_reader_result(Activation* a, Entry* taken) {
+  ValueNode& made = a->reader_result.cell;
+  Value& own = a->reader_result.value;
+  if (made.value == &own && !own.is_string && made.elements == nullptr && !made.is_hash &&
+      made.name == nullptr) {
+    *taken = number_entry(own.data.number);
+    return true;
+  }
+  ValueNode* cell = make_node();
+  char* text = nullptr;
+  if (cell != nullptr && made.value != &own && made.value->is_string) {
+    // A Value the function put in place of the cell's own (no built-in does): its text copied.
+    text = dup_string(made.value->data.text);
+    if (text == nullptr) {
+      free_node(cell);
+      cell = nullptr;
+    }
+  }
+  if (cell == nullptr) {
+    release_reader_result(a);
+    return fail(a->context, "Alloc failed");
+  }
+  if (made.value == &own) {
+    cell->value->is_string = own.is_string;
+    cell->value->data = own.data;
+    own.is_string = 0;  // the text moved
+  } else {
+    cell->value->is_string = made.value->is_string;
+    if (text != nullptr) {
+      cell->value->data.text = text;
+    } else {
+      cell->value->data.number = made.value->data.number;
+    }
+  }
+  cell->name = made.name;
+  cell->name_hash = made.name_hash;
+  cell->pattern = made.pattern;
+  cell->elements = made.elements;
+  cell->is_hash = made.is_hash;
+  made.name = nullptr;
+  made.elements = nullptr;
+  release_reader_result(a);
+  *taken = cell_entry(cell, Kind::Cell);
+  return true;
+}
+
 // A call of a built-in known to only read its arguments, with at most kArgumentCells of them and
-// no call marker among them: as call_with_chain, on the activation's argument cells.
+// no call marker among them: as call_with_chain, on the activation's argument cells, into its
+// result cell.
 [[gnu::noinline]] Direct call_reader(Activation* a, const Instruction& in, std::int32_t marker) {
   CallContext* context = a->context;
   std::int32_t used = 0;
@@ -932,7 +997,12 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
   std::int32_t mark = a->call_marks[--a->open_calls];
   const char* name = in.node->text;
   bool made = arguments != nullptr || a->height == marker + 1;
-  ValueNode* returned = made ? call_function(context, in.node, name, arguments, 0) : CALL_FAILED;
+  ArgumentCell& result = a->reader_result;
+  result.cell = ValueNode{};
+  result.value = Value{};
+  result.value.owner = &result.cell;
+  result.cell.value = &result.value;
+  bool called = made && call_reader_into(context, in.node, name, arguments, &result.cell);
   release_argument_cells(a, used);
   while (a->height > marker)
     release_entry(a->stack[--a->height]);
@@ -941,7 +1011,13 @@ ValueNode* argument_cells(Activation* a, std::int32_t marker, std::int32_t* used
     fail(context, "Alloc failed");
     return Direct::Failed;
   }
-  return take_result(a, name, returned);
+  if (!called) {
+    release_reader_result(a);
+    return take_result(a, name, CALL_FAILED);
+  }
+  Entry taken{};
+  if (!take_reader_result(a, &taken)) return Direct::Failed;
+  return push(a, taken) ? Direct::Done : Direct::Failed;
 }
 
 // Any call: the arguments above the stack's `marker` become a chain of cells that call_function

@@ -54,13 +54,8 @@ bool only_reads_arguments(NativeFunction entry) {
   return false;
 }
 
-ValueNode* call_native(CallContext* context, NativeFunction entry, const char* called_name,
-                       ValueNode* arguments, bool reads_only) {
-  ValueNode* result = make_node();
-  if (result == nullptr) {
-    report_error(context, "Alloc failed", called_name, 0);
-    return CALL_FAILED;
-  }
+bool call_native_into(CallContext* context, NativeFunction entry, const char* called_name,
+                      ValueNode* arguments, bool reads_only, ValueNode* result) {
   char message[LUMO_MESSAGE_SIZE];
   message[0] = '\0';
   std::int32_t status = entry(context, arguments, result, message);
@@ -82,13 +77,24 @@ ValueNode* call_native(CallContext* context, NativeFunction entry, const char* c
         !set_string_value(result->value, "")) {
       result->value->is_string = 0;
     }
-    return result;
+    return true;
   }
   if (status == LUMO_STATUS_TOO_FEW_ARGUMENTS) {
     report_error(context, "Too few arguments", called_name, 0);
   } else if (status == LUMO_STATUS_FAILED) {
     report_error(context, "Function error", message, 0);
   }
+  return false;
+}
+
+ValueNode* call_native(CallContext* context, NativeFunction entry, const char* called_name,
+                       ValueNode* arguments, bool reads_only) {
+  ValueNode* result = make_node();
+  if (result == nullptr) {
+    report_error(context, "Alloc failed", called_name, 0);
+    return CALL_FAILED;
+  }
+  if (call_native_into(context, entry, called_name, arguments, reads_only, result)) return result;
   free_node(result);
   return CALL_FAILED;
 }
