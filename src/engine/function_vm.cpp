@@ -444,6 +444,31 @@ void leave_scope(Activation* a) {
   }
 }
 
+// leave_scope in place for its commonest case, braces that declared one plain number of the
+// table (a loop's body that declares its name at every pass); false, with nothing changed, for any
+// other.
+VM_INLINE bool leave_one(Activation* a) {
+  const std::int32_t count = a->declared_count - 1;
+  const Activation::Declared& declared = a->declared[count];
+  const std::int32_t slot = declared.slot;
+  if (count != a->scope_marks[a->scope_count - 1] || slot < 0 || a->parked[slot] != nullptr)
+    return false;
+  ValueNode* variable = a->slots[slot];
+  Value* value = variable->value;
+  if (value->owner != variable || value->shared || value->is_string ||
+      variable->elements != nullptr || variable->next != nullptr) {
+    return false;
+  }
+  a->slots[slot] = declared.hidden;
+  value->data.number = 0;
+  variable->pattern = nullptr;
+  variable->is_hash = 0;
+  a->parked[slot] = variable;
+  a->declared_count = count;
+  --a->scope_count;
+  return true;
+}
+
 // The call's end: the variables it declared go (to be parked), and the slots are empty again.
 // Those of names the table lacks go with the frame's chain.
 void release_declared(Activation* a) {
@@ -1285,7 +1310,7 @@ bool run(Activation* a, Entry* result) {
     if (variable != nullptr && a->open_calls == 0 && a->height == 0) {
       // As the postfix step, applied at once (it is the newest), then any older ones.
       step_value(context, variable->value, ip->a);
-      apply_pending(a, 0);
+      if (a->pending_count > 0) apply_pending(a, 0);
       clear(a);
       VM_NEXT();
     }
@@ -1363,7 +1388,7 @@ bool run(Activation* a, Entry* result) {
     VM_NEXT();
   step_LeaveScope:
     if (a->declared_count > a->scope_marks[a->scope_count - 1]) {
-      leave_scope(a);
+      if (!leave_one(a)) leave_scope(a);
     } else {
       --a->scope_count;  // nothing declared there
     }
