@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  ScratchFolder folder;
   Script* set = make_script_set(data, size, &QuietHost);
   if (set != nullptr) run_script_set(set, &QuietHost, std::chrono::milliseconds(30));
   return 0;

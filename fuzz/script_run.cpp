@@ -1,6 +1,12 @@
 #include "script_run.h"
 
+#include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "engine/context_parse.h"
 #include "engine/engine.h"
@@ -10,6 +16,33 @@
 #include "engine/script.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
+
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+  std::remove(path);
+  return 0;
+}
+
+}  // namespace
+
+ScratchFolder::ScratchFolder() {
+  std::strcpy(path_, "/tmp/lumo_fuzz_run_XXXXXX");
+  previous_ = open(".", O_RDONLY | O_DIRECTORY);
+  if (previous_ < 0 || mkdtemp(path_) == nullptr || chdir(path_) != 0) {
+    if (path_[0] != '\0' && std::strstr(path_, "XXXXXX") == nullptr) rmdir(path_);
+    if (previous_ >= 0) close(previous_);
+    previous_ = -1;
+    path_[0] = '\0';
+  }
+}
+
+ScratchFolder::~ScratchFolder() {
+  if (previous_ < 0) return;
+  if (fchdir(previous_) != 0) std::perror("fchdir");
+  close(previous_);
+  nftw(path_, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 Watchdog::Watchdog(std::chrono::milliseconds limit) : limit_(limit), thread_([this] { watch(); }) {}
 

@@ -33,6 +33,22 @@ class Watchdog {
   std::thread thread_;
 };
 
+// An empty folder of its own made the working folder for one run, so that what a script does to
+// files cannot reach the next run or another fuzzing process. The folder before comes back, and the
+// scratch folder goes with everything in it, when the object goes. Without one (it could not be
+// made) the run keeps the folder it had.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+ private:
+  char path_[64] = "";
+  int previous_ = -1;  // the folder before, open
+};
+
 // A ScriptSet with the bytes parsed as its module "main", shown through `host`; null when memory
 // runs out.
 Script* make_script_set(const std::uint8_t* data, std::size_t size, Host* host);
