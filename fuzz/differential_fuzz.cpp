@@ -44,8 +44,8 @@ bool starts_threads(const SyntaxNode* list) {
 
 // Runs the bytes as the module "main": its transcript, or false when the run proves nothing.
 bool run(const std::uint8_t* data, std::size_t size, bool general_only, std::string* transcript) {
-  ScratchFolder
-      folder;  // each run starts from an empty folder: files made by one cannot differ the next
+  // Each run starts from an empty folder: files one run made cannot change the next.
+  ScratchFolder folder;
   Script* set = make_script_set(data, size, &RecordingHost);
   if (set == nullptr) return false;
   for (Script* module = set->next; module != nullptr; module = module->next) {

@@ -27,14 +27,14 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
 }  // namespace
 
 ScratchFolder::ScratchFolder() {
-  std::strcpy(path_, "/tmp/lumo_fuzz_run_XXXXXX");
   previous_ = open(".", O_RDONLY | O_DIRECTORY);
-  if (previous_ < 0 || mkdtemp(path_) == nullptr || chdir(path_) != 0) {
-    if (path_[0] != '\0' && std::strstr(path_, "XXXXXX") == nullptr) rmdir(path_);
-    if (previous_ >= 0) close(previous_);
-    previous_ = -1;
-    path_[0] = '\0';
-  }
+  if (previous_ < 0) return;
+  std::strcpy(path_, "/tmp/lumo_fuzz_run_XXXXXX");
+  const bool made = mkdtemp(path_) != nullptr;
+  if (made && chdir(path_) == 0) return;
+  if (made) rmdir(path_);
+  close(previous_);
+  previous_ = -1;
 }
 
 ScratchFolder::~ScratchFolder() {

@@ -152,19 +152,24 @@ Activation* make_activation() {
   return a;
 }
 
-// Frees the parked variables of places `from` to `to` (not included), and empties the places.
-void free_parked(ValueNode** parked, std::int32_t from, std::int32_t to) {
-  for (std::int32_t i = from; i < to; ++i) {
-    if (ValueNode* variable = parked[i]; variable != nullptr) {
-      variable->name = nullptr;  // a table's
-      free_variables(variable);
+// A variable of the record's that goes: its name is a table's.
+[[gnu::noinline]] void free_variable(ValueNode* variable) {
+  variable->name = nullptr;
+  free_variables(variable);
+}
+
+// Frees the first `count` parked variables, and empties their places.
+void free_parked(ValueNode** parked, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (parked[i] != nullptr) {
+      free_variable(parked[i]);
       parked[i] = nullptr;
     }
   }
 }
 
 void free_activation(Activation* a) {
-  free_parked(a->inline_parked, 0, kInlineParked);
+  free_parked(a->inline_parked, kInlineParked);
   if (a->stack != a->inline_stack) release(&a->stack);
   release(&a);
 }
@@ -405,11 +410,6 @@ void unlink_from_chain(Activation* a, ValueNode* variable) {
   ValueNode* result = pop_operand(&stack);
   if (result == nullptr) return true;
   return push(a, cell_entry(result, Kind::Cell));
-}
-
-[[gnu::noinline]] void free_variable(ValueNode* variable) {
-  variable->name = nullptr;  // the table's
-  free_variables(variable);
 }
 
 // A variable whose braces or call ended: kept blank for the slot's next declaration when it is a
@@ -1548,7 +1548,7 @@ VM_INLINE void end_run(Activation* a) {
     release_entry(a->stack[--a->height]);
   release_declared(a);
   if (a->parked != a->inline_parked) {
-    free_parked(a->parked, 0, a->function->slot_count);
+    free_parked(a->parked, a->function->slot_count);
     give_slot_array(a->parked, a->function->slot_count);
   }
 }
