@@ -19,7 +19,7 @@ enum class Op : std::uint8_t {
   PushText,      // node: a plain literal
   Literal,       // node: run by the general evaluator: a literal with escapes, embedded
                  // expressions or capture targets; a pattern; braces that make a list
-  PushName,      // node
+  PushName,      // node; b = 1 when the next instruction only reads the value
   Assign,        // node; a = 1 when a statement end follows
   Binary,        // node
   Unary,         // node: a prefix operator
@@ -54,10 +54,12 @@ enum class Op : std::uint8_t {
   LoopTestBack,  // a pass's end and the next pass's LoopTestOf: on true to `b`, on false to `a`
   BreakCount,    // node: a break with a value: the value is how many more loops or switches it
                  // leaves; the stack is emptied
-  BreakOut,  // node: a loop's LoopEnd, or a switch: with no more to leave, on to after it (`a`);
-             // else one fewer to leave
-  Discard,   // the stack is emptied (a continue's value, which it ignores)
-  End,       // the body's end (the loop's table of steps lists the operations in this order)
+  BreakOut,     // node: a loop's LoopEnd, or a switch: with no more to leave, on to after it (`a`);
+                // else one fewer to leave
+  Discard,      // the stack is emptied (a continue's value, which it ignores)
+  AssignValue,  // target = right, alone in its statement, right a name or a number (node: the
+                // Assign)
+  End,          // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.
@@ -73,14 +75,14 @@ struct Instruction {
   std::uint8_t outcomes;
   std::int32_t a;
   std::int32_t b;
-  std::int32_t target_slot;  // AssignOf
+  std::int32_t target_slot;  // AssignOf, AssignValue
   Operand left_operand;      // the larger instructions' left and right
   Operand right_operand;
   SyntaxNode* node;
   SyntaxNode* left;
   SyntaxNode* right;
-  SyntaxNode*
-      target;  // AssignOf: the name assigned to (its Assign in `assign`); TestJump: the Jump
+  SyntaxNode* target;  // AssignOf, AssignValue: the name assigned to (AssignOf: its Assign in
+                       // `assign`); TestJump: the Jump
   SyntaxNode* assign;
 };
 

@@ -83,6 +83,7 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
     case Op::Clear:
     case Op::AssignClear:
     case Op::AssignOf:
+    case Op::AssignValue:
       compiler->pending_steps = 0;
       return true;
     case Op::EnterScope:
@@ -459,6 +460,20 @@ bool compile_sequence(Compiler* compiler, SyntaxNode* node, SyntaxNode** last, b
       return true;
     }
   }
+  // name, name-or-number, Assign, Semicolon
+  if (node->kind == NodeKind::Name && is_operand(node, table) && is_operand(second, table) &&
+      third != nullptr && third->kind == NodeKind::Assign && third->next != nullptr &&
+      third->next->kind == NodeKind::Semicolon) {
+    if (!emit(compiler, Op::AssignValue, 0, third) || !note_covered(compiler, node, 4)) {
+      *failed = true;
+      return false;
+    }
+    Instruction& in = compiler->function->code[compiler->function->count - 1];
+    in.target = node;
+    in.right = second;
+    *last = third->next;
+    return true;
+  }
   // name-or-number, name-or-number, binary operator; as an if's whole condition, with the
   // SkipIfTrue and Jump after it
   if (is_operand(node, table) && is_operand(second, table) && third != nullptr &&
@@ -680,7 +695,7 @@ bool jumps(Op op) {
 // Instructions that end with a statement's end, which counts a step as a loop's pass does.
 bool counts_step(Op op) {
   return op == Op::Clear || op == Op::AssignClear || op == Op::AssignOf || op == Op::StepClear ||
-         op == Op::LoopTestBack;
+         op == Op::AssignValue || op == Op::LoopTestBack;
 }
 
 Operand operand_of(const SyntaxNode* node) {
@@ -735,6 +750,10 @@ bool refine(Compiler* compiler) {
       in.right_operand = operand_of(in.right);
       in.outcomes = comparison_outcomes(in.node->kind);
       if (in.op == Op::AssignOf) in.target_slot = in.target->name_slot;
+    }
+    if (in.op == Op::AssignValue) {
+      in.right_operand = operand_of(in.right);
+      in.target_slot = in.target->name_slot;
     }
   }
   for (std::int32_t i = 0; i < count; ++i) {
@@ -831,6 +850,15 @@ bool refine(Compiler* compiler) {
       code[out++] = in;
     }
     function->count = out;
+    // A name whose value the next instruction only reads (a plain number needs no variable then).
+    for (std::int32_t i = 0; i + 1 < out; ++i) {
+      if (code[i].op != Op::PushName) continue;
+      Op next = code[i + 1].op;
+      code[i].b = next == Op::Return || next == Op::JumpIfFalse || next == Op::SkipIfTrue ||
+                          next == Op::LoopTest || next == Op::Binary
+                      ? 1
+                      : 0;
+    }
   }
   release(&kept);
   release(&work);

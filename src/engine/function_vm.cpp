@@ -133,6 +133,11 @@ struct Activation {
   // A name of the table that no global has may take its parked variable (see resolve_missing):
   // the frame runs its own module's code, and names need no `var`.
   bool reuse_parked;
+  // A function's call keeps its plain numbers in `numbers` (see kHeldNumber); a top level's
+  // variables outlive the run as globals, and are all variables.
+  bool holds_numbers;
+  // Some slot may hold kHeldNumber: materialize_all has work to do.
+  bool numbers_held;
   Activation* next_spare;
   // `parked` for a function of as many names or fewer. Its variables outlive the call, for the
   // next call made at this depth, whatever function it runs: a variable is given its slot's name
@@ -141,7 +146,16 @@ struct Activation {
   ArgumentCell argument_cells[kArgumentCells];
   ArgumentCell reader_result;  // the result cell of a call_reader
   Entry inline_stack[kInlineStack];
+  std::int32_t numbers[kMaxDeclared];  // by slot, where the slot holds kHeldNumber
 };
+
+// What a slot holds for a variable that is a plain number, kept in the record's `numbers` until
+// something needs the variable itself (a reference to it, or the general evaluator, which finds
+// the frame's variables through the slots): most locals are counters and parameters that never
+// need one. It is no variable: a blank node, never dereferenced, which no chain and no name
+// refers to.
+constinit ValueNode HeldNumberMark{};
+ValueNode* const kHeldNumber = &HeldNumberMark;
 
 Activation* make_activation() {
   auto* a = static_cast<Activation*>(alloc_block(sizeof(Activation)));
@@ -383,12 +397,14 @@ void unlink_from_chain(Activation* a, ValueNode* variable) {
   }
 }
 
+bool materialize_all(Activation* a);
+
 // Runs one node of the general evaluator on operands taken from the top of the stack. Not inline
 // here or elsewhere: its frame would deepen every call that the loop makes.
 [[gnu::noinline]] bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
   if (a->height < operands) return fail(a->context, "Sentence error");
   ValueStack stack;
-  bool ok = true;
+  bool ok = materialize_all(a);
   for (std::int32_t i = a->height - operands; i < a->height; ++i) {
     ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
     if (cell == nullptr) {
@@ -440,7 +456,7 @@ void leave_scope(Activation* a) {
     }
     ValueNode* variable = a->slots[declared.slot];
     a->slots[declared.slot] = declared.hidden;
-    park_or_free(a, declared.slot, variable);
+    if (variable != kHeldNumber) park_or_free(a, declared.slot, variable);
   }
 }
 
@@ -451,9 +467,15 @@ VM_INLINE bool leave_one(Activation* a) {
   const std::int32_t count = a->declared_count - 1;
   const Activation::Declared& declared = a->declared[count];
   const std::int32_t slot = declared.slot;
-  if (count != a->scope_marks[a->scope_count - 1] || slot < 0 || a->parked[slot] != nullptr)
-    return false;
+  if (count != a->scope_marks[a->scope_count - 1] || slot < 0) return false;
   ValueNode* variable = a->slots[slot];
+  if (variable == kHeldNumber) {
+    a->slots[slot] = declared.hidden;
+    a->declared_count = count;
+    --a->scope_count;
+    return true;
+  }
+  if (a->parked[slot] != nullptr) return false;
   Value* value = variable->value;
   if (value->owner != variable || value->shared || value->is_string ||
       variable->elements != nullptr || variable->next != nullptr) {
@@ -477,7 +499,7 @@ void release_declared(Activation* a) {
     if (declared.slot < 0) continue;
     ValueNode* variable = a->slots[declared.slot];
     a->slots[declared.slot] = declared.hidden;
-    park_or_free(a, declared.slot, variable);
+    if (variable != kHeldNumber) park_or_free(a, declared.slot, variable);
   }
   a->scope_count = 0;
 }
@@ -493,9 +515,47 @@ VM_INLINE ValueNode* take_parked(Activation* a, std::int32_t slot) {
   return cell;
 }
 
+// The variable of a slot that holds kHeldNumber, made now (from the slot's parked one if there is
+// one) with the number; null after a reported failure.
+[[gnu::noinline]] ValueNode* materialize(Activation* a, std::int32_t slot) {
+  ValueNode* cell = take_parked(a, slot);
+  if (cell == nullptr) {
+    cell = make_node();
+    if (cell == nullptr) {
+      fail(a->context, "Alloc failed");
+      return nullptr;
+    }
+    cell->name = const_cast<char*>(a->slot_names[slot]);
+    cell->name_hash = a->name_hashes[slot];
+  }
+  cell->value->data.number = a->numbers[slot];
+  a->slots[slot] = cell;
+  return cell;
+}
+
+// Every slot's variable made, before the general evaluator runs in the frame: it finds the
+// frame's variables through the slots. False after a reported failure.
+[[gnu::noinline]] bool materialize_all(Activation* a) {
+  if (!a->numbers_held) return true;
+  for (std::int32_t slot = 0; slot < a->function->slot_count; ++slot) {
+    if (a->slots[slot] == kHeldNumber && materialize(a, slot) == nullptr) return false;
+  }
+  a->numbers_held = false;
+  return true;
+}
+
+// A new plain number in the innermost braces, held in the record (see kHeldNumber).
+VM_INLINE void declare_number(Activation* a, std::int32_t slot, std::int32_t number) {
+  a->declared[a->declared_count++] = {slot, a->slots[slot]};
+  a->slots[slot] = kHeldNumber;
+  a->numbers[slot] = number;
+  a->numbers_held = true;
+}
+
 // A new variable in the innermost braces, hiding any the slot holds. The compiler has bounded the
 // declarations of a run.
 ValueNode* declare(Activation* a, std::int32_t slot) {
+  if (a->slots[slot] == kHeldNumber && materialize(a, slot) == nullptr) return nullptr;
   ValueNode* cell = take_parked(a, slot);
   if (cell == nullptr) {
     cell = make_node();
@@ -542,6 +602,7 @@ void apply_pending(Activation* a, std::int32_t down_to) {
     // The call's `arg`, made in the frame's chain by the general lookup (its slot stays empty):
     // it lives as long as the call.
     context->position = node->source;
+    if (!materialize_all(a)) return nullptr;
     bool failed = false;
     ValueNode* variable = find_variable(context, node, &failed);
     if (variable != nullptr || failed) return variable;
@@ -565,7 +626,8 @@ void apply_pending(Activation* a, std::int32_t down_to) {
 // scope. Null after a reported failure.
 VM_INLINE ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
   std::int32_t slot = node->name_slot;
-  if (ValueNode* variable = a->slots[slot]; variable != nullptr) return variable;
+  if (ValueNode* variable = a->slots[slot]; variable != nullptr)
+    return variable != kHeldNumber ? variable : materialize(a, slot);
   // The commonest case of resolve_missing: declared again at a loop's pass.
   if (a->parked[slot] != nullptr && a->reuse_parked && global_known_missing(node)) {
     ValueNode* variable = take_parked(a, slot);
@@ -576,6 +638,25 @@ VM_INLINE ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
   return resolve_missing(a, node);
 }
 
+// Whether the module's globals lack the name, looked up as resolve_missing looks. A qualified name
+// is left to it: a lookup of one can fail, and reports it.
+[[gnu::noinline]] bool no_global(Activation* a, SyntaxNode* node) {
+  if (is_qualified(bare_name(node))) return false;
+  CallContext* context = a->context;
+  context->position = node->source;
+  bool failed = false;
+  return find_node_global(context, node, &failed) == nullptr && !failed;
+}
+
+// Whether a name no variable in sight stands for would be a new local of the innermost braces,
+// which may then hold a plain number (see kHeldNumber): as resolve_name finds.
+VM_INLINE bool new_number(Activation* a, SyntaxNode* node) {
+  if (!a->holds_numbers || !a->reuse_parked) return false;
+  void* known = std::atomic_ref<void*>(node->global_cell).load(std::memory_order_acquire);
+  if (known != nullptr) return known == &NoGlobal;
+  return no_global(a, node);
+}
+
 // The operands of a larger instruction as plain numbers: constants, or variables in sight that
 // hold a number of their own. False when either is anything else.
 VM_INLINE bool operand_number(const Activation* a, const Operand& operand, std::int32_t* number) {
@@ -584,6 +665,10 @@ VM_INLINE bool operand_number(const Activation* a, const Operand& operand, std::
     return true;
   }
   const ValueNode* variable = a->slots[operand.slot];
+  if (variable == kHeldNumber) {
+    *number = a->numbers[operand.slot];
+    return true;
+  }
   if (variable == nullptr) return false;
   const Value* value = variable->value;
   if (is_shared_value(value) || value->is_string) return false;
@@ -864,6 +949,10 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
   ValueNode* value = cell_of(a->stack[--a->height]);
   if (value == nullptr) {
     fail(context, "Alloc failed");
+    return -2;
+  }
+  if (!materialize_all(a)) {
+    free_node(value);
     return -2;
   }
   const SyntaxNode* label = choose_label(context, node->body, value);
@@ -1203,7 +1292,7 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
       &&step_AssignClear, &&step_StepClear,    &&step_JumpIfFalse, &&step_AssignOf,
       &&step_TestJump,    &&step_BreakJump,    &&step_Switch,      &&step_CaseEntry,
       &&step_LoopTestOf,  &&step_LoopTestBack, &&step_BreakCount,  &&step_BreakOut,
-      &&step_Discard,     &&step_End};
+      &&step_Discard,     &&step_AssignValue,  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code;
   // The position is set where a step may report or call: the steps that cannot go on as they are.
@@ -1218,6 +1307,10 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
     if (!push(a, text_entry(ip->node))) return false;
     VM_NEXT();
   step_PushName:
+    if (ip->b == 1 && a->slots[ip->node->name_slot] == kHeldNumber) {
+      if (!push(a, number_entry(a->numbers[ip->node->name_slot]))) return false;
+      VM_NEXT();
+    }
     if (!push_name(a, ip->node)) return false;
     VM_NEXT();
   step_Literal:
@@ -1283,6 +1376,16 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
   }
   step_AssignOf : {
     ValueNode* target = a->slots[ip->target_slot];
+    if (a->height == 0 &&
+        (target == kHeldNumber || (target == nullptr && new_number(a, ip->target))) &&
+        plain_operands(a, *ip, &left, &right) &&
+        apply_number_operator(ip->node->kind, left, right, &value)) {
+      if (target == nullptr) declare_number(a, ip->target_slot, value);
+      a->numbers[ip->target_slot] = value;
+      clear(a);
+      VM_NEXT();
+    }
+    if (target == kHeldNumber) target = nullptr;  // its variable is made
     if (target == nullptr && a->height == 0) {
       target = resolve_name(a, ip->target);
       if (target == nullptr) return false;
@@ -1310,13 +1413,43 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
     ValueNode* variable = a->slots[ip->node->name_slot];
     if (variable != nullptr && a->open_calls == 0 && a->height == 0) {
       // As the postfix step, applied at once (it is the newest), then any older ones.
-      step_value(context, variable->value, ip->a);
+      if (variable == kHeldNumber) {
+        std::int32_t& number = a->numbers[ip->node->name_slot];
+        number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) +
+                                           static_cast<std::uint32_t>(ip->a));
+      } else {
+        step_value(context, variable->value, ip->a);
+      }
       if (a->pending_count > 0) apply_pending(a, 0);
       clear(a);
       VM_NEXT();
     }
     if (!push_name(a, ip->node) || !post_step(a, ip->node, ip->a)) return false;
     if (a->open_calls == 0) apply_pending(a, 0);
+    clear(a);
+    VM_NEXT();
+  }
+  step_AssignValue : {
+    ValueNode* target = a->slots[ip->target_slot];
+    if (a->height == 0 && operand_number(a, ip->right_operand, &value)) {
+      if (target == kHeldNumber) {
+        a->numbers[ip->target_slot] = value;
+        clear(a);
+        VM_NEXT();
+      }
+      if (target == nullptr && new_number(a, ip->target)) {
+        declare_number(a, ip->target_slot, value);
+        clear(a);
+        VM_NEXT();
+      }
+      if (target != nullptr && !is_shared_value(target->value)) {
+        store_number(target->value, value);
+        clear(a);
+        VM_NEXT();
+      }
+    }
+    if (!push_name(a, ip->target) || !push_operand(a, ip->right) || !assign(a, ip->node, true))
+      return false;
     clear(a);
     VM_NEXT();
   }
@@ -1484,6 +1617,7 @@ namespace {
 [[gnu::noinline]] bool bind_missing(Activation* a, std::int32_t first) {
   const CompiledFunction* function = a->function;
   CallContext* frame = a->context;
+  if (!materialize_all(a)) return false;
   ValueNode* last_bound = nullptr;
   for (std::int32_t i = first - 1; i >= 0; --i) {
     ValueNode* variable = a->slots[function->parameters[i].slot];
@@ -1537,6 +1671,8 @@ VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFuncti
   a->parked = parked;
   a->reuse_parked =
       module == function->table->module && !(module != nullptr && module->is_explicit);
+  a->holds_numbers = frame->keeps_locals == 0;
+  a->numbers_held = false;
   a->scope_marks[a->scope_count++] = 0;
   return true;
 }
@@ -1554,15 +1690,16 @@ VM_INLINE void end_run(Activation* a) {
 }
 
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
-// `bind(i, frame, local, parameter)`, the others to their defaults: Done with the result in
+// `bind(i, frame, local, parameter)`, or held as plain numbers where `plain(i, parameter,
+// &number)` finds one, the others to their defaults: Done with the result in
 // *result (a number, or a cell the caller owns; always a cell when `as_cell`), Failed after a
 // reported failure, or NotRun when
 // nothing has run (memory for the call's tables ran out). A call whose binding fails yields 0, as
 // the general evaluator's does. `arguments` is the chain `arg` refers to, if there is one.
-template <typename Bind>
+template <typename Plain, typename Bind>
 Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunction* function,
                      ValueNode* arguments, std::int32_t argument_count, std::intptr_t host_word,
-                     Bind bind, Entry* result, bool as_cell) {
+                     Plain plain, Bind bind, Entry* result, bool as_cell) {
   if (stop_requested()) return Direct::Failed;
   CallContext frame{};
   frame.script = module;
@@ -1579,6 +1716,11 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   const std::int32_t given = std::min(argument_count, function->parameter_count);
   for (std::int32_t i = 0; bound && i < given; ++i) {
     const Parameter& parameter = function->parameters[i];
+    std::int32_t number = 0;
+    if (plain(i, parameter, &number) && a->slots[parameter.slot] == nullptr) {
+      declare_number(a, parameter.slot, number);
+      continue;
+    }
     ValueNode* local = declare(a, parameter.slot);
     bound = local != nullptr && bind(i, &frame, local, parameter);
   }
@@ -1599,6 +1741,21 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     return Direct::Failed;
   }
   return Direct::Done;
+}
+
+// An argument that a parameter taken by value holds as a plain number: a number, or a variable's
+// or a cell's plain number without elements (as bind_entry stores it).
+bool plain_argument(const Entry& argument, std::int32_t* number) {
+  if (argument.kind == Kind::Number) {
+    *number = argument.number;
+    return true;
+  }
+  if (argument.kind != Kind::Variable && argument.kind != Kind::Cell) return false;
+  const Value* value = argument.cell->value;
+  if (is_shared_value(value) || value->is_string || elements_of(argument.cell) != nullptr)
+    return false;
+  *number = value->data.number;
+  return true;
 }
 
 // Binds a parameter to a value on the caller's stack, as bind_parameter binds the cell the value
@@ -1664,6 +1821,9 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
   if (enter_direct_call(context, name)) {
     outcome = call_compiled(
         entry->module, entry, callee, nullptr, argument_count, context->host_word,
+        [arguments](std::int32_t i, const Parameter& parameter, std::int32_t* number) {
+          return !parameter.by_reference && plain_argument(arguments[i], number);
+        },
         [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
                     const Parameter& parameter) {
           return bind_entry(frame, local, parameter, arguments[i]);
@@ -1691,7 +1851,7 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   Entry returned{};
   Direct outcome = call_compiled(
       module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS, argument_count,
-      host_word,
+      host_word, [](std::int32_t, const Parameter&, std::int32_t*) { return false; },
       [&next](std::int32_t, CallContext* frame, ValueNode* local, const Parameter& parameter) {
         ValueNode* argument = next;
         next = next->next;
