@@ -110,10 +110,6 @@ struct SyntaxNode {
   SyntaxNode* next;            // owned
   SyntaxNode* body;            // owned sub-list
   SyntaxNode* target;          // Jump nodes: execution continues after this node; not owned
-  std::int32_t simple_length;  // nodes of plain arithmetic starting here (see simple_sequence.h)
-  // A loop made only of such stretches (see simple_sequence.h): on its LoopTop, 1 + the count of
-  // the names it uses; on each Name in it, 1 + the number of its name within the loop. Else 0.
-  std::int32_t simple_slot;
   // Name and DeclareName: the name table of the code the node belongs to (not owned) and the
   // name's slot in it; Function and Argmatch: the table of the definition. Null for nodes parsed
   // at run time.

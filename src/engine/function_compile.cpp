@@ -293,8 +293,6 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       return node->next != nullptr && node->next->kind == NodeKind::Jump &&
              emit(compiler, Op::SkipIfTrue, 0, node);
     case NodeKind::LoopTop:
-      // A loop of plain arithmetic runs faster by itself in the general evaluator.
-      return node->simple_slot == 0;
     case NodeKind::Else:
     case NodeKind::EndIf:
     case NodeKind::LoopEnd:

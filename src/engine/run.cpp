@@ -9,7 +9,6 @@
 #include "engine/evaluate.h"
 #include "engine/retire.h"
 #include "engine/script.h"
-#include "engine/simple_run.h"
 #include "engine/value_stack.h"
 #include "platform/memory.h"
 #include "platform/thread.h"
@@ -237,15 +236,6 @@ std::int32_t run_switch(CallContext* context, SyntaxNode* node, ValueStack* stac
   return code == RUN_NORMAL || code == RUN_BREAK ? RUN_NORMAL : code;
 }
 
-// Whether a simple loop reached at `top` may run by itself here: not in a run that stops at some
-// node. A collecting run may take it too: a loop leaves no value behind (its condition is taken by
-// the loop, its step and the statements of its body end with their semicolons), so no name of it
-// is ever handed out.
-bool takes_simple_loop(const CallContext* context, const SyntaxNode* top) {
-  return top->kind == NodeKind::LoopTop && top->simple_slot != 0 && context->stop_kind == 0 &&
-         context->stop_node == nullptr && !GeneralEvaluationOnly;
-}
-
 }  // namespace
 
 // Steps between two quiescent tests: retired memory waits a few statements or loop passes at most,
@@ -278,7 +268,6 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
   ValueStack stack;
   stack.collecting = output != nullptr;
   std::int32_t code = RUN_NORMAL;
-  SyntaxNode* handed_over = nullptr;  // the LoopTop of the simple loop that last handed a pass over
   // Where the run stops does not change while it runs: nested runs that set another stop on this
   // frame put the old one back before they return.
   const std::int32_t stop_kind = context->stop_kind;
@@ -289,16 +278,6 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
     if (may_stop && ((stop_kind != 0 && static_cast<std::int32_t>(node->kind) == stop_kind) ||
                      node == stop_node))
       break;
-    if (node->simple_length != 0 && shortcuts) {
-      SyntaxNode* last = nullptr;
-      std::int32_t simple = run_simple_sequence(context, node, &stack, &last);
-      if (simple != SIMPLE_NOT_RUN) {
-        code = simple;
-        if (code != RUN_NORMAL) break;
-        node = last;
-        continue;
-      }
-    }
     context->position = node->source;
     switch (node->kind) {
       case NodeKind::Semicolon:
@@ -308,10 +287,6 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
       case NodeKind::Jump:
         if (node->target == nullptr) break;
         node = node->target;
-        // Back to the top of a simple loop: the next passes may run by themselves again, unless
-        // this loop has handed a pass over already (what made it do so likely holds still).
-        if (node != handed_over && takes_simple_loop(context, node))
-          code = run_simple_loop(context, &node, result, break_counter, &handed_over);
         break;
       case NodeKind::SkipIfTrue: {
         ValueNode* condition = pop_operand(&stack);
@@ -321,9 +296,6 @@ std::int32_t run_nodes(CallContext* context, SyntaxNode* first, ValueNode* resul
         break;
       }
       case NodeKind::LoopTop:
-        if (takes_simple_loop(context, node))
-          code = run_simple_loop(context, &node, result, break_counter, &handed_over);
-        break;
       case NodeKind::Else:
       case NodeKind::EndIf:
       case NodeKind::LoopEnd:

@@ -2,7 +2,6 @@
 
 #include "frontend/expression_parser.h"
 #include "frontend/parse_owner.h"
-#include "frontend/simple_sequence.h"
 
 namespace {
 
@@ -371,6 +370,5 @@ SyntaxNode* parse_script_text(const ParseOwner* owner, const char* text, std::in
     free_syntax_node(&head.next);
     *failed = true;
   }
-  mark_simple_sequences(head.next);
   return head.next;
 }

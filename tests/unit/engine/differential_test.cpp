@@ -1,6 +1,6 @@
-// The same programs must run alike through the general evaluator alone and with the shortcuts for
-// number stretches, simple loops, numeric functions and compiled function bodies: the same lines
-// shown, the same reports and the same result.
+// The same programs must run alike through the general evaluator alone and as they normally run
+// (compiled bodies and top levels, numeric functions): the same lines shown, the same reports and
+// the same result.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

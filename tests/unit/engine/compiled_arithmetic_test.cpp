@@ -1,5 +1,5 @@
-// Plain arithmetic runs on a shorter path; every script must give the same results and the same
-// error reports with it as through the general evaluator.
+// Plain arithmetic in compiled bodies (numbers held without variables, loops, updates): every
+// script must give the same results and the same error reports as through the general evaluator.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "base/syntax_node.h"
 #include "engine/engine.h"
 #include "engine/script.h"
 #include "support/script_runner.h"
@@ -60,25 +59,24 @@ const char* const kFunctions[] = {
     "gathered_text",
 };
 
-void clear_marks(SyntaxNode* list) {
-  for (SyntaxNode* node = list; node != nullptr; node = node->next) {
-    node->simple_length = 0;
-    node->simple_slot = 0;
-    clear_marks(node->body);
-  }
-}
-
 template <typename Names>
 std::string run_all(const std::string& script, const Names& functions, bool general_only) {
-  ScriptRunner runner(script.c_str());
-  if (!runner.loaded()) return "<not loaded>";
-  if (general_only) clear_marks(runner.script_set()->next->code);
+  bool saved = GeneralEvaluationOnly;
+  GeneralEvaluationOnly = general_only;
   std::string transcript;
-  for (const auto& name : functions) {
-    transcript += std::string(name) + "=" + runner.call(std::string(name).c_str()) + "\n";
+  {
+    ScriptRunner runner(script.c_str());
+    if (!runner.loaded()) {
+      GeneralEvaluationOnly = saved;
+      return "<not loaded>";
+    }
+    for (const auto& name : functions) {
+      transcript += std::string(name) + "=" + runner.call(std::string(name).c_str()) + "\n";
+    }
+    for (const std::string& line : runner.errors())
+      transcript += line + "\n";
   }
-  for (const std::string& line : runner.errors())
-    transcript += line + "\n";
+  GeneralEvaluationOnly = saved;
   return transcript;
 }
 
@@ -139,38 +137,38 @@ std::string random_script(std::uint32_t start, int functions, std::vector<std::s
 
 }  // namespace
 
-TEST(SimpleRun, GivesWhatTheGeneralEvaluatorGives) {
+TEST(CompiledArithmetic, GivesWhatTheGeneralEvaluatorGives) {
   std::string general = run_all(kScript, kFunctions, true);
-  std::string simple = run_all(kScript, kFunctions, false);
-  EXPECT_EQ(simple, general);
+  std::string compiled = run_all(kScript, kFunctions, false);
+  EXPECT_EQ(compiled, general);
   // A few results spelled out, so that both paths are also checked against the language.
-  EXPECT_NE(simple.find("self_update=6\n"), std::string::npos);
-  EXPECT_NE(simple.find("read_before_update=10,6\n"), std::string::npos);
-  EXPECT_NE(simple.find("texts=ab1,122\n"), std::string::npos);
-  EXPECT_NE(simple.find("divide=<failed>\n"), std::string::npos);
-  EXPECT_NE(simple.find("globals=67\n"), std::string::npos);
-  EXPECT_NE(simple.find("in_arguments=5\n"), std::string::npos);
-  EXPECT_NE(simple.find("declares=5\n"), std::string::npos);
-  EXPECT_NE(simple.find("string_update=6\n"), std::string::npos);
-  EXPECT_NE(simple.find("wraps=-2147483648,0,-2147483648,0\n"), std::string::npos);
-  EXPECT_NE(simple.find("chained=12\n"), std::string::npos);
-  EXPECT_NE(simple.find("loop=328350\n"), std::string::npos);
-  EXPECT_NE(simple.find("by_reference=21\n"), std::string::npos);
-  EXPECT_NE(simple.find("listed=2,1,a\n"), std::string::npos);
-  EXPECT_NE(simple.find("### Error: Divide by ZERO : main.divide:(6)"), std::string::npos);
+  EXPECT_NE(compiled.find("self_update=6\n"), std::string::npos);
+  EXPECT_NE(compiled.find("read_before_update=10,6\n"), std::string::npos);
+  EXPECT_NE(compiled.find("texts=ab1,122\n"), std::string::npos);
+  EXPECT_NE(compiled.find("divide=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("globals=67\n"), std::string::npos);
+  EXPECT_NE(compiled.find("in_arguments=5\n"), std::string::npos);
+  EXPECT_NE(compiled.find("declares=5\n"), std::string::npos);
+  EXPECT_NE(compiled.find("string_update=6\n"), std::string::npos);
+  EXPECT_NE(compiled.find("wraps=-2147483648,0,-2147483648,0\n"), std::string::npos);
+  EXPECT_NE(compiled.find("chained=12\n"), std::string::npos);
+  EXPECT_NE(compiled.find("loop=328350\n"), std::string::npos);
+  EXPECT_NE(compiled.find("by_reference=21\n"), std::string::npos);
+  EXPECT_NE(compiled.find("listed=2,1,a\n"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Divide by ZERO : main.divide:(6)"), std::string::npos);
 }
 
-TEST(SimpleRun, RandomArithmeticAgreesWithTheGeneralEvaluator) {
+TEST(CompiledArithmetic, RandomArithmeticAgreesWithTheGeneralEvaluator) {
   for (std::uint32_t batch = 1; batch <= 60; ++batch) {
     std::vector<std::string> names;
     std::string script = random_script(batch, 25, &names);
-    std::string simple = run_all(script, names, false);
-    ASSERT_NE(simple, "<not loaded>") << script;
-    EXPECT_EQ(simple, run_all(script, names, true)) << script;
+    std::string compiled = run_all(script, names, false);
+    ASSERT_NE(compiled, "<not loaded>") << script;
+    EXPECT_EQ(compiled, run_all(script, names, true)) << script;
   }
 }
 
-TEST(SimpleRun, ExplicitModulesStillRejectUndeclaredNames) {
+TEST(CompiledArithmetic, ExplicitModulesStillRejectUndeclaredNames) {
   ScriptRunner runner("#option(explicit)\nvar a = 1;\nfunction f() { a = a + y; return a; }");
   ASSERT_TRUE(runner.loaded());
   EXPECT_EQ(runner.call("f"), "<failed>");
@@ -180,8 +178,8 @@ TEST(SimpleRun, ExplicitModulesStillRejectUndeclaredNames) {
             "return a; }");
 }
 
-// Loops made only of plain arithmetic run by themselves, compiled when their names are local
-// numbers; whatever they meet, they must end as the general loop ends.
+// Loops of plain arithmetic, over local numbers, globals and references: whatever they meet, they
+// must end as the general loop ends.
 const char* const kLoopScript =
     "gsum = 0; gi = 0;\n"
     "function locals() { s = 0; for (i = 0; i < 1000; i++) { s = s + i * 3; } return s + \",\" + "
@@ -217,32 +215,32 @@ const char* const kLoopFunctions[] = {
     "many",   "by_reference", "step_fails", "compared", "condition_turns",
 };
 
-TEST(SimpleLoop, GivesWhatTheGeneralLoopGives) {
+TEST(CompiledLoops, GiveWhatTheGeneralLoopGives) {
   std::string general = run_all(kLoopScript, kLoopFunctions, true);
-  std::string simple = run_all(kLoopScript, kLoopFunctions, false);
-  EXPECT_EQ(simple, general);
-  EXPECT_NE(simple.find("locals=1498500,1000\n"), std::string::npos);
-  EXPECT_NE(simple.find("globals=45\n"), std::string::npos);
-  EXPECT_NE(simple.find("text=101234\n"), std::string::npos);
-  EXPECT_NE(simple.find("halfway=<failed>\n"), std::string::npos);
-  EXPECT_NE(simple.find("declared=0\n"), std::string::npos);
-  EXPECT_NE(simple.find("bare=51\n"), std::string::npos);
-  EXPECT_NE(simple.find("empty=10\n"), std::string::npos);
-  EXPECT_NE(simple.find("postfix=5,6,0\n"), std::string::npos);
-  EXPECT_NE(simple.find("assigned=2,1\n"), std::string::npos);
-  EXPECT_NE(simple.find("nested=4\n"), std::string::npos);
-  EXPECT_NE(simple.find("many=49\n"), std::string::npos);
-  EXPECT_NE(simple.find("by_reference=55,11\n"), std::string::npos);
-  EXPECT_NE(simple.find("step_fails=<failed>\n"), std::string::npos);
-  EXPECT_NE(simple.find("condition_turns=<failed>\n"), std::string::npos);
-  EXPECT_NE(simple.find("compared=0,7\n"), std::string::npos);
-  EXPECT_NE(simple.find("### Error: Divide by ZERO : main.halfway:(5)"), std::string::npos);
-  EXPECT_NE(simple.find("### Error: Divide by ZERO : main.step_fails:(18)"), std::string::npos);
-  EXPECT_NE(simple.find("### Error: Illegal operator to string : main.condition_turns:(21)"),
+  std::string compiled = run_all(kLoopScript, kLoopFunctions, false);
+  EXPECT_EQ(compiled, general);
+  EXPECT_NE(compiled.find("locals=1498500,1000\n"), std::string::npos);
+  EXPECT_NE(compiled.find("globals=45\n"), std::string::npos);
+  EXPECT_NE(compiled.find("text=101234\n"), std::string::npos);
+  EXPECT_NE(compiled.find("halfway=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("declared=0\n"), std::string::npos);
+  EXPECT_NE(compiled.find("bare=51\n"), std::string::npos);
+  EXPECT_NE(compiled.find("empty=10\n"), std::string::npos);
+  EXPECT_NE(compiled.find("postfix=5,6,0\n"), std::string::npos);
+  EXPECT_NE(compiled.find("assigned=2,1\n"), std::string::npos);
+  EXPECT_NE(compiled.find("nested=4\n"), std::string::npos);
+  EXPECT_NE(compiled.find("many=49\n"), std::string::npos);
+  EXPECT_NE(compiled.find("by_reference=55,11\n"), std::string::npos);
+  EXPECT_NE(compiled.find("step_fails=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("condition_turns=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("compared=0,7\n"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Divide by ZERO : main.halfway:(5)"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Divide by ZERO : main.step_fails:(18)"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Illegal operator to string : main.condition_turns:(21)"),
             std::string::npos);
 }
 
-TEST(SimpleLoop, AStopEndsACompiledLoop) {
+TEST(CompiledLoops, AStopEndsACompiledLoop) {
   ScriptRunner runner("function spin() { i = 0; while (i == i) { i++; } }");
   ASSERT_TRUE(runner.loaded());
   EXPECT_EQ(runner.call_and_stop("spin"), "<failed>");
