@@ -59,7 +59,14 @@ enum class Op : std::uint8_t {
   Discard,      // the stack is emptied (a continue's value, which it ignores)
   AssignValue,  // target = right, alone in its statement, right a name or a number (node: the
                 // Assign)
-  End,          // the body's end (the loop's table of steps lists the operations in this order)
+  // TestJump, LoopTestOf, LoopTestBack, BinaryOf and AssignOf where left is a name and right a
+  // number: the same, with the commonest case first.
+  TestJumpConst,
+  LoopTestOfConst,
+  LoopTestBackConst,
+  BinaryOfConst,
+  AssignOfConst,
+  End,  // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.

@@ -848,6 +848,33 @@ bool refine(Compiler* compiler) {
       code[out++] = in;
     }
     function->count = out;
+    // The larger instructions of a name and a number.
+    for (std::int32_t i = 0; i < out; ++i) {
+      Instruction& in = code[i];
+      if (in.left == nullptr || in.right == nullptr || in.left->kind != NodeKind::Name ||
+          in.right->kind != NodeKind::Number) {
+        continue;
+      }
+      switch (in.op) {
+        case Op::TestJump:
+          in.op = Op::TestJumpConst;
+          break;
+        case Op::LoopTestOf:
+          in.op = Op::LoopTestOfConst;
+          break;
+        case Op::LoopTestBack:
+          in.op = Op::LoopTestBackConst;
+          break;
+        case Op::BinaryOf:
+          in.op = Op::BinaryOfConst;
+          break;
+        case Op::AssignOf:
+          in.op = Op::AssignOfConst;
+          break;
+        default:
+          break;
+      }
+    }
     // A name whose value the next instruction only reads (a plain number needs no variable then).
     for (std::int32_t i = 0; i + 1 < out; ++i) {
       if (code[i].op != Op::PushName) continue;

@@ -126,6 +126,7 @@ struct Activation {
   Pending pending[kMaxPending];
   std::int32_t pending_count;
   std::int32_t call_marks[kMaxCalls];  // pending_count at each open call
+  std::int32_t call_bases[kMaxCalls];  // and where its marker stands on the stack
   std::int32_t open_calls;
   std::int32_t break_count;  // loops or switches a break with a count has still to leave
   // The last variable of the frame's chain that adopt_declared has seen, or null.
@@ -493,7 +494,7 @@ VM_INLINE bool leave_one(Activation* a) {
 
 // The call's end: the variables it declared go (to be parked), and the slots are empty again.
 // Those of names the table lacks go with the frame's chain.
-void release_declared(Activation* a) {
+VM_INLINE void release_declared(Activation* a) {
   while (a->declared_count > 0) {
     const Activation::Declared& declared = a->declared[--a->declared_count];
     if (declared.slot < 0) continue;
@@ -1258,6 +1259,19 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
   return test_taken(a, in);
 }
 
+// test_of for a name and a number, the name's a held number first.
+VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int32_t* left,
+                                  std::int32_t* right, std::int32_t* value) {
+  const std::int32_t slot = in.left_operand.slot;
+  if (a->slots[slot] == kHeldNumber) {
+    *left = a->numbers[slot];
+    *right = in.right_operand.number;
+    if (in.outcomes != 0) return (in.outcomes >> ((*left > *right) - (*left < *right) + 1)) & 1;
+    if (apply_number_operator(in.node->kind, *left, *right, value)) return *value != 0 ? 1 : 0;
+  }
+  return test_of(a, in, left, right, value);
+}
+
 // The loop's steps go on through these; see run().
 #define VM_DISPATCH() goto* kSteps[static_cast<std::uint8_t>(ip->op)]
 #define VM_NEXT()  \
@@ -1282,17 +1296,50 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
   std::int32_t value;
   // Each step goes to the next through a table of the steps' addresses, indexed by the operation:
   // one indirect jump per instruction, at the end of each step. The code ends with Op::End.
-  static void* const kSteps[] = {
-      &&step_Nop,         &&step_PushNumber,   &&step_PushText,    &&step_Literal,
-      &&step_PushName,    &&step_Assign,       &&step_Binary,      &&step_Unary,
-      &&step_Declare,     &&step_Index,        &&step_PostStep,    &&step_ApplyPostfix,
-      &&step_Clear,       &&step_Comma,        &&step_Jump,        &&step_SkipIfTrue,
-      &&step_LoopTest,    &&step_LoopBack,     &&step_EnterScope,  &&step_LeaveScope,
-      &&step_Return,      &&step_CallStart,    &&step_Call,        &&step_BinaryOf,
-      &&step_AssignClear, &&step_StepClear,    &&step_JumpIfFalse, &&step_AssignOf,
-      &&step_TestJump,    &&step_BreakJump,    &&step_Switch,      &&step_CaseEntry,
-      &&step_LoopTestOf,  &&step_LoopTestBack, &&step_BreakCount,  &&step_BreakOut,
-      &&step_Discard,     &&step_AssignValue,  &&step_End};
+  static void* const kSteps[] = {&&step_Nop,
+                                 &&step_PushNumber,
+                                 &&step_PushText,
+                                 &&step_Literal,
+                                 &&step_PushName,
+                                 &&step_Assign,
+                                 &&step_Binary,
+                                 &&step_Unary,
+                                 &&step_Declare,
+                                 &&step_Index,
+                                 &&step_PostStep,
+                                 &&step_ApplyPostfix,
+                                 &&step_Clear,
+                                 &&step_Comma,
+                                 &&step_Jump,
+                                 &&step_SkipIfTrue,
+                                 &&step_LoopTest,
+                                 &&step_LoopBack,
+                                 &&step_EnterScope,
+                                 &&step_LeaveScope,
+                                 &&step_Return,
+                                 &&step_CallStart,
+                                 &&step_Call,
+                                 &&step_BinaryOf,
+                                 &&step_AssignClear,
+                                 &&step_StepClear,
+                                 &&step_JumpIfFalse,
+                                 &&step_AssignOf,
+                                 &&step_TestJump,
+                                 &&step_BreakJump,
+                                 &&step_Switch,
+                                 &&step_CaseEntry,
+                                 &&step_LoopTestOf,
+                                 &&step_LoopTestBack,
+                                 &&step_BreakCount,
+                                 &&step_BreakOut,
+                                 &&step_Discard,
+                                 &&step_AssignValue,
+                                 &&step_TestJumpConst,
+                                 &&step_LoopTestOfConst,
+                                 &&step_LoopTestBackConst,
+                                 &&step_BinaryOfConst,
+                                 &&step_AssignOfConst,
+                                 &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code;
   // The position is set where a step may report or call: the steps that cannot go on as they are.
@@ -1373,6 +1420,55 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
     }
     if (stop_requested()) return false;
     VM_JUMP(ip->b);
+  }
+  step_TestJumpConst : {
+    std::int32_t holds = test_const(a, *ip, &left, &right, &value);
+    if (holds <= 0) {
+      if (holds < 0) return false;
+      VM_JUMP(ip->a);
+    }
+    VM_NEXT();
+  }
+  step_LoopTestOfConst : {
+    std::int32_t holds = test_const(a, *ip, &left, &right, &value);
+    if (holds <= 0) {
+      if (holds < 0) return false;
+      VM_JUMP(ip->a);
+    }
+    if (stop_requested()) return false;
+    VM_NEXT();
+  }
+  step_LoopTestBackConst : {
+    count_step();
+    std::int32_t holds = test_const(a, *ip, &left, &right, &value);
+    if (holds <= 0) {
+      if (holds < 0) return false;
+      VM_JUMP(ip->a);
+    }
+    if (stop_requested()) return false;
+    VM_JUMP(ip->b);
+  }
+  step_BinaryOfConst : {
+    const std::int32_t slot = ip->left_operand.slot;
+    if (a->slots[slot] == kHeldNumber && a->height < a->capacity &&
+        apply_number_operator(ip->node->kind, a->numbers[slot], ip->right_operand.number, &value)) {
+      a->stack[a->height++] = number_entry(value);
+      VM_NEXT();
+    }
+    goto step_BinaryOf;
+  }
+  step_AssignOfConst : {
+    const std::int32_t slot = ip->left_operand.slot;
+    ValueNode* target = a->slots[ip->target_slot];
+    if (a->slots[slot] == kHeldNumber && a->height == 0 &&
+        (target == kHeldNumber || (target == nullptr && new_number(a, ip->target))) &&
+        apply_number_operator(ip->node->kind, a->numbers[slot], ip->right_operand.number, &value)) {
+      if (target == nullptr) declare_number(a, ip->target_slot, value);
+      a->numbers[ip->target_slot] = value;
+      clear(a);
+      VM_NEXT();
+    }
+    goto step_AssignOf;
   }
   step_AssignOf : {
     ValueNode* target = a->slots[ip->target_slot];
@@ -1533,15 +1629,20 @@ VM_INLINE std::int32_t test_of(Activation* a, const Instruction& in, std::int32_
   step_CallStart:
     context->position = ip->node->source;
     if (a->open_calls == kMaxCalls) return fail(context, "Alloc failed");
+    a->call_bases[a->open_calls] = a->height;
     a->call_marks[a->open_calls++] = a->pending_count;
     if (!push(a, cell_entry(nullptr, Kind::Marker))) return false;
     VM_NEXT();
   step_Call : {
     context->position = ip->node->source;
-    std::int32_t marker = a->height - 1;
-    while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
-      --marker;
-    if (marker < 0 || a->open_calls == 0) return fail(context, "Sentence error");
+    if (a->open_calls == 0) return fail(context, "Sentence error");
+    std::int32_t marker = a->call_bases[a->open_calls - 1];
+    if (marker >= a->height || a->stack[marker].kind != Kind::Marker) {
+      marker = a->height - 1;
+      while (marker >= 0 && a->stack[marker].kind != Kind::Marker)
+        --marker;
+      if (marker < 0) return fail(context, "Sentence error");
+    }
     Direct direct;
     if (ip->node->text[0] == '&') {
       // An asynchronous call starts a thread, whatever its name was found to reach.
@@ -1734,7 +1835,9 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     if (ok) *result = cell_entry(cell, Kind::Cell);
   }
   end_run(a);
-  release_frame(&frame);
+  if (frame.locals != nullptr || frame.pending_updates != nullptr || frame.heap_slots != nullptr) {
+    release_frame(&frame);
+  }
   Spares.give_back(a);
   if (!ok) {
     release_entry(*result);
