@@ -111,6 +111,7 @@ struct CompiledFunction {
   // The code names `arg`, or code the general evaluator parses as it runs (embedded expressions,
   // capture targets) may: calls then pass their arguments as a chain.
   bool reads_arguments;
+  bool takes_references;  // a parameter is `&name`
   const NameTable* table;
 };
 

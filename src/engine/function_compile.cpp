@@ -967,6 +967,7 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
     if (!ok) break;
     function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&',
                                                          node};
+    if (node->text[0] == '&') function->takes_references = true;
     node = next_parameter(node, call);
   }
   if (!ok) {

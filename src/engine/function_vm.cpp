@@ -589,7 +589,7 @@ ValueNode* declare(Activation* a, std::int32_t slot) {
   return variable != nullptr && push(a, cell_entry(variable, Kind::Variable));
 }
 
-void apply_pending(Activation* a, std::int32_t down_to) {
+VM_INLINE void apply_pending(Activation* a, std::int32_t down_to) {
   while (a->pending_count > down_to) {
     const Pending& pending = a->pending[--a->pending_count];
     step_value(a->context, pending.value, pending.delta);
@@ -1372,6 +1372,15 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     clear(a);
     VM_NEXT();
   step_Binary:
+    // Two numbers (results of calls or of other operators): at once.
+    if (a->height >= 2 && a->stack[a->height - 1].kind == Kind::Number &&
+        a->stack[a->height - 2].kind == Kind::Number &&
+        apply_number_operator(ip->node->kind, a->stack[a->height - 2].number,
+                              a->stack[a->height - 1].number, &value)) {
+      --a->height;
+      a->stack[a->height - 1].number = value;
+      VM_NEXT();
+    }
     if (!binary(a, ip->node)) return false;
     VM_NEXT();
   step_Unary:
@@ -1904,7 +1913,8 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
   if (callee == nullptr || callee->reads_arguments) return Direct::NotRun;
   CallContext* context = a->context;
   const std::int32_t argument_count = a->height - marker - 1;
-  const std::int32_t given = std::min(argument_count, callee->parameter_count);
+  const std::int32_t given =
+      callee->takes_references ? std::min(argument_count, callee->parameter_count) : 0;
   for (std::int32_t i = 0; i < given; ++i) {
     Entry& argument = arguments[i];
     if (!callee->parameters[i].by_reference ||
