@@ -146,6 +146,9 @@ struct Activation {
   ValueNode* inline_parked[kInlineParked];
   ArgumentCell argument_cells[kArgumentCells];
   ArgumentCell reader_result;  // the result cell of a call_reader
+  // The frame of a function's call run in this record, kept blank between calls: clearing a new
+  // one at every call would cost more than the call's own steps.
+  CallContext frame;
   Entry inline_stack[kInlineStack];
   std::int32_t numbers[kMaxDeclared];  // by slot, where the slot holds kHeldNumber
 };
@@ -164,6 +167,7 @@ Activation* make_activation() {
   a->stack = a->inline_stack;
   a->capacity = kInlineStack;
   std::memset(static_cast<void*>(a->inline_parked), 0, sizeof(a->inline_parked));
+  a->frame = CallContext{};
   return a;
 }
 
@@ -1811,13 +1815,15 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
                      ValueNode* arguments, std::int32_t argument_count, std::intptr_t host_word,
                      Plain plain, Bind bind, Entry* result, bool as_cell) {
   if (stop_requested()) return Direct::Failed;
-  CallContext frame{};
+  Activation* a = Spares.take();
+  if (a == nullptr) return Direct::NotRun;
+  // The record's own frame, blank since its last call (see below).
+  CallContext& frame = a->frame;
   frame.script = module;
   frame.function_name = entry->name;
   frame.host_word = host_word;
   frame.names = function->table;
-  Activation* a = Spares.take();
-  if (a == nullptr) return Direct::NotRun;
+  frame.position = nullptr;
   if (!begin_run(a, &frame, function, module)) {
     Spares.give_back(a);
     return Direct::NotRun;
@@ -1844,9 +1850,16 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     if (ok) *result = cell_entry(cell, Kind::Cell);
   }
   end_run(a);
+  // Blank again for the record's next call: the general evaluator puts back what it changes in a
+  // frame; the slots the record declared are empty again, and those of the frame's chain go
+  // with it.
   if (frame.locals != nullptr || frame.pending_updates != nullptr || frame.heap_slots != nullptr) {
     release_frame(&frame);
+    std::memset(static_cast<void*>(frame.inline_slots), 0, sizeof(frame.inline_slots));
   }
+  frame.pending_arg = nullptr;
+  frame.slot_count = 0;
+  frame.last_local = nullptr;
   Spares.give_back(a);
   if (!ok) {
     release_entry(*result);
