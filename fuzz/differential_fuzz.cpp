@@ -1,5 +1,5 @@
 // Parses arbitrary bytes as a script and runs it twice: through the general evaluator alone and
-// as it normally runs (the compiled form, numeric functions). Both runs must show the
+// as it normally runs (in the compiled form). Both runs must show the
 // same lines and reports. A script that starts threads (their lines interleave by chance), a run
 // that the watchdog had to stop, or a script whose runs differ from themselves (time, random
 // numbers) proves nothing and is passed over.

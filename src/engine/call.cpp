@@ -9,7 +9,6 @@
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/function_vm.h"
-#include "engine/numeric_function.h"
 #include "engine/retire.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
@@ -46,10 +45,6 @@ class CountedCall {
   CountedCall(const CountedCall&) = delete;
   CountedCall& operator=(const CountedCall&) = delete;
 };
-
-// Set while a call that failed as a numeric function runs again through the general evaluator:
-// the calls inside it take the general way too, so that the failure is met and reported there.
-thread_local bool NumericRerun = false;
 
 // The Call node that names the function and holds its body: the last node before FunctionEnd.
 SyntaxNode* definition_call(SyntaxNode* head) {
@@ -247,13 +242,12 @@ bool bind_parameter(CallContext* frame, ValueNode* local, bool by_reference, Val
 }
 
 FunctionEntry* compiled_call_target(SyntaxNode* call_node) {
-  if (NumericRerun || GeneralEvaluationOnly ||
+  if (GeneralEvaluationOnly ||
       std::atomic_ref<std::int32_t>(call_node->call_target_kind).load(std::memory_order_acquire) !=
           CALL_TARGET_FUNCTION) {
     return nullptr;
   }
-  auto* entry = static_cast<FunctionEntry*>(cached_target(call_node));
-  return has_numeric_form(entry->module, entry) ? nullptr : entry;
+  return static_cast<FunctionEntry*>(cached_target(call_node));
 }
 
 bool enter_direct_call(CallContext* context, const char* name) {
@@ -285,28 +279,11 @@ bool call_reader_into(CallContext* context, SyntaxNode* call_node, const char* n
 ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
                               std::intptr_t host_word) {
   CountedCall counted;
-  bool outer_rerun = NumericRerun;
-  if (!outer_rerun && !GeneralEvaluationOnly) {
-    std::int32_t number = 0;
-    switch (run_numeric_call(module, entry, arguments, &number)) {
-      case NumericCall::Done:
-        if (ValueNode* cell = make_number_cell(number); cell != nullptr) return cell;
-        break;  // the general way reports the lack of memory
-      case NumericCall::Failed:
-        NumericRerun = true;
-        break;
-      case NumericCall::NotNumeric:
-        break;
-    }
-  }
-  // A rerun after a failed numeric call goes the general way, as do the calls made in it.
-  if (!NumericRerun && !GeneralEvaluationOnly) {
+  if (!GeneralEvaluationOnly) {
     ValueNode* compiled = nullptr;
     if (run_function_vm(module, entry, arguments, host_word, &compiled)) return compiled;
   }
-  ValueNode* result = call_general_function(module, entry, arguments, host_word);
-  NumericRerun = outer_rerun;
-  return result;
+  return call_general_function(module, entry, arguments, host_word);
 }
 
 std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t* stop_dispatch,

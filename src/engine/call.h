@@ -39,8 +39,8 @@ SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call);
 bool bind_defaults(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call);
 
 // The user function a call node has been found to reach, when a call of it may go straight to its
-// compiled form with the caller's values: it has no numeric form, and no rerun of a numeric call is
-// under way. Null otherwise.
+// compiled form with the caller's values (not while everything runs through the general
+// evaluator). Null otherwise.
 FunctionEntry* compiled_call_target(SyntaxNode* call_node);
 // A call made straight to a compiled form is counted as call_function counts a call: false, with
 // "Stack overflow" reported, past the limits. Each true is matched by leave_direct_call().

@@ -3,7 +3,6 @@
 #include "engine/directive.h"
 #include "engine/error_report.h"
 #include "engine/function_vm.h"
-#include "engine/numeric_function.h"
 #include "engine/script.h"
 #include "frontend/expression_parser.h"
 #include "frontend/parse_owner.h"
@@ -88,7 +87,6 @@ void free_function_entries(Script* module) {
   while (entry != nullptr) {
     FunctionEntry* next = entry->next;
     release(&entry->name);
-    release_numeric_function(entry);
     release_function_vm(entry);
     release(&entry);
     entry = next;

@@ -113,6 +113,9 @@ struct CompiledFunction {
   bool reads_arguments;
   bool takes_references;  // a parameter is `&name`
   const NameTable* table;
+  // The table's module does not ask for declared names (a run of the module's own code may then
+  // reuse its variables without looking again).
+  bool implicit_names;
 };
 
 // Bounds of an activation record's tables. The compiler leaves a body that could exceed one to the

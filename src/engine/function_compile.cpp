@@ -914,6 +914,7 @@ CompiledFunction* new_compiled(const NameTable* table, std::int32_t parameters) 
   if (function == nullptr) return nullptr;
   function->table = table;
   function->slot_count = table->count;
+  function->implicit_names = table->module == nullptr || table->module->is_explicit == 0;
   function->parameters = static_cast<Parameter*>(alloc_block(sizeof(Parameter) * (parameters + 1)));
   function->name_hashes =
       static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (table->count + 1)));

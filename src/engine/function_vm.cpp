@@ -1760,7 +1760,7 @@ namespace {
 // cache, as the parked variables beyond the record's inline ones: arrays on the thread's stack
 // would cost recursion depth. False when memory ran out (nothing is taken then).
 VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* function,
-                         Script* module) {
+                         Script* module, bool holds_numbers) {
   const std::int32_t slot_count = function->slot_count;
   ValueNode** parked = slot_count > kInlineParked ? take_slot_array(slot_count) : a->inline_parked;
   if (slot_count > CallContext::kInlineSlots && parked != nullptr)
@@ -1783,9 +1783,8 @@ VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFuncti
   a->name_hashes = function->name_hashes;
   a->slots = frame_slots(frame);
   a->parked = parked;
-  a->reuse_parked =
-      module == function->table->module && !(module != nullptr && module->is_explicit);
-  a->holds_numbers = frame->keeps_locals == 0;
+  a->reuse_parked = function->implicit_names && module == function->table->module;
+  a->holds_numbers = holds_numbers;
   a->numbers_held = false;
   a->scope_marks[a->scope_count++] = 0;
   return true;
@@ -1824,7 +1823,7 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   frame.host_word = host_word;
   frame.names = function->table;
   frame.position = nullptr;
-  if (!begin_run(a, &frame, function, module)) {
+  if (!begin_run(a, &frame, function, module, true)) {
     Spares.give_back(a);
     return Direct::NotRun;
   }
@@ -2032,7 +2031,7 @@ bool run_top_level_vm(Script* module, CallContext* frame, bool* ok) {
   CompiledFunction* function = compile_top_level(module);
   if (function == nullptr) return false;
   Activation* a = Spares.take();
-  if (a == nullptr || !begin_run(a, frame, function, module)) {
+  if (a == nullptr || !begin_run(a, frame, function, module, false)) {
     if (a != nullptr) Spares.give_back(a);
     free_top_level(function);
     return false;

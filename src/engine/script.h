@@ -23,7 +23,6 @@ struct FunctionEntry {
   SyntaxNode* definition;  // the Function or Argmatch node heading the definition; owned by `code`
   FunctionEntry* next;
   Script* module;  // that defines it
-  void* numeric;   // owned: its compiled form as a numeric function, made on first call
   void* compiled;  // owned: its compiled form, made on first call
 };
 

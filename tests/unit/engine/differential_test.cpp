@@ -1,6 +1,5 @@
 // The same programs must run alike through the general evaluator alone and as they normally run
-// (compiled bodies and top levels, numeric functions): the same lines shown, the same reports and
-// the same result.
+// (compiled bodies and top levels): the same lines shown, the same reports and the same result.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

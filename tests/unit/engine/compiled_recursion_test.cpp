@@ -1,5 +1,6 @@
-// Functions that only compute numbers from their parameters run compiled; every script must give
-// the same results and the same reports as through the general evaluator, failures included.
+// Functions that compute numbers from their parameters, recursion among them, run compiled with
+// their numbers held in the activation record; every script must give the same results and the
+// same reports as through the general evaluator, failures included.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +8,6 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/numeric_function.h"
 #include "engine/script.h"
 #include "support/script_runner.h"
 
@@ -55,53 +55,58 @@ const char* const kTests[] = {
     "fewer", "extra", "text",  "t_left", "with_default", "t_arg",    "t_runaway", "t_named_arg",
 };
 
-// Makes every function of the main module take the general way.
-void keep_all_general(ScriptRunner* runner) {
-  for (FunctionEntry* entry = runner->script_set()->next->functions; entry != nullptr;
-       entry = entry->next) {
-    keep_general(entry);
-  }
+// Runs `body` with everything taking the general evaluator's way, or as it normally runs.
+template <typename Body>
+void run_as(bool general_only, Body body) {
+  bool saved = GeneralEvaluationOnly;
+  GeneralEvaluationOnly = general_only;
+  body();
+  GeneralEvaluationOnly = saved;
 }
 
 std::string run_all(bool general_only) {
-  ScriptRunner runner(kScript);
-  if (!runner.loaded()) return "<not loaded>";
-  if (general_only) keep_all_general(&runner);
   std::string transcript;
-  for (const char* name : kTests)
-    transcript += std::string(name) + "=" + runner.call(name) + "\n";
-  for (const std::string& line : runner.errors())
-    transcript += line + "\n";
+  run_as(general_only, [&transcript] {
+    ScriptRunner runner(kScript);
+    if (!runner.loaded()) {
+      transcript = "<not loaded>";
+      return;
+    }
+    for (const char* name : kTests)
+      transcript += std::string(name) + "=" + runner.call(name) + "\n";
+    for (const std::string& line : runner.errors())
+      transcript += line + "\n";
+  });
   return transcript;
 }
 
 }  // namespace
 
-TEST(NumericFunction, GivesWhatTheGeneralEvaluatorGives) {
+TEST(CompiledRecursion, GivesWhatTheGeneralEvaluatorGives) {
   std::string general = run_all(true);
-  std::string numeric = run_all(false);
-  EXPECT_EQ(numeric, general);
-  EXPECT_NE(numeric.find("t_fib=610\n"), std::string::npos);
-  EXPECT_NE(numeric.find("t_ack=9\n"), std::string::npos);
-  EXPECT_NE(numeric.find("t_wrap=2147483645\n"), std::string::npos);
-  EXPECT_NE(numeric.find("t_nothing=0\n"), std::string::npos);
-  EXPECT_NE(numeric.find("t_shadow=42\n"), std::string::npos);
-  EXPECT_NE(numeric.find("t_other=9\n"), std::string::npos);
-  EXPECT_NE(numeric.find("extra=12\n"), std::string::npos);
-  EXPECT_NE(numeric.find("text=<failed>\n"), std::string::npos);
-  EXPECT_NE(numeric.find("with_default=3\n"), std::string::npos);
-  EXPECT_NE(numeric.find("t_divides=<failed>\n"), std::string::npos);
-  EXPECT_NE(numeric.find("t_runaway=<failed>\n"), std::string::npos);
+  std::string compiled = run_all(false);
+  EXPECT_EQ(compiled, general);
+  EXPECT_NE(compiled.find("t_fib=610\n"), std::string::npos);
+  EXPECT_NE(compiled.find("t_ack=9\n"), std::string::npos);
+  EXPECT_NE(compiled.find("t_wrap=2147483645\n"), std::string::npos);
+  EXPECT_NE(compiled.find("t_nothing=0\n"), std::string::npos);
+  EXPECT_NE(compiled.find("t_shadow=42\n"), std::string::npos);
+  EXPECT_NE(compiled.find("t_other=9\n"), std::string::npos);
+  EXPECT_NE(compiled.find("extra=12\n"), std::string::npos);
+  EXPECT_NE(compiled.find("text=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("with_default=3\n"), std::string::npos);
+  EXPECT_NE(compiled.find("t_divides=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("t_runaway=<failed>\n"), std::string::npos);
   // The failure deep in the recursion is reported where it happened, with one trace line for the
   // call that is no direct recursion.
-  EXPECT_NE(numeric.find("### Error: Divide by ZERO : main.divides:(16)"), std::string::npos);
-  EXPECT_NE(numeric.find("        at main.t_divides:(30)"), std::string::npos);
-  EXPECT_NE(numeric.find("### Error: Stack overflow : main.runaway : runaway\n"),
+  EXPECT_NE(compiled.find("### Error: Divide by ZERO : main.divides:(16)"), std::string::npos);
+  EXPECT_NE(compiled.find("        at main.t_divides:(30)"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Stack overflow : main.runaway : runaway\n"),
             std::string::npos);
-  EXPECT_NE(numeric.find("### Error: Argument error : main.two:(13)"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Argument error : main.two:(13)"), std::string::npos);
 }
 
-TEST(NumericFunction, ThreadsCompilingTheSameFunctionAgree) {
+TEST(CompiledRecursion, ThreadsCompilingTheSameFunctionAgree) {
   ScriptRunner runner(
       "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
       "function run() { return fib(18); }");
@@ -117,7 +122,7 @@ TEST(NumericFunction, ThreadsCompilingTheSameFunctionAgree) {
   EXPECT_TRUE(runner.errors().empty());
 }
 
-TEST(NumericFunction, AStopEndsALongCompiledCall) {
+TEST(CompiledRecursion, AStopEndsALongCompiledCall) {
   ScriptRunner runner(
       "function fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
       "function run() { return fib(60); }");
@@ -129,19 +134,20 @@ TEST(NumericFunction, AStopEndsALongCompiledCall) {
 
 // Both ways stop at the same call count. (Near the stack budget they may differ: a compiled call
 // takes less stack, so it can go deeper before the budget runs out; 2000 is well within both.)
-TEST(NumericFunction, DeepRecursionEndsAsInTheGeneralEvaluator) {
+TEST(CompiledRecursion, DeepRecursionEndsAsInTheGeneralEvaluator) {
   const char* script =
       "function down(n) { if (n == 0) return 0; return down(n - 1) + 1; }\n"
       "function fine() { return down(2000); }\n"
       "function runaway() { return down(50000); }";
   std::string transcripts[2];
   for (int general = 0; general < 2; ++general) {
-    ScriptRunner runner(script);
-    ASSERT_TRUE(runner.loaded());
-    if (general != 0) keep_all_general(&runner);
-    transcripts[general] = runner.call("fine") + "," + runner.call("runaway");
-    for (const std::string& line : runner.errors())
-      transcripts[general] += "\n" + line;
+    run_as(general != 0, [&] {
+      ScriptRunner runner(script);
+      ASSERT_TRUE(runner.loaded());
+      transcripts[general] = runner.call("fine") + "," + runner.call("runaway");
+      for (const std::string& line : runner.errors())
+        transcripts[general] += "\n" + line;
+    });
   }
   EXPECT_EQ(transcripts[0], transcripts[1]);
   EXPECT_EQ(transcripts[0].rfind("2000,<failed>\n### Error: Stack overflow : main.down : down", 0),
