@@ -33,8 +33,8 @@ enum class Op : std::uint8_t {
   SkipIfTrue,    //
   LoopTest,      // a = the exit jump
   LoopBack,      // a = after the exit jump
-  EnterScope,    //
-  LeaveScope,    //
+  EnterScope,    // a = the braces' depth (the function's own scope is 0)
+  LeaveScope,    // a = the depth of the braces it leaves
   Return,        //
   CallStart,     //
   Call,          // node

@@ -321,8 +321,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         // end frees: the general evaluator drops them with the braces.
         if (!leaves_no_value(body->body)) return false;
         ++compiler->depth;
-        ok = emit(compiler, Op::EnterScope, 0, body) && compile_list(compiler, body->body) &&
-             emit(compiler, Op::LeaveScope, 0, body);
+        ok = emit(compiler, Op::EnterScope, compiler->depth, body) &&
+             compile_list(compiler, body->body) &&
+             emit(compiler, Op::LeaveScope, compiler->depth, body);
         --compiler->depth;
       } else {
         ok = compile_list(compiler, body);
@@ -355,8 +356,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       bool collecting = compiler->collecting;
       compiler->collecting = collecting || after != nullptr;
       ++compiler->depth;
-      bool ok = emit(compiler, Op::EnterScope, 0, node) && compile_list(compiler, node->body) &&
-                emit(compiler, Op::LeaveScope, 0, node);
+      bool ok = emit(compiler, Op::EnterScope, compiler->depth, node) &&
+                compile_list(compiler, node->body) &&
+                emit(compiler, Op::LeaveScope, compiler->depth, node);
       --compiler->depth;
       compiler->collecting = collecting;
       return ok;
@@ -382,7 +384,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       }
       Compiler::OpenLoop& open = compiler->loops[open_at];
       for (std::int32_t d = compiler->depth; d > open.depth; --d) {
-        if (!emit(compiler, Op::LeaveScope, 0, node)) return false;
+        if (!emit(compiler, Op::LeaveScope, d, node)) return false;
       }
       if (kind == NodeKind::Continue) {
         if (open.continue_count == 16) return false;
@@ -397,7 +399,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         const Compiler::OpenLoop& outer = compiler->loops[at];
         for (std::int32_t d = compiler->loops[at + 1 < compiler->loop_count ? at + 1 : at].depth;
              d > outer.depth; --d) {
-          if (!emit(compiler, Op::LeaveScope, 0, node)) return false;
+          if (!emit(compiler, Op::LeaveScope, d, node)) return false;
         }
         if (!emit(compiler, Op::BreakOut, 0, breakable_end(outer.loop))) return false;
       }
@@ -566,7 +568,8 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   bool collecting = compiler->collecting;
   compiler->collecting = false;
   ++compiler->depth;
-  bool ok = compile_list(compiler, node->body) && emit(compiler, Op::LeaveScope, 0, node);
+  bool ok =
+      compile_list(compiler, node->body) && emit(compiler, Op::LeaveScope, compiler->depth, node);
   --compiler->depth;
   compiler->collecting = collecting;
   --compiler->loop_count;

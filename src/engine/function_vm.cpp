@@ -1625,15 +1625,18 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   step_LoopBack:
     count_step();
     VM_JUMP(ip->a);
+  // The braces' depth is the compiler's: storing it, rather than counting, leaves no chain of
+  // updates from one pass of a loop to the next.
   step_EnterScope:
     if (stop_requested()) return false;
-    a->scope_marks[a->scope_count++] = a->declared_count;
+    a->scope_marks[ip->a] = a->declared_count;
+    a->scope_count = ip->a + 1;
     VM_NEXT();
   step_LeaveScope:
-    if (a->declared_count > a->scope_marks[a->scope_count - 1]) {
+    if (a->declared_count > a->scope_marks[ip->a]) {
       if (!leave_one(a)) leave_scope(a);
     } else {
-      --a->scope_count;  // nothing declared there
+      a->scope_count = ip->a;  // nothing declared there
     }
     VM_NEXT();
   step_Return:
