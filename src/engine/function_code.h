@@ -19,7 +19,7 @@ enum class Op : std::uint8_t {
   PushText,      // node: a plain literal
   Literal,       // node: run by the general evaluator: a literal with escapes, embedded
                  // expressions or capture targets; a pattern; braces that make a list
-  PushName,      // node; b = 1 when the next instruction only reads the value
+  PushName,      // node; b = 1 when the next instruction only reads the value (a key, say)
   Assign,        // node; a = 1 when a statement end follows
   Binary,        // node
   Unary,         // node: a prefix operator

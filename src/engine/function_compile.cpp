@@ -883,7 +883,7 @@ bool refine(Compiler* compiler) {
       if (code[i].op != Op::PushName) continue;
       Op next = code[i + 1].op;
       code[i].b = next == Op::Return || next == Op::JumpIfFalse || next == Op::SkipIfTrue ||
-                          next == Op::LoopTest || next == Op::Binary
+                          next == Op::LoopTest || next == Op::Binary || next == Op::Index
                       ? 1
                       : 0;
     }
