@@ -326,7 +326,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
              emit(compiler, Op::LeaveScope, compiler->depth, body);
         --compiler->depth;
       } else {
-        ok = compile_list(compiler, body);
+        // The general evaluator runs a body without braces on a stack of its own too, which it
+        // drops: a body that may leave a value there is its to run.
+        ok = leaves_no_value(body) && compile_list(compiler, body);
       }
       compiler->collecting = collecting;
       --compiler->loop_count;

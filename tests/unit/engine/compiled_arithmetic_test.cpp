@@ -207,12 +207,15 @@ const char* const kLoopScript =
     "  while (i != 7) i = i + 1; return x + \",\" + i; }\n"
     "function condition_turns() { i = 0; while (i < 3) { i = i + 1; } i = \"9\"; while (i < 3) { "
     "}\n"
-    "  return i; }\n";
+    "  return i; }\n"
+    // A body without braces runs on a stack of its own, which goes with what it left (here the
+    // assignment's value, which the broken step would otherwise find).
+    "function leftover() { for (i = 0; i < 1; i / +) s = s + 2 }\n";
 
 const char* const kLoopFunctions[] = {
-    "locals", "globals",      "text",       "halfway",  "declared",
-    "bare",   "empty",        "postfix",    "assigned", "nested",
-    "many",   "by_reference", "step_fails", "compared", "condition_turns",
+    "locals",          "globals",  "text",   "halfway", "declared",     "bare",       "empty",
+    "postfix",         "assigned", "nested", "many",    "by_reference", "step_fails", "compared",
+    "condition_turns", "leftover",
 };
 
 TEST(CompiledLoops, GiveWhatTheGeneralLoopGives) {
@@ -238,6 +241,8 @@ TEST(CompiledLoops, GiveWhatTheGeneralLoopGives) {
   EXPECT_NE(compiled.find("### Error: Divide by ZERO : main.step_fails:(18)"), std::string::npos);
   EXPECT_NE(compiled.find("### Error: Illegal operator to string : main.condition_turns:(21)"),
             std::string::npos);
+  EXPECT_NE(compiled.find("leftover=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Sentence error : main.leftover:"), std::string::npos);
 }
 
 TEST(CompiledLoops, AStopEndsACompiledLoop) {
