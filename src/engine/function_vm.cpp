@@ -408,6 +408,12 @@ bool materialize_all(Activation* a);
 // here or elsewhere: its frame would deepen every call that the loop makes.
 [[gnu::noinline]] bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
   if (a->height < operands) return fail(a->context, "Sentence error");
+  // A call's marker is no operand (an operator whose operands ran out inside a call's
+  // parentheses): the general evaluator finds the operand missing. What the stack holds goes with
+  // the run.
+  for (std::int32_t i = a->height - operands; i < a->height; ++i) {
+    if (a->stack[i].kind == Kind::Marker) return fail(a->context, "Sentence error");
+  }
   ValueStack stack;
   bool ok = materialize_all(a);
   for (std::int32_t i = a->height - operands; i < a->height; ++i) {

@@ -208,14 +208,18 @@ const char* const kLoopScript =
     "function condition_turns() { i = 0; while (i < 3) { i = i + 1; } i = \"9\"; while (i < 3) { "
     "}\n"
     "  return i; }\n"
+    // An operator whose operands run out inside a call's parentheses: a sentence error, not a lack
+    // of memory.
+    "function marker_operand() { var t; t[0] = 5; i = 0; return len(t[i+]); }\n"
     // A body without braces runs on a stack of its own, which goes with what it left (here the
     // assignment's value, which the broken step would otherwise find).
     "function leftover() { for (i = 0; i < 1; i / +) s = s + 2 }\n";
 
 const char* const kLoopFunctions[] = {
-    "locals",          "globals",  "text",   "halfway", "declared",     "bare",       "empty",
-    "postfix",         "assigned", "nested", "many",    "by_reference", "step_fails", "compared",
-    "condition_turns", "leftover",
+    "locals",   "globals",        "text",       "halfway",  "declared",
+    "bare",     "empty",          "postfix",    "assigned", "nested",
+    "many",     "by_reference",   "step_fails", "compared", "condition_turns",
+    "leftover", "marker_operand",
 };
 
 TEST(CompiledLoops, GiveWhatTheGeneralLoopGives) {
@@ -243,6 +247,8 @@ TEST(CompiledLoops, GiveWhatTheGeneralLoopGives) {
             std::string::npos);
   EXPECT_NE(compiled.find("leftover=<failed>\n"), std::string::npos);
   EXPECT_NE(compiled.find("### Error: Sentence error : main.leftover:"), std::string::npos);
+  EXPECT_NE(compiled.find("marker_operand=<failed>\n"), std::string::npos);
+  EXPECT_NE(compiled.find("### Error: Sentence error : main.marker_operand:"), std::string::npos);
 }
 
 TEST(CompiledLoops, AStopEndsACompiledLoop) {
