@@ -526,9 +526,9 @@ VM_INLINE ValueNode* take_parked(Activation* a, std::int32_t slot) {
   return cell;
 }
 
-// The variable of a slot that holds kHeldNumber, made now (from the slot's parked one if there is
-// one) with the number; null after a reported failure.
-[[gnu::noinline]] ValueNode* materialize(Activation* a, std::int32_t slot) {
+// A variable for the slot holding 0: its parked one, or a new one with the slot's name. Null after
+// a reported failure.
+ValueNode* blank_variable(Activation* a, std::int32_t slot) {
   ValueNode* cell = take_parked(a, slot);
   if (cell == nullptr) {
     cell = make_node();
@@ -539,6 +539,14 @@ VM_INLINE ValueNode* take_parked(Activation* a, std::int32_t slot) {
     cell->name = const_cast<char*>(a->slot_names[slot]);
     cell->name_hash = a->name_hashes[slot];
   }
+  return cell;
+}
+
+// The variable of a slot that holds kHeldNumber, made now with the number; null after a reported
+// failure.
+[[gnu::noinline]] ValueNode* materialize(Activation* a, std::int32_t slot) {
+  ValueNode* cell = blank_variable(a, slot);
+  if (cell == nullptr) return nullptr;
   cell->value->data.number = a->numbers[slot];
   a->slots[slot] = cell;
   return cell;
@@ -567,16 +575,8 @@ VM_INLINE void declare_number(Activation* a, std::int32_t slot, std::int32_t num
 // declarations of a run.
 ValueNode* declare(Activation* a, std::int32_t slot) {
   if (a->slots[slot] == kHeldNumber && materialize(a, slot) == nullptr) return nullptr;
-  ValueNode* cell = take_parked(a, slot);
-  if (cell == nullptr) {
-    cell = make_node();
-    if (cell == nullptr) {
-      fail(a->context, "Alloc failed");
-      return nullptr;
-    }
-    cell->name = const_cast<char*>(a->function->table->names[slot]);
-    cell->name_hash = a->function->name_hashes[slot];
-  }
+  ValueNode* cell = blank_variable(a, slot);
+  if (cell == nullptr) return nullptr;
   a->declared[a->declared_count++] = {slot, a->slots[slot]};
   a->slots[slot] = cell;
   return cell;
