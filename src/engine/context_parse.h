@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct CallContext;
+struct NameTable;
 struct Script;
 struct SyntaxNode;
 
@@ -19,6 +20,11 @@ SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t
 // string literals), on behalf of `owner` (may be null). Null when it fails or tokens remain;
 // trailing tokens are not reported here.
 SyntaxNode* parse_expression_text(CallContext* owner, const char* text);
+
+// An expression parsed from a private copy of its text: its nodes are placed at `position` (the
+// literal or pattern in the module text), where its errors are reported, and its names that the
+// table has take their slots there, as the names of the code do.
+void settle_parsed_nodes(SyntaxNode* list, const char* position, const NameTable* names);
 
 // Frees the module's function entries and its table of them, leaving it without functions.
 void free_function_entries(Script* module);

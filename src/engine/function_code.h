@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/syntax_node.h"
+#include "engine/text_template.h"
 
 struct FunctionEntry;
 struct NameTable;
@@ -66,7 +67,10 @@ enum class Op : std::uint8_t {
   LoopTestBackConst,
   BinaryOfConst,
   AssignOfConst,
-  End,  // the body's end (the loop's table of steps lists the operations in this order)
+  Interpolate,  // a = the template (CompiledFunction::templates), b = its part count: the parts'
+                // values on the stack joined with its pieces of text into a string (node: the
+                // literal)
+  End,          // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.
@@ -116,6 +120,10 @@ struct CompiledFunction {
   // The table's module does not ask for declared names (a run of the module's own code may then
   // reuse its variables without looking again).
   bool implicit_names;
+  // The literals with «%expr%» parts or escapes that the code makes in line.
+  TextTemplate** templates;
+  std::int32_t template_count;
+  std::int32_t template_capacity;
 };
 
 // Bounds of an activation record's tables. The compiler leaves a body that could exceed one to the

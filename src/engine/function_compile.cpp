@@ -235,6 +235,101 @@ SyntaxNode* breakable_end(SyntaxNode* loop) {
   return end;
 }
 
+// Whether a part of a literal runs in line: names of the function's own slots, numbers, plain
+// literals, indexes and the operators without side effects, making one value in all.
+bool runs_in_line(const SyntaxNode* part, const NameTable* table) {
+  std::int32_t height = 0;
+  for (const SyntaxNode* node = part; node != nullptr; node = node->next) {
+    NodeKind kind = node->kind;
+    if (kind == NodeKind::Number || (kind == NodeKind::String && is_plain_literal(node)) ||
+        (kind == NodeKind::Name && is_slot_name(node, table))) {
+      ++height;
+    } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match)) {
+      if (height < 2) return false;
+      --height;
+    } else if (kind == NodeKind::Not || kind == NodeKind::Complement || kind == NodeKind::Plus ||
+               kind == NodeKind::Negate) {
+      if (height < 1) return false;
+    } else {
+      return false;
+    }
+  }
+  return height == 1;
+}
+
+bool keep_template(CompiledFunction* function, TextTemplate* text) {
+  if (function->template_count == function->template_capacity) {
+    std::int32_t capacity = function->template_capacity == 0 ? 8 : function->template_capacity * 2;
+    auto** grown = static_cast<TextTemplate**>(alloc_block(sizeof(TextTemplate*) * capacity));
+    if (grown == nullptr) return false;
+    for (std::int32_t i = 0; i < function->template_count; ++i)
+      grown[i] = function->templates[i];
+    release(&function->templates);
+    function->templates = grown;
+    function->template_capacity = capacity;
+  }
+  function->templates[function->template_count++] = text;
+  return true;
+}
+
+// A literal with escapes or «%expr%» parts made in line: its parts' code, then Interpolate (or,
+// without parts, its finished text pushed as a plain literal's). False when the literal is left to
+// the general evaluator, or memory ran out (*no_memory).
+bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
+  CompiledFunction* function = compiler->function;
+  TextTemplate* text = nullptr;
+  TemplateMade made = make_text_template(node, function->table, &text);
+  if (made != TemplateMade::Made) {
+    *no_memory = made == TemplateMade::NoMemory;
+    return false;
+  }
+  for (std::int32_t i = 0; i < text->part_count; ++i) {
+    if (!runs_in_line(text->parts[i], function->table)) {
+      free_text_template(text);
+      return false;
+    }
+  }
+  if (!keep_template(function, text)) {
+    free_text_template(text);
+    *no_memory = true;
+    return false;
+  }
+  if (text->part_count == 0) return emit(compiler, Op::PushText, 0, text->plain);
+  for (std::int32_t i = 0; i < text->part_count; ++i) {
+    for (SyntaxNode* part = text->parts[i]; part != nullptr; part = part->next) {
+      bool emitted = false;
+      switch (part->kind) {
+        case NodeKind::Number:
+          emitted = emit(compiler, Op::PushNumber, part->number, part);
+          break;
+        case NodeKind::String:
+          emitted = emit(compiler, Op::PushText, 0, part);
+          break;
+        case NodeKind::Name:
+          emitted = emit(compiler, Op::PushName, 0, part);
+          break;
+        case NodeKind::Index:
+          emitted = emit(compiler, Op::Index, 0, part);
+          break;
+        default:
+          emitted =
+              emit(compiler, is_binary_operator(part->kind) ? Op::Binary : Op::Unary, 0, part);
+          break;
+      }
+      if (!emitted) {
+        *no_memory = true;
+        return false;
+      }
+    }
+  }
+  if (!emit(compiler, Op::Interpolate, function->template_count - 1, node)) {
+    *no_memory = true;
+    return false;
+  }
+  function->code[function->count - 1].b = text->part_count;
+  return true;
+}
+
 bool compile_node(Compiler* compiler, SyntaxNode* node) {
   const NameTable* table = compiler->function->table;
   NodeKind kind = node->kind;
@@ -245,11 +340,15 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
   switch (kind) {
     case NodeKind::Number:
       return emit(compiler, Op::PushNumber, node->number, node);
-    case NodeKind::String:
+    case NodeKind::String: {
       if (is_plain_literal(node)) return emit(compiler, Op::PushText, 0, node);
+      bool no_memory = false;
+      if (compile_text(compiler, node, &no_memory)) return true;
+      if (no_memory) return false;
       compiler->embedded += embedded_bound(node->text);
       compiler->function->reads_arguments = true;
       return emit(compiler, Op::Literal, 0, node);
+    }
     case NodeKind::Pattern:  // the target of a destructuring assignment
       compiler->embedded += embedded_bound(node->text);
       compiler->function->reads_arguments = true;
@@ -885,7 +984,8 @@ bool refine(Compiler* compiler) {
       if (code[i].op != Op::PushName) continue;
       Op next = code[i + 1].op;
       code[i].b = next == Op::Return || next == Op::JumpIfFalse || next == Op::SkipIfTrue ||
-                          next == Op::LoopTest || next == Op::Binary || next == Op::Index
+                          next == Op::LoopTest || next == Op::Binary || next == Op::Index ||
+                          next == Op::Interpolate
                       ? 1
                       : 0;
     }
@@ -901,6 +1001,9 @@ void free_compiled(CompiledFunction* function) {
   release(&function->code);
   release(&function->parameters);
   release(&function->name_hashes);
+  for (std::int32_t i = 0; i < function->template_count; ++i)
+    free_text_template(function->templates[i]);
+  release(&function->templates);
   release(&function);
 }
 

@@ -248,6 +248,18 @@ bool plain_number(const Entry& entry, std::int32_t* number) {
   return true;
 }
 
+// A scalar that is a number, a shared one too, as a number; false for a string or a whole hash.
+bool scalar_number(const Entry& entry, std::int32_t* number) {
+  if (plain_number(entry, number)) return true;
+  if (entry.kind == Kind::Text || (entry.kind == Kind::Cell && entry.cell->is_hash)) return false;
+  const Value* value = entry.cell->value;
+  if (!is_shared_value(value)) return false;  // a string
+  ScalarSnapshot scalar = read_scalar(value);
+  if (scalar.is_string != 0) return false;
+  *number = scalar.number;
+  return true;
+}
+
 bool is_true(const Entry& entry) {
   if (entry.kind == Kind::Number) return entry.number != 0;
   if (entry.kind == Kind::Text) return literal_text(entry)[0] != '\0';
@@ -697,6 +709,57 @@ bool push_name(Activation* a, SyntaxNode* node) {
   return variable != nullptr && push(a, cell_entry(variable, Kind::Variable));
 }
 
+// A literal with «%expr%» parts: the parts' values, on top of the stack in order, joined with the
+// template's pieces into a new string, as the general evaluator's interpolation makes it.
+[[gnu::noinline]] bool interpolate(Activation* a, const Instruction& in) {
+  const TextTemplate* text = a->function->templates[in.a];
+  const std::int32_t parts = in.b;
+  const std::int32_t first = a->height - parts;
+  ScalarSnapshot scalars[kMaxTextParts];
+  char digits[kMaxTextParts][12];
+  const char* values[kMaxTextParts];
+  std::size_t lengths[kMaxTextParts];
+  std::size_t length = static_cast<std::size_t>(text->lengths[parts]);
+  bool failed = false;
+  for (std::int32_t i = 0; i < parts; ++i) {
+    const Entry& entry = a->stack[first + i];
+    if (entry.kind == Kind::Text) {
+      values[i] = literal_text(entry);
+    } else {
+      scalars[i] = snapshot_of(entry);
+      failed = failed || scalars[i].failed;
+      values[i] = scalars[i].is_string != 0 ? (scalars[i].text != nullptr ? scalars[i].text : "")
+                                            : format_number(scalars[i].number, digits[i]);
+    }
+    lengths[i] = std::strlen(values[i]);
+    length += static_cast<std::size_t>(text->lengths[i]) + lengths[i];
+  }
+  char* joined = failed ? nullptr : alloc_string(length);
+  if (joined != nullptr) {
+    char* write = joined;
+    for (std::int32_t i = 0; i <= parts; ++i) {
+      std::memcpy(write, text->pieces + text->offsets[i],
+                  static_cast<std::size_t>(text->lengths[i]));
+      write += text->lengths[i];
+      if (i == parts) break;
+      std::memcpy(write, values[i], lengths[i]);
+      write += lengths[i];
+    }
+    *write = '\0';
+  }
+  for (std::int32_t i = first; i < a->height; ++i)
+    release_entry(a->stack[i]);
+  a->height = first;
+  ValueNode* cell = joined != nullptr ? make_node() : nullptr;
+  if (cell == nullptr) {
+    release(&joined);
+    a->context->position = in.node->source;
+    return fail(a->context, "Alloc failed");
+  }
+  store_scalar(cell->value, 1, 0, joined);
+  return push(a, cell_entry(cell, Kind::Cell));
+}
+
 bool push_operand(Activation* a, SyntaxNode* node) {
   if (node->kind == NodeKind::Number) return push(a, number_entry(node->number));
   return push_name(a, node);
@@ -724,6 +787,15 @@ bool binary(Activation* a, SyntaxNode* node) {
   }
   context->position = node->source;
   if (Done done = string_binary(a, node->kind); done != Done::Not) return done == Done::Done;
+  if (scalar_number(l, &left) && scalar_number(r, &right) &&
+      apply_number_operator(node->kind, left, right, &value)) {
+    // Numbers that other threads may share (globals): read under their lock.
+    release_entry(l);
+    release_entry(r);
+    a->height -= 2;
+    a->stack[a->height++] = number_entry(value);
+    return true;
+  }
   return delegate(a, node, 2);
 }
 
@@ -742,7 +814,14 @@ bool unary(Activation* a, SyntaxNode* node) {
         step_value(context, operand.cell->value, kind == NodeKind::PreIncrement ? 1 : -1));
     return true;
   }
-  if (!plain_number(operand, &number)) return delegate(a, node, 1);
+  if (!plain_number(operand, &number)) {
+    // Any scalar reads as a number here: a string by its decimal reading.
+    if (operand.kind == Kind::Text) {
+      number = number_of_text(literal_text(operand));
+    } else {
+      number = number_of_value(operand.cell->value);
+    }
+  }
   release_entry(operand);
   operand = number_entry(apply_pure_unary(kind, number));
   return true;
@@ -1349,6 +1428,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_LoopTestBackConst,
                                  &&step_BinaryOfConst,
                                  &&step_AssignOfConst,
+                                 &&step_Interpolate,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code;
@@ -1616,6 +1696,9 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   }
   step_CaseEntry:
     return fail(context, "Sentence error");  // never reached: a switch goes past its entries
+  step_Interpolate:
+    if (!interpolate(a, *ip)) return false;
+    VM_NEXT();
   step_End:
     return true;
   step_SkipIfTrue:

@@ -12,11 +12,6 @@
 #include "platform/memory.h"
 #include "regex/match.h"
 
-namespace {
-
-// The expression was parsed from a private copy of its text: its errors are placed at the caller's
-// position (the literal or pattern in the module text) instead. Its names that the frame's table
-// has take their slots there, as the names of the code do.
 void settle_parsed_nodes(SyntaxNode* list, const char* position, const NameTable* names) {
   for (SyntaxNode* node = list; node != nullptr; node = node->next) {
     node->source = position;
@@ -30,6 +25,8 @@ void settle_parsed_nodes(SyntaxNode* list, const char* position, const NameTable
     settle_parsed_nodes(node->body, position, names);
   }
 }
+
+namespace {
 
 // Parses the expression after the lead byte of `text` up to the next "%" (or the end), its nodes
 // placed at the context's position; null when it does not parse (reported by the parser, if at

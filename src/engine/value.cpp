@@ -342,6 +342,19 @@ ScalarSnapshot::ScalarSnapshot(ScalarSnapshot&& other) noexcept
   other.owned_text = nullptr;
 }
 
+ScalarSnapshot& ScalarSnapshot::operator=(ScalarSnapshot&& other) noexcept {
+  if (this != &other) {
+    if (owned_text != nullptr) release(&owned_text);
+    is_string = other.is_string;
+    number = other.number;
+    text = other.text;
+    owned_text = other.owned_text;
+    failed = other.failed;
+    other.owned_text = nullptr;
+  }
+  return *this;
+}
+
 void store_shared_scalar(Value* target, std::int32_t is_string, std::int32_t number, char* text) {
   char* old_text = nullptr;
   {

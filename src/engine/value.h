@@ -111,10 +111,10 @@ inline bool is_shared_value(const Value* value) {
 // A consistent reading of a Value's scalar. For a shared (global) Value the text is a private copy
 // taken under the lock that guards shared scalars, so it stays valid while other threads assign.
 struct ScalarSnapshot {
-  std::int32_t is_string;
-  std::int32_t number;
-  const char* text;  // valid while the snapshot lives
-  char* owned_text;  // the private copy, when one was made
+  std::int32_t is_string = 0;
+  std::int32_t number = 0;
+  const char* text = nullptr;  // valid while the snapshot lives
+  char* owned_text = nullptr;  // the private copy, when one was made
   // The private copy could not be made (memory ran out): `text` is "" and must not be used as the
   // value.
   bool failed = false;
@@ -126,6 +126,7 @@ struct ScalarSnapshot {
   ScalarSnapshot(ScalarSnapshot&& other) noexcept;
   ScalarSnapshot(const ScalarSnapshot&) = delete;
   ScalarSnapshot& operator=(const ScalarSnapshot&) = delete;
+  ScalarSnapshot& operator=(ScalarSnapshot&& other) noexcept;
   ~ScalarSnapshot() {
     if (owned_text != nullptr) release(&owned_text);
   }

@@ -289,8 +289,13 @@ class Generator {
         return pad + "h[\"x\"] = " + expression(2) + "; a = a + h[\"x\"] + len(gh[\"k\"]);\n";
       case 18:
         // Embedded expressions: loop counters, block variables, names not yet set.
-        return pad + "t = \"[%" + readable() + "%|%" + variable() +
-               "%|%p%]\t\"; if (len(t) > 24) t = \"\";\n";
+        if (chance(50)) {
+          return pad + "t = \"[%" + readable() + "%|%" + variable() +
+                 "%|%p%]\t\"; if (len(t) > 24) t = \"\";\n";
+        }
+        // Indexes, operators and literals inside the parts; escapes and "%%" without parts.
+        return pad + "t = \"%h[\\\"x\\\"]%,%(" + readable() + " * 2 - " + variable() +
+               ")%,%gh[\\\"k\\\"]%%%\" + \"\\t%%\"; if (len(t) > 24) t = \"\";\n";
       case 19: {
         static const char* const kArguments[] = {"", ", 5", ", \"x\", gs"};
         return pad + "lineecho(0, \"d \" + dflt0(" + expression(2) + kArguments[pick(3)] + "));\n";

@@ -1,0 +1,128 @@
+#include "engine/text_template.h"
+
+#include <cstring>
+
+#include "base/cp932.h"
+#include "base/syntax_node.h"
+#include "engine/context_parse.h"
+#include "engine/value.h"
+#include "platform/memory.h"
+#include "platform/text.h"
+
+namespace compiled_body {
+
+namespace {
+
+// Copies text[from, to) into `write`, each "%%" as one "%"; the end of the copy.
+char* copy_piece(char* write, const char* from, const char* to) {
+  for (const char* read = from; read < to;) {
+    if (is_lead_byte(static_cast<unsigned char>(*read)) && read + 1 < to) {
+      *write++ = *read++;
+      *write++ = *read++;
+    } else if (read[0] == '%' && read + 1 < to && read[1] == '%') {
+      *write++ = '%';
+      read += 2;
+    } else {
+      *write++ = *read++;
+    }
+  }
+  return write;
+}
+
+}  // namespace
+
+void free_text_template(TextTemplate* text) {
+  if (text == nullptr) return;
+  for (std::int32_t i = 0; i < text->part_count; ++i)
+    free_syntax_node(&text->parts[i]);
+  if (text->plain != nullptr) text->plain->pattern = nullptr;  // the literal's
+  free_syntax_node(&text->plain);
+  release(&text->pieces);
+  release(&text);
+}
+
+TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table,
+                                TextTemplate** made) {
+  *made = nullptr;
+  char* text = dup_string(literal->text != nullptr ? literal->text : "");
+  TextTemplate* result = text != nullptr ? alloc_record<TextTemplate>() : nullptr;
+  // The pieces are never longer than the text they come from.
+  char* pieces = result != nullptr ? alloc_string(std::strlen(text) + kMaxTextParts + 1) : nullptr;
+  if (pieces == nullptr) {
+    release(&result);
+    release(&text);
+    return TemplateMade::NoMemory;
+  }
+  result->pieces = pieces;
+  unescape_text(text);
+  TemplateMade outcome = TemplateMade::Made;
+  char* write = pieces;
+  const char* piece = text;
+  const char* cursor = text;
+  auto end_piece = [&](const char* to) {
+    const std::int32_t at = result->part_count;
+    result->offsets[at] = static_cast<std::int32_t>(write - pieces);
+    write = copy_piece(write, piece, to);
+    result->lengths[at] = static_cast<std::int32_t>(write - pieces) - result->offsets[at];
+    *write++ = '\0';
+  };
+  bool closed = true;
+  while (*cursor != '\0' && closed && outcome == TemplateMade::Made) {
+    if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
+      cursor += 2;
+    } else if (cursor[0] != '%') {
+      ++cursor;
+    } else if (cursor[1] == '%') {
+      cursor += 2;
+    } else if (result->part_count == kMaxTextParts) {
+      outcome = TemplateMade::NotInLine;
+    } else {
+      // A part runs to the next "%"; one left open ends the text.
+      const char* close = std::strchr(cursor + 1, '%');
+      const char* stop = close != nullptr ? close : cursor + std::strlen(cursor);
+      char* expression = copy_span(cursor + 1, static_cast<std::int32_t>(stop - cursor));
+      if (expression == nullptr) {
+        outcome = TemplateMade::NoMemory;
+        break;
+      }
+      SyntaxNode* list = parse_expression_text(nullptr, expression);
+      release(&expression);
+      if (list == nullptr) {
+        outcome = TemplateMade::NotInLine;  // a sentence error, or no memory: the run reports it
+        break;
+      }
+      // Placed at the literal, in the function's table, as the general evaluator places them.
+      settle_parsed_nodes(list, literal->source, table);
+      end_piece(cursor);
+      result->parts[result->part_count++] = list;
+      closed = close != nullptr;
+      cursor = closed ? close + 1 : stop;
+      piece = cursor;
+    }
+  }
+  if (outcome == TemplateMade::Made) {
+    end_piece(cursor);
+    if (result->part_count == 0) {
+      SyntaxNode* plain = make_syntax_node(NodeKind::String, literal->source);
+      char* finished = plain != nullptr ? dup_string(pieces) : nullptr;
+      if (finished == nullptr) {
+        release(&plain);
+        outcome = TemplateMade::NoMemory;
+      } else {
+        plain->text = finished;
+        plain->plain_text = 1;
+        plain->pattern = literal->pattern;
+        result->plain = plain;
+      }
+    }
+  }
+  release(&text);
+  if (outcome != TemplateMade::Made) {
+    free_text_template(result);
+    return outcome;
+  }
+  *made = result;
+  return outcome;
+}
+
+}  // namespace compiled_body

@@ -1,0 +1,34 @@
+// A string literal with «%expr%» parts taken apart once, for the compiled form: the pieces of text
+// between the parts, and each part's code, parsed and settled in the function's table.
+#pragma once
+
+#include <cstdint>
+
+struct NameTable;
+struct SyntaxNode;
+
+namespace compiled_body {
+
+// Literals with more parts are left to the general evaluator.
+constexpr std::int32_t kMaxTextParts = 8;
+
+struct TextTemplate {
+  std::int32_t part_count;
+  char* pieces;  // part_count + 1 pieces, each ended by a NUL, in order
+  std::int32_t offsets[kMaxTextParts + 1];
+  std::int32_t lengths[kMaxTextParts + 1];
+  SyntaxNode* parts[kMaxTextParts];  // each part's node list (owned)
+  // A literal without parts (only escapes or "%%"): a literal node of its finished text, with the
+  // literal's pattern (borrowed).
+  SyntaxNode* plain;
+};
+
+enum class TemplateMade { Made, NotInLine, NoMemory };
+
+// Takes the literal apart as the general evaluator's interpolation reads it. NotInLine when a part
+// does not parse (that literal reports it at each run), or there are too many parts.
+TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table,
+                                TextTemplate** made);
+void free_text_template(TextTemplate* text);
+
+}  // namespace compiled_body
