@@ -48,8 +48,9 @@ enum class Op : std::uint8_t {
   TestJump,      // an if's condition left <node> right: on false to `a`; target: the if's Jump
   BreakJump,     // node: the loop's LoopEnd, or the Switch; a = after it
   Switch,        // node; a CaseEntry for each label follows, and one without a node
-  CaseEntry,     // not run: node, a label, and a = where its statements start, b = 1 when the
-                 // label is an expression; without a node, a = the switch's end
+  CaseEntry,     // not run: node, a label, and a = where its statements start; b = 1 when the
+                 // label is an expression the general evaluator runs, 2 when one whose code starts
+                 // at target_slot and ends with an End; without a node, a = the switch's end
   LoopTestOf,    // a loop's condition left <node> right and its test: on false to `a`; target: the
                  // Loop node
   LoopTestBack,  // a pass's end and the next pass's LoopTestOf: on true to `b`, on false to `a`
@@ -86,7 +87,7 @@ struct Instruction {
   std::uint8_t outcomes;
   std::int32_t a;
   std::int32_t b;
-  std::int32_t target_slot;  // AssignOf, AssignValue
+  std::int32_t target_slot;  // AssignOf, AssignValue; a CaseEntry's label code
   Operand left_operand;      // the larger instructions' left and right
   Operand right_operand;
   SyntaxNode* node;

@@ -644,6 +644,36 @@ bool ends_statement(const SyntaxNode* node) {
 // A switch: one step chooses the label, as the general evaluator chooses it (a label that is an
 // expression is run by it), and goes to its statements in a scope of their own. Its statements
 // leave no value (the general evaluator runs them on a stack of their own).
+// Whether a case label's expression (from `node` to its Colon) runs as compiled code: names of
+// the function's own slots, numbers, literals, indexes, calls and the operators without side
+// effects of their own, making one value in all.
+bool label_runs_compiled(const SyntaxNode* node, const NameTable* table) {
+  std::int32_t height = 0;
+  std::int32_t calls[kMaxCalls];
+  std::int32_t open_calls = 0;
+  for (; node != nullptr && node->kind != NodeKind::Colon; node = node->next) {
+    NodeKind kind = node->kind;
+    if (kind == NodeKind::Number || kind == NodeKind::String ||
+        (kind == NodeKind::Name && is_slot_name(node, table))) {
+      ++height;
+    } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match)) {
+      if (height < 2) return false;
+      --height;
+    } else if (kind == NodeKind::Not || kind == NodeKind::Complement || kind == NodeKind::Plus ||
+               kind == NodeKind::Negate) {
+      if (height < 1) return false;
+    } else if (kind == NodeKind::CallStart) {
+      if (open_calls == kMaxCalls) return false;
+      calls[open_calls++] = height;
+    } else if (kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
+      height = calls[--open_calls] + 1;
+    } else {
+      return false;
+    }
+  }
+  return node != nullptr && open_calls == 0 && height == 1;
+}
+
 bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   std::int32_t labels = 0;
   for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
@@ -665,6 +695,26 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     }
   }
   if (!emit(compiler, Op::CaseEntry, 0, nullptr)) return false;
+  // The labels that are expressions are compiled when all of them can be, each one's code ended
+  // by End: the switch runs them in turn. Else the general evaluator runs them all, in order.
+  const NameTable* table = function->table;
+  bool labels_compiled = true;
+  for (SyntaxNode* label = node->body; label != nullptr && labels_compiled; label = label->next) {
+    if (label->kind == NodeKind::Case && !is_literal_label(label))
+      labels_compiled = label_runs_compiled(label->next, table);
+  }
+  for (std::int32_t i = 1; labels_compiled && i <= labels; ++i) {
+    SyntaxNode* label = function->code[at + i].node;
+    if (label->kind != NodeKind::Case || is_literal_label(label)) continue;
+    function->code[at + i].target_slot = function->count;
+    bool collecting = compiler->collecting;
+    compiler->collecting = true;  // a label's value is gathered, as braces' values are
+    for (SyntaxNode* part = label->next; part->kind != NodeKind::Colon; part = part->next) {
+      if (!compile_node(compiler, part)) return false;
+    }
+    compiler->collecting = collecting;
+    if (!emit(compiler, Op::End, 0, nullptr)) return false;
+  }
   open_breakable(compiler, node);
   bool collecting = compiler->collecting;
   compiler->collecting = false;
@@ -679,7 +729,11 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     Instruction& entry = function->code[at + i];
     entry.a = index_of(compiler, entry.node, false);
     if (entry.a < 0) return false;
-    entry.b = entry.node->kind == NodeKind::Case && !is_literal_label(entry.node) ? 1 : 0;
+    if (entry.node->kind != NodeKind::Case || is_literal_label(entry.node)) {
+      entry.b = 0;
+    } else {
+      entry.b = labels_compiled ? 2 : 1;
+    }
   }
   function->code[at + labels + 1].a = function->count;
   return true;
@@ -913,6 +967,7 @@ bool refine(Compiler* compiler) {
           for (std::int32_t entry = i + 1; entry < count; ++entry) {
             reach(entry);  // its table
             reach(code[entry].a);
+            if (code[entry].b == 2) reach(code[entry].target_slot);  // a label's code
             if (code[entry].node == nullptr) break;
           }
           break;
@@ -949,6 +1004,7 @@ bool refine(Compiler* compiler) {
       Instruction in = code[i];
       if (jumps(in.op) && in.a >= 0 && in.a <= count) in.a = moved[in.a];
       if (in.op == Op::LoopTestBack) in.b = moved[in.b];
+      if (in.op == Op::CaseEntry && in.b == 2) in.target_slot = moved[in.target_slot];
       code[out++] = in;
     }
     function->count = out;

@@ -1022,6 +1022,72 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
   return default_at;
 }
 
+// Runs from `start` (a label's code) to an End; false after a reported failure.
+bool run(Activation* a, Entry* result, std::int32_t start);
+
+// Whether a label's compiled expression, run now, equals the switch's value (below it on the
+// stack), as choose_label compares them. -1 after a reported failure; what the run left goes.
+[[gnu::noinline]] std::int32_t label_equals(Activation* a, const Instruction& entry) {
+  const std::int32_t base = a->height;
+  Entry ignored = number_entry(0);
+  bool ran = run(a, &ignored, entry.target_slot);
+  release_entry(ignored);
+  std::int32_t outcome = -1;
+  if (ran && a->height == base + 1) {
+    ValueNode* label = cell_of(a->stack[base]);
+    ValueNode* value = label != nullptr ? cell_of(a->stack[base - 1]) : nullptr;
+    if (value == nullptr) {
+      fail(a->context, "Alloc failed");
+    } else {
+      bool equal = false;
+      if (entries_equal(a->context, label, value, &equal)) outcome = equal ? 1 : 0;
+    }
+    if (value != nullptr && a->stack[base - 1].kind != Kind::Cell) free_node(value);
+    if (label != nullptr && a->stack[base].kind != Kind::Cell) free_node(label);
+  }
+  while (a->height > base)
+    release_entry(a->stack[--a->height]);
+  return outcome;
+}
+
+// choose_case's way when a label's expression is compiled: the labels in order, the literals
+// compared as choose_label compares them, the expressions run in turn.
+std::int32_t choose_compiled_case(Activation* a, SyntaxNode* node, const Instruction* entries) {
+  CallContext* context = a->context;
+  std::int32_t default_at = -1;
+  std::int32_t chosen = -1;
+  for (std::int32_t i = 0; entries[i].node != nullptr && chosen == -1; ++i) {
+    const SyntaxNode* label = entries[i].node;
+    if (label->kind != NodeKind::Case) {
+      if (default_at < 0) default_at = i;
+      continue;
+    }
+    if (entries[i].b == 2) {
+      std::int32_t equal = label_equals(a, entries[i]);
+      if (equal < 0) chosen = -2;
+      if (equal == 1) chosen = i;
+      continue;
+    }
+    ValueNode* value = cell_of(a->stack[a->height - 1]);
+    bool equal = false;
+    if (value == nullptr) {
+      fail(context, "Alloc failed");
+      chosen = -2;
+    } else if (!literal_label_equals(context, label, value, &equal)) {
+      chosen = -2;
+    } else if (equal) {
+      chosen = i;
+    }
+    if (value != nullptr && a->stack[a->height - 1].kind != Kind::Cell) free_node(value);
+  }
+  (void)node;
+  release_entry(a->stack[--a->height]);
+  // A label that could not be compared ends the choice: the switch is passed over, as the general
+  // evaluator passes it over.
+  if (chosen == -2) return -1;
+  return chosen >= 0 ? chosen : default_at;
+}
+
 // The entry of the label a switch's value chooses (choose_label), or -1 when none is chosen; -2
 // after a reported failure.
 [[gnu::noinline]] std::int32_t choose_case(Activation* a, SyntaxNode* node,
@@ -1035,6 +1101,9 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
       chosen != kChosenTheGeneralWay) {
     release_entry(a->stack[--a->height]);
     return chosen;
+  }
+  for (std::int32_t i = 0; entries[i].node != nullptr; ++i) {
+    if (entries[i].b == 2) return choose_compiled_case(a, node, entries);
   }
   ValueNode* value = cell_of(a->stack[--a->height]);
   if (value == nullptr) {
@@ -1375,7 +1444,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   } while (false)
 
 // Aligned to a cache line, so that where its branches fall does not move with unrelated code.
-[[gnu::aligned(64)]] bool run(Activation* a, Entry* result) {
+[[gnu::aligned(64)]] bool run(Activation* a, Entry* result, std::int32_t start) {
   const Instruction* const code = a->function->code;
   CallContext* context = a->context;
   // The operands and result of the larger instructions' arithmetic, shared by them all: a frame
@@ -1431,7 +1500,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_Interpolate,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
-  const Instruction* ip = code;
+  const Instruction* ip = code + start;
   // The position is set where a step may report or call: the steps that cannot go on as they are.
   VM_DISPATCH();
   {
@@ -1934,7 +2003,7 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   if (bound && given < function->parameter_count) bound = bind_missing(a, given);
   if (bound && arguments != nullptr) provide_arg(&frame, arguments);
   *result = number_entry(0);
-  bool ok = !bound || run(a, result);
+  bool ok = !bound || run(a, result, 0);
   if (ok && as_cell && result->kind != Kind::Cell) {
     ValueNode* cell = cell_of(*result);
     ok = cell != nullptr || fail(&frame, "Alloc failed");
@@ -2130,7 +2199,7 @@ bool run_top_level_vm(Script* module, CallContext* frame, bool* ok) {
   }
   // A `return` at the top level ends it; its value goes nowhere.
   Entry returned = number_entry(0);
-  bool ran = !stop_requested() && run(a, &returned);
+  bool ran = !stop_requested() && run(a, &returned, 0);
   release_entry(returned);
   if (ran) ran = keep_top_level_variables(a);
   end_run(a);
