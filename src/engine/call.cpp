@@ -55,8 +55,8 @@ SyntaxNode* definition_call(SyntaxNode* head) {
   return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
 }
 
-// Every parameter from `node` on has a default: an Assign before its Comma or the Call node.
-// Returns null when all have, else the node where the check stopped.
+}  // namespace
+
 SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call) {
   bool has_default = false;
   std::int32_t open_calls = 0;
@@ -73,8 +73,6 @@ SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call) {
   }
   return has_default || at == call ? nullptr : (node != nullptr ? node : at);
 }
-
-}  // namespace
 
 SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call) {
   std::int32_t open_calls = 0;

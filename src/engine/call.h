@@ -33,6 +33,10 @@ bool bind_parameter(CallContext* frame, ValueNode* local, bool by_reference, Val
 // The node after the rest of this parameter (its default value): after the next top-level Comma,
 // or the definition's Call node. Commas of calls inside a default value do not count.
 SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call);
+// Whether every parameter from `node` on (up to the definition's `call`) has a default, an Assign
+// before its Comma or the Call node: null when all have, else the node where the check stopped
+// (where "Argument error" is reported).
+SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call);
 // The arguments ran out at `parameter`: it and the parameters after it (up to the definition's
 // `call`) run as code in the callee's frame, so that each declares itself and takes its default.
 // False after a reported failure, "Argument error" when one of them has no default.

@@ -102,6 +102,12 @@ struct Parameter {
   std::int32_t slot;
   bool by_reference;  // `&name`: shares the caller's variable
   SyntaxNode* node;   // its DeclareName, where its code (with any default) starts
+  // When the defaults are compiled: where the code that binds this parameter and those after it
+  // starts (after the body's End; it ends with an End of its own), and the node at which
+  // "Argument error" is reported when one of them has no default (null when all have). -1 when
+  // that code is left to the general evaluator.
+  std::int32_t defaults_at;
+  SyntaxNode* without_default;
 };
 
 struct CompiledFunction {

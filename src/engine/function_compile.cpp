@@ -1105,6 +1105,58 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
   return ok;
 }
 
+// Whether the parameters' code (their names, defaults and commas) runs as compiled code: names of
+// the function's own slots, numbers, plain literals, indexes, calls, assignments and the operators
+// without side effects of their own.
+bool defaults_run_compiled(const CompiledFunction* function) {
+  const NameTable* table = function->table;
+  for (const SyntaxNode* node = function->parameters[0].node; node != function->call;
+       node = node->next) {
+    NodeKind kind = node->kind;
+    bool known =
+        kind == NodeKind::Number || kind == NodeKind::Comma || kind == NodeKind::Assign ||
+        kind == NodeKind::Index || kind == NodeKind::CallStart ||
+        (kind == NodeKind::Call && node->text != nullptr) ||
+        (kind == NodeKind::String && is_plain_literal(node)) ||
+        ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
+        (is_binary_operator(kind) && kind != NodeKind::Match) || kind == NodeKind::Not ||
+        kind == NodeKind::Complement || kind == NodeKind::Plus || kind == NodeKind::Negate;
+    if (!known) return false;
+  }
+  return true;
+}
+
+// The parameters' code, after the body's End, for the calls that give fewer arguments than there
+// are parameters: it runs from the first parameter without an argument, as the general evaluator
+// runs it (see bind_defaults). Left to the general evaluator when it holds anything else, or when
+// memory ran out.
+void compile_defaults(CompiledFunction* function) {
+  if (function->parameter_count == 0 || !defaults_run_compiled(function)) return;
+  Compiler compiler{};
+  compiler.function = function;
+  const std::int32_t first = function->count;
+  bool ok = true;
+  std::int32_t next = 0;
+  for (SyntaxNode* node = function->parameters[0].node; ok && node != function->call;
+       node = node->next) {
+    if (next < function->parameter_count && node == function->parameters[next].node)
+      function->parameters[next++].defaults_at = function->count;
+    ok = compile_node(&compiler, node);
+  }
+  ok = ok && next == function->parameter_count && emit(&compiler, Op::End, 0, nullptr);
+  release(&compiler.marks);
+  release(&compiler.mark_index);
+  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
+    Parameter& parameter = function->parameters[i];
+    if (!ok) {
+      parameter.defaults_at = -1;
+      continue;
+    }
+    parameter.without_default = parameter_without_default(parameter.node, function->call);
+  }
+  if (!ok) function->count = first;  // the body's code stays as it was
+}
+
 // Not inline: the compiler's state is large, and would sit in the frame of every compiled call.
 [[gnu::noinline]] CompiledFunction* compile_function(FunctionEntry* entry) {
   SyntaxNode* head = entry->definition;
@@ -1131,7 +1183,7 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
       ok = function->parameters[i].slot != node->name_slot;
     if (!ok) break;
     function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&',
-                                                         node};
+                                                         node, -1, nullptr};
     if (node->text[0] == '&') function->takes_references = true;
     node = next_parameter(node, call);
   }
@@ -1139,7 +1191,9 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
     free_compiled(function);
     return nullptr;
   }
-  return compile_code(function, call->body) ? function : nullptr;
+  if (!compile_code(function, call->body)) return nullptr;
+  compile_defaults(function);
+  return function;
 }
 
 }  // namespace

@@ -1892,6 +1892,20 @@ namespace {
 [[gnu::noinline]] bool bind_missing(Activation* a, std::int32_t first) {
   const CompiledFunction* function = a->function;
   CallContext* frame = a->context;
+  if (const Parameter& parameter = function->parameters[first]; parameter.defaults_at >= 0) {
+    // The parameters' code, compiled: run in the binding's mode, its values left behind.
+    frame->bind_mode = 1;
+    Entry ignored = number_entry(0);
+    bool ran = run(a, &ignored, parameter.defaults_at);
+    frame->bind_mode = 0;
+    release_entry(ignored);
+    while (a->height > 0)
+      release_entry(a->stack[--a->height]);
+    if (!ran) return false;
+    if (parameter.without_default == nullptr) return true;
+    report_error(frame, "Argument error", parameter.without_default->source, 0);
+    return false;
+  }
   if (!materialize_all(a)) return false;
   ValueNode* last_bound = nullptr;
   for (std::int32_t i = first - 1; i >= 0; --i) {
