@@ -8,6 +8,7 @@
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
+#include "engine/function_code.h"
 #include "engine/function_vm.h"
 #include "engine/retire.h"
 #include "engine/script.h"
@@ -298,12 +299,45 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
     CallContext frame = fresh_frame(module, nullptr, host_word);
     frame.names = head->name_table;
     frame.bind_mode = 1;
+    // A function with a compiled form binds its pattern's captures itself, in its own run: here
+    // the pattern is only tested.
+    const bool compiled = !GeneralEvaluationOnly && arguments != nullptr && subject != nullptr &&
+                          compiled_form(entry) != nullptr;
     // A pattern that cannot be searched has been reported; its function is not chosen.
-    std::int32_t matched = pattern_search(&frame, head->next->pattern, subject);
+    std::int32_t matched = compiled ? pattern_test(&frame, head->next->pattern, subject)
+                                    : pattern_search(&frame, head->next->pattern, subject);
     frame.bind_mode = 0;
     if (matched != 1) {
       release_frame(&frame);
       continue;
+    }
+    if (compiled) {
+      release_frame(&frame);
+      std::int32_t code = RUN_NORMAL;
+      bool bound = true;
+      if (run_argmatch_vm(module, entry, arguments, host_word, &code, &bound)) {
+        ++count;
+        if (!bound) break;
+        if (code == RUN_FAILED) {
+          count = -1;
+          break;
+        }
+        if (code == RUN_EXIT) {
+          if (stop_dispatch != nullptr) *stop_dispatch = 1;
+          break;
+        }
+        continue;
+      }
+      // Nothing ran (no memory for the call's tables): the general way, from the search.
+      frame = fresh_frame(module, nullptr, host_word);
+      frame.names = head->name_table;
+      frame.bind_mode = 1;
+      matched = pattern_search(&frame, head->next->pattern, subject);
+      frame.bind_mode = 0;
+      if (matched != 1) {
+        release_frame(&frame);
+        continue;
+      }
     }
     frame.function_name = entry->name;
     SyntaxNode* call = definition_call(head);

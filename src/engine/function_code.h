@@ -36,7 +36,7 @@ enum class Op : std::uint8_t {
   LoopBack,      // a = after the exit jump
   EnterScope,    // a = the braces' depth (the function's own scope is 0)
   LeaveScope,    // a = the depth of the braces it leaves
-  Return,        //
+  Return,        // b = 1 for an exit
   CallStart,     //
   Call,          // node
   // Larger instructions for the commonest sequences; each falls back to its parts.
@@ -99,7 +99,7 @@ struct Instruction {
 };
 
 struct Parameter {
-  std::int32_t slot;
+  std::int32_t slot;  // -1 for a pattern the argument's text is searched with (its captures bind)
   bool by_reference;  // `&name`: shares the caller's variable
   SyntaxNode* node;   // its DeclareName, where its code (with any default) starts
   // When the defaults are compiled: where the code that binds this parameter and those after it

@@ -465,8 +465,10 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       return ok;
     }
     case NodeKind::Return:
-    case NodeKind::Exit:  // ends a call or a top level as a return does
-      return emit(compiler, Op::Return, 0, node);
+    case NodeKind::Exit:  // ends a call or a top level as a return does (b = 1: an exit)
+      if (!emit(compiler, Op::Return, 0, node)) return false;
+      compiler->function->code[compiler->function->count - 1].b = kind == NodeKind::Exit ? 1 : 0;
+      return true;
     case NodeKind::Break:
     case NodeKind::Continue: {
       // Not at a statement's start: after the value it was given (a break's count of further
@@ -1160,8 +1162,10 @@ void compile_defaults(CompiledFunction* function) {
 // Not inline: the compiler's state is large, and would sit in the frame of every compiled call.
 [[gnu::noinline]] CompiledFunction* compile_function(FunctionEntry* entry) {
   SyntaxNode* head = entry->definition;
-  if (head == nullptr || head->kind != NodeKind::Function || head->name_table == nullptr)
+  if (head == nullptr || (head->kind != NodeKind::Function && head->kind != NodeKind::Argmatch) ||
+      head->name_table == nullptr) {
     return nullptr;
+  }
   const NameTable* table = head->name_table;
   SyntaxNode* call = definition_call(head);
   if (call == nullptr || call->body == nullptr) return nullptr;
@@ -1177,6 +1181,12 @@ void compile_defaults(CompiledFunction* function) {
   // the arguments run out (see bind_defaults).
   function->call = call;
   for (SyntaxNode* node = head->next; ok && node != call;) {
+    if (node != nullptr && node->kind == NodeKind::Pattern && node->pattern != nullptr) {
+      // A pattern in place of a name: the argument's text is searched, its captures bound.
+      function->parameters[function->parameter_count++] = {-1, false, node, -1, nullptr};
+      node = next_parameter(node, call);
+      continue;
+    }
     ok = node != nullptr && node->kind == NodeKind::DeclareName && node->text != nullptr &&
          node->name_table == table && node->number != kArgNameHash;
     for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)

@@ -139,6 +139,8 @@ struct Activation {
   bool holds_numbers;
   // Some slot may hold kHeldNumber: materialize_all has work to do.
   bool numbers_held;
+  // The run ended at an exit (which ends an event's dispatch), not at a return or the end.
+  bool exited;
   Activation* next_spare;
   // `parked` for a function of as many names or fewer. Its variables outlive the call, for the
   // next call made at this depth, whatever function it runs: a variable is given its slot's name
@@ -1799,6 +1801,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     VM_NEXT();
   step_Return:
     context->position = ip->node->source;
+    if (ip->b != 0) a->exited = true;
     return take_returned(a, result);
   step_CallStart:
     context->position = ip->node->source;
@@ -1909,6 +1912,7 @@ namespace {
   if (!materialize_all(a)) return false;
   ValueNode* last_bound = nullptr;
   for (std::int32_t i = first - 1; i >= 0; --i) {
+    if (function->parameters[i].slot < 0) continue;  // a pattern: its captures are in the slots
     ValueNode* variable = a->slots[function->parameters[i].slot];
     variable->next = frame->locals;
     frame->locals = variable;
@@ -1921,8 +1925,9 @@ namespace {
   if (last_bound != nullptr) {
     frame->locals = last_bound->next;
     last_bound->next = nullptr;
-    for (std::int32_t i = 0; i < first - 1; ++i)
-      a->slots[function->parameters[i].slot]->next = nullptr;
+    for (std::int32_t i = 0; i < first - 1; ++i) {
+      if (function->parameters[i].slot >= 0) a->slots[function->parameters[i].slot]->next = nullptr;
+    }
     if (a->chain_seen == last_bound) a->chain_seen = nullptr;
     if (frame->last_local == last_bound) frame->last_local = nullptr;
   }
@@ -1961,6 +1966,7 @@ VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFuncti
   a->reuse_parked = function->implicit_names && module == function->table->module;
   a->holds_numbers = holds_numbers;
   a->numbers_held = false;
+  a->exited = false;
   a->scope_marks[a->scope_count++] = 0;
   return true;
 }
@@ -1984,10 +1990,31 @@ VM_INLINE void end_run(Activation* a) {
 // reported failure, or NotRun when
 // nothing has run (memory for the call's tables ran out). A call whose binding fails yields 0, as
 // the general evaluator's does. `arguments` is the chain `arg` refers to, if there is one.
+// What a call of a compiled body did besides its result: whether its parameters were bound (a
+// call whose binding fails yields 0 without running), and whether it ended at an exit.
+struct CallReport {
+  bool bound;
+  bool exited;
+};
+
+// A pattern parameter: its argument's text searched in the binding's mode, the captures bound in
+// the frame. False after a reported failure.
+bool bind_pattern(CallContext* frame, const Parameter& parameter, const char* subject) {
+  if (subject == nullptr) {
+    report_error(frame, "Alloc failed", parameter.node->source, 0);
+    return false;
+  }
+  frame->bind_mode = 1;
+  std::int32_t searched = pattern_search(frame, parameter.node->pattern, subject);
+  frame->bind_mode = 0;
+  return searched != PATTERN_SEARCH_FAILED;
+}
+
 template <typename Plain, typename Bind>
 Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunction* function,
                      ValueNode* arguments, std::int32_t argument_count, std::intptr_t host_word,
-                     Plain plain, Bind bind, Entry* result, bool as_cell) {
+                     Plain plain, Bind bind, Entry* result, bool as_cell,
+                     CallReport* report = nullptr) {
   if (stop_requested()) return Direct::Failed;
   Activation* a = Spares.take();
   if (a == nullptr) return Direct::NotRun;
@@ -2006,6 +2033,13 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   const std::int32_t given = std::min(argument_count, function->parameter_count);
   for (std::int32_t i = 0; bound && i < given; ++i) {
     const Parameter& parameter = function->parameters[i];
+    if (parameter.slot < 0) {
+      // A pattern: the general lookup binds its captures in the frame, from where they are
+      // taken into the record.
+      bound = materialize_all(a) && bind(i, &frame, nullptr, parameter);
+      if (frame.last_local != a->chain_seen) adopt_declared(a);
+      continue;
+    }
     std::int32_t number = 0;
     if (plain(i, parameter, &number) && a->slots[parameter.slot] == nullptr) {
       declare_number(a, parameter.slot, number);
@@ -2018,6 +2052,7 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   if (bound && arguments != nullptr) provide_arg(&frame, arguments);
   *result = number_entry(0);
   bool ok = !bound || run(a, result, 0);
+  if (report != nullptr) *report = {bound, a->exited};
   if (ok && as_cell && result->kind != Kind::Cell) {
     ValueNode* cell = cell_of(*result);
     ok = cell != nullptr || fail(&frame, "Alloc failed");
@@ -2126,6 +2161,10 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
         },
         [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
                     const Parameter& parameter) {
+          if (local == nullptr) {
+            EntryText text(arguments[i]);
+            return bind_pattern(frame, parameter, text.scalar.failed ? nullptr : text.text);
+          }
           return bind_entry(frame, local, parameter, arguments[i]);
         },
         &returned, false);
@@ -2140,8 +2179,11 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
 
 }  // namespace
 
-bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
-                     std::intptr_t host_word, ValueNode** result) {
+namespace {
+
+// run_function_vm with the report of what the call did.
+bool run_reporting(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                   std::intptr_t host_word, ValueNode** result, CallReport* report) {
   CompiledFunction* function = compiled_form(entry);
   if (function == nullptr) return false;
   std::int32_t argument_count = 0;
@@ -2155,11 +2197,40 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
       [&next](std::int32_t, CallContext* frame, ValueNode* local, const Parameter& parameter) {
         ValueNode* argument = next;
         next = next->next;
+        if (local == nullptr) {
+          char* subject = text_of_value(argument->value);
+          bool bound = bind_pattern(frame, parameter, subject);
+          release(&subject);
+          return bound;
+        }
         return bind_parameter(frame, local, parameter.by_reference, argument, frame->position);
       },
-      &returned, true);
+      &returned, true, report);
   if (outcome == Direct::NotRun) return false;
   *result = outcome == Direct::Done ? returned.cell : CALL_FAILED;
+  return true;
+}
+
+}  // namespace
+
+bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                     std::intptr_t host_word, ValueNode** result) {
+  return run_reporting(module, entry, arguments, host_word, result, nullptr);
+}
+
+bool run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                     std::intptr_t host_word, std::int32_t* code, bool* bound) {
+  if (GeneralEvaluationOnly || arguments == nullptr) return false;
+  ValueNode* result = nullptr;
+  CallReport report{};
+  if (!run_reporting(module, entry, arguments, host_word, &result, &report)) return false;
+  *bound = report.bound;
+  if (result == CALL_FAILED) {
+    *code = RUN_FAILED;
+  } else {
+    free_node(result);
+    *code = report.exited ? RUN_EXIT : RUN_NORMAL;
+  }
   return true;
 }
 

@@ -1,7 +1,7 @@
 // Whole function bodies compiled once, on their first call, into an instruction array and run by a
 // loop of their own, with the function's variables in resolved slots and numbers and literals
-// unboxed on the stack. A body that uses anything the loop does not run (or a loop of plain
-// arithmetic, which the loop compiler runs faster) takes the general evaluator, as a whole.
+// unboxed on the stack. A body that uses anything the loop does not run takes the general
+// evaluator, as a whole.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,13 @@ struct Script;
 // *result set (CALL_FAILED after a reported failure). False when nothing has run.
 bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
                      std::intptr_t host_word, ValueNode** result);
+
+// Runs an argmatch function that an event's dispatch chose (its pattern matched the first
+// argument) in its compiled form, with the event's arguments: true, with *code RUN_NORMAL,
+// RUN_EXIT (it ended at an exit) or RUN_FAILED (after a reported failure), and *bound false when
+// its binding failed (nothing ran). False when nothing has run.
+bool run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                     std::intptr_t host_word, std::int32_t* code, bool* bound);
 
 void release_function_vm(FunctionEntry* entry);
 
