@@ -36,7 +36,7 @@ enum class Op : std::uint8_t {
   LoopBack,      // a = after the exit jump
   EnterScope,    // a = the braces' depth (the function's own scope is 0)
   LeaveScope,    // a = the depth of the braces it leaves
-  Return,        // b = 1 for an exit
+  Return,        //
   CallStart,     //
   Call,          // node
   // Larger instructions for the commonest sequences; each falls back to its parts.
@@ -71,6 +71,7 @@ enum class Op : std::uint8_t {
   Interpolate,  // a = the template (CompiledFunction::templates), b = its part count: the parts'
                 // values on the stack joined with its pieces of text into a string (node: the
                 // literal)
+  Exit,         // a return that ends an event's dispatch too
   End,          // the body's end (the loop's table of steps lists the operations in this order)
 };
 

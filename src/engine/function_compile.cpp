@@ -465,10 +465,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       return ok;
     }
     case NodeKind::Return:
-    case NodeKind::Exit:  // ends a call or a top level as a return does (b = 1: an exit)
-      if (!emit(compiler, Op::Return, 0, node)) return false;
-      compiler->function->code[compiler->function->count - 1].b = kind == NodeKind::Exit ? 1 : 0;
-      return true;
+    case NodeKind::Exit:  // ends a call or a top level as a return does
+      return emit(compiler, kind == NodeKind::Exit ? Op::Exit : Op::Return, 0, node);
     case NodeKind::Break:
     case NodeKind::Continue: {
       // Not at a statement's start: after the value it was given (a break's count of further
@@ -958,6 +956,7 @@ bool refine(Compiler* compiler) {
           reach(in.b);
           break;
         case Op::Return:
+        case Op::Exit:
         case Op::End:
         case Op::CaseEntry:
           break;
@@ -1041,7 +1040,7 @@ bool refine(Compiler* compiler) {
     for (std::int32_t i = 0; i + 1 < out; ++i) {
       if (code[i].op != Op::PushName) continue;
       Op next = code[i + 1].op;
-      code[i].b = next == Op::Return || next == Op::JumpIfFalse || next == Op::SkipIfTrue ||
+      code[i].b = next == Op::Return || next == Op::Exit || next == Op::JumpIfFalse || next == Op::SkipIfTrue ||
                           next == Op::LoopTest || next == Op::Binary || next == Op::Index ||
                           next == Op::Interpolate
                       ? 1

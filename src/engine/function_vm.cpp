@@ -1500,6 +1500,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_BinaryOfConst,
                                  &&step_AssignOfConst,
                                  &&step_Interpolate,
+                                 &&step_Exit,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code + start;
@@ -1799,9 +1800,10 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
       a->scope_count = ip->a;  // nothing declared there
     }
     VM_NEXT();
+  step_Exit:
+    a->exited = true;
   step_Return:
     context->position = ip->node->source;
-    if (ip->b != 0) a->exited = true;
     return take_returned(a, result);
   step_CallStart:
     context->position = ip->node->source;
