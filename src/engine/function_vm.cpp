@@ -1768,9 +1768,6 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   }
   step_CaseEntry:
     return fail(context, "Sentence error");  // never reached: a switch goes past its entries
-  step_Interpolate:
-    if (!interpolate(a, *ip)) return false;
-    VM_NEXT();
   step_End:
     return true;
   step_SkipIfTrue:
@@ -1800,8 +1797,6 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
       a->scope_count = ip->a;  // nothing declared there
     }
     VM_NEXT();
-  step_Exit:
-    a->exited = true;
   step_Return:
     context->position = ip->node->source;
     return take_returned(a, result);
@@ -1839,6 +1834,14 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     if (direct == Direct::Failed) return false;
     VM_NEXT();
   }
+  // The rarer steps last, out of the way of the others.
+  step_Interpolate:
+    if (!interpolate(a, *ip)) return false;
+    VM_NEXT();
+  step_Exit:
+    a->exited = true;
+    context->position = ip->node->source;
+    return take_returned(a, result);
   }
 }
 
