@@ -52,6 +52,9 @@ struct Compiler {
   // The node now compiled starts a list, or follows a statement's end or the jump of an if's
   // branch (reached only once the condition is taken): nothing waits on the stack there.
   bool after_statement;
+  // The slots whose names every run has found or declared in the function's own scope before any
+  // braces open (see note_bound_prefix): braces that name no others declare nothing.
+  std::uint64_t bound[kMaxDeclared / 64];
 };
 
 bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
@@ -330,6 +333,90 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   return true;
 }
 
+void mark_bound(Compiler* compiler, const SyntaxNode* node) {
+  std::int32_t slot = node->name_slot;
+  if (slot >= 0 && slot < kMaxDeclared)
+    compiler->bound[slot / 64] |= std::uint64_t{1} << (slot % 64);
+}
+
+bool is_bound(const Compiler* compiler, const SyntaxNode* node) {
+  std::int32_t slot = node->name_slot;
+  return slot >= 0 && slot < kMaxDeclared && (compiler->bound[slot / 64] >> (slot % 64) & 1) != 0;
+}
+
+// Notes the names of the body's first statements, up to its first control statement: each run
+// reads or assigns each of them there, in the function's own scope, so that afterwards it stands
+// for a variable that scope holds to the call's end, or for a global. Braces further on that name
+// none but these (and the parameters) then declare nothing of their own.
+void note_bound_prefix(Compiler* compiler, const SyntaxNode* list) {
+  const NameTable* table = compiler->function->table;
+  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+    NodeKind kind = node->kind;
+    if (kind == NodeKind::Name) {
+      if (!is_slot_name(node, table)) return;
+      mark_bound(compiler, node);
+      continue;
+    }
+    bool plain = kind == NodeKind::Number || kind == NodeKind::String || kind == NodeKind::Assign ||
+                 kind == NodeKind::Semicolon || kind == NodeKind::Index ||
+                 kind == NodeKind::Comma || kind == NodeKind::ApplyPostfix ||
+                 kind == NodeKind::CallStart || kind == NodeKind::Call ||
+                 is_binary_operator(kind) || is_unary_operator(kind);
+    if (!plain) return;
+  }
+}
+
+// Whether braces around `list` can declare nothing of their own, so that they need no scope: every
+// name in their statements (outside braces inside, which decide for themselves) is one already
+// bound, and nothing runs there that could declare a name otherwise (a `var`, a literal's parts or
+// a pattern's captures, a switch's labels, code the general evaluator runs).
+bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
+  const NameTable* table = compiler->function->table;
+  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+    NodeKind kind = node->kind;
+    switch (kind) {
+      case NodeKind::Name:
+        if (!is_slot_name(node, table) || !is_bound(compiler, node)) return false;
+        continue;
+      case NodeKind::String:
+        if (!is_plain_literal(node)) return false;
+        continue;
+      case NodeKind::Block:
+        continue;  // a scope of its own, or braces that declare nothing either
+      case NodeKind::Number:
+      case NodeKind::Assign:
+      case NodeKind::Semicolon:
+      case NodeKind::Index:
+      case NodeKind::Comma:
+      case NodeKind::ApplyPostfix:
+      case NodeKind::CallStart:
+      case NodeKind::Jump:
+      case NodeKind::SkipIfTrue:
+      case NodeKind::Else:
+      case NodeKind::EndIf:
+      case NodeKind::Loop:
+      case NodeKind::LoopTop:
+      case NodeKind::LoopEnd:
+      case NodeKind::Break:
+      case NodeKind::Continue:
+      case NodeKind::Return:
+      case NodeKind::Exit:
+        break;
+      case NodeKind::Call:
+        if (node->text == nullptr || node->text[0] == '&') return false;
+        break;
+      default:
+        if (kind == NodeKind::Match || !(is_binary_operator(kind) || is_unary_operator(kind))) {
+          return false;
+        }
+        break;
+    }
+    // A loop's body without braces is part of these statements.
+    if (node->body != nullptr && !declares_nothing(compiler, node->body)) return false;
+  }
+  return true;
+}
+
 bool compile_node(Compiler* compiler, SyntaxNode* node) {
   const NameTable* table = compiler->function->table;
   NodeKind kind = node->kind;
@@ -419,11 +506,15 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         // Values the braces leave would outlive the variables they refer to, which the braces'
         // end frees: the general evaluator drops them with the braces.
         if (!leaves_no_value(body->body)) return false;
-        ++compiler->depth;
-        ok = emit(compiler, Op::EnterScope, compiler->depth, body) &&
-             compile_list(compiler, body->body) &&
-             emit(compiler, Op::LeaveScope, compiler->depth, body);
-        --compiler->depth;
+        if (declares_nothing(compiler, body->body)) {
+          ok = compile_list(compiler, body->body);  // no scope to open at each pass
+        } else {
+          ++compiler->depth;
+          ok = emit(compiler, Op::EnterScope, compiler->depth, body) &&
+               compile_list(compiler, body->body) &&
+               emit(compiler, Op::LeaveScope, compiler->depth, body);
+          --compiler->depth;
+        }
       } else {
         // The general evaluator runs a body without braces on a stack of its own too, which it
         // drops: a body that may leave a value there is its to run.
@@ -456,6 +547,12 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       }
       bool collecting = compiler->collecting;
       compiler->collecting = collecting || after != nullptr;
+      if (declares_nothing(compiler, node->body)) {
+        // No scope to open: what the braces hold runs as if they were not there.
+        bool ok = compile_list(compiler, node->body);
+        compiler->collecting = collecting;
+        return ok;
+      }
       ++compiler->depth;
       bool ok = emit(compiler, Op::EnterScope, compiler->depth, node) &&
                 compile_list(compiler, node->body) &&
@@ -1040,9 +1137,9 @@ bool refine(Compiler* compiler) {
     for (std::int32_t i = 0; i + 1 < out; ++i) {
       if (code[i].op != Op::PushName) continue;
       Op next = code[i + 1].op;
-      code[i].b = next == Op::Return || next == Op::Exit || next == Op::JumpIfFalse || next == Op::SkipIfTrue ||
-                          next == Op::LoopTest || next == Op::Binary || next == Op::Index ||
-                          next == Op::Interpolate
+      code[i].b = next == Op::Return || next == Op::Exit || next == Op::JumpIfFalse ||
+                          next == Op::SkipIfTrue || next == Op::LoopTest || next == Op::Binary ||
+                          next == Op::Index || next == Op::Interpolate
                       ? 1
                       : 0;
     }
@@ -1097,6 +1194,11 @@ CompiledFunction* new_compiled(const NameTable* table, std::int32_t parameters) 
 bool compile_code(CompiledFunction* function, SyntaxNode* body) {
   Compiler compiler{};
   compiler.function = function;
+  // Each parameter is bound (or the call fails) before the body runs.
+  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
+    if (function->parameters[i].slot >= 0) mark_bound(&compiler, function->parameters[i].node);
+  }
+  note_bound_prefix(&compiler, body);
   bool ok = compile_list(&compiler, body) && emit(&compiler, Op::End, 0, nullptr) &&
             resolve(&compiler) && refine(&compiler) &&
             function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
