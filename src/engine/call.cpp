@@ -285,6 +285,28 @@ ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* a
   return call_general_function(module, entry, arguments, host_word);
 }
 
+namespace {
+
+// The general way of running an argmatch function whose pattern matched, in `frame`, where the
+// search bound its captures: the run's code, and *bound false when the parameters could not be
+// bound (nothing ran then).
+std::int32_t run_matched_general(CallContext* frame, FunctionEntry* entry, SyntaxNode* head,
+                                 ValueNode* arguments, bool* bound) {
+  frame->function_name = entry->name;
+  SyntaxNode* call = definition_call(head);
+  if (call == nullptr || call->body == nullptr ||
+      !bind_parameters(frame, next_parameter(head->next, call), call,
+                       arguments != nullptr ? arguments->next : nullptr)) {
+    *bound = false;
+    return RUN_NORMAL;
+  }
+  provide_arg(frame, arguments);
+  std::int32_t break_counter = 0;
+  return run_nodes(frame, call->body, nullptr, nullptr, &break_counter);
+}
+
+}  // namespace
+
 std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t* stop_dispatch,
                              std::intptr_t host_word) {
   CountedCall counted;
@@ -296,62 +318,33 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
         head->next->kind != NodeKind::Pattern || head->next->pattern == nullptr) {
       continue;
     }
-    CallContext frame = fresh_frame(module, nullptr, host_word);
-    frame.names = head->name_table;
-    frame.bind_mode = 1;
     // A function with a compiled form binds its pattern's captures itself, in its own run: here
     // the pattern is only tested.
     const bool compiled = !GeneralEvaluationOnly && arguments != nullptr && subject != nullptr &&
                           compiled_form(entry) != nullptr;
+    CallContext frame = fresh_frame(module, nullptr, host_word);
+    frame.names = head->name_table;
+    frame.bind_mode = 1;
     // A pattern that cannot be searched has been reported; its function is not chosen.
     std::int32_t matched = compiled ? pattern_test(&frame, head->next->pattern, subject)
                                     : pattern_search(&frame, head->next->pattern, subject);
     frame.bind_mode = 0;
-    if (matched != 1) {
-      release_frame(&frame);
-      continue;
-    }
-    if (compiled) {
-      release_frame(&frame);
-      std::int32_t code = RUN_NORMAL;
-      bool bound = true;
-      if (run_argmatch_vm(module, entry, arguments, host_word, &code, &bound)) {
-        ++count;
-        if (!bound) break;
-        if (code == RUN_FAILED) {
-          count = -1;
-          break;
-        }
-        if (code == RUN_EXIT) {
-          if (stop_dispatch != nullptr) *stop_dispatch = 1;
-          break;
-        }
-        continue;
+    std::int32_t code = RUN_NORMAL;
+    bool bound = true;
+    if (matched == 1 &&
+        (!compiled || !run_argmatch_vm(module, entry, arguments, host_word, &code, &bound))) {
+      if (compiled) {
+        // Nothing ran (no memory for the call's tables): the general way, captures bound now.
+        frame.bind_mode = 1;
+        matched = pattern_search(&frame, head->next->pattern, subject);
+        frame.bind_mode = 0;
       }
-      // Nothing ran (no memory for the call's tables): the general way, from the search.
-      frame = fresh_frame(module, nullptr, host_word);
-      frame.names = head->name_table;
-      frame.bind_mode = 1;
-      matched = pattern_search(&frame, head->next->pattern, subject);
-      frame.bind_mode = 0;
-      if (matched != 1) {
-        release_frame(&frame);
-        continue;
-      }
+      if (matched == 1) code = run_matched_general(&frame, entry, head, arguments, &bound);
     }
-    frame.function_name = entry->name;
-    SyntaxNode* call = definition_call(head);
-    ++count;
-    if (call == nullptr || call->body == nullptr ||
-        !bind_parameters(&frame, next_parameter(head->next, call), call,
-                         arguments != nullptr ? arguments->next : nullptr)) {
-      release_frame(&frame);
-      break;
-    }
-    provide_arg(&frame, arguments);
-    std::int32_t break_counter = 0;
-    std::int32_t code = run_nodes(&frame, call->body, nullptr, nullptr, &break_counter);
     release_frame(&frame);
+    if (matched != 1) continue;
+    ++count;
+    if (!bound) break;
     if (code == RUN_FAILED) {
       count = -1;
       break;

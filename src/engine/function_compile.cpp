@@ -238,13 +238,18 @@ SyntaxNode* breakable_end(SyntaxNode* loop) {
   return end;
 }
 
-// Whether a part of a literal runs in line: names of the function's own slots, numbers, plain
-// literals, indexes and the operators without side effects, making one value in all.
-bool runs_in_line(const SyntaxNode* part, const NameTable* table) {
+// Whether code makes one value as compiled code with nothing of its own to declare: names of the
+// function's own slots, numbers, literals, indexes and the operators without side effects of
+// their own. A case label's expression (`label`, up to its Colon) may hold calls and any literal;
+// a literal's part (to its list's end) plain literals only.
+bool makes_one_value(const SyntaxNode* node, const NameTable* table, bool label) {
   std::int32_t height = 0;
-  for (const SyntaxNode* node = part; node != nullptr; node = node->next) {
+  std::int32_t calls[kMaxCalls];
+  std::int32_t open_calls = 0;
+  for (; node != nullptr && node->kind != NodeKind::Colon; node = node->next) {
     NodeKind kind = node->kind;
-    if (kind == NodeKind::Number || (kind == NodeKind::String && is_plain_literal(node)) ||
+    if (kind == NodeKind::Number ||
+        (kind == NodeKind::String && (label || is_plain_literal(node))) ||
         (kind == NodeKind::Name && is_slot_name(node, table))) {
       ++height;
     } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match)) {
@@ -253,11 +258,15 @@ bool runs_in_line(const SyntaxNode* part, const NameTable* table) {
     } else if (kind == NodeKind::Not || kind == NodeKind::Complement || kind == NodeKind::Plus ||
                kind == NodeKind::Negate) {
       if (height < 1) return false;
+    } else if (label && kind == NodeKind::CallStart && open_calls < kMaxCalls) {
+      calls[open_calls++] = height;
+    } else if (label && kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
+      height = calls[--open_calls] + 1;
     } else {
       return false;
     }
   }
-  return height == 1;
+  return (node != nullptr) == label && open_calls == 0 && height == 1;
 }
 
 bool keep_template(CompiledFunction* function, TextTemplate* text) {
@@ -287,7 +296,7 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
     return false;
   }
   for (std::int32_t i = 0; i < text->part_count; ++i) {
-    if (!runs_in_line(text->parts[i], function->table)) {
+    if (!makes_one_value(text->parts[i], function->table, false)) {
       free_text_template(text);
       return false;
     }
@@ -741,36 +750,6 @@ bool ends_statement(const SyntaxNode* node) {
 // A switch: one step chooses the label, as the general evaluator chooses it (a label that is an
 // expression is run by it), and goes to its statements in a scope of their own. Its statements
 // leave no value (the general evaluator runs them on a stack of their own).
-// Whether a case label's expression (from `node` to its Colon) runs as compiled code: names of
-// the function's own slots, numbers, literals, indexes, calls and the operators without side
-// effects of their own, making one value in all.
-bool label_runs_compiled(const SyntaxNode* node, const NameTable* table) {
-  std::int32_t height = 0;
-  std::int32_t calls[kMaxCalls];
-  std::int32_t open_calls = 0;
-  for (; node != nullptr && node->kind != NodeKind::Colon; node = node->next) {
-    NodeKind kind = node->kind;
-    if (kind == NodeKind::Number || kind == NodeKind::String ||
-        (kind == NodeKind::Name && is_slot_name(node, table))) {
-      ++height;
-    } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match)) {
-      if (height < 2) return false;
-      --height;
-    } else if (kind == NodeKind::Not || kind == NodeKind::Complement || kind == NodeKind::Plus ||
-               kind == NodeKind::Negate) {
-      if (height < 1) return false;
-    } else if (kind == NodeKind::CallStart) {
-      if (open_calls == kMaxCalls) return false;
-      calls[open_calls++] = height;
-    } else if (kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
-      height = calls[--open_calls] + 1;
-    } else {
-      return false;
-    }
-  }
-  return node != nullptr && open_calls == 0 && height == 1;
-}
-
 bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   std::int32_t labels = 0;
   for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
@@ -798,7 +777,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   bool labels_compiled = true;
   for (SyntaxNode* label = node->body; label != nullptr && labels_compiled; label = label->next) {
     if (label->kind == NodeKind::Case && !is_literal_label(label))
-      labels_compiled = label_runs_compiled(label->next, table);
+      labels_compiled = makes_one_value(label->next, table, true);
   }
   for (std::int32_t i = 1; labels_compiled && i <= labels; ++i) {
     SyntaxNode* label = function->code[at + i].node;

@@ -779,8 +779,14 @@ bool binary(Activation* a, SyntaxNode* node) {
   std::int32_t value = 0;
   const Entry& l = a->stack[a->height - 2];
   const Entry& r = a->stack[a->height - 1];
-  if (plain_number(l, &left) && plain_number(r, &right) &&
-      apply_number_operator(node->kind, left, right, &value)) {
+  bool numbers = plain_number(l, &left) && plain_number(r, &right);
+  if (!numbers) {
+    context->position = node->source;
+    if (Done done = string_binary(a, node->kind); done != Done::Not) return done == Done::Done;
+    // Numbers that other threads may share (globals): read under their lock.
+    numbers = scalar_number(l, &left) && scalar_number(r, &right);
+  }
+  if (numbers && apply_number_operator(node->kind, left, right, &value)) {
     release_entry(l);
     release_entry(r);
     a->height -= 2;
@@ -788,16 +794,6 @@ bool binary(Activation* a, SyntaxNode* node) {
     return true;
   }
   context->position = node->source;
-  if (Done done = string_binary(a, node->kind); done != Done::Not) return done == Done::Done;
-  if (scalar_number(l, &left) && scalar_number(r, &right) &&
-      apply_number_operator(node->kind, left, right, &value)) {
-    // Numbers that other threads may share (globals): read under their lock.
-    release_entry(l);
-    release_entry(r);
-    a->height -= 2;
-    a->stack[a->height++] = number_entry(value);
-    return true;
-  }
   return delegate(a, node, 2);
 }
 
