@@ -8,7 +8,6 @@
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
-#include "engine/function_code.h"
 #include "engine/function_vm.h"
 #include "engine/retire.h"
 #include "engine/script.h"
@@ -318,29 +317,18 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
         head->next->kind != NodeKind::Pattern || head->next->pattern == nullptr) {
       continue;
     }
-    // A function with a compiled form binds its pattern's captures itself, in its own run: here
-    // the pattern is only tested.
-    const bool compiled = !GeneralEvaluationOnly && arguments != nullptr && subject != nullptr &&
-                          compiled_form(entry) != nullptr;
     CallContext frame = fresh_frame(module, nullptr, host_word);
     frame.names = head->name_table;
     frame.bind_mode = 1;
     // A pattern that cannot be searched has been reported; its function is not chosen.
-    std::int32_t matched = compiled ? pattern_test(&frame, head->next->pattern, subject)
-                                    : pattern_search(&frame, head->next->pattern, subject);
+    std::int32_t matched = pattern_search(&frame, head->next->pattern, subject);
     frame.bind_mode = 0;
     std::int32_t code = RUN_NORMAL;
     bool bound = true;
-    if (matched == 1 &&
-        (!compiled || !run_argmatch_vm(module, entry, arguments, host_word, &code, &bound))) {
-      if (compiled) {
-        // Nothing ran (no memory for the call's tables): the general way, captures bound now.
-        frame.bind_mode = 1;
-        matched = pattern_search(&frame, head->next->pattern, subject);
-        frame.bind_mode = 0;
-      }
-      if (matched == 1) code = run_matched_general(&frame, entry, head, arguments, &bound);
-    }
+    // A function with a compiled form runs there, where its pattern's captures are bound again
+    // (the same search); else, or when that could not run, in the frame the search bound.
+    if (matched == 1 && !run_argmatch_vm(module, entry, arguments, host_word, &code, &bound))
+      code = run_matched_general(&frame, entry, head, arguments, &bound);
     release_frame(&frame);
     if (matched != 1) continue;
     ++count;

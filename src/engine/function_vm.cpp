@@ -1050,7 +1050,7 @@ bool run(Activation* a, Entry* result, std::int32_t start);
 
 // choose_case's way when a label's expression is compiled: the labels in order, the literals
 // compared as choose_label compares them, the expressions run in turn.
-std::int32_t choose_compiled_case(Activation* a, SyntaxNode* node, const Instruction* entries) {
+std::int32_t choose_compiled_case(Activation* a, const Instruction* entries) {
   CallContext* context = a->context;
   std::int32_t default_at = -1;
   std::int32_t chosen = -1;
@@ -1078,7 +1078,6 @@ std::int32_t choose_compiled_case(Activation* a, SyntaxNode* node, const Instruc
     }
     if (value != nullptr && a->stack[a->height - 1].kind != Kind::Cell) free_node(value);
   }
-  (void)node;
   release_entry(a->stack[--a->height]);
   // A label that could not be compared ends the choice: the switch is passed over, as the general
   // evaluator passes it over.
@@ -1101,7 +1100,7 @@ std::int32_t choose_compiled_case(Activation* a, SyntaxNode* node, const Instruc
     return chosen;
   }
   for (std::int32_t i = 0; entries[i].node != nullptr; ++i) {
-    if (entries[i].b == 2) return choose_compiled_case(a, node, entries);
+    if (entries[i].b == 2) return choose_compiled_case(a, entries);
   }
   ValueNode* value = cell_of(a->stack[--a->height]);
   if (value == nullptr) {
@@ -1984,13 +1983,6 @@ VM_INLINE void end_run(Activation* a) {
   }
 }
 
-// A call of the compiled body with its first `argument_count` parameters (at most) bound by
-// `bind(i, frame, local, parameter)`, or held as plain numbers where `plain(i, parameter,
-// &number)` finds one, the others to their defaults: Done with the result in
-// *result (a number, or a cell the caller owns; always a cell when `as_cell`), Failed after a
-// reported failure, or NotRun when
-// nothing has run (memory for the call's tables ran out). A call whose binding fails yields 0, as
-// the general evaluator's does. `arguments` is the chain `arg` refers to, if there is one.
 // What a call of a compiled body did besides its result: whether its parameters were bound (a
 // call whose binding fails yields 0 without running), and whether it ended at an exit.
 struct CallReport {
@@ -2011,6 +2003,15 @@ bool bind_pattern(CallContext* frame, const Parameter& parameter, const char* su
   return searched != PATTERN_SEARCH_FAILED;
 }
 
+// A call of the compiled body with its first `argument_count` parameters (at most) bound by
+// `bind(i, frame, local, parameter)`, or held as plain numbers where `plain(i, parameter,
+// &number)` finds one, the others to their defaults: Done with the result in
+// *result (a number, or a cell the caller owns; always a cell when `as_cell`), Failed after a
+// reported failure, or NotRun when
+// nothing has run (memory for the call's tables ran out). A call whose binding fails yields 0, as
+// the general evaluator's does. `arguments` is the chain `arg` refers to, if there is one. A
+// pattern parameter is bound by `bind` with a null `local`. `report`, when given, says what the
+// call did besides.
 template <typename Plain, typename Bind>
 Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunction* function,
                      ValueNode* arguments, std::int32_t argument_count, std::intptr_t host_word,
