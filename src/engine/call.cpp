@@ -317,20 +317,21 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
         head->next->kind != NodeKind::Pattern || head->next->pattern == nullptr) {
       continue;
     }
-    CallContext frame = fresh_frame(module, nullptr, host_word);
-    frame.names = head->name_table;
-    frame.bind_mode = 1;
-    // A pattern that cannot be searched has been reported; its function is not chosen.
-    std::int32_t matched = pattern_search(&frame, head->next->pattern, subject);
-    frame.bind_mode = 0;
     std::int32_t code = RUN_NORMAL;
     bool bound = true;
-    // A function with a compiled form runs there, where its pattern's captures are bound again
-    // (the same search); else, or when that could not run, in the frame the search bound.
-    if (matched == 1 && !run_argmatch_vm(module, entry, arguments, host_word, &code, &bound))
-      code = run_matched_general(&frame, entry, head, arguments, &bound);
-    release_frame(&frame);
-    if (matched != 1) continue;
+    bool matched = false;
+    // A function with a compiled form searches its pattern and runs there; else the general way.
+    if (!run_argmatch_vm(module, entry, arguments, subject, host_word, &matched, &code, &bound)) {
+      CallContext frame = fresh_frame(module, nullptr, host_word);
+      frame.names = head->name_table;
+      frame.bind_mode = 1;
+      // A pattern that cannot be searched has been reported; its function is not chosen.
+      matched = pattern_search(&frame, head->next->pattern, subject) == 1;
+      frame.bind_mode = 0;
+      if (matched) code = run_matched_general(&frame, entry, head, arguments, &bound);
+      release_frame(&frame);
+    }
+    if (!matched) continue;
     ++count;
     if (!bound) break;
     if (code == RUN_FAILED) {

@@ -1983,9 +1983,14 @@ VM_INLINE void end_run(Activation* a) {
   }
 }
 
-// What a call of a compiled body did besides its result: whether its parameters were bound (a
-// call whose binding fails yields 0 without running), and whether it ended at an exit.
+// What a call of a compiled body did besides its result: whether dispatch's search chose it,
+// whether its parameters were bound (a call whose binding fails yields 0 without running), and
+// whether it ended at an exit.
 struct CallReport {
+  // Given by an event's dispatch: the text its first parameter, a pattern, is searched in; the
+  // search chooses the function or not.
+  const char* subject;
+  bool matched;  // the function was chosen
   bool bound;
   bool exited;
 };
@@ -2032,9 +2037,22 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     return Direct::NotRun;
   }
   bool bound = true;
+  bool chosen = true;
   const std::int32_t given = std::min(argument_count, function->parameter_count);
   for (std::int32_t i = 0; bound && i < given; ++i) {
     const Parameter& parameter = function->parameters[i];
+    if (i == 0 && parameter.slot < 0 && report != nullptr && report->subject != nullptr) {
+      // Dispatch's own search, once: it binds the captures and chooses the function or not. Its
+      // reports name no function, as they do when the general evaluator makes it.
+      frame.function_name = nullptr;
+      frame.bind_mode = 1;
+      chosen = pattern_search(&frame, parameter.node->pattern, report->subject) == 1;
+      frame.bind_mode = 0;
+      frame.function_name = entry->name;
+      if (frame.last_local != a->chain_seen) adopt_declared(a);
+      if (!chosen) break;
+      continue;
+    }
     if (parameter.slot < 0) {
       // A pattern: the general lookup binds its captures in the frame, from where they are
       // taken into the record.
@@ -2050,11 +2068,15 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     ValueNode* local = declare(a, parameter.slot);
     bound = local != nullptr && bind(i, &frame, local, parameter);
   }
-  if (bound && given < function->parameter_count) bound = bind_missing(a, given);
-  if (bound && arguments != nullptr) provide_arg(&frame, arguments);
+  if (chosen && bound && given < function->parameter_count) bound = bind_missing(a, given);
+  if (chosen && bound && arguments != nullptr) provide_arg(&frame, arguments);
   *result = number_entry(0);
-  bool ok = !bound || run(a, result, 0);
-  if (report != nullptr) *report = {bound, a->exited};
+  bool ok = !chosen || !bound || run(a, result, 0);
+  if (report != nullptr) {
+    report->matched = chosen;
+    report->bound = bound;
+    report->exited = a->exited;
+  }
   if (ok && as_cell && result->kind != Kind::Cell) {
     ValueNode* cell = cell_of(*result);
     ok = cell != nullptr || fail(&frame, "Alloc failed");
@@ -2192,13 +2214,18 @@ bool run_reporting(Script* module, FunctionEntry* entry, ValueNode* arguments,
   for (const ValueNode* argument = arguments; argument != nullptr; argument = argument->next)
     ++argument_count;
   ValueNode* next = arguments;
+  std::int32_t at = 0;
   Entry returned{};
   Direct outcome = call_compiled(
       module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS, argument_count,
       host_word, [](std::int32_t, const Parameter&, std::int32_t*) { return false; },
-      [&next](std::int32_t, CallContext* frame, ValueNode* local, const Parameter& parameter) {
+      [&next, &at](std::int32_t i, CallContext* frame, ValueNode* local,
+                   const Parameter& parameter) {
+        for (; at < i; ++at)  // past an argument bound without it (dispatch's subject)
+          next = next->next;
         ValueNode* argument = next;
         next = next->next;
+        ++at;
         if (local == nullptr) {
           char* subject = text_of_value(argument->value);
           bool bound = bind_pattern(frame, parameter, subject);
@@ -2221,11 +2248,14 @@ bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
 }
 
 bool run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
-                     std::intptr_t host_word, std::int32_t* code, bool* bound) {
-  if (GeneralEvaluationOnly || arguments == nullptr) return false;
+                     const char* subject, std::intptr_t host_word, bool* matched,
+                     std::int32_t* code, bool* bound) {
+  if (GeneralEvaluationOnly || arguments == nullptr || subject == nullptr) return false;
   ValueNode* result = nullptr;
   CallReport report{};
+  report.subject = subject;
   if (!run_reporting(module, entry, arguments, host_word, &result, &report)) return false;
+  *matched = report.matched;
   *bound = report.bound;
   if (result == CALL_FAILED) {
     *code = RUN_FAILED;

@@ -16,12 +16,14 @@ struct Script;
 bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
                      std::intptr_t host_word, ValueNode** result);
 
-// Runs an argmatch function that an event's dispatch chose (its pattern matched the first
-// argument) in its compiled form, with the event's arguments: true, with *code RUN_NORMAL,
-// RUN_EXIT (it ended at an exit) or RUN_FAILED (after a reported failure), and *bound false when
-// its binding failed (nothing ran). False when nothing has run.
+// Offers an event's dispatch to an argmatch function in its compiled form, with the event's
+// arguments, the first of them as `subject`: its pattern is searched there (once), and when it
+// matches the function runs. True, with *matched, and when it matched *code RUN_NORMAL, RUN_EXIT
+// (it ended at an exit) or RUN_FAILED (after a reported failure) and *bound false when its
+// binding failed (nothing ran). False when nothing has run, not even the search.
 bool run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
-                     std::intptr_t host_word, std::int32_t* code, bool* bound);
+                     const char* subject, std::intptr_t host_word, bool* matched,
+                     std::int32_t* code, bool* bound);
 
 void release_function_vm(FunctionEntry* entry);
 
