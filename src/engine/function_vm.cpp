@@ -2037,26 +2037,26 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     return Direct::NotRun;
   }
   bool bound = true;
-  bool chosen = true;
+  bool chosen = true;  // by dispatch's search, when it makes one
   const std::int32_t given = std::min(argument_count, function->parameter_count);
   for (std::int32_t i = 0; bound && i < given; ++i) {
     const Parameter& parameter = function->parameters[i];
-    if (i == 0 && parameter.slot < 0 && report != nullptr && report->subject != nullptr) {
-      // Dispatch's own search, once: it binds the captures and chooses the function or not. Its
-      // reports name no function, as they do when the general evaluator makes it.
-      frame.function_name = nullptr;
-      frame.bind_mode = 1;
-      chosen = pattern_search(&frame, parameter.node->pattern, report->subject) == 1;
-      frame.bind_mode = 0;
-      frame.function_name = entry->name;
-      if (frame.last_local != a->chain_seen) adopt_declared(a);
-      if (!chosen) break;
-      continue;
-    }
-    if (parameter.slot < 0) {
-      // A pattern: the general lookup binds its captures in the frame, from where they are
-      // taken into the record.
-      bound = materialize_all(a) && bind(i, &frame, nullptr, parameter);
+    if (parameter.slot < 0) [[unlikely]] {
+      // A pattern: the general lookup binds its captures in the frame, from where they are taken
+      // into the record.
+      if (i == 0 && report != nullptr && report->subject != nullptr) {
+        // Dispatch's own search, once: it chooses the function or not (nothing more is bound or
+        // run then). Its reports name no function, as they do when the general evaluator makes
+        // it.
+        frame.function_name = nullptr;
+        frame.bind_mode = 1;
+        chosen = pattern_search(&frame, parameter.node->pattern, report->subject) == 1;
+        frame.bind_mode = 0;
+        frame.function_name = entry->name;
+        bound = chosen;
+      } else {
+        bound = materialize_all(a) && bind(i, &frame, nullptr, parameter);
+      }
       if (frame.last_local != a->chain_seen) adopt_declared(a);
       continue;
     }
@@ -2068,10 +2068,10 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     ValueNode* local = declare(a, parameter.slot);
     bound = local != nullptr && bind(i, &frame, local, parameter);
   }
-  if (chosen && bound && given < function->parameter_count) bound = bind_missing(a, given);
-  if (chosen && bound && arguments != nullptr) provide_arg(&frame, arguments);
+  if (bound && given < function->parameter_count) bound = bind_missing(a, given);
+  if (bound && arguments != nullptr) provide_arg(&frame, arguments);
   *result = number_entry(0);
-  bool ok = !chosen || !bound || run(a, result, 0);
+  bool ok = !bound || run(a, result, 0);
   if (report != nullptr) {
     report->matched = chosen;
     report->bound = bound;
