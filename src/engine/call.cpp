@@ -112,9 +112,7 @@ bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call
         report_error(frame, "Alloc failed", parameter->source, 0);
         return false;
       }
-      frame->bind_mode = 1;
-      std::int32_t searched = pattern_search(frame, parameter->pattern, subject);
-      frame->bind_mode = 0;
+      std::int32_t searched = pattern_bind(frame, parameter->pattern, subject);
       release(&subject);
       if (searched == PATTERN_SEARCH_FAILED) return false;
     } else if (parameter->kind == NodeKind::DeclareName) {
@@ -324,10 +322,8 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
     if (!run_argmatch_vm(module, entry, arguments, subject, host_word, &matched, &code, &bound)) {
       CallContext frame = fresh_frame(module, nullptr, host_word);
       frame.names = head->name_table;
-      frame.bind_mode = 1;
       // A pattern that cannot be searched has been reported; its function is not chosen.
-      matched = pattern_search(&frame, head->next->pattern, subject) == 1;
-      frame.bind_mode = 0;
+      matched = pattern_bind(&frame, head->next->pattern, subject) == 1;
       if (matched) code = run_matched_general(&frame, entry, head, arguments, &bound);
       release_frame(&frame);
     }

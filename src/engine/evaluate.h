@@ -99,6 +99,10 @@ class EmbeddedExpressions {
 constexpr std::int32_t PATTERN_SEARCH_FAILED = -1;
 std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern,
                             const char* subject);
+// pattern_search in the binding's mode (a parameter's pattern, or dispatch's): its capture targets
+// declare names of the frame, as parameters do.
+std::int32_t pattern_bind(CallContext* context, const CompiledPattern* pattern,
+                          const char* subject);
 // The same search without binding captures; failures are reported through `context`.
 std::int32_t pattern_test(CallContext* context, const CompiledPattern* pattern,
                           const char* subject);

@@ -2002,10 +2002,7 @@ bool bind_pattern(CallContext* frame, const Parameter& parameter, const char* su
     report_error(frame, "Alloc failed", parameter.node->source, 0);
     return false;
   }
-  frame->bind_mode = 1;
-  std::int32_t searched = pattern_search(frame, parameter.node->pattern, subject);
-  frame->bind_mode = 0;
-  return searched != PATTERN_SEARCH_FAILED;
+  return pattern_bind(frame, parameter.node->pattern, subject) != PATTERN_SEARCH_FAILED;
 }
 
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
@@ -2049,9 +2046,7 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
         // run then). Its reports name no function, as they do when the general evaluator makes
         // it.
         frame.function_name = nullptr;
-        frame.bind_mode = 1;
-        chosen = pattern_search(&frame, parameter.node->pattern, report->subject) == 1;
-        frame.bind_mode = 0;
+        chosen = pattern_bind(&frame, parameter.node->pattern, report->subject) == 1;
         frame.function_name = entry->name;
         bound = chosen;
       } else {

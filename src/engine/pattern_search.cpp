@@ -242,6 +242,14 @@ std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern
   return search(context, pattern, subject, context != nullptr);
 }
 
+std::int32_t pattern_bind(CallContext* context, const CompiledPattern* pattern,
+                          const char* subject) {
+  context->bind_mode = 1;
+  std::int32_t searched = pattern_search(context, pattern, subject);
+  context->bind_mode = 0;
+  return searched;
+}
+
 std::int32_t pattern_test(CallContext* context, const CompiledPattern* pattern,
                           const char* subject) {
   return search(context, pattern, subject, false);
