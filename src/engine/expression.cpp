@@ -919,6 +919,15 @@ void apply_pending_updates(CallContext* context, const PendingMark& down_to) {
   }
 }
 
+void discard_pending_updates(CallContext* context, const ValueNode* down_to) {
+  while (context->pending_updates != nullptr && context->pending_updates != down_to) {
+    ValueNode* pending = context->pending_updates;
+    context->pending_updates = pending->next;
+    pending->next = nullptr;
+    free_node(pending);
+  }
+}
+
 std::int32_t execute_expression_node(CallContext* context, SyntaxNode* node, ValueStack* stack,
                                      ValueNode* result, std::int32_t* break_counter) {
   NodeKind kind = node->kind;

@@ -67,7 +67,9 @@ ValueNode* run_target(CallContext* context, SyntaxNode* list) {
     return name_target(context, list);
   ValueNode* output = nullptr;
   const char* position = context->position;
+  ValueNode* pending = context->pending_updates;
   std::int32_t code = run_nodes(context, list, nullptr, &output, nullptr);
+  if (code == RUN_FAILED) discard_pending_updates(context, pending);
   context->position = position;
   ValueNode* first = nullptr;
   if (code != RUN_FAILED && output != nullptr) {

@@ -132,7 +132,9 @@ SyntaxNode* choose_label(CallContext* context, SyntaxNode* body, ValueNode* valu
     std::int32_t saved_stop = context->stop_kind;
     context->stop_kind = static_cast<std::int32_t>(NodeKind::Colon);
     ValueNode* output = nullptr;
+    ValueNode* pending = context->pending_updates;
     std::int32_t code = run_nodes(context, label->next, nullptr, &output, nullptr);
+    if (code == RUN_FAILED) discard_pending_updates(context, pending);
     context->stop_kind = saved_stop;
     bool equal = false;
     bool compared =

@@ -167,5 +167,9 @@ std::int32_t run_block_discarding(CallContext* context, SyntaxNode* block, Value
                                   std::int32_t* break_counter);
 // Applies the pending postfix updates of the frame down to (not including) the marked heads.
 void apply_pending_updates(CallContext* context, const PendingMark& down_to);
+// Drops the pending postfix updates of the frame down to (not including) `down_to`: those of an
+// expression that failed where the run goes on (a switch's label, a capture target, a literal's
+// part), which no later statement's end may apply.
+void discard_pending_updates(CallContext* context, const ValueNode* down_to);
 // The Equal operator on two entries; false after a reported failure.
 bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool* equal);
