@@ -91,6 +91,24 @@ class EmbeddedExpressions {
   std::int32_t next_ = 0;
 };
 
+// A search whose capture targets the caller binds: the capture table in pattern order (owned),
+// with the captured positions when it matched.
+struct CaptureSlot;
+struct PatternCaptures {
+  CaptureSlot* slots = nullptr;
+  std::int32_t count = 0;
+  bool matched = false;
+  PatternCaptures() = default;
+  PatternCaptures(const PatternCaptures&) = delete;
+  PatternCaptures& operator=(const PatternCaptures&) = delete;
+  ~PatternCaptures() { release(&slots); }
+};
+// Whether a capture names a target to bind («%%» and an empty «%» name none).
+bool capture_binds(const CaptureSlot& capture);
+// The text a capture binds: the part it took, or "" when there was no match or it took none; new,
+// null when memory ran out.
+char* capture_text(const CaptureSlot& capture, bool matched);
+
 // Searches `subject` with the pattern; with a context, binds the capture targets afterwards (the
 // captured text, or "" when there was no match or the capture took no part). 1 on a match, 0
 // without one; PATTERN_SEARCH_FAILED when the pattern could not be compiled or the search had to
@@ -99,6 +117,10 @@ class EmbeddedExpressions {
 constexpr std::int32_t PATTERN_SEARCH_FAILED = -1;
 std::int32_t pattern_search(CallContext* context, const CompiledPattern* pattern,
                             const char* subject);
+// The search of pattern_search without the binding: 1, 0 or PATTERN_SEARCH_FAILED (reported
+// through `context` when given); with `table`, the captures are left in *found.
+std::int32_t pattern_capture(CallContext* context, const CompiledPattern* pattern,
+                             const char* subject, bool table, PatternCaptures* found);
 // pattern_search in the binding's mode (a parameter's pattern, or dispatch's): its capture targets
 // declare names of the frame, as parameters do.
 std::int32_t pattern_bind(CallContext* context, const CompiledPattern* pattern,

@@ -71,7 +71,13 @@ enum class Op : std::uint8_t {
   Interpolate,  // a = the template (CompiledFunction::templates), b = its part count: the parts'
                 // values on the stack joined with its pieces of text into a string (node: the
                 // literal)
-  Exit,         // a return that ends an event's dispatch too
+  // A destructuring assignment's pattern (node), its capture targets compiled: the general
+  // evaluator's pattern value, which the Assign finds the table by. b = the captures; a
+  // CaptureEntry for each follows, then their targets' code; a = after all of it.
+  PushPattern,
+  CaptureEntry,  // not run: a = where the target's code starts (it ends with an End); b = 1
+                 // when the capture names a target
+  Exit,          // a return that ends an event's dispatch too
   End,          // the body's end (the loop's table of steps lists the operations in this order)
 };
 
@@ -132,6 +138,10 @@ struct CompiledFunction {
   TextTemplate** templates;
   std::int32_t template_count;
   std::int32_t template_capacity;
+  // The capture targets of the destructuring patterns, parsed once (node lists).
+  SyntaxNode** targets;
+  std::int32_t target_count;
+  std::int32_t target_capacity;
 };
 
 // Bounds of an activation record's tables. The compiler leaves a body that could exceed one to the

@@ -2,11 +2,15 @@
 #include <cstring>
 
 #include "engine/call.h"
+#include "engine/context_parse.h"
+#include "engine/evaluate.h"
 #include "engine/function_code.h"
 #include "engine/name_table.h"
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "platform/memory.h"
+#include "regex/match.h"
+#include "regex/pattern.h"
 
 namespace {
 
@@ -269,18 +273,47 @@ bool makes_one_value(const SyntaxNode* node, const NameTable* table, bool label)
   return (node != nullptr) == label && open_calls == 0 && height == 1;
 }
 
-bool keep_template(CompiledFunction* function, TextTemplate* text) {
-  if (function->template_count == function->template_capacity) {
-    std::int32_t capacity = function->template_capacity == 0 ? 8 : function->template_capacity * 2;
-    auto** grown = static_cast<TextTemplate**>(alloc_block(sizeof(TextTemplate*) * capacity));
+// Appends an item to one of the compiled form's arrays that it owns; false when memory ran out.
+template <typename T>
+bool keep(T*** items, std::int32_t* count, std::int32_t* capacity, T* item) {
+  if (*count == *capacity) {
+    std::int32_t grown_capacity = *capacity == 0 ? 8 : *capacity * 2;
+    auto** grown = static_cast<T**>(alloc_block(sizeof(T*) * grown_capacity));
     if (grown == nullptr) return false;
-    for (std::int32_t i = 0; i < function->template_count; ++i)
-      grown[i] = function->templates[i];
-    release(&function->templates);
-    function->templates = grown;
-    function->template_capacity = capacity;
+    for (std::int32_t i = 0; i < *count; ++i)
+      grown[i] = (*items)[i];
+    release(items);
+    *items = grown;
+    *capacity = grown_capacity;
   }
-  function->templates[function->template_count++] = text;
+  (*items)[(*count)++] = item;
+  return true;
+}
+
+// The code of a parsed expression that makes_one_value accepts (without a label's calls); false
+// when memory ran out.
+bool emit_one_value(Compiler* compiler, SyntaxNode* list) {
+  for (SyntaxNode* part = list; part != nullptr; part = part->next) {
+    bool emitted = false;
+    switch (part->kind) {
+      case NodeKind::Number:
+        emitted = emit(compiler, Op::PushNumber, part->number, part);
+        break;
+      case NodeKind::String:
+        emitted = emit(compiler, Op::PushText, 0, part);
+        break;
+      case NodeKind::Name:
+        emitted = emit(compiler, Op::PushName, 0, part);
+        break;
+      case NodeKind::Index:
+        emitted = emit(compiler, Op::Index, 0, part);
+        break;
+      default:
+        emitted = emit(compiler, is_binary_operator(part->kind) ? Op::Binary : Op::Unary, 0, part);
+        break;
+    }
+    if (!emitted) return false;
+  }
   return true;
 }
 
@@ -301,37 +334,16 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
       return false;
     }
   }
-  if (!keep_template(function, text)) {
+  if (!keep(&function->templates, &function->template_count, &function->template_capacity, text)) {
     free_text_template(text);
     *no_memory = true;
     return false;
   }
   if (text->part_count == 0) return emit(compiler, Op::PushText, 0, text->plain);
   for (std::int32_t i = 0; i < text->part_count; ++i) {
-    for (SyntaxNode* part = text->parts[i]; part != nullptr; part = part->next) {
-      bool emitted = false;
-      switch (part->kind) {
-        case NodeKind::Number:
-          emitted = emit(compiler, Op::PushNumber, part->number, part);
-          break;
-        case NodeKind::String:
-          emitted = emit(compiler, Op::PushText, 0, part);
-          break;
-        case NodeKind::Name:
-          emitted = emit(compiler, Op::PushName, 0, part);
-          break;
-        case NodeKind::Index:
-          emitted = emit(compiler, Op::Index, 0, part);
-          break;
-        default:
-          emitted =
-              emit(compiler, is_binary_operator(part->kind) ? Op::Binary : Op::Unary, 0, part);
-          break;
-      }
-      if (!emitted) {
-        *no_memory = true;
-        return false;
-      }
+    if (!emit_one_value(compiler, text->parts[i])) {
+      *no_memory = true;
+      return false;
     }
   }
   if (!emit(compiler, Op::Interpolate, function->template_count - 1, node)) {
@@ -426,6 +438,85 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
   return true;
 }
 
+// The assignment a literal before "=" is the target of: the Assign of the first "=" after it in
+// the text, which follows the value's code in the same statement. Null when there is none.
+SyntaxNode* assignment_of(const SyntaxNode* pattern) {
+  SyntaxNode* found = nullptr;
+  for (SyntaxNode* node = pattern->next; node != nullptr && node->kind != NodeKind::Semicolon;
+       node = node->next) {
+    if (node->kind == NodeKind::Assign && node->source > pattern->source &&
+        (found == nullptr || node->source < found->source)) {
+      found = node;
+    }
+  }
+  return found;
+}
+
+// A destructuring assignment's pattern whose capture targets each make one value as compiled
+// code: PushPattern, a CaptureEntry per capture, and each target's code, parsed and placed at the
+// assignment as the general evaluator places them. False when the general evaluator is to make
+// the pattern's value and bind its captures, or memory ran out (*no_memory).
+bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
+  CompiledFunction* function = compiler->function;
+  const SyntaxNode* assign = assignment_of(node);
+  if (assign == nullptr || node->pattern == nullptr) return false;
+  PatternUse use(node->pattern);
+  const CompiledPattern* pattern = use.get();
+  if (pattern == nullptr) return false;  // each run reports it
+  std::int32_t slots = capture_slot_count(pattern);
+  CaptureSlot* captures =
+      slots > 0 ? static_cast<CaptureSlot*>(alloc_zeroed(sizeof(CaptureSlot) * slots)) : nullptr;
+  if (slots > 0 && captures == nullptr) {
+    *no_memory = true;
+    return false;
+  }
+  const std::int32_t count = slots > 0 ? list_captures(pattern, captures) : 0;
+  const std::int32_t first_target = function->target_count;
+  bool compiled = true;
+  for (std::int32_t i = 0; i < count && compiled && !*no_memory; ++i) {
+    if (!capture_binds(captures[i])) continue;
+    const char* start = captures[i].name + 1;
+    const char* end = std::strchr(start, '%');
+    char* expression = copy_span(
+        start,
+        static_cast<std::int32_t>((end != nullptr ? end : start + std::strlen(start)) - start + 1));
+    SyntaxNode* list = expression != nullptr ? parse_expression_text(nullptr, expression) : nullptr;
+    *no_memory = expression == nullptr;
+    release(&expression);
+    if (list != nullptr) settle_parsed_nodes(list, assign->source, function->table);
+    if (list != nullptr && !keep(&function->targets, &function->target_count,
+                                 &function->target_capacity, list)) {
+      free_syntax_node(&list);
+      *no_memory = true;
+    }
+    compiled = list != nullptr && makes_one_value(list, function->table, false);
+  }
+  const std::int32_t at = function->count;
+  compiled = compiled && !*no_memory && emit(compiler, Op::PushPattern, 0, node);
+  for (std::int32_t i = 0; compiled && i < count; ++i)
+    compiled = emit(compiler, Op::CaptureEntry, 0, nullptr);
+  for (std::int32_t i = 0, target = first_target; compiled && i < count; ++i) {
+    Instruction& entry = function->code[at + 1 + i];
+    if (!capture_binds(captures[i])) continue;
+    entry.a = function->count;
+    entry.b = 1;
+    compiled = emit_one_value(compiler, function->targets[target++]) &&
+               emit(compiler, Op::End, 0, nullptr);
+  }
+  release(&captures);
+  if (!compiled) {
+    *no_memory = *no_memory || function->count > at;  // emit ran out of memory
+    function->count = at;
+    return false;
+  }
+  function->code[at].a = function->count;
+  function->code[at].b = count;
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (function->code[at + 1 + i].b == 0) function->code[at + 1 + i].a = function->count;
+  }
+  return true;
+}
+
 bool compile_node(Compiler* compiler, SyntaxNode* node) {
   const NameTable* table = compiler->function->table;
   NodeKind kind = node->kind;
@@ -445,10 +536,14 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       compiler->function->reads_arguments = true;
       return emit(compiler, Op::Literal, 0, node);
     }
-    case NodeKind::Pattern:  // the target of a destructuring assignment
+    case NodeKind::Pattern: {  // the target of a destructuring assignment
+      bool no_memory = false;
+      if (compile_pattern_target(compiler, node, &no_memory)) return true;
+      if (no_memory) return false;
       compiler->embedded += embedded_bound(node->text);
       compiler->function->reads_arguments = true;
       return emit(compiler, Op::Literal, 0, node);
+    }
     case NodeKind::Name:
       if (is_arg_name(node, table)) {
         compiler->function->reads_arguments = true;
@@ -918,6 +1013,8 @@ bool jumps(Op op) {
     case Op::LoopBack:
     case Op::LoopTestBack:
     case Op::CaseEntry:
+    case Op::PushPattern:
+    case Op::CaptureEntry:
       return true;
     default:
       return false;
@@ -1137,6 +1234,9 @@ void free_compiled(CompiledFunction* function) {
   for (std::int32_t i = 0; i < function->template_count; ++i)
     free_text_template(function->templates[i]);
   release(&function->templates);
+  for (std::int32_t i = 0; i < function->target_count; ++i)
+    free_syntax_node(&function->targets[i]);
+  release(&function->targets);
   release(&function);
 }
 

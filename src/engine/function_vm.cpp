@@ -17,6 +17,7 @@
 #include "engine/script.h"
 #include "engine/value_stack.h"
 #include "platform/memory.h"
+#include "regex/match.h"
 
 namespace {
 
@@ -825,12 +826,89 @@ bool unary(Activation* a, SyntaxNode* node) {
   return true;
 }
 
+// Runs from `start` (a label's or a capture target's code) to an End; false after a reported
+// failure.
+bool run(Activation* a, Entry* result, std::int32_t start);
+
+// The pattern a PushPattern made, the target of a destructuring assignment: a number cell with
+// the pattern, as the general evaluator makes it, marked by its instruction's place + 1.
+[[gnu::noinline]] bool push_pattern(Activation* a, const Instruction* in) {
+  ValueNode* cell = make_number_cell(0);
+  if (cell == nullptr) return fail(a->context, "Alloc failed");
+  cell->pattern = in->node->pattern;
+  Entry entry = cell_entry(cell, Kind::Cell);
+  entry.number = static_cast<std::int32_t>(in - a->function->code) + 1;
+  return push(a, entry);
+}
+
+// A destructuring assignment of a compiled pattern: the value's text searched, then each
+// capture's target run from the pattern's table and given its text in pattern order, as the
+// general evaluator binds them (a target that fails is passed over). The value stays as the
+// assignment's.
+[[gnu::noinline]] bool destructure(Activation* a, SyntaxNode* node) {
+  CallContext* context = a->context;
+  const Instruction* table = a->function->code + (a->stack[a->height - 2].number - 1);
+  PatternCaptures found;
+  const Entry& source = a->stack[a->height - 1];
+  EntryText subject(source);
+  if (subject.scalar.failed) return fail(context, "Alloc failed");
+  // The targets may change the variable the text is read from.
+  char* copy = nullptr;
+  if (source.kind == Kind::Variable || (source.kind == Kind::Cell && !is_temporary(source.cell))) {
+    copy = dup_string(subject.text);
+    if (copy == nullptr) return fail(context, "Alloc failed");
+  }
+  std::int32_t searched = pattern_capture(context, table->node->pattern,
+                                          copy != nullptr ? copy : subject.text, true, &found);
+  if (searched == PATTERN_SEARCH_FAILED) {
+    release(&copy);
+    return false;
+  }
+  if (found.count != table->b) {
+    release(&copy);
+    return delegate(a, node, 2);  // not the table it was compiled with: the general way
+  }
+  for (std::int32_t i = 0; i < found.count; ++i) {
+    const Instruction& entry = table[1 + i];
+    if (entry.b == 0 || stop_requested()) continue;
+    const std::int32_t base = a->height;
+    Entry ignored = number_entry(0);
+    bool ran = run(a, &ignored, entry.a);
+    release_entry(ignored);
+    context->position = node->source;
+    if (ran && a->height == base + 1 &&
+        (a->stack[base].kind == Kind::Variable || a->stack[base].kind == Kind::Cell)) {
+      char* text = capture_text(found.slots[i], found.matched);
+      if (text == nullptr) {
+        fail(context, "Alloc failed");
+      } else {
+        Value captured{};
+        captured.data.text = text;
+        captured.is_string = 1;
+        assign_value(context, a->stack[base].cell->value, &captured);
+        release(&text);
+      }
+    }
+    while (a->height > base)
+      release_entry(a->stack[--a->height]);
+  }
+  release(&copy);
+  release_entry(a->stack[a->height - 2]);
+  a->stack[a->height - 2] = a->stack[a->height - 1];
+  --a->height;
+  return true;
+}
+
 bool assign(Activation* a, SyntaxNode* node, bool released) {
   CallContext* context = a->context;
   context->position = node->source;
   if (a->height < 2) return fail(context, "Sentence error");
   Entry& target = a->stack[a->height - 2];
   Entry& source = a->stack[a->height - 1];
+  if (target.kind == Kind::Cell && target.number > 0 && source.kind != Kind::Marker &&
+      !(source.kind == Kind::Cell && source.cell->is_hash)) {
+    return destructure(a, node);
+  }
   // A variable, or an element an index found (not a whole hash), takes a scalar.
   bool scalar_target =
       target.kind == Kind::Variable ||
@@ -1019,9 +1097,6 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
   }
   return default_at;
 }
-
-// Runs from `start` (a label's code) to an End; false after a reported failure.
-bool run(Activation* a, Entry* result, std::int32_t start);
 
 // Whether a label's compiled expression, run now, equals the switch's value (below it on the
 // stack), as choose_label compares them. -1 after a reported failure; what the run left goes.
@@ -1495,6 +1570,8 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_BinaryOfConst,
                                  &&step_AssignOfConst,
                                  &&step_Interpolate,
+                                 &&step_PushPattern,
+                                 &&step_CaptureEntry,
                                  &&step_Exit,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
@@ -1762,7 +1839,8 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     VM_JUMP(entries[chosen].a);
   }
   step_CaseEntry:
-    return fail(context, "Sentence error");  // never reached: a switch goes past its entries
+  step_CaptureEntry:
+    return fail(context, "Sentence error");  // never reached: the tables are gone past
   step_End:
     return true;
   step_SkipIfTrue:
@@ -1833,6 +1911,10 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   step_Interpolate:
     if (!interpolate(a, *ip)) return false;
     VM_NEXT();
+  step_PushPattern:
+    context->position = ip->node->source;
+    if (!push_pattern(a, ip)) return false;
+    VM_JUMP(ip->a);
   step_Exit:
     a->exited = true;
     context->position = ip->node->source;

@@ -169,58 +169,70 @@ ValueNode* EmbeddedExpressions::evaluate(const char* text) {
   return value;
 }
 
-namespace {
-
-bool binds_capture(const CaptureSlot& capture) {
+bool capture_binds(const CaptureSlot& capture) {
   return capture.name != nullptr && capture.name[1] != '%' && capture.name[1] != '\0';
 }
 
-std::int32_t search(CallContext* context, const CompiledPattern* literal, const char* subject,
-                    bool bind) {
+char* capture_text(const CaptureSlot& capture, bool matched) {
+  if (!matched || capture.start == nullptr || capture.end == nullptr) return dup_string("");
+  return copy_span(capture.start, static_cast<std::int32_t>(capture.end - capture.start + 1));
+}
+
+std::int32_t pattern_capture(CallContext* context, const CompiledPattern* literal,
+                             const char* subject, bool table, PatternCaptures* found) {
+  found->count = 0;
+  found->matched = false;
   if (literal == nullptr || subject == nullptr) return 0;
   PatternUse use(literal);
   const CompiledPattern* pattern = use.get();
   MatchState state{};
   state.pattern = pattern;
-  std::int32_t capture_count = 0;
   bool failed = pattern == nullptr;
   bool too_complex = use.problem() == PATTERN_TOO_COMPLEX;
-  if (!failed && bind) {
+  if (!failed && table) {
     std::int32_t slots = capture_slot_count(pattern);
     if (slots > 0) {
       state.captures = static_cast<CaptureSlot*>(alloc_zeroed(sizeof(CaptureSlot) * slots));
       failed = state.captures == nullptr;
-      if (!failed) capture_count = list_captures(pattern, state.captures);
+      if (!failed) found->count = list_captures(pattern, state.captures);
     }
   }
   const char* match_start = nullptr;
-  bool matched = !failed && search_pattern(&state, subject, &match_start) != nullptr;
+  found->matched = !failed && search_pattern(&state, subject, &match_start) != nullptr;
+  found->slots = state.captures;
   if (state.stopped == MATCH_TOO_DEEP) failed = too_complex = true;
   if (failed) {
-    release(&state.captures);
+    release(&found->slots);
+    found->count = 0;
     if (context != nullptr) {
       report_error(context, too_complex ? "Regex too complex" : "Alloc failed", context->position,
                    0);
     }
     return PATTERN_SEARCH_FAILED;
   }
+  return found->matched ? 1 : 0;
+}
 
+namespace {
+
+std::int32_t search(CallContext* context, const CompiledPattern* literal, const char* subject,
+                    bool bind) {
+  PatternCaptures found;
+  std::int32_t searched = pattern_capture(context, literal, subject, bind, &found);
+  if (searched == PATTERN_SEARCH_FAILED || !bind || found.count == 0) return searched;
   // Bind every capture that names a target, in pattern order. A literal's targets are parsed
   // once; any other pattern's at each search.
   EmbeddedExpressions targets(context, literal->literal_text != nullptr ? literal : nullptr,
                               EmbeddedKind::CaptureTargets);
-  for (std::int32_t i = 0; i < capture_count; ++i) {
-    const CaptureSlot& capture = state.captures[i];
-    if (!binds_capture(capture)) {
+  for (std::int32_t i = 0; i < found.count; ++i) {
+    const CaptureSlot& capture = found.slots[i];
+    if (!capture_binds(capture)) {
       targets.skip();
       continue;
     }
     ValueNode* target = targets.evaluate(capture.name);
     if (target == nullptr) continue;
-    bool took_part = matched && capture.start != nullptr && capture.end != nullptr;
-    char* text = took_part ? copy_span(capture.start,
-                                       static_cast<std::int32_t>(capture.end - capture.start + 1))
-                           : dup_string("");
+    char* text = capture_text(capture, found.matched);
     if (text == nullptr) {
       report_error(context, "Alloc failed", context->position, 0);
     } else {
@@ -233,8 +245,7 @@ std::int32_t search(CallContext* context, const CompiledPattern* literal, const 
     free_node(target);
   }
   targets.finish();
-  release(&state.captures);
-  return matched ? 1 : 0;
+  return searched;
 }
 
 }  // namespace

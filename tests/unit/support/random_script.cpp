@@ -213,8 +213,26 @@ class Generator {
                  " = \"\";\n";
         }
       case 6:
-        return pad + "\"^%p%-%q%$\" = " + text(2) + " + \"-\" + " + expression(2) +
-               "; t = q + p; if (len(t) > 24) t = \"\"; a = a + len(p);\n";
+        // Destructuring: captures into names, elements and a block's variable; a capture that
+        // takes no part, "%%", the value read from a variable a target is; the value used.
+        switch (pick(5)) {
+          case 0:
+            return pad + "\"^%p%-%q%$\" = " + text(2) + " + \"-\" + " + expression(2) +
+                   "; t = q + p; if (len(t) > 24) t = \"\"; a = a + len(p);\n";
+          case 1:
+            return pad + "\"^%h[1]%(x%q%)?[0-9]*%%?%p%$\" = " + text(2) +
+                   "; a = a + len(q) + len(h[1]);\n";
+          case 2:
+            return pad + "if (\"%p%b\" = " + text(2) + ") a = a + len(p); else b = b + 1;\n";
+          case 3:
+            return pad + "\"^(%p%)(%h[(" + readable() + ") & 3]%)\" = p; t = p + \"|\" + h[" +
+                   variable() + " & 3]; if (len(t) > 24) t = \"\";\n";
+          default: {
+            std::string name = "v" + std::to_string(level);
+            return pad + "{\n" + pad + "  \"^%" + name + "%.$\" = " + text(2) + "; t = \"\" + " +
+                   name + "; if (len(t) > 24) t = \"\";\n" + pad + "}\n";
+          }
+        }
       case 7:
       case 8: {
         std::string text = pad + "if (" + expression(3) + ") {\n" + body(level + 1) + pad + "}";
