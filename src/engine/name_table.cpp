@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "base/cp932.h"
 #include "base/syntax_node.h"
+#include "engine/context_parse.h"
 #include "engine/element_index.h"
 #include "engine/script.h"
 #include "engine/value.h"
@@ -19,6 +21,9 @@ std::uint32_t probe(const NameTable* table, const char* name) {
 }
 
 void free_table(NameTable* table) {
+  for (std::int32_t i = 0; i < table->owned_count; ++i)
+    release(&table->owned_names[i]);
+  release(&table->owned_names);
   release(&table->names);
   release(&table->index);
   release(&table);
@@ -61,21 +66,85 @@ struct Builder {
   NameTable* table;
   bool failed = false;
 
-  void add(SyntaxNode* node) {
-    if (failed) return;
-    const char* name = bare_name(node);
+  // The slot of `name`, added (the name borrowed) when the table lacks it; -1 when memory ran out.
+  std::int32_t slot_of(const char* name) {
+    if (failed) return -1;
     // Keep at most half the index in use.
     if (static_cast<std::uint32_t>(table->count + 1) * 2 > table->mask + 1 && !grow(table)) {
       failed = true;
-      return;
+      return -1;
     }
     std::uint32_t at = probe(table, name);
     if (table->index[at] == 0) {
       table->names[table->count] = name;
       table->index[at] = ++table->count;
     }
+    return table->index[at] - 1;
+  }
+
+  void add(SyntaxNode* node) {
+    std::int32_t slot = slot_of(bare_name(node));
+    if (slot < 0) return;
     node->name_table = table;
-    node->name_slot = table->index[at] - 1;
+    node->name_slot = slot;
+  }
+
+  // A name of code parsed from a literal: a copy of it is kept when the table lacks it.
+  void add_copy(const char* name) {
+    if (failed || (table->count > 0 && find_name_slot(table, name) >= 0)) return;
+    std::int32_t count = table->owned_count;
+    if ((count & (count - 1)) == 0) {  // 0, 1, 2, 4...: full
+      auto** grown =
+          static_cast<char**>(alloc_block(sizeof(char*) * static_cast<std::size_t>(count * 2 + 1)));
+      if (grown == nullptr) {
+        failed = true;
+        return;
+      }
+      if (count > 0) std::memcpy(grown, table->owned_names, sizeof(char*) * count);
+      release(&table->owned_names);
+      table->owned_names = grown;
+    }
+    char* copy = dup_string(name);
+    if (copy == nullptr) {
+      failed = true;
+      return;
+    }
+    table->owned_names[table->owned_count++] = copy;
+    slot_of(copy);
+  }
+
+  void add_names_of(const SyntaxNode* list) {
+    for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+      if (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName)
+        add_copy(bare_name(node));
+      add_names_of(node->body);
+    }
+  }
+
+  // The names of a literal's «%expr%» parts (a pattern's capture targets): each part runs to the
+  // next "%", "%%" is a percent sign, and a lead byte takes the byte after it. A part that does not
+  // parse adds nothing: its code is the general evaluator's to report.
+  void add_literal_names(const char* text) {
+    if (text == nullptr || std::strchr(text, '%') == nullptr) return;
+    for (const char* cursor = text; *cursor != '\0' && !failed;) {
+      if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
+        cursor += 2;
+      } else if (cursor[0] != '%') {
+        ++cursor;
+      } else if (cursor[1] == '%') {
+        cursor += 2;
+      } else {
+        const char* close = std::strchr(cursor + 1, '%');
+        const char* stop = close != nullptr ? close : cursor + std::strlen(cursor);
+        char* expression = copy_span(cursor + 1, static_cast<std::int32_t>(stop - cursor));
+        SyntaxNode* parsed = expression != nullptr ? parse_expression_text(nullptr, expression)
+                                                   : nullptr;
+        add_names_of(parsed);
+        free_syntax_node(&parsed);
+        release(&expression);
+        cursor = close != nullptr ? close + 1 : stop;
+      }
+    }
   }
 };
 
@@ -103,6 +172,8 @@ void walk(Script* module, SyntaxNode* list, const SyntaxNode* end, Builder* buil
       continue;
     }
     if (node->kind == NodeKind::Name || node->kind == NodeKind::DeclareName) builder->add(node);
+    if (node->kind == NodeKind::String || node->kind == NodeKind::Pattern)
+      builder->add_literal_names(node->text);
     if (node->body != nullptr) walk(module, node->body, nullptr, builder);
   }
 }

@@ -123,3 +123,28 @@ TEST(NameTables, ManyNamesEachKeepTheirOwnSlot) {
   EXPECT_EQ(runner.global("name0"), "299");
   EXPECT_EQ(runner.global("name150"), "150");
 }
+
+TEST(NameTables, NamesOnlyLiteralsUseHaveSlotsToo) {
+  ScriptRunner runner;
+  ASSERT_TRUE(runner.add_module("main",
+                                "function f(line) {\n"
+                                "  \"^%nick%!%h[key]%:100%%%(n + 1)%\" = line;\n"
+                                "  return \"\x82%%lit% %(open\";\n"
+                                "}\n"
+                                "function g() { return \"%%plain%% %unclosed\"; }\n"));
+  Script* module = runner.script_set()->next;
+  const NameTable* f = table_of(module, "f");
+  const NameTable* g = table_of(module, "g");
+  ASSERT_NE(f, nullptr);
+  ASSERT_NE(g, nullptr);
+  // Capture targets and parts, with the names inside their indexes and operators; "%%" is a
+  // percent sign, but not the byte after a lead byte; a part that does not parse adds nothing.
+  for (const char* name : {"line", "nick", "h", "key", "n", "lit"})
+    EXPECT_GE(find_name_slot(f, name), 0) << name;
+  EXPECT_EQ(find_name_slot(f, "open"), -1);
+  EXPECT_EQ(f->count, 6);
+  // A part left open runs to the text's end.
+  EXPECT_EQ(find_name_slot(g, "plain"), -1);
+  EXPECT_GE(find_name_slot(g, "unclosed"), 0);
+  EXPECT_EQ(g->count, 1);
+}
