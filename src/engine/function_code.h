@@ -77,6 +77,8 @@ enum class Op : std::uint8_t {
   PushPattern,
   CaptureEntry,  // not run: a = where the target's code starts (it ends with an End); b = 1
                  // when the capture names a target
+  ListStart,     // braces that make a list: where their values start
+  MakeList,      // the values since the ListStart made into a list (node: the braces)
   Exit,          // a return that ends an event's dispatch too
   End,          // the body's end (the loop's table of steps lists the operations in this order)
 };

@@ -438,6 +438,49 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
   return true;
 }
 
+// Whether braces that make a list hold only what a list of values compiles from: names of the
+// function's own slots, numbers, literals, commas, indexes, operators, calls and lists of the same.
+// Statements, assignments and postfix steps inside are left to the general evaluator.
+bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
+  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+    NodeKind kind = node->kind;
+    bool known = kind == NodeKind::Number || kind == NodeKind::String ||
+                 kind == NodeKind::Comma || kind == NodeKind::Index ||
+                 kind == NodeKind::CallStart || is_binary_operator(kind) ||
+                 kind == NodeKind::Not || kind == NodeKind::Complement ||
+                 kind == NodeKind::Plus || kind == NodeKind::Negate ||
+                 (kind == NodeKind::Call && node->text != nullptr) ||
+                 (kind == NodeKind::Name && is_slot_name(node, table)) ||
+                 (kind == NodeKind::Block && compiles_as_list(node->body, table));
+    if (!known) return false;
+  }
+  return true;
+}
+
+// Braces whose values a list is made of, in a scope of their own unless they declare nothing:
+// ListStart, their values, MakeList. The values are gathered as the general evaluator gathers
+// them (names carried, calls given their arguments' names). False (nothing emitted) when the
+// general evaluator is to make the list; *failed when the body was refused.
+bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
+  // A list that ends code whose values nobody gathers is the general evaluator's: it drops the
+  // list unmade.
+  if ((node->next == nullptr && !compiler->collecting) ||
+      !compiles_as_list(node->body, compiler->function->table))
+    return false;
+  const bool scope = !declares_nothing(compiler, node->body);
+  bool collecting = compiler->collecting;
+  compiler->collecting = true;
+  if (scope) ++compiler->depth;
+  bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, node)) &&
+            emit(compiler, Op::ListStart, 0, node) && compile_list(compiler, node->body) &&
+            emit(compiler, Op::MakeList, 0, node) &&
+            (!scope || emit(compiler, Op::LeaveScope, compiler->depth, node));
+  if (scope) --compiler->depth;
+  compiler->collecting = collecting;
+  *failed = !ok;
+  return ok;
+}
+
 // The assignment a literal before "=" is the target of: the Assign of the first "=" after it in
 // the text, which follows the value's code in the same statement. Null when there is none.
 SyntaxNode* assignment_of(const SyntaxNode* pattern) {
@@ -647,6 +690,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         // them out before the frame goes. A return, break or continue inside would end more
         // than the braces.
         if (leaves_by_jump(node->body)) return false;
+        bool failed = false;
+        if (compile_list_value(compiler, node, &failed)) return true;
+        if (failed) return false;
         return emit(compiler, Op::Literal, 0, node);
       }
       bool collecting = compiler->collecting;

@@ -142,6 +142,9 @@ struct Activation {
   bool numbers_held;
   // The run ended at an exit (which ends an event's dispatch), not at a return or the end.
   bool exited;
+  // Where the values of the innermost braces being made into a list start (0 outside any): a
+  // comma there stands for a value of its own, as at a statement's start.
+  std::int32_t list_base;
   Activation* next_spare;
   // `parked` for a function of as many names or fewer. Its variables outlive the call, for the
   // next call made at this depth, whatever function it runs: a variable is given its slot's name
@@ -839,6 +842,55 @@ bool run(Activation* a, Entry* result, std::int32_t start);
   Entry entry = cell_entry(cell, Kind::Cell);
   entry.number = static_cast<std::int32_t>(in - a->function->code) + 1;
   return push(a, entry);
+}
+
+// The values since the innermost ListStart made into a list, as the general evaluator gathers a
+// list's values: a variable's value copied with its name, an element's or any other reference's
+// copied without one, a temporary moved. Braces that leave no value push none.
+[[gnu::noinline]] bool make_list(Activation* a) {
+  const std::int32_t base = a->list_base;
+  ValueNode* elements = nullptr;
+  ValueNode** tail = &elements;
+  bool ok = true;
+  bool marker = false;
+  for (std::int32_t i = base; i < a->height; ++i) {
+    const Entry& entry = a->stack[i];
+    marker = marker || entry.kind == Kind::Marker;
+    ValueNode* cell = ok && !marker ? cell_of(entry) : nullptr;
+    if (cell == nullptr) {
+      release_entry(entry);
+      ok = false;
+      continue;
+    }
+    if (entry.kind == Kind::Variable && entry.number != kElementEntry &&
+        entry.cell->name != nullptr) {
+      cell->name = dup_string(entry.cell->name);
+      cell->name_hash = cell->name != nullptr ? entry.cell->name_hash : 0;
+      ok = cell->name != nullptr;
+    }
+    if (!is_temporary(cell)) {
+      ValueNode* copy = ok ? make_owning_copy(cell) : nullptr;
+      free_node(cell);
+      cell = copy;
+      if (cell == nullptr) {
+        ok = false;
+        continue;
+      }
+    }
+    *tail = cell;
+    tail = &cell->next;
+  }
+  a->height = base - 1;
+  a->list_base = a->stack[base - 1].number;
+  ValueNode* hash = ok && elements != nullptr ? make_node() : nullptr;
+  if (!ok || (elements != nullptr && hash == nullptr)) {
+    free_chain(elements);
+    return fail(a->context, marker ? "Sentence error" : "Alloc failed");
+  }
+  if (hash == nullptr) return true;
+  hash->elements = elements;
+  hash->is_hash = 1;
+  return push(a, cell_entry(hash, Kind::Cell));
 }
 
 // A destructuring assignment of a compiled pattern: the value's text searched, then each
@@ -1572,6 +1624,8 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_Interpolate,
                                  &&step_PushPattern,
                                  &&step_CaptureEntry,
+                                 &&step_ListStart,
+                                 &&step_MakeList,
                                  &&step_Exit,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
@@ -1808,7 +1862,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     VM_NEXT();
   step_Comma:
     context->position = ip->node->source;
-    if (a->height == 0 && !push(a, number_entry(0))) return false;
+    if (a->height == a->list_base && !push(a, number_entry(0))) return false;
     if (ip->a == 1 && !push(a, number_entry(0))) return false;
     VM_NEXT();
   step_Jump:
@@ -1915,6 +1969,14 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     context->position = ip->node->source;
     if (!push_pattern(a, ip)) return false;
     VM_JUMP(ip->a);
+  step_ListStart:
+    if (!push(a, number_entry(a->list_base))) return false;
+    a->list_base = a->height;
+    VM_NEXT();
+  step_MakeList:
+    context->position = ip->node->source;
+    if (!make_list(a)) return false;
+    VM_NEXT();
   step_Exit:
     a->exited = true;
     context->position = ip->node->source;
@@ -2049,6 +2111,7 @@ VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFuncti
   a->holds_numbers = holds_numbers;
   a->numbers_held = false;
   a->exited = false;
+  a->list_base = 0;
   a->scope_marks[a->scope_count++] = 0;
   return true;
 }

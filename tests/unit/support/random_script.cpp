@@ -319,9 +319,14 @@ class Generator {
         return pad + "lineecho(0, \"d \" + dflt0(" + expression(2) + kArguments[pick(3)] + "));\n";
       }
       case 21:
-        // List literals: the names of the variables they list, nested lists.
-        return pad + "lineecho(0, \"l \" + gethashkey({" + variable() +
-               ", 1}, 0) + gethashcount({" + expression(2) + ", {" + expression(2) + "}}));\n";
+        // List literals: the names of the variables they list (not of elements), nested lists,
+        // commas that stand for values.
+        if (chance(50)) {
+          return pad + "lineecho(0, \"l \" + gethashkey({" + variable() +
+                 ", 1}, 0) + gethashcount({" + expression(2) + ", {" + expression(2) + "}}));\n";
+        }
+        return pad + "lineecho(0, \"m \" + gethashkey({h[1], " + variable() + "}, " +
+               std::to_string(pick(2)) + ") + gethashcount({, " + readable() + ", {}, {, }}));\n";
       case 20: {
         // Labels that are expressions, run in order until one matches.
         std::string text = pad + "switch ((" + expression(2) + ") & 3) {\n";
