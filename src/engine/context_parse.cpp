@@ -1,5 +1,7 @@
 #include "engine/context_parse.h"
 
+#include <cstring>
+
 #include "engine/directive.h"
 #include "engine/error_report.h"
 #include "engine/function_vm.h"
@@ -78,6 +80,18 @@ SyntaxNode* parse_expression_text(CallContext* owner, const char* text) {
   ContextParse parse{owner, nullptr};
   const ParseOwner parse_owner = owner_for(&parse);
   return parse_expression_text(&parse_owner, text);
+}
+
+SyntaxNode* parse_embedded_part(CallContext* owner, const char* lead, bool* no_memory) {
+  const char* start = lead + 1;
+  const char* end = std::strchr(start, '%');
+  char* expression = copy_span(
+      start,
+      static_cast<std::int32_t>((end != nullptr ? end : start + std::strlen(start)) - start + 1));
+  *no_memory = expression == nullptr;
+  SyntaxNode* list = expression != nullptr ? parse_expression_text(owner, expression) : nullptr;
+  release(&expression);
+  return list;
 }
 
 void free_function_entries(Script* module) {

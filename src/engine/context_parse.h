@@ -21,6 +21,11 @@ SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t
 // trailing tokens are not reported here.
 SyntaxNode* parse_expression_text(CallContext* owner, const char* text);
 
+// The part of a literal (an «%expr%» part, or a capture target) whose "%" is at `lead`: the text
+// after it up to the next "%" (or the end), parsed as parse_expression_text parses it. Null when
+// it does not parse, or memory ran out (*no_memory).
+SyntaxNode* parse_embedded_part(CallContext* owner, const char* lead, bool* no_memory);
+
 // An expression parsed from a private copy of its text: its nodes are placed at `position` (the
 // literal or pattern in the module text), where its errors are reported, and its names that the
 // table has take their slots there, as the names of the code do.

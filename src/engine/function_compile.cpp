@@ -518,14 +518,7 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
   bool compiled = true;
   for (std::int32_t i = 0; i < count && compiled && !*no_memory; ++i) {
     if (!capture_binds(captures[i])) continue;
-    const char* start = captures[i].name + 1;
-    const char* end = std::strchr(start, '%');
-    char* expression = copy_span(
-        start,
-        static_cast<std::int32_t>((end != nullptr ? end : start + std::strlen(start)) - start + 1));
-    SyntaxNode* list = expression != nullptr ? parse_expression_text(nullptr, expression) : nullptr;
-    *no_memory = expression == nullptr;
-    release(&expression);
+    SyntaxNode* list = parse_embedded_part(nullptr, captures[i].name, no_memory);
     if (list != nullptr) settle_parsed_nodes(list, assign->source, function->table);
     if (list != nullptr && !keep(&function->targets, &function->target_count,
                                  &function->target_capacity, list)) {

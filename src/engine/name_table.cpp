@@ -134,15 +134,12 @@ struct Builder {
       } else if (cursor[1] == '%') {
         cursor += 2;
       } else {
-        const char* close = std::strchr(cursor + 1, '%');
-        const char* stop = close != nullptr ? close : cursor + std::strlen(cursor);
-        char* expression = copy_span(cursor + 1, static_cast<std::int32_t>(stop - cursor));
-        SyntaxNode* parsed = expression != nullptr ? parse_expression_text(nullptr, expression)
-                                                   : nullptr;
+        bool no_memory = false;
+        SyntaxNode* parsed = parse_embedded_part(nullptr, cursor, &no_memory);
         add_names_of(parsed);
         free_syntax_node(&parsed);
-        release(&expression);
-        cursor = close != nullptr ? close + 1 : stop;
+        const char* close = std::strchr(cursor + 1, '%');
+        cursor = close != nullptr ? close + 1 : cursor + std::strlen(cursor);
       }
     }
   }

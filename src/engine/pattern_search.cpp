@@ -32,18 +32,8 @@ namespace {
 // placed at the context's position; null when it does not parse (reported by the parser, if at
 // all).
 SyntaxNode* parse_target(CallContext* context, const char* text, bool* no_memory) {
-  const char* start = text + 1;
-  const char* end = std::strchr(start, '%');
-  char* expression = copy_span(
-      start,
-      static_cast<std::int32_t>((end != nullptr ? end : start + std::strlen(start)) - start + 1));
-  if (expression == nullptr) {
-    *no_memory = true;
-    return nullptr;
-  }
-  SyntaxNode* list = parse_expression_text(context, expression);
+  SyntaxNode* list = parse_embedded_part(context, text, no_memory);
   settle_parsed_nodes(list, context->position, context->names);
-  release(&expression);
   return list;
 }
 

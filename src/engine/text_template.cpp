@@ -80,15 +80,11 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
       // A part runs to the next "%"; one left open ends the text.
       const char* close = std::strchr(cursor + 1, '%');
       const char* stop = close != nullptr ? close : cursor + std::strlen(cursor);
-      char* expression = copy_span(cursor + 1, static_cast<std::int32_t>(stop - cursor));
-      if (expression == nullptr) {
-        outcome = TemplateMade::NoMemory;
-        break;
-      }
-      SyntaxNode* list = parse_expression_text(nullptr, expression);
-      release(&expression);
+      bool no_memory = false;
+      SyntaxNode* list = parse_embedded_part(nullptr, cursor, &no_memory);
       if (list == nullptr) {
-        outcome = TemplateMade::NotInLine;  // a sentence error, or no memory: the run reports it
+        // A sentence error (the run reports it), or no memory.
+        outcome = no_memory ? TemplateMade::NoMemory : TemplateMade::NotInLine;
         break;
       }
       // Placed at the literal, in the function's table, as the general evaluator places them.
