@@ -879,6 +879,28 @@ const char* class_escape_text(unsigned char letter) {
   }
 }
 
+namespace {
+
+// Lists the capture names once, for list_captures to copy at each search.
+void keep_capture_names(CompiledPattern* pattern) {
+  std::int32_t slots = capture_slot_count(pattern);
+  if (slots == 0) return;
+  auto* table = static_cast<CaptureSlot*>(alloc_zeroed(sizeof(CaptureSlot) * slots));
+  std::int32_t count = table != nullptr ? list_captures(pattern, table) : 0;
+  auto* names =
+      count > 0 ? static_cast<const char**>(alloc_block(sizeof(const char*) * count)) : nullptr;
+  if (names != nullptr) {
+    for (std::int32_t i = 0; i < count; ++i)
+      names[i] = table[i].name;
+    pattern->capture_names = names;
+    pattern->capture_count = count;
+    pattern->bytes += sizeof(const char*) * count;
+  }
+  release(&table);
+}
+
+}  // namespace
+
 CompiledPattern* compile_pattern(const char* text, PatternProblem* problem) {
   if (problem != nullptr) *problem = PATTERN_NO_MEMORY;
   PatternScanner* sc = alloc_record<PatternScanner>();
@@ -905,6 +927,7 @@ CompiledPattern* compile_pattern(const char* text, PatternProblem* problem) {
     } else {
       compute_first_bytes(pattern);
       collect_required(pattern, sc->tree);
+      keep_capture_names(pattern);
     }
   }
   if (problem != nullptr) {
@@ -921,6 +944,7 @@ void free_pattern(CompiledPattern** pattern) {
   CompiledPattern* p = *pattern;
   if (p == nullptr) return;
   if (p->literal_text != nullptr) free_literal_automaton(p);
+  release(&p->capture_names);
   if (p->states != nullptr) {
     for (std::int32_t i = 0; i < p->state_count; ++i) {
       PatternTransition* t = p->states[i];

@@ -432,6 +432,11 @@ std::int32_t list_captures(const CompiledPattern* pattern, CaptureSlot* table) {
   std::int32_t count = 0;
   for (std::int32_t i = 0; i < size; ++i)
     table[i] = {};
+  if (pattern != nullptr && pattern->capture_names != nullptr) {
+    for (std::int32_t i = 0; i < pattern->capture_count; ++i)
+      table[i].name = pattern->capture_names[i];
+    return pattern->capture_count;
+  }
   for (std::int32_t s = 0; pattern != nullptr && s < pattern->state_count; ++s) {
     for (const PatternTransition* t = pattern->states[s]; t != nullptr; t = t->next) {
       if (t->type != OP_CAPTURE || t->data.name == nullptr) continue;

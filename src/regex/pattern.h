@@ -131,6 +131,10 @@ struct CompiledPattern {
   unsigned char required[4];
   std::int32_t required_count;
   std::size_t bytes;  // memory the automaton takes
+  // The capture names in pattern order, listed once when the automaton is made (null when there
+  // are none, or memory ran out: list_captures then walks the automaton).
+  const char** capture_names;
+  std::int32_t capture_count;
   // A literal's pattern (make_literal_pattern) is a record of its own whose automaton is compiled
   // on first use: `literal_text` is the text to compile, `compiled` the automaton once made (read
   // and set atomically), `literal_problem` why compiling failed for good. Its own states stay null.

@@ -371,6 +371,19 @@ TEST(RegexCaptures, TableHasRoomAndNamesPointIntoThePattern) {
   ASSERT_EQ(list_captures(p.compiled, table), 4);
   EXPECT_EQ(table[0].name, text);
   EXPECT_EQ(table[3].name, text + 12);
+  // The names are kept with the automaton: a table left from a search is listed afresh.
+  for (CaptureSlot& slot : table)
+    slot = {text + 1, text, text + 2};
+  std::int32_t slots = capture_slot_count(p.compiled);
+  ASSERT_EQ(list_captures(p.compiled, table), 4);
+  EXPECT_EQ(table[1].name, text + 4);
+  for (std::int32_t i = 0; i < slots; ++i) {
+    EXPECT_EQ(table[i].start, nullptr);
+    EXPECT_EQ(table[i].end, nullptr);
+    if (i >= 4) {
+      EXPECT_EQ(table[i].name, nullptr);
+    }
+  }
 }
 
 TEST(RegexCaptures, MatchAtWithoutListingUsesFirstFreeEntries) {
