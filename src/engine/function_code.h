@@ -79,6 +79,7 @@ enum class Op : std::uint8_t {
                  // when the capture names a target
   ListStart,     // braces that make a list: where their values start
   MakeList,      // the values since the ListStart made into a list (node: the braces)
+  AssignNamed,   // node: an assignment in such braces whose value goes on, named after its target
   Exit,          // a return that ends an event's dispatch too
   End,          // the body's end (the loop's table of steps lists the operations in this order)
 };

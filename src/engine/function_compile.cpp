@@ -42,6 +42,8 @@ struct Compiler {
   // Inside braces whose values the general evaluator gathers: built-ins see the names of the
   // variables they are given there.
   bool collecting;
+  // Inside braces that the compiled code makes into a list (their nesting).
+  std::int32_t in_list;
   // The open scopes, and the loops around the node now compiled: each with the scopes open
   // outside its body and the jumps of its `continue`s, which go to its pass's end.
   std::int32_t depth;
@@ -439,13 +441,13 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
 }
 
 // Whether braces that make a list hold only what a list of values compiles from: names of the
-// function's own slots, numbers, literals, commas, indexes, operators, calls and lists of the same.
-// Statements, assignments and postfix steps inside are left to the general evaluator.
+// function's own slots, numbers, literals, commas, indexes, operators, assignments, calls and lists
+// of the same. Statements and postfix steps inside are left to the general evaluator.
 bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
   for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
     NodeKind kind = node->kind;
     bool known = kind == NodeKind::Number || kind == NodeKind::String ||
-                 kind == NodeKind::Comma || kind == NodeKind::Index ||
+                 kind == NodeKind::Comma || kind == NodeKind::Index || kind == NodeKind::Assign ||
                  kind == NodeKind::CallStart || is_binary_operator(kind) ||
                  kind == NodeKind::Not || kind == NodeKind::Complement ||
                  kind == NodeKind::Plus || kind == NodeKind::Negate ||
@@ -471,10 +473,12 @@ bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   bool collecting = compiler->collecting;
   compiler->collecting = true;
   if (scope) ++compiler->depth;
+  ++compiler->in_list;
   bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, node)) &&
             emit(compiler, Op::ListStart, 0, node) && compile_list(compiler, node->body) &&
             emit(compiler, Op::MakeList, 0, node) &&
             (!scope || emit(compiler, Op::LeaveScope, compiler->depth, node));
+  --compiler->in_list;
   if (scope) --compiler->depth;
   compiler->collecting = collecting;
   *failed = !ok;
@@ -593,7 +597,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       bool ends = released ||
                   (node->next != nullptr && node->next->kind == NodeKind::ApplyPostfix &&
                    node->next->next != nullptr && node->next->next->kind == NodeKind::Semicolon);
-      if (compiler->collecting && !ends) return false;
+      if (compiler->collecting && !ends) {
+        return compiler->in_list > 0 && emit(compiler, Op::AssignNamed, 0, node);
+      }
       return emit(compiler, Op::Assign, released ? 1 : 0, node);
     }
     case NodeKind::PostIncrement:

@@ -996,6 +996,34 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   return delegate(a, node, 2);
 }
 
+// An assignment in braces made into a list whose value goes on: the value takes the name of the
+// variable assigned (an element lends none), as where the general evaluator gathers values.
+[[gnu::noinline]] bool assign_named(Activation* a, SyntaxNode* node) {
+  const char* name = nullptr;
+  std::int32_t name_hash = 0;
+  if (a->height >= 2) {
+    const Entry& target = a->stack[a->height - 2];
+    if (target.kind == Kind::Variable && target.number != kElementEntry) {
+      name = target.cell->name;
+      name_hash = target.cell->name_hash;
+    }
+  }
+  if (!assign(a, node, false)) return false;
+  if (name == nullptr) return true;
+  Entry& result = a->stack[a->height - 1];
+  ValueNode* cell = result.kind == Kind::Cell ? result.cell : cell_of(result);
+  char* copy = cell != nullptr ? dup_string(name) : nullptr;
+  if (copy == nullptr) {
+    if (cell != nullptr && result.kind != Kind::Cell) free_node(cell);
+    return fail(a->context, "Alloc failed");
+  }
+  release(&cell->name);
+  cell->name = copy;
+  cell->name_hash = name_hash;
+  result = cell_entry(cell, Kind::Cell);
+  return true;
+}
+
 // An element by its key, from the container and key on top of the stack, as the general
 // evaluator's index step finds it, without making cells for the two.
 [[gnu::noinline]] bool index(Activation* a, SyntaxNode* node) {
@@ -1626,6 +1654,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_CaptureEntry,
                                  &&step_ListStart,
                                  &&step_MakeList,
+                                 &&step_AssignNamed,
                                  &&step_Exit,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
@@ -1976,6 +2005,9 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   step_MakeList:
     context->position = ip->node->source;
     if (!make_list(a)) return false;
+    VM_NEXT();
+  step_AssignNamed:
+    if (!assign_named(a, ip->node)) return false;
     VM_NEXT();
   step_Exit:
     a->exited = true;

@@ -71,7 +71,7 @@ TEST(Differential, TheGeneratorMakesVariedPrograms) {
        {"for (",    "while (", "do {",   "switch (", "break;",   "continue;",
         "var v",    "num0(",   "num2(",  "bump(",    "%p%",      "h[(",
         "lineecho", " / ",     " << ",   "keep0(",   "instr(",   "case \"ab\"",
-        "h[\"x\"]", "plain0(", "dflt0(", "case (",   "break 1;", "gethashkey({", "{, ",
+        "h[\"x\"]", "plain0(", "dflt0(", "case (",   "break 1;", "gethashkey({", "{, ", "{w = ",
         "%h[1]%(x", "if (\"%p%b\"", "(%h[(",   "\"^%v"}) {
     EXPECT_NE(all.find(part), std::string::npos) << part;
   }

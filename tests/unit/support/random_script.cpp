@@ -325,8 +325,15 @@ class Generator {
           return pad + "lineecho(0, \"l \" + gethashkey({" + variable() +
                  ", 1}, 0) + gethashcount({" + expression(2) + ", {" + expression(2) + "}}));\n";
         }
-        return pad + "lineecho(0, \"m \" + gethashkey({h[1], " + variable() + "}, " +
-               std::to_string(pick(2)) + ") + gethashcount({, " + readable() + ", {}, {, }}));\n";
+        if (chance(50)) {
+          return pad + "lineecho(0, \"m \" + gethashkey({h[1], " + variable() + "}, " +
+                 std::to_string(pick(2)) + ") + gethashcount({, " + readable() + ", {}, {, }}));\n";
+        }
+        // Assignments name their values: a new name vanishes after the braces, a known one keeps
+        // the value; an element lends no name.
+        return pad + "lineecho(0, \"n \" + gethashkey({w = " + expression(2) + ", " + variable() +
+               " = " + expression(2) + ", h[2] = " + variable() + "}, " + std::to_string(pick(3)) +
+               ") + w);\n";
       case 20: {
         // Labels that are expressions, run in order until one matches.
         std::string text = pad + "switch ((" + expression(2) + ") & 3) {\n";
