@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/cp932.h"
+
 #include "engine/directive.h"
 #include "engine/error_report.h"
 #include "engine/function_vm.h"
@@ -80,6 +82,21 @@ SyntaxNode* parse_expression_text(CallContext* owner, const char* text) {
   ContextParse parse{owner, nullptr};
   const ParseOwner parse_owner = owner_for(&parse);
   return parse_expression_text(&parse_owner, text);
+}
+
+const char* find_embedded_part(const char* cursor) {
+  while (*cursor != '\0') {
+    if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
+      cursor += 2;
+    } else if (cursor[0] != '%') {
+      ++cursor;
+    } else if (cursor[1] == '%') {
+      cursor += 2;
+    } else {
+      break;
+    }
+  }
+  return cursor;
 }
 
 SyntaxNode* parse_embedded_part(CallContext* owner, const char* lead, bool* no_memory) {

@@ -21,6 +21,9 @@ SyntaxNode* parse_script_text(CallContext* owner, const char* text, std::int32_t
 // trailing tokens are not reported here.
 SyntaxNode* parse_expression_text(CallContext* owner, const char* text);
 
+// The "%" that starts a literal's next «%expr%» part at or after `cursor` (a lead byte takes the
+// byte after it; "%%" is a percent sign), or the text's end.
+const char* find_embedded_part(const char* cursor);
 // The part of a literal (an «%expr%» part, or a capture target) whose "%" is at `lead`: the text
 // after it up to the next "%" (or the end), parsed as parse_expression_text parses it. Null when
 // it does not parse, or memory ran out (*no_memory).

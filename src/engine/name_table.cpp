@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/cp932.h"
 #include "base/syntax_node.h"
 #include "engine/context_parse.h"
 #include "engine/element_index.h"
@@ -126,21 +125,13 @@ struct Builder {
   // parse adds nothing: its code is the general evaluator's to report.
   void add_literal_names(const char* text) {
     if (text == nullptr || std::strchr(text, '%') == nullptr) return;
-    for (const char* cursor = text; *cursor != '\0' && !failed;) {
-      if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
-        cursor += 2;
-      } else if (cursor[0] != '%') {
-        ++cursor;
-      } else if (cursor[1] == '%') {
-        cursor += 2;
-      } else {
-        bool no_memory = false;
-        SyntaxNode* parsed = parse_embedded_part(nullptr, cursor, &no_memory);
-        add_names_of(parsed);
-        free_syntax_node(&parsed);
-        const char* close = std::strchr(cursor + 1, '%');
-        cursor = close != nullptr ? close + 1 : cursor + std::strlen(cursor);
-      }
+    for (const char* lead = find_embedded_part(text); *lead != '\0' && !failed;) {
+      bool no_memory = false;
+      SyntaxNode* parsed = parse_embedded_part(nullptr, lead, &no_memory);
+      add_names_of(parsed);
+      free_syntax_node(&parsed);
+      const char* close = std::strchr(lead + 1, '%');
+      lead = close != nullptr ? find_embedded_part(close + 1) : lead + std::strlen(lead);
     }
   }
 };

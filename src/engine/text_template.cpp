@@ -67,14 +67,10 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
     *write++ = '\0';
   };
   bool closed = true;
-  while (*cursor != '\0' && closed && outcome == TemplateMade::Made) {
-    if (is_lead_byte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') {
-      cursor += 2;
-    } else if (cursor[0] != '%') {
-      ++cursor;
-    } else if (cursor[1] == '%') {
-      cursor += 2;
-    } else if (result->part_count == kMaxTextParts) {
+  while (closed && outcome == TemplateMade::Made) {
+    cursor = find_embedded_part(cursor);
+    if (*cursor == '\0') break;
+    if (result->part_count == kMaxTextParts) {
       outcome = TemplateMade::NotInLine;
     } else {
       // A part runs to the next "%"; one left open ends the text.
