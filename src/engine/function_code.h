@@ -81,7 +81,7 @@ enum class Op : std::uint8_t {
   MakeList,      // the values since the ListStart made into a list (node: the braces)
   AssignNamed,   // node: an assignment in such braces whose value goes on, named after its target
   Exit,          // a return that ends an event's dispatch too
-  End,          // the body's end (the loop's table of steps lists the operations in this order)
+  End,           // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.

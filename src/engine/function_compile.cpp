@@ -446,12 +446,11 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
 bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
   for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
     NodeKind kind = node->kind;
-    bool known = kind == NodeKind::Number || kind == NodeKind::String ||
-                 kind == NodeKind::Comma || kind == NodeKind::Index || kind == NodeKind::Assign ||
-                 kind == NodeKind::CallStart || is_binary_operator(kind) ||
-                 kind == NodeKind::Not || kind == NodeKind::Complement ||
-                 kind == NodeKind::Plus || kind == NodeKind::Negate ||
-                 (kind == NodeKind::Call && node->text != nullptr) ||
+    bool known = kind == NodeKind::Number || kind == NodeKind::String || kind == NodeKind::Comma ||
+                 kind == NodeKind::Index || kind == NodeKind::Assign ||
+                 kind == NodeKind::CallStart || is_binary_operator(kind) || kind == NodeKind::Not ||
+                 kind == NodeKind::Complement || kind == NodeKind::Plus ||
+                 kind == NodeKind::Negate || (kind == NodeKind::Call && node->text != nullptr) ||
                  (kind == NodeKind::Name && is_slot_name(node, table)) ||
                  (kind == NodeKind::Block && compiles_as_list(node->body, table));
     if (!known) return false;
@@ -524,8 +523,8 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
     if (!capture_binds(captures[i])) continue;
     SyntaxNode* list = parse_embedded_part(nullptr, captures[i].name, no_memory);
     if (list != nullptr) settle_parsed_nodes(list, assign->source, function->table);
-    if (list != nullptr && !keep(&function->targets, &function->target_count,
-                                 &function->target_capacity, list)) {
+    if (list != nullptr &&
+        !keep(&function->targets, &function->target_count, &function->target_capacity, list)) {
       free_syntax_node(&list);
       *no_memory = true;
     }

@@ -9,9 +9,9 @@
 struct Script;
 
 struct NameTable {
-  std::int32_t count;    // names, numbered 0 to count - 1
-  std::uint32_t mask;    // the index's capacity - 1 (a power of two)
-  const char** names;    // borrowed from the nodes (without a leading "&"), or owned_names
+  std::int32_t count;  // names, numbered 0 to count - 1
+  std::uint32_t mask;  // the index's capacity - 1 (a power of two)
+  const char** names;  // borrowed from the nodes (without a leading "&"), or owned_names
   // Names only a literal's «%expr%» parts or a pattern's capture targets use: the code parsed from
   // them at run time finds slots for them as well.
   char** owned_names;
