@@ -74,6 +74,9 @@ class EmbeddedExpressions {
   // The value of the next part, whose text begins with the lead byte at `text`; null after a
   // failure (reported).
   ValueNode* evaluate(const char* text);
+  // The postfix steps the last part made apply once its value has been used: a part is a
+  // statement of its own.
+  void settle();
   // Passes over a part that is not evaluated.
   void skip();
   // Every part has been passed: what was parsed may be kept.
@@ -89,6 +92,7 @@ class EmbeddedExpressions {
   bool recording_ = false;
   bool complete_ = false;
   std::int32_t next_ = 0;
+  ValueNode* pending_ = nullptr;  // the steps pending before the last part ran
 };
 
 // A search whose capture targets the caller binds: the capture table in pattern order (owned),

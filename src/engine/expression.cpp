@@ -161,11 +161,13 @@ char* interpolate(CallContext* context, const char* raw, const CompiledPattern* 
     } else {
       ValueNode* value = parts.evaluate(cursor);
       if (value == nullptr) {
+        parts.settle();
         ok = false;
         break;
       }
       char* value_text = text_of_value(value->value);
       free_node(value);
+      parts.settle();
       if (value_text == nullptr) {
         fail_alloc(context);
         ok = false;

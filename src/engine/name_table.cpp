@@ -125,6 +125,21 @@ struct Builder {
   // parse adds nothing: its code is the general evaluator's to report.
   void add_literal_names(const char* text) {
     if (text == nullptr || std::strchr(text, '%') == nullptr) return;
+    add_part_names(text);
+    // A literal's parts are read after its escapes (`%h[\"k\"]%`); a pattern's as written. Names
+    // of both readings have slots: one more costs nothing.
+    if (std::strchr(text, '\\') == nullptr || failed) return;
+    char* unescaped = dup_string(text);
+    if (unescaped == nullptr) {
+      failed = true;
+      return;
+    }
+    unescape_text(unescaped);
+    add_part_names(unescaped);
+    release(&unescaped);
+  }
+
+  void add_part_names(const char* text) {
     for (const char* lead = find_embedded_part(text); *lead != '\0' && !failed;) {
       bool no_memory = false;
       SyntaxNode* parsed = parse_embedded_part(nullptr, lead, &no_memory);

@@ -137,8 +137,13 @@ void EmbeddedExpressions::skip() {
   if (recording_ && !record(nullptr)) recording_ = false;
 }
 
+void EmbeddedExpressions::settle() {
+  apply_pending_updates(context_, PendingMark{pending_});
+}
+
 ValueNode* EmbeddedExpressions::evaluate(const char* text) {
   std::int32_t index = next_++;
+  pending_ = context_->pending_updates;
   if (kept_ != nullptr) {
     if (index < kept_->count && kept_->lists[index] != nullptr)
       return run_target(context_, kept_->lists[index]);
@@ -221,7 +226,10 @@ std::int32_t search(CallContext* context, const CompiledPattern* literal, const 
       continue;
     }
     ValueNode* target = targets.evaluate(capture.name);
-    if (target == nullptr) continue;
+    if (target == nullptr) {
+      targets.settle();
+      continue;
+    }
     char* text = capture_text(capture, found.matched);
     if (text == nullptr) {
       report_error(context, "Alloc failed", context->position, 0);
@@ -233,6 +241,7 @@ std::int32_t search(CallContext* context, const CompiledPattern* literal, const 
       release(&text);
     }
     free_node(target);
+    targets.settle();
   }
   targets.finish();
   return searched;

@@ -131,7 +131,8 @@ TEST(NameTables, NamesOnlyLiteralsUseHaveSlotsToo) {
                                 "  \"^%nick%!%h[key]%:100%%%(n + 1)%\" = line;\n"
                                 "  return \"\x82%%lit% %(open\";\n"
                                 "}\n"
-                                "function g() { return \"%%plain%% %unclosed\"; }\n"));
+                                "function g() { return \"%%plain%% %unclosed\"; }\n"
+                                "function e() { return \"%gh[\\\"k\\\"]%|\\t%tab%\"; }\n"));
   Script* module = runner.script_set()->next;
   const NameTable* f = table_of(module, "f");
   const NameTable* g = table_of(module, "g");
@@ -147,4 +148,9 @@ TEST(NameTables, NamesOnlyLiteralsUseHaveSlotsToo) {
   EXPECT_EQ(find_name_slot(g, "plain"), -1);
   EXPECT_GE(find_name_slot(g, "unclosed"), 0);
   EXPECT_EQ(g->count, 1);
+  // A literal's parts are read after its escapes: an escaped quote inside an index.
+  const NameTable* e = table_of(module, "e");
+  ASSERT_NE(e, nullptr);
+  EXPECT_GE(find_name_slot(e, "gh"), 0);
+  EXPECT_GE(find_name_slot(e, "tab"), 0);
 }
