@@ -81,7 +81,11 @@ enum class Op : std::uint8_t {
   MakeList,      // the values since the ListStart made into a list (node: the braces)
   AssignNamed,   // node: an assignment in such braces whose value goes on, named after its target
   Exit,          // a return that ends an event's dispatch too
-  End,           // the body's end (the loop's table of steps lists the operations in this order)
+  // A part of a literal whose parts have calls or effects (or are many): PartStart marks where it
+  // starts; PartEnd leaves its value as text of its own, and applies the postfix steps it made.
+  PartStart,
+  PartEnd,
+  End,  // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.

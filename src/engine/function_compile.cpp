@@ -104,12 +104,13 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
   }
 }
 
-// A name of the function's own code that has its slot: not a reference, not `arg`. A qualified
-// name finds a local of its own name first, as any other; a declaration of one is not compiled.
+// A name of the function's own code that has its slot, not `arg`. A qualified name finds a local
+// of its own name first, as any other; a declaration of one, or of a reference, is not compiled.
+// `&name` read finds what `name` finds.
 bool is_slot_name(const SyntaxNode* node, const NameTable* table) {
   const char* name = node->text != nullptr ? node->text : "";
-  return node->name_table == table && name[0] != '&' && node->number != kArgNameHash &&
-         (node->kind == NodeKind::Name || !is_qualified(name));
+  return node->name_table == table && node->number != kArgNameHash &&
+         (node->kind == NodeKind::Name || (name[0] != '&' && !is_qualified(name)));
 }
 
 // `arg` read by the function's own code: the call's arguments, which the general lookup makes into
@@ -118,6 +119,9 @@ bool is_arg_name(const SyntaxNode* node, const NameTable* table) {
   return node->name_table == table && node->number == kArgNameHash && node->text != nullptr &&
          same_name(node->text, "arg");
 }
+
+// What code that makes one value may hold (see makes_one_value).
+enum class Holds { Pure, Calls, Effects };
 
 bool is_operand(const SyntaxNode* node, const NameTable* table) {
   if (node == nullptr) return false;
@@ -222,6 +226,7 @@ bool leaves_by_jump(const SyntaxNode* list) {
 }
 
 bool compile_list(Compiler* compiler, SyntaxNode* list);
+bool compile_node(Compiler* compiler, SyntaxNode* node);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
 // A loop or switch that a `break` inside leaves, with the scopes open outside it. The caller has
@@ -246,27 +251,34 @@ SyntaxNode* breakable_end(SyntaxNode* loop) {
 
 // Whether code makes one value as compiled code with nothing of its own to declare: names of the
 // function's own slots, numbers, literals, indexes and the operators without side effects of
-// their own. A case label's expression (`label`, up to its Colon) may hold calls and any literal;
-// a literal's part (to its list's end) plain literals only.
-bool makes_one_value(const SyntaxNode* node, const NameTable* table, bool label) {
+// their own; with Holds::Calls, calls and any literal too; with Holds::Effects, also assignments,
+// steps and `arg`. A case label's expression (`label`, up to its Colon) or else a literal's part or
+// a capture target (to its list's end).
+bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds, bool label) {
   std::int32_t height = 0;
   std::int32_t calls[kMaxCalls];
   std::int32_t open_calls = 0;
+  const bool calls_too = holds != Holds::Pure;
+  const bool effects = holds == Holds::Effects;
   for (; node != nullptr && node->kind != NodeKind::Colon; node = node->next) {
     NodeKind kind = node->kind;
     if (kind == NodeKind::Number ||
-        (kind == NodeKind::String && (label || is_plain_literal(node))) ||
-        (kind == NodeKind::Name && is_slot_name(node, table))) {
+        (kind == NodeKind::String && (calls_too || is_plain_literal(node))) ||
+        (kind == NodeKind::Name &&
+         (is_slot_name(node, table) || (effects && is_arg_name(node, table))))) {
       ++height;
-    } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match)) {
+    } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match) ||
+               (effects && kind == NodeKind::Assign)) {
       if (height < 2) return false;
       --height;
     } else if (kind == NodeKind::Not || kind == NodeKind::Complement || kind == NodeKind::Plus ||
-               kind == NodeKind::Negate) {
+               kind == NodeKind::Negate ||
+               (effects && (kind == NodeKind::PreIncrement || kind == NodeKind::PreDecrement ||
+                            kind == NodeKind::PostIncrement || kind == NodeKind::PostDecrement))) {
       if (height < 1) return false;
-    } else if (label && kind == NodeKind::CallStart && open_calls < kMaxCalls) {
+    } else if (calls_too && kind == NodeKind::CallStart && open_calls < kMaxCalls) {
       calls[open_calls++] = height;
-    } else if (label && kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
+    } else if (calls_too && kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
       height = calls[--open_calls] + 1;
     } else {
       return false;
@@ -319,9 +331,27 @@ bool emit_one_value(Compiler* compiler, SyntaxNode* list) {
   return true;
 }
 
+// The code of a literal's part or a capture target that has calls or effects: its nodes compiled
+// as the general evaluator runs them, gathering their values (built-ins see the names of the
+// variables they are given; an assignment's value takes its target's name). False when a bound
+// was reached or memory ran out.
+bool compile_part(Compiler* compiler, SyntaxNode* list) {
+  bool collecting = compiler->collecting;
+  compiler->collecting = true;
+  ++compiler->in_list;
+  bool ok = true;
+  for (SyntaxNode* node = list; node != nullptr && ok; node = node->next)
+    ok = compile_node(compiler, node);
+  --compiler->in_list;
+  compiler->collecting = collecting;
+  return ok;
+}
+
 // A literal with escapes or «%expr%» parts made in line: its parts' code, then Interpolate (or,
-// without parts, its finished text pushed as a plain literal's). False when the literal is left to
-// the general evaluator, or memory ran out (*no_memory).
+// without parts, its finished text pushed as a plain literal's). When a part has calls or effects,
+// each part is made text as soon as it has run, and its postfix steps applied then: a later part
+// may change what an earlier one read. False when the literal is left to the general evaluator,
+// or memory ran out (*no_memory).
 bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   CompiledFunction* function = compiler->function;
   TextTemplate* text = nullptr;
@@ -330,26 +360,40 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
     *no_memory = made == TemplateMade::NoMemory;
     return false;
   }
+  bool effects = false;
   for (std::int32_t i = 0; i < text->part_count; ++i) {
-    if (!makes_one_value(text->parts[i], function->table, false)) {
+    if (makes_one_value(text->parts[i], function->table, Holds::Pure, false)) continue;
+    if (!makes_one_value(text->parts[i], function->table, Holds::Effects, false)) {
       free_text_template(text);
       return false;
     }
+    effects = true;
   }
+  effects = effects || text->part_count > kInlineTextParts;
   if (!keep(&function->templates, &function->template_count, &function->template_capacity, text)) {
     free_text_template(text);
     *no_memory = true;
     return false;
   }
   if (text->part_count == 0) return emit(compiler, Op::PushText, 0, text->plain);
-  for (std::int32_t i = 0; i < text->part_count; ++i) {
-    if (!emit_one_value(compiler, text->parts[i])) {
-      *no_memory = true;
-      return false;
+  const std::int32_t at = function->count;
+  const std::int32_t open_calls = compiler->open_calls;
+  const std::int32_t pending_steps = compiler->pending_steps;
+  bool ok = true;
+  for (std::int32_t i = 0; ok && i < text->part_count; ++i) {
+    if (!effects) {
+      ok = emit_one_value(compiler, text->parts[i]);
+      continue;
     }
+    ok = emit(compiler, Op::PartStart, 0, node) && compile_part(compiler, text->parts[i]) &&
+         emit(compiler, Op::PartEnd, 0, node);
   }
-  if (!emit(compiler, Op::Interpolate, function->template_count - 1, node)) {
-    *no_memory = true;
+  ok = ok && emit(compiler, Op::Interpolate, function->template_count - 1, node);
+  if (!ok) {
+    // A bound reached inside a part (the general evaluator makes the literal then), or no memory.
+    function->count = at;
+    compiler->open_calls = open_calls;
+    compiler->pending_steps = pending_steps;
     return false;
   }
   function->code[function->count - 1].b = text->part_count;
@@ -528,9 +572,11 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
       free_syntax_node(&list);
       *no_memory = true;
     }
-    compiled = list != nullptr && makes_one_value(list, function->table, false);
+    compiled = list != nullptr && makes_one_value(list, function->table, Holds::Effects, false);
   }
   const std::int32_t at = function->count;
+  const std::int32_t open_calls = compiler->open_calls;
+  const std::int32_t pending_steps = compiler->pending_steps;
   compiled = compiled && !*no_memory && emit(compiler, Op::PushPattern, 0, node);
   for (std::int32_t i = 0; compiled && i < count; ++i)
     compiled = emit(compiler, Op::CaptureEntry, 0, nullptr);
@@ -539,13 +585,18 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
     if (!capture_binds(captures[i])) continue;
     entry.a = function->count;
     entry.b = 1;
-    compiled = emit_one_value(compiler, function->targets[target++]) &&
+    SyntaxNode* list = function->targets[target++];
+    compiled = (makes_one_value(list, function->table, Holds::Pure, false)
+                    ? emit_one_value(compiler, list)
+                    : compile_part(compiler, list)) &&
                emit(compiler, Op::End, 0, nullptr);
   }
   release(&captures);
   if (!compiled) {
-    *no_memory = *no_memory || function->count > at;  // emit ran out of memory
+    // A bound reached in a target, or no memory: the general evaluator binds them.
     function->count = at;
+    compiler->open_calls = open_calls;
+    compiler->pending_steps = pending_steps;
     return false;
   }
   function->code[at].a = function->count;
@@ -916,7 +967,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   bool labels_compiled = true;
   for (SyntaxNode* label = node->body; label != nullptr && labels_compiled; label = label->next) {
     if (label->kind == NodeKind::Case && !is_literal_label(label))
-      labels_compiled = makes_one_value(label->next, table, true);
+      labels_compiled = makes_one_value(label->next, table, Holds::Calls, true);
   }
   for (std::int32_t i = 1; labels_compiled && i <= labels; ++i) {
     SyntaxNode* label = function->code[at + i].node;

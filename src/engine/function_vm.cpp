@@ -715,16 +715,96 @@ bool push_name(Activation* a, SyntaxNode* node) {
   return variable != nullptr && push(a, cell_entry(variable, Kind::Variable));
 }
 
-// A literal with «%expr%» parts: the parts' values, on top of the stack in order, joined with the
-// template's pieces into a new string, as the general evaluator's interpolation makes it.
-[[gnu::noinline]] bool interpolate(Activation* a, const Instruction& in) {
+// The end of a literal's part that is made text at once: its value, above the pending steps'
+// count at its start, becomes a value of its own that nothing can change (a number stays one),
+// and the steps the part made apply, as the general evaluator takes each part in turn.
+[[gnu::noinline]] bool end_part(Activation* a) {
+  if (a->height < 2 || a->stack[a->height - 1].kind == Kind::Marker ||
+      a->stack[a->height - 2].kind != Kind::Number) {
+    return fail(a->context, "Sentence error");
+  }
+  Entry value = a->stack[a->height - 1];
+  const std::int32_t pending = a->stack[a->height - 2].number;
+  if (value.kind == Kind::Variable || (value.kind == Kind::Cell && !is_temporary(value.cell))) {
+    ScalarSnapshot scalar = snapshot_of(value);
+    char* copy = scalar.is_string != 0 && !scalar.failed
+                     ? dup_string(scalar.text != nullptr ? scalar.text : "")
+                     : nullptr;
+    ValueNode* cell =
+        scalar.failed || (scalar.is_string != 0 && copy == nullptr) ? nullptr : make_node();
+    if (cell == nullptr) {
+      release(&copy);
+      return fail(a->context, "Alloc failed");
+    }
+    store_scalar(cell->value, scalar.is_string, scalar.number, copy);
+    release_entry(value);
+    value = cell_entry(cell, Kind::Cell);
+  }
+  --a->height;
+  a->stack[a->height - 1] = value;
+  apply_pending(a, pending);
+  return true;
+}
+
+// A literal of many parts, each made text of its own as it ran (see end_part): the same join,
+// without a table of the parts' values.
+[[gnu::noinline]] bool interpolate_many(Activation* a, const Instruction& in) {
   const TextTemplate* text = a->function->templates[in.a];
   const std::int32_t parts = in.b;
   const std::int32_t first = a->height - parts;
-  ScalarSnapshot scalars[kMaxTextParts];
-  char digits[kMaxTextParts][12];
-  const char* values[kMaxTextParts];
-  std::size_t lengths[kMaxTextParts];
+  char digits[12];
+  auto part_text = [&](const Entry& entry) {
+    if (entry.kind == Kind::Text) return literal_text(entry);
+    if (entry.kind == Kind::Number)
+      return static_cast<const char*>(format_number(entry.number, digits));
+    const Value* value = entry.cell->value;
+    if (value->is_string == 0)
+      return static_cast<const char*>(format_number(value->data.number, digits));
+    return value->data.text != nullptr ? static_cast<const char*>(value->data.text) : "";
+  };
+  std::size_t length = static_cast<std::size_t>(text->lengths[parts]);
+  for (std::int32_t i = 0; i < parts; ++i)
+    length +=
+        static_cast<std::size_t>(text->lengths[i]) + std::strlen(part_text(a->stack[first + i]));
+  char* joined = alloc_string(length);
+  if (joined != nullptr) {
+    char* write = joined;
+    for (std::int32_t i = 0; i <= parts; ++i) {
+      std::memcpy(write, text->pieces + text->offsets[i],
+                  static_cast<std::size_t>(text->lengths[i]));
+      write += text->lengths[i];
+      if (i == parts) break;
+      const char* value = part_text(a->stack[first + i]);
+      const std::size_t value_length = std::strlen(value);
+      std::memcpy(write, value, value_length);
+      write += value_length;
+    }
+    *write = '\0';
+  }
+  for (std::int32_t i = first; i < a->height; ++i)
+    release_entry(a->stack[i]);
+  a->height = first;
+  ValueNode* cell = joined != nullptr ? make_node() : nullptr;
+  if (cell == nullptr) {
+    release(&joined);
+    a->context->position = in.node->source;
+    return fail(a->context, "Alloc failed");
+  }
+  store_scalar(cell->value, 1, 0, joined);
+  return push(a, cell_entry(cell, Kind::Cell));
+}
+
+// A literal with «%expr%» parts: the parts' values, on top of the stack in order, joined with the
+// template's pieces into a new string, as the general evaluator's interpolation makes it.
+[[gnu::noinline]] bool interpolate(Activation* a, const Instruction& in) {
+  if (in.b > kInlineTextParts) return interpolate_many(a, in);
+  const TextTemplate* text = a->function->templates[in.a];
+  const std::int32_t parts = in.b;
+  const std::int32_t first = a->height - parts;
+  ScalarSnapshot scalars[kInlineTextParts];
+  char digits[kInlineTextParts][12];
+  const char* values[kInlineTextParts];
+  std::size_t lengths[kInlineTextParts];
   std::size_t length = static_cast<std::size_t>(text->lengths[parts]);
   bool failed = false;
   for (std::int32_t i = 0; i < parts; ++i) {
@@ -924,6 +1004,7 @@ bool run(Activation* a, Entry* result, std::int32_t start);
     const Instruction& entry = table[1 + i];
     if (entry.b == 0 || stop_requested()) continue;
     const std::int32_t base = a->height;
+    const std::int32_t pending = a->pending_count;
     Entry ignored = number_entry(0);
     bool ran = run(a, &ignored, entry.a);
     release_entry(ignored);
@@ -943,6 +1024,10 @@ bool run(Activation* a, Entry* result, std::int32_t start);
     }
     while (a->height > base)
       release_entry(a->stack[--a->height]);
+    // A target is a statement of its own: its postfix steps apply once it has its text (a
+    // failed one's are dropped).
+    if (ran) apply_pending(a, pending);
+    a->pending_count = pending;
   }
   release(&copy);
   release_entry(a->stack[a->height - 2]);
@@ -1656,6 +1741,8 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_MakeList,
                                  &&step_AssignNamed,
                                  &&step_Exit,
+                                 &&step_PartStart,
+                                 &&step_PartEnd,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code + start;
@@ -2008,6 +2095,13 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     VM_NEXT();
   step_AssignNamed:
     if (!assign_named(a, ip->node)) return false;
+    VM_NEXT();
+  step_PartStart:
+    if (!push(a, number_entry(a->pending_count))) return false;
+    VM_NEXT();
+  step_PartEnd:
+    context->position = ip->node->source;
+    if (!end_part(a)) return false;
     VM_NEXT();
   step_Exit:
     a->exited = true;

@@ -29,6 +29,34 @@ char* copy_piece(char* write, const char* from, const char* to) {
   return write;
 }
 
+// Room for one more part (and the piece after it); false when memory ran out.
+bool make_room(TextTemplate* text) {
+  if (text->part_count + 1 < text->capacity) return true;
+  const std::int32_t capacity = text->capacity == 0 ? 4 : text->capacity * 2;
+  auto* offsets = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
+  auto* lengths = static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * capacity));
+  auto* parts = static_cast<SyntaxNode**>(alloc_block(sizeof(SyntaxNode*) * capacity));
+  if (offsets == nullptr || lengths == nullptr || parts == nullptr) {
+    release(&offsets);
+    release(&lengths);
+    release(&parts);
+    return false;
+  }
+  for (std::int32_t i = 0; i < text->part_count; ++i) {
+    offsets[i] = text->offsets[i];
+    lengths[i] = text->lengths[i];
+    parts[i] = text->parts[i];
+  }
+  release(&text->offsets);
+  release(&text->lengths);
+  release(&text->parts);
+  text->offsets = offsets;
+  text->lengths = lengths;
+  text->parts = parts;
+  text->capacity = capacity;
+  return true;
+}
+
 }  // namespace
 
 void free_text_template(TextTemplate* text) {
@@ -38,6 +66,9 @@ void free_text_template(TextTemplate* text) {
   if (text->plain != nullptr) text->plain->pattern = nullptr;  // the literal's
   free_syntax_node(&text->plain);
   release(&text->pieces);
+  release(&text->offsets);
+  release(&text->lengths);
+  release(&text->parts);
   release(&text);
 }
 
@@ -46,10 +77,12 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
   *made = nullptr;
   char* text = dup_string(literal->text != nullptr ? literal->text : "");
   TextTemplate* result = text != nullptr ? alloc_record<TextTemplate>() : nullptr;
-  // The pieces are never longer than the text they come from.
-  char* pieces = result != nullptr ? alloc_string(std::strlen(text) + kMaxTextParts + 1) : nullptr;
-  if (pieces == nullptr) {
-    release(&result);
+  // The pieces are never longer than the text they come from, and each takes a NUL, one more than
+  // the parts, which take two "%" each at least.
+  char* pieces = result != nullptr ? alloc_string(std::strlen(text) * 2 + 1) : nullptr;
+  if (pieces == nullptr || !make_room(result)) {
+    if (result != nullptr) free_text_template(result);
+    release(&pieces);
     release(&text);
     return TemplateMade::NoMemory;
   }
@@ -70,8 +103,8 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
   while (closed && outcome == TemplateMade::Made) {
     cursor = find_embedded_part(cursor);
     if (*cursor == '\0') break;
-    if (result->part_count == kMaxTextParts) {
-      outcome = TemplateMade::NotInLine;
+    if (!make_room(result)) {
+      outcome = TemplateMade::NoMemory;
     } else {
       // A part runs to the next "%"; one left open ends the text.
       const char* close = std::strchr(cursor + 1, '%');

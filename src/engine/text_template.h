@@ -9,15 +9,17 @@ struct SyntaxNode;
 
 namespace compiled_body {
 
-// Literals with more parts are left to the general evaluator.
-constexpr std::int32_t kMaxTextParts = 8;
+// Literals with up to this many parts are joined from their values as they stand on the stack;
+// those with more have each part made text as it runs.
+constexpr std::int32_t kInlineTextParts = 8;
 
 struct TextTemplate {
   std::int32_t part_count;
-  char* pieces;  // part_count + 1 pieces, each ended by a NUL, in order
-  std::int32_t offsets[kMaxTextParts + 1];
-  std::int32_t lengths[kMaxTextParts + 1];
-  SyntaxNode* parts[kMaxTextParts];  // each part's node list (owned)
+  std::int32_t capacity;  // of offsets and lengths (one more than parts); parts has one fewer
+  char* pieces;           // part_count + 1 pieces, each ended by a NUL, in order
+  std::int32_t* offsets;
+  std::int32_t* lengths;
+  SyntaxNode** parts;  // each part's node list (owned)
   // A literal without parts (only escapes or "%%"): a literal node of its finished text, with the
   // literal's pattern (borrowed).
   SyntaxNode* plain;
@@ -26,7 +28,7 @@ struct TextTemplate {
 enum class TemplateMade { Made, NotInLine, NoMemory };
 
 // Takes the literal apart as the general evaluator's interpolation reads it. NotInLine when a part
-// does not parse (that literal reports it at each run), or there are too many parts.
+// does not parse (that literal reports it at each run).
 TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table,
                                 TextTemplate** made);
 void free_text_template(TextTemplate* text);

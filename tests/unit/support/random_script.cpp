@@ -215,7 +215,12 @@ class Generator {
       case 6:
         // Destructuring: captures into names, elements and a block's variable; a capture that
         // takes no part, "%%", the value read from a variable a target is; the value used.
-        switch (pick(5)) {
+        switch (pick(6)) {
+          case 5:
+            // Targets with calls and steps: each a statement of its own.
+            return pad + "\"^%h[bump(" + variable() +
+                   ") & 3]%-%(q)%-%h[(c++) & 3]%$\" = " + text(2) + " + \"-\" + " + expression(2) +
+                   " + \"-x\"; a = a + len(q);\n";
           case 0:
             return pad + "\"^%p%-%q%$\" = " + text(2) + " + \"-\" + " + expression(2) +
                    "; t = q + p; if (len(t) > 24) t = \"\"; a = a + len(p);\n";
@@ -307,6 +312,17 @@ class Generator {
         return pad + "h[\"x\"] = " + expression(2) + "; a = a + h[\"x\"] + len(gh[\"k\"]);\n";
       case 18:
         // Embedded expressions: loop counters, block variables, names not yet set.
+        if (chance(30)) {
+          // Parts with calls, steps and assignments, which a later part sees; more parts than
+          // are joined from the stack.
+          std::string v = variable();
+          if (chance(50)) {
+            return pad + "t = \"%" + v + "%|%(" + v + "++)%|%bump(" + v + ")%|%(" + v + " = " + v +
+                   " * 2)%|%len(str0(" + v + "))%|%" + v + "%\"; a = a + len(t); t = \"\";\n";
+          }
+          return pad + "t = \"%" + v + "%%b%%c%%(--" + v + ")%%d%%" + v +
+                 "%%(b++)%%a%%keep0(c)%%b%\"" + "; if (len(t) > 24) t = \"\";\n";
+        }
         if (chance(50)) {
           return pad + "t = \"[%" + readable() + "%|%" + variable() +
                  "%|%p%]\t\"; if (len(t) > 24) t = \"\";\n";
