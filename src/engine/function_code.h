@@ -124,6 +124,18 @@ struct Parameter {
   SyntaxNode* without_default;
 };
 
+// How much an activation record's tables must hold for a run of the code: the variables declared
+// (the function's names, its `var` declarations and the names its literals may declare), the
+// nested braces, the postfix steps of one statement and the calls nested in one expression. A
+// record holds so much inline; a function that needs more has larger ones made.
+struct TableSizes {
+  std::int32_t declared;
+  std::int32_t scopes;
+  std::int32_t pending;
+  std::int32_t calls;
+};
+constexpr TableSizes kInlineTables{256, 64, 32, 16};
+
 struct CompiledFunction {
   Instruction* code;
   std::int32_t count;
@@ -149,15 +161,9 @@ struct CompiledFunction {
   SyntaxNode** targets;
   std::int32_t target_count;
   std::int32_t target_capacity;
+  TableSizes table_sizes;
+  bool large_tables;  // table_sizes exceed kInlineTables somewhere
 };
-
-// Bounds of an activation record's tables. The compiler leaves a body that could exceed one to the
-// general evaluator, so that a run never meets them.
-// The function's names, its `var` declarations, and the names its literals may declare.
-constexpr std::int32_t kMaxDeclared = 256;
-constexpr std::int32_t kMaxScopes = 64;   // nested braces
-constexpr std::int32_t kMaxPending = 32;  // postfix steps of one statement
-constexpr std::int32_t kMaxCalls = 16;    // calls nested in one expression
 
 }  // namespace compiled_body
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -17,6 +18,9 @@ namespace {
 using namespace compiled_body;
 
 CompiledFunction* const kNotCompiled = reinterpret_cast<CompiledFunction*>(std::uintptr_t{1});
+
+// The slots whose binding the compiler follows (see Compiler::bound); later ones count as unbound.
+constexpr std::int32_t kBoundSlots = 256;
 
 struct Compiler {
   CompiledFunction* function;
@@ -50,18 +54,59 @@ struct Compiler {
   struct OpenLoop {
     SyntaxNode* loop;  // or a Switch, which a `break` leaves too
     std::int32_t depth;
-    std::int32_t continues[16];
-    std::int32_t continue_count;
+    std::int32_t first_continue;  // its continues' jumps are among those from here on
   };
-  OpenLoop loops[16];
+  OpenLoop* loops;
   std::int32_t loop_count;
+  std::int32_t loop_capacity;
+  // The jumps of the `continue`s of the open loops: each with the loop it continues.
+  struct Continue {
+    std::int32_t loop;
+    std::int32_t jump;
+  };
+  Continue* continues;
+  std::int32_t continue_count;
+  std::int32_t continue_capacity;
+  // The most that the code's tables need at once (see TableSizes).
+  std::int32_t most_calls;
+  std::int32_t most_steps;
+  std::int32_t most_depth;
   // The node now compiled starts a list, or follows a statement's end or the jump of an if's
   // branch (reached only once the condition is taken): nothing waits on the stack there.
   bool after_statement;
   // The slots whose names every run has found or declared in the function's own scope before any
   // braces open (see note_bound_prefix): braces that name no others declare nothing.
-  std::uint64_t bound[kMaxDeclared / 64];
+  std::uint64_t bound[kBoundSlots / 64];
 };
+
+// Makes room for one more item in a growable array of the compiler's; false when memory ran out.
+template <typename T>
+bool room_for_one(T** items, std::int32_t count, std::int32_t* capacity) {
+  if (count < *capacity) return true;
+  const std::int32_t grown_capacity = *capacity == 0 ? 16 : *capacity * 2;
+  auto* grown = static_cast<T*>(alloc_block(sizeof(T) * grown_capacity));
+  if (grown == nullptr) return false;
+  if (count > 0) std::memcpy(static_cast<void*>(grown), *items, sizeof(T) * count);
+  release(items);
+  *items = grown;
+  *capacity = grown_capacity;
+  return true;
+}
+
+// Notes what the code's tables need once it is compiled.
+void settle_table_sizes(CompiledFunction* function) {
+  const TableSizes& sizes = function->table_sizes;
+  function->large_tables =
+      sizes.declared > kInlineTables.declared || sizes.scopes > kInlineTables.scopes ||
+      sizes.pending > kInlineTables.pending || sizes.calls > kInlineTables.calls;
+}
+
+void release_compiler(Compiler* compiler) {
+  release(&compiler->marks);
+  release(&compiler->mark_index);
+  release(&compiler->loops);
+  release(&compiler->continues);
+}
 
 bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
   CompiledFunction* function = compiler->function;
@@ -82,13 +127,15 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
   in.node = node;
   switch (op) {
     case Op::CallStart:
-      return ++compiler->open_calls <= kMaxCalls;
+      compiler->most_calls = std::max(compiler->most_calls, ++compiler->open_calls);
+      return true;
     case Op::Call:
       --compiler->open_calls;
       return true;
     case Op::PostStep:
     case Op::StepClear:
-      return ++compiler->pending_steps <= kMaxPending;
+      compiler->most_steps = std::max(compiler->most_steps, ++compiler->pending_steps);
+      return true;
     case Op::Clear:
     case Op::AssignClear:
     case Op::AssignOf:
@@ -96,9 +143,12 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
       compiler->pending_steps = 0;
       return true;
     case Op::EnterScope:
-      return compiler->depth < kMaxScopes - 1;
+    case Op::LeaveScope:
+      compiler->most_depth = std::max(compiler->most_depth, a);
+      return true;
     case Op::Declare:
-      return function->slot_count + ++compiler->declarations <= kMaxDeclared;
+      ++compiler->declarations;
+      return true;
     default:
       return true;
   }
@@ -229,14 +279,28 @@ bool compile_list(Compiler* compiler, SyntaxNode* list);
 bool compile_node(Compiler* compiler, SyntaxNode* node);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
-// A loop or switch that a `break` inside leaves, with the scopes open outside it. The caller has
-// checked that there is room.
-Compiler::OpenLoop& open_breakable(Compiler* compiler, SyntaxNode* node) {
-  Compiler::OpenLoop& open = compiler->loops[compiler->loop_count++];
-  open.loop = node;
-  open.depth = compiler->depth;
-  open.continue_count = 0;
-  return open;
+// A loop or switch that a `break` inside leaves, with the scopes open outside it: its number
+// among the open ones, or -1 when memory ran out.
+std::int32_t open_breakable(Compiler* compiler, SyntaxNode* node) {
+  if (!room_for_one(&compiler->loops, compiler->loop_count, &compiler->loop_capacity)) return -1;
+  compiler->loops[compiler->loop_count] = {node, compiler->depth, compiler->continue_count};
+  return compiler->loop_count++;
+}
+
+// Closes the innermost loop or switch; a loop's `continue`s go to `to`, its pass's end. Those of
+// the loops outside it (from a switch inside) stay.
+void close_breakable(Compiler* compiler, std::int32_t to) {
+  const std::int32_t closed = --compiler->loop_count;
+  std::int32_t kept = compiler->loops[closed].first_continue;
+  for (std::int32_t i = kept; i < compiler->continue_count; ++i) {
+    const Compiler::Continue& jump = compiler->continues[i];
+    if (jump.loop == closed) {
+      compiler->function->code[jump.jump].a = to;
+    } else {
+      compiler->continues[kept++] = jump;
+    }
+  }
+  compiler->continue_count = kept;
 }
 
 // Where a break out of a loop or switch goes on: after the loop's LoopEnd, or after the switch.
@@ -256,7 +320,8 @@ SyntaxNode* breakable_end(SyntaxNode* loop) {
 // a capture target (to its list's end).
 bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds, bool label) {
   std::int32_t height = 0;
-  std::int32_t calls[kMaxCalls];
+  constexpr std::int32_t kMostCalls = 64;  // deeper ones are left to the general evaluator
+  std::int32_t calls[kMostCalls];
   std::int32_t open_calls = 0;
   const bool calls_too = holds != Holds::Pure;
   const bool effects = holds == Holds::Effects;
@@ -276,7 +341,7 @@ bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds
                (effects && (kind == NodeKind::PreIncrement || kind == NodeKind::PreDecrement ||
                             kind == NodeKind::PostIncrement || kind == NodeKind::PostDecrement))) {
       if (height < 1) return false;
-    } else if (calls_too && kind == NodeKind::CallStart && open_calls < kMaxCalls) {
+    } else if (calls_too && kind == NodeKind::CallStart && open_calls < kMostCalls) {
       calls[open_calls++] = height;
     } else if (calls_too && kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
       height = calls[--open_calls] + 1;
@@ -402,13 +467,13 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
 
 void mark_bound(Compiler* compiler, const SyntaxNode* node) {
   std::int32_t slot = node->name_slot;
-  if (slot >= 0 && slot < kMaxDeclared)
+  if (slot >= 0 && slot < kBoundSlots)
     compiler->bound[slot / 64] |= std::uint64_t{1} << (slot % 64);
 }
 
 bool is_bound(const Compiler* compiler, const SyntaxNode* node) {
   std::int32_t slot = node->name_slot;
-  return slot >= 0 && slot < kMaxDeclared && (compiler->bound[slot / 64] >> (slot % 64) & 1) != 0;
+  return slot >= 0 && slot < kBoundSlots && (compiler->bound[slot / 64] >> (slot % 64) & 1) != 0;
 }
 
 // Notes the names of the body's first statements, up to its first control statement: each run
@@ -692,8 +757,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       } else if (!emit(compiler, Op::LoopTest, 0, node)) {
         return false;
       }
-      if (compiler->loop_count == 16) return false;
-      Compiler::OpenLoop& open = open_breakable(compiler, node);
+      if (open_breakable(compiler, node) < 0) return false;
       // A loop's body runs without gathering its values.
       bool collecting = compiler->collecting;
       compiler->collecting = false;
@@ -717,11 +781,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         ok = leaves_no_value(body) && compile_list(compiler, body);
       }
       compiler->collecting = collecting;
-      --compiler->loop_count;
-      if (!ok) return false;
       // A `continue` goes to the pass's end, which counts the pass as the loop's own end does.
-      for (std::int32_t i = 0; i < open.continue_count; ++i)
-        compiler->function->code[open.continues[i]].a = compiler->function->count;
+      close_breakable(compiler, compiler->function->count);
+      if (!ok) return false;
       return emit(compiler, Op::LoopBack, 0, node);
     }
     case NodeKind::Block: {
@@ -779,13 +841,16 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
           --open_at;
         if (open_at < 0) return false;
       }
-      Compiler::OpenLoop& open = compiler->loops[open_at];
+      const Compiler::OpenLoop& open = compiler->loops[open_at];
       for (std::int32_t d = compiler->depth; d > open.depth; --d) {
         if (!emit(compiler, Op::LeaveScope, d, node)) return false;
       }
       if (kind == NodeKind::Continue) {
-        if (open.continue_count == 16) return false;
-        open.continues[open.continue_count++] = compiler->function->count;
+        if (!room_for_one(&compiler->continues, compiler->continue_count,
+                          &compiler->continue_capacity)) {
+          return false;
+        }
+        compiler->continues[compiler->continue_count++] = {open_at, compiler->function->count};
         return emit(compiler, Op::Jump, 0, nullptr);
       }
       if (!valued) return emit(compiler, Op::BreakJump, 0, breakable_end(open.loop));
@@ -950,7 +1015,6 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     if (label->kind == NodeKind::Case || label->kind == NodeKind::Default) ++labels;
   }
   if (node->body != nullptr && !leaves_no_value(node->body)) return false;
-  if (compiler->depth >= kMaxScopes - 1 || compiler->loop_count == 16) return false;
   CompiledFunction* function = compiler->function;
   const std::int32_t at = function->count;
   if (!emit(compiler, Op::Switch, 0, node)) return false;
@@ -981,7 +1045,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     compiler->collecting = collecting;
     if (!emit(compiler, Op::End, 0, nullptr)) return false;
   }
-  open_breakable(compiler, node);
+  if (open_breakable(compiler, node) < 0) return false;
   bool collecting = compiler->collecting;
   compiler->collecting = false;
   ++compiler->depth;
@@ -989,7 +1053,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
       compile_list(compiler, node->body) && emit(compiler, Op::LeaveScope, compiler->depth, node);
   --compiler->depth;
   compiler->collecting = collecting;
-  --compiler->loop_count;
+  close_breakable(compiler, -1);  // a switch has no continues of its own
   if (!ok) return false;
   for (std::int32_t i = 1; i <= labels; ++i) {
     Instruction& entry = function->code[at + i];
@@ -1374,10 +1438,11 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
   }
   note_bound_prefix(&compiler, body);
   bool ok = compile_list(&compiler, body) && emit(&compiler, Op::End, 0, nullptr) &&
-            resolve(&compiler) && refine(&compiler) &&
-            function->slot_count + compiler.declarations + compiler.embedded <= kMaxDeclared;
-  release(&compiler.marks);
-  release(&compiler.mark_index);
+            resolve(&compiler) && refine(&compiler);
+  function->table_sizes = {function->slot_count + compiler.declarations + compiler.embedded,
+                           compiler.most_depth + 2, compiler.most_steps, compiler.most_calls};
+  settle_table_sizes(function);
+  release_compiler(&compiler);
   if (!ok) free_compiled(function);
   return ok;
 }
@@ -1421,8 +1486,15 @@ void compile_defaults(CompiledFunction* function) {
     ok = compile_node(&compiler, node);
   }
   ok = ok && next == function->parameter_count && emit(&compiler, Op::End, 0, nullptr);
-  release(&compiler.marks);
-  release(&compiler.mark_index);
+  release_compiler(&compiler);
+  if (ok) {
+    TableSizes& sizes = function->table_sizes;
+    sizes.declared += compiler.declarations + compiler.embedded;
+    sizes.scopes = std::max(sizes.scopes, compiler.most_depth + 2);
+    sizes.pending = std::max(sizes.pending, compiler.most_steps);
+    sizes.calls = std::max(sizes.calls, compiler.most_calls);
+    settle_table_sizes(function);
+  }
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
     Parameter& parameter = function->parameters[i];
     if (!ok) {

@@ -120,15 +120,20 @@ struct Activation {
     std::int32_t slot;
     ValueNode* hidden;
   };
-  Declared declared[kMaxDeclared];
+  // The tables below are the record's inline ones, or for a function that needs larger ones, in
+  // a block of their own (`large_tables`) that the record keeps for its next runs.
+  Declared* declared;
   std::int32_t declared_count;
-  std::int32_t scope_marks[kMaxScopes];
+  std::int32_t* scope_marks;
   std::int32_t scope_count;
-  Pending pending[kMaxPending];
+  Pending* pending;
   std::int32_t pending_count;
-  std::int32_t call_marks[kMaxCalls];  // pending_count at each open call
-  std::int32_t call_bases[kMaxCalls];  // and where its marker stands on the stack
+  std::int32_t* call_marks;  // pending_count at each open call
+  std::int32_t* call_bases;  // and where its marker stands on the stack
   std::int32_t open_calls;
+  std::int32_t* numbers;  // by slot, where the slot holds kHeldNumber
+  TableSizes sizes;       // what the tables hold
+  void* large_tables;
   std::int32_t break_count;  // loops or switches a break with a count has still to leave
   // The last variable of the frame's chain that adopt_declared has seen, or null.
   ValueNode* chain_seen;
@@ -156,8 +161,73 @@ struct Activation {
   // one at every call would cost more than the call's own steps.
   CallContext frame;
   Entry inline_stack[kInlineStack];
-  std::int32_t numbers[kMaxDeclared];  // by slot, where the slot holds kHeldNumber
+  Declared inline_declared[kInlineTables.declared];
+  std::int32_t inline_scope_marks[kInlineTables.scopes];
+  Pending inline_pending[kInlineTables.pending];
+  std::int32_t inline_call_marks[kInlineTables.calls];
+  std::int32_t inline_call_bases[kInlineTables.calls];
+  std::int32_t inline_numbers[kInlineTables.declared];
 };
+
+// The record's tables in `block` (null: its inline ones), of the given sizes.
+void place_tables(Activation* a, void* block, const TableSizes& sizes) {
+  a->large_tables = block;
+  a->sizes = sizes;
+  if (block == nullptr) {
+    a->declared = a->inline_declared;
+    a->scope_marks = a->inline_scope_marks;
+    a->pending = a->inline_pending;
+    a->call_marks = a->inline_call_marks;
+    a->call_bases = a->inline_call_bases;
+    a->numbers = a->inline_numbers;
+    return;
+  }
+  auto* at = static_cast<char*>(block);
+  auto take = [&at](std::size_t bytes) {
+    char* taken = at;
+    at += (bytes + 7) & ~std::size_t{7};
+    return static_cast<void*>(taken);
+  };
+  a->declared =
+      static_cast<Activation::Declared*>(take(sizeof(Activation::Declared) * sizes.declared));
+  a->numbers = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.declared));
+  a->scope_marks = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.scopes));
+  a->pending = static_cast<Pending*>(take(sizeof(Pending) * sizes.pending));
+  a->call_marks = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.calls));
+  a->call_bases = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.calls));
+}
+
+[[gnu::noinline]] bool grow_tables(Activation* a, const CompiledFunction* function) {
+  const TableSizes& needs = function->table_sizes;
+  const TableSizes& has = a->sizes;
+  TableSizes sizes{std::max(needs.declared, has.declared), std::max(needs.scopes, has.scopes),
+                   std::max(needs.pending, has.pending), std::max(needs.calls, has.calls)};
+  std::size_t bytes = 0;
+  for (std::size_t part :
+       {sizeof(Activation::Declared) * sizes.declared, sizeof(std::int32_t) * sizes.declared,
+        sizeof(std::int32_t) * sizes.scopes, sizeof(Pending) * sizes.pending,
+        sizeof(std::int32_t) * sizes.calls, sizeof(std::int32_t) * sizes.calls}) {
+    bytes += (part + 7) & ~std::size_t{7};
+  }
+  void* block = alloc_block(bytes);
+  if (block == nullptr) return false;
+  release(&a->large_tables);
+  place_tables(a, block, sizes);
+  return true;
+}
+
+// Tables large enough for a run of `function` (see TableSizes); any record's inline ones serve
+// most. Only between runs: what the tables held is not kept. False when memory ran out.
+inline bool fit_tables(Activation* a, const CompiledFunction* function) {
+  if (!function->large_tables) return true;
+  const TableSizes& needs = function->table_sizes;
+  const TableSizes& has = a->sizes;
+  if (needs.declared <= has.declared && needs.scopes <= has.scopes &&
+      needs.pending <= has.pending && needs.calls <= has.calls) {
+    return true;
+  }
+  return grow_tables(a, function);
+}
 
 // What a slot holds for a variable that is a plain number, kept in the record's `numbers` until
 // something needs the variable itself (a reference to it, or the general evaluator, which finds
@@ -172,6 +242,7 @@ Activation* make_activation() {
   if (a == nullptr) return nullptr;
   a->stack = a->inline_stack;
   a->capacity = kInlineStack;
+  place_tables(a, nullptr, kInlineTables);
   std::memset(static_cast<void*>(a->inline_parked), 0, sizeof(a->inline_parked));
   a->frame = CallContext{};
   return a;
@@ -196,6 +267,7 @@ void free_parked(ValueNode** parked, std::int32_t count) {
 void free_activation(Activation* a) {
   free_parked(a->inline_parked, kInlineParked);
   if (a->stack != a->inline_stack) release(&a->stack);
+  release(&a->large_tables);
   release(&a);
 }
 
@@ -383,7 +455,7 @@ VM_INLINE bool push(Activation* a, Entry entry) {
   const NameTable* table = a->function->table;
   ValueNode** link = a->chain_seen != nullptr ? &a->chain_seen->next : &frame->locals;
   while (ValueNode* cell = *link) {
-    bool room = a->declared_count < kMaxDeclared;  // the compiler's bound; else the call keeps it
+    bool room = a->declared_count < a->sizes.declared;  // else the call keeps it
     std::int32_t slot = cell->name != nullptr ? find_name_slot(table, cell->name) : -1;
     if (room && slot >= 0 && a->slots[slot] == cell) {
       *link = cell->next;
@@ -1218,7 +1290,7 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
   if (operand.kind == Kind::Variable) value = operand.cell->value;
   if (operand.kind == Kind::Cell && !is_temporary(operand.cell)) value = operand.cell->value;
   if (value != nullptr) {
-    if (a->pending_count == kMaxPending) return fail(context, "Alloc failed");
+    if (a->pending_count == a->sizes.pending) return fail(context, "Alloc failed");
     a->pending[a->pending_count++] = {value, delta};
   }
   return true;
@@ -2045,7 +2117,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     return take_returned(a, result);
   step_CallStart:
     context->position = ip->node->source;
-    if (a->open_calls == kMaxCalls) return fail(context, "Alloc failed");
+    if (a->open_calls == a->sizes.calls) return fail(context, "Alloc failed");
     a->call_bases[a->open_calls] = a->height;
     a->call_marks[a->open_calls++] = a->pending_count;
     if (!push(a, cell_entry(nullptr, Kind::Marker))) return false;
@@ -2211,6 +2283,7 @@ namespace {
 // would cost recursion depth. False when memory ran out (nothing is taken then).
 VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* function,
                          Script* module, bool holds_numbers) {
+  if (!fit_tables(a, function)) return false;
   const std::int32_t slot_count = function->slot_count;
   ValueNode** parked = slot_count > kInlineParked ? take_slot_array(slot_count) : a->inline_parked;
   if (slot_count > CallContext::kInlineSlots && parked != nullptr)
