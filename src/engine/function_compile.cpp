@@ -43,11 +43,10 @@ struct Compiler {
   // where free. A jump finds its target without a walk over all the marks.
   std::int32_t* mark_index;
   std::uint32_t mark_index_mask;  // its size - 1, a power of two; 0 before it is made
-  // Inside braces whose values the general evaluator gathers: built-ins see the names of the
-  // variables they are given there.
+  // Where values are gathered (braces, a label, a literal's part), as the general evaluator
+  // gathers them: built-ins see the names of the variables they are given, and an assignment whose
+  // value goes on names it after its target.
   bool collecting;
-  // Inside braces that the compiled code makes into a list (their nesting).
-  std::int32_t in_list;
   // The open scopes, and the loops around the node now compiled: each with the scopes open
   // outside its body and the jumps of its `continue`s, which go to its pass's end.
   std::int32_t depth;
@@ -171,7 +170,7 @@ bool is_arg_name(const SyntaxNode* node, const NameTable* table) {
 }
 
 // What code that makes one value may hold (see makes_one_value).
-enum class Holds { Pure, Calls, Effects };
+enum class Holds { Pure, Effects };
 
 bool is_operand(const SyntaxNode* node, const NameTable* table) {
   if (node == nullptr) return false;
@@ -314,26 +313,25 @@ SyntaxNode* breakable_end(SyntaxNode* loop) {
 }
 
 // Whether code makes one value as compiled code with nothing of its own to declare: names of the
-// function's own slots, numbers, literals, indexes and the operators without side effects of
-// their own; with Holds::Calls, calls and any literal too; with Holds::Effects, also assignments,
-// steps and `arg`. A case label's expression (`label`, up to its Colon) or else a literal's part or
-// a capture target (to its list's end).
+// function's own slots, numbers, plain literals, indexes and the operators without side effects
+// of their own; with Holds::Effects, also calls, any literal, assignments, steps, "=~" and `arg`. A
+// case label's expression (`label`, up to its Colon), or else a literal's part or a capture target
+// (to its list's end).
 bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds, bool label) {
   std::int32_t height = 0;
   constexpr std::int32_t kMostCalls = 64;  // deeper ones are left to the general evaluator
   std::int32_t calls[kMostCalls];
   std::int32_t open_calls = 0;
-  const bool calls_too = holds != Holds::Pure;
   const bool effects = holds == Holds::Effects;
   for (; node != nullptr && node->kind != NodeKind::Colon; node = node->next) {
     NodeKind kind = node->kind;
     if (kind == NodeKind::Number ||
-        (kind == NodeKind::String && (calls_too || is_plain_literal(node))) ||
+        (kind == NodeKind::String && (effects || is_plain_literal(node))) ||
         (kind == NodeKind::Name &&
          (is_slot_name(node, table) || (effects && is_arg_name(node, table))))) {
       ++height;
     } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match) ||
-               (effects && kind == NodeKind::Assign)) {
+               (effects && (kind == NodeKind::Assign || kind == NodeKind::Match))) {
       if (height < 2) return false;
       --height;
     } else if (kind == NodeKind::Not || kind == NodeKind::Complement || kind == NodeKind::Plus ||
@@ -341,9 +339,11 @@ bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds
                (effects && (kind == NodeKind::PreIncrement || kind == NodeKind::PreDecrement ||
                             kind == NodeKind::PostIncrement || kind == NodeKind::PostDecrement))) {
       if (height < 1) return false;
-    } else if (calls_too && kind == NodeKind::CallStart && open_calls < kMostCalls) {
+    } else if (effects && kind == NodeKind::ApplyPostfix) {
+      // the steps so far apply; the stack stays as it is
+    } else if (effects && kind == NodeKind::CallStart && open_calls < kMostCalls) {
       calls[open_calls++] = height;
-    } else if (calls_too && kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
+    } else if (effects && kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
       height = calls[--open_calls] + 1;
     } else {
       return false;
@@ -398,16 +398,14 @@ bool emit_one_value(Compiler* compiler, SyntaxNode* list) {
 
 // The code of a literal's part or a capture target that has calls or effects: its nodes compiled
 // as the general evaluator runs them, gathering their values (built-ins see the names of the
-// variables they are given; an assignment's value takes its target's name). False when a bound
-// was reached or memory ran out.
+// variables they are given; an assignment's value takes its target's name). False when memory ran
+// out.
 bool compile_part(Compiler* compiler, SyntaxNode* list) {
   bool collecting = compiler->collecting;
   compiler->collecting = true;
-  ++compiler->in_list;
   bool ok = true;
   for (SyntaxNode* node = list; node != nullptr && ok; node = node->next)
     ok = compile_node(compiler, node);
-  --compiler->in_list;
   compiler->collecting = collecting;
   return ok;
 }
@@ -455,7 +453,7 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   }
   ok = ok && emit(compiler, Op::Interpolate, function->template_count - 1, node);
   if (!ok) {
-    // A bound reached inside a part (the general evaluator makes the literal then), or no memory.
+    // No memory: the general evaluator makes the literal, if it can.
     function->count = at;
     compiler->open_calls = open_calls;
     compiler->pending_steps = pending_steps;
@@ -581,12 +579,10 @@ bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   bool collecting = compiler->collecting;
   compiler->collecting = true;
   if (scope) ++compiler->depth;
-  ++compiler->in_list;
   bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, node)) &&
             emit(compiler, Op::ListStart, 0, node) && compile_list(compiler, node->body) &&
             emit(compiler, Op::MakeList, 0, node) &&
             (!scope || emit(compiler, Op::LeaveScope, compiler->depth, node));
-  --compiler->in_list;
   if (scope) --compiler->depth;
   compiler->collecting = collecting;
   *failed = !ok;
@@ -658,7 +654,7 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
   }
   release(&captures);
   if (!compiled) {
-    // A bound reached in a target, or no memory: the general evaluator binds them.
+    // No memory: the general evaluator binds them, if it can.
     function->count = at;
     compiler->open_calls = open_calls;
     compiler->pending_steps = pending_steps;
@@ -713,7 +709,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
                   (node->next != nullptr && node->next->kind == NodeKind::ApplyPostfix &&
                    node->next->next != nullptr && node->next->next->kind == NodeKind::Semicolon);
       if (compiler->collecting && !ends) {
-        return compiler->in_list > 0 && emit(compiler, Op::AssignNamed, 0, node);
+        return emit(compiler, Op::AssignNamed, 0, node);
       }
       return emit(compiler, Op::Assign, released ? 1 : 0, node);
     }
@@ -1031,7 +1027,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   bool labels_compiled = true;
   for (SyntaxNode* label = node->body; label != nullptr && labels_compiled; label = label->next) {
     if (label->kind == NodeKind::Case && !is_literal_label(label))
-      labels_compiled = makes_one_value(label->next, table, Holds::Calls, true);
+      labels_compiled = makes_one_value(label->next, table, Holds::Effects, true);
   }
   for (std::int32_t i = 1; labels_compiled && i <= labels; ++i) {
     SyntaxNode* label = function->code[at + i].node;

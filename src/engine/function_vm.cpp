@@ -1339,9 +1339,11 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
 // stack), as choose_label compares them. -1 after a reported failure; what the run left goes.
 [[gnu::noinline]] std::int32_t label_equals(Activation* a, const Instruction& entry) {
   const std::int32_t base = a->height;
+  const std::int32_t pending = a->pending_count;
   Entry ignored = number_entry(0);
   bool ran = run(a, &ignored, entry.target_slot);
   release_entry(ignored);
+  if (!ran) a->pending_count = pending;  // a failed label's steps are dropped
   std::int32_t outcome = -1;
   if (ran && a->height == base + 1) {
     ValueNode* label = cell_of(a->stack[base]);

@@ -188,6 +188,11 @@ class Generator {
     switch (kind) {
       case 0:
       case 1:
+        // Now and then a chain of assignments, whose inner values go on to the outer ones.
+        if (chance(10)) {
+          return pad + variable() + " = " + variable() + " = h[(" + readable() +
+                 ") & 3] = " + expression(2) + ";\n";
+        }
         return pad + variable() + " = " + expression(3) + ";\n";
       case 2:
         return pad + "lineecho(0, \"v \" + " + expression(3) + ");\n";
@@ -357,6 +362,12 @@ class Generator {
         text += pad + "  case (" + expression(2) + ") & 3:\n" + body(level + 2);
         if (chance(50)) text += pad + "    break;\n";
         text += pad + "  case 2:\n" + pad + "  case " + variable() + " & 3:\n" + body(level + 2);
+        if (chance(50)) {
+          // Labels that assign, step and call: they run only until one is chosen.
+          std::string name = variable();
+          text += pad + "  case (" + name + "++) & 3:\n" + pad + "  case (c = bump(" + name +
+                  ")) & 3:\n" + body(level + 2);
+        }
         text += pad + "  default:\n" + body(level + 2);
         --switches_;
         return text + pad + "}\n";
