@@ -85,7 +85,8 @@ enum class Op : std::uint8_t {
   // starts; PartEnd leaves its value as text of its own, and applies the postfix steps it made.
   PartStart,
   PartEnd,
-  End,  // the body's end (the loop's table of steps lists the operations in this order)
+  Drop,  // the top entry goes: the value a loop's pass left (node: the body's braces)
+  End,   // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.

@@ -262,6 +262,17 @@ bool leaves_no_value(const SyntaxNode* list) {
                              last->kind == NodeKind::Continue);
 }
 
+bool ends_statement(const SyntaxNode* node);
+
+// The last statement of a list: what follows its last statement end (null when it ends with one).
+const SyntaxNode* last_statement(const SyntaxNode* list) {
+  const SyntaxNode* start = list;
+  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+    if (ends_statement(node) || node->kind == NodeKind::Jump) start = node->next;
+  }
+  return start;
+}
+
 // Whether a list, or any list inside it, holds a return, an exit, a break or a continue.
 bool leaves_by_jump(const SyntaxNode* list) {
   for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
@@ -760,14 +771,22 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       bool ok;
       if (body != nullptr && body->kind == NodeKind::Block && body->next == nullptr) {
         // Values the braces leave would outlive the variables they refer to, which the braces'
-        // end frees: the general evaluator drops them with the braces.
-        if (!leaves_no_value(body->body)) return false;
+        // end frees: the general evaluator drops them with the braces. A last statement without
+        // its end that makes one value leaves it for the pass's end to drop.
+        bool leaves_one = false;
+        if (!leaves_no_value(body->body)) {
+          leaves_one = makes_one_value(last_statement(body->body), table, Holds::Effects, false);
+          if (!leaves_one) return false;
+        }
         if (declares_nothing(compiler, body->body)) {
-          ok = compile_list(compiler, body->body);  // no scope to open at each pass
+          // no scope to open at each pass
+          ok = compile_list(compiler, body->body) &&
+               (!leaves_one || emit(compiler, Op::Drop, 0, body));
         } else {
           ++compiler->depth;
           ok = emit(compiler, Op::EnterScope, compiler->depth, body) &&
                compile_list(compiler, body->body) &&
+               (!leaves_one || emit(compiler, Op::Drop, 0, body)) &&
                emit(compiler, Op::LeaveScope, compiler->depth, body);
           --compiler->depth;
         }

@@ -1817,6 +1817,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_Exit,
                                  &&step_PartStart,
                                  &&step_PartEnd,
+                                 &&step_Drop,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code + start;
@@ -2176,6 +2177,10 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   step_PartEnd:
     context->position = ip->node->source;
     if (!end_part(a)) return false;
+    VM_NEXT();
+  step_Drop:
+    if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker)
+      release_entry(a->stack[--a->height]);
     VM_NEXT();
   step_Exit:
     a->exited = true;

@@ -74,7 +74,8 @@ TEST(Differential, TheGeneratorMakesVariedPrograms) {
         "keep0(",      "instr(",     "case \"ab\"",  "h[\"x\"]",     "plain0(",
         "dflt0(",      "case (",     "break 1;",     "gethashkey({", "{, ",
         "{w = ",       "%h[1]%(x",   "if (\"%p%b\"", "(%h[(",        "\"^%v",
-        "++)%|%bump(", "%keep0(c)%", "%h[bump(",     " = h[(",       "case (c = bump("}) {
+        "++)%|%bump(", "%keep0(c)%", "%h[bump(",     " = h[(",       "case (c = bump(",
+        " & 3]\n"}) {
     EXPECT_NE(all.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(random_script(7), random_script(7));

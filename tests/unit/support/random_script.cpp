@@ -255,8 +255,10 @@ class Generator {
         std::string bound = std::to_string(1 + pick(4));
         readable_.push_back(counter);
         ++loops_;
+        // Now and then the body's last statement has no end: its value goes with the pass.
+        std::string last = chance(20) ? pad + "  h[" + counter + " & 3]\n" : "";
         std::string text = pad + "for (" + counter + " = 0; " + counter + " < " + bound + "; " +
-                           counter + "++) {\n" + body(level + 1) + pad + "}\n";
+                           counter + "++) {\n" + body(level + 1) + last + pad + "}\n";
         --loops_;
         readable_.pop_back();
         return text;
