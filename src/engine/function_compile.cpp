@@ -273,14 +273,24 @@ const SyntaxNode* last_statement(const SyntaxNode* list) {
   return start;
 }
 
-// Whether a list, or any list inside it, holds a return, an exit, a break or a continue.
-bool leaves_by_jump(const SyntaxNode* list) {
-  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
-    if (node->kind == NodeKind::Return || node->kind == NodeKind::Exit ||
-        node->kind == NodeKind::Break || node->kind == NodeKind::Continue) {
+// Whether a list, or any list inside it, holds a jump past the list's end: a return, an exit, a
+// break outside the loops and switches it holds (or one with a count), or a continue outside its
+// loops.
+bool leaves_by_jump(const SyntaxNode* list, bool in_loop = false, bool in_switch = false) {
+  const SyntaxNode* previous = nullptr;
+  for (const SyntaxNode* node = list; node != nullptr; previous = node, node = node->next) {
+    const NodeKind kind = node->kind;
+    if (kind == NodeKind::Return || kind == NodeKind::Exit) return true;
+    if (kind == NodeKind::Break) {
+      const bool counted =
+          previous != nullptr && !ends_statement(previous) && previous->kind != NodeKind::Jump;
+      if (counted || !(in_loop || in_switch)) return true;
+    }
+    if (kind == NodeKind::Continue && !in_loop) return true;
+    if (node->body != nullptr && leaves_by_jump(node->body, in_loop || kind == NodeKind::Loop,
+                                                in_switch || kind == NodeKind::Switch)) {
       return true;
     }
-    if (node->body != nullptr && leaves_by_jump(node->body)) return true;
   }
   return false;
 }
@@ -583,8 +593,12 @@ bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
 bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   // A list that ends code whose values nobody gathers is the general evaluator's: it drops the
   // list unmade.
+  // At a statement's start (no call open, nothing of the statement on the stack) the braces may
+  // hold statements: a statement's end there releases only the values gathered since the list's
+  // start.
+  const bool statements = compiler->after_statement && compiler->open_calls == 0;
   if ((node->next == nullptr && !compiler->collecting) ||
-      !compiles_as_list(node->body, compiler->function->table))
+      !(statements || compiles_as_list(node->body, compiler->function->table)))
     return false;
   const bool scope = !declares_nothing(compiler, node->body);
   bool collecting = compiler->collecting;

@@ -1250,8 +1250,10 @@ bool take_condition(Activation* a) {
   return holds;
 }
 
+// Releases what the statement left: the whole stack, or inside braces being made into a list, what
+// was gathered since their start.
 [[gnu::noinline]] void release_stack(Activation* a) {
-  while (a->height > 0)
+  while (a->height > a->list_base)
     release_entry(a->stack[--a->height]);
 }
 
@@ -1275,7 +1277,7 @@ bool take_condition(Activation* a) {
 
 // A statement's end: what it left goes.
 VM_INLINE void clear(Activation* a) {
-  if (a->height > 0) release_stack(a);
+  if (a->height > a->list_base) release_stack(a);
   a->open_calls = 0;
   count_step();
 }
@@ -2160,10 +2162,15 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     context->position = ip->node->source;
     if (!push_pattern(a, ip)) return false;
     VM_JUMP(ip->a);
-  step_ListStart:
-    if (!push(a, number_entry(a->list_base))) return false;
+  step_ListStart : {
+    // A marker, as a call's: no operator, test or return takes it for a value. It keeps the outer
+    // braces' base.
+    Entry start = cell_entry(nullptr, Kind::Marker);
+    start.number = a->list_base;
+    if (!push(a, start)) return false;
     a->list_base = a->height;
     VM_NEXT();
+  }
   step_MakeList:
     context->position = ip->node->source;
     if (!make_list(a)) return false;

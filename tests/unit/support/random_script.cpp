@@ -245,7 +245,10 @@ class Generator {
         }
       case 7:
       case 8: {
-        std::string text = pad + "if (" + expression(3) + ") {\n" + body(level + 1) + pad + "}";
+        // Now and then the braces' last statement has no end: they leave its value as a list.
+        std::string last = chance(15) ? pad + "  " + variable() + " + 1\n" : "";
+        std::string text =
+            pad + "if (" + expression(3) + ") {\n" + body(level + 1) + last + pad + "}";
         if (chance(50)) text += " else {\n" + body(level + 1) + pad + "}";
         return text + "\n";
       }
