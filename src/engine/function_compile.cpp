@@ -591,11 +591,10 @@ bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
 // them (names carried, calls given their arguments' names). False (nothing emitted) when the
 // general evaluator is to make the list; *failed when the body was refused.
 bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
-  // A list that ends code whose values nobody gathers is the general evaluator's: it drops the
-  // list unmade.
   // At a statement's start (no call open, nothing of the statement on the stack) the braces may
   // hold statements: a statement's end there releases only the values gathered since the list's
-  // start.
+  // start. A list that ends code whose values nobody gathers is the general evaluator's: it drops
+  // the list unmade.
   const bool statements = compiler->after_statement && compiler->open_calls == 0;
   if ((node->next == nullptr && !compiler->collecting) ||
       !(statements || compiles_as_list(node->body, compiler->function->table)))

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "base/syntax_node.h"
 #include "engine/call.h"
@@ -818,41 +819,28 @@ bool push_name(Activation* a, SyntaxNode* node) {
   return true;
 }
 
-// A literal of many parts, each made text of its own as it ran (see end_part): the same join,
-// without a table of the parts' values.
-[[gnu::noinline]] bool interpolate_many(Activation* a, const Instruction& in) {
-  const TextTemplate* text = a->function->templates[in.a];
-  const std::int32_t parts = in.b;
-  const std::int32_t first = a->height - parts;
-  char digits[12];
-  auto part_text = [&](const Entry& entry) {
-    if (entry.kind == Kind::Text) return literal_text(entry);
-    if (entry.kind == Kind::Number)
-      return static_cast<const char*>(format_number(entry.number, digits));
-    const Value* value = entry.cell->value;
-    if (value->is_string == 0)
-      return static_cast<const char*>(format_number(value->data.number, digits));
-    return value->data.text != nullptr ? static_cast<const char*>(value->data.text) : "";
-  };
-  std::size_t length = static_cast<std::size_t>(text->lengths[parts]);
-  for (std::int32_t i = 0; i < parts; ++i)
-    length +=
-        static_cast<std::size_t>(text->lengths[i]) + std::strlen(part_text(a->stack[first + i]));
+// The template's pieces with the parts' texts between them, in a new string of `length` bytes;
+// null when memory ran out.
+template <typename PartText>
+char* join_pieces(const TextTemplate* text, std::int32_t parts, std::size_t length,
+                  PartText part_text) {
   char* joined = alloc_string(length);
-  if (joined != nullptr) {
-    char* write = joined;
-    for (std::int32_t i = 0; i <= parts; ++i) {
-      std::memcpy(write, text->pieces + text->offsets[i],
-                  static_cast<std::size_t>(text->lengths[i]));
-      write += text->lengths[i];
-      if (i == parts) break;
-      const char* value = part_text(a->stack[first + i]);
-      const std::size_t value_length = std::strlen(value);
-      std::memcpy(write, value, value_length);
-      write += value_length;
-    }
-    *write = '\0';
+  if (joined == nullptr) return nullptr;
+  char* write = joined;
+  for (std::int32_t i = 0; i <= parts; ++i) {
+    std::memcpy(write, text->pieces + text->offsets[i], static_cast<std::size_t>(text->lengths[i]));
+    write += text->lengths[i];
+    if (i == parts) break;
+    const std::string_view value = part_text(i);
+    std::memcpy(write, value.data(), value.size());
+    write += value.size();
   }
+  *write = '\0';
+  return joined;
+}
+
+// The parts' values, from `first` up, give way to the joined text (null: memory ran out).
+bool push_joined(Activation* a, const Instruction& in, std::int32_t first, char* joined) {
   for (std::int32_t i = first; i < a->height; ++i)
     release_entry(a->stack[i]);
   a->height = first;
@@ -866,6 +854,27 @@ bool push_name(Activation* a, SyntaxNode* node) {
   return push(a, cell_entry(cell, Kind::Cell));
 }
 
+// A literal of many parts, each made text of its own as it ran (see end_part): the same join,
+// without a table of the parts' values.
+[[gnu::noinline]] bool interpolate_many(Activation* a, const Instruction& in) {
+  const TextTemplate* text = a->function->templates[in.a];
+  const std::int32_t parts = in.b;
+  const std::int32_t first = a->height - parts;
+  char digits[12];
+  auto part_text = [&](std::int32_t i) -> std::string_view {
+    const Entry& entry = a->stack[first + i];
+    if (entry.kind == Kind::Text) return literal_text(entry);
+    if (entry.kind == Kind::Number) return format_number(entry.number, digits);
+    const Value* value = entry.cell->value;
+    if (value->is_string == 0) return format_number(value->data.number, digits);
+    return value->data.text != nullptr ? value->data.text : "";
+  };
+  std::size_t length = static_cast<std::size_t>(text->lengths[parts]);
+  for (std::int32_t i = 0; i < parts; ++i)
+    length += static_cast<std::size_t>(text->lengths[i]) + part_text(i).size();
+  return push_joined(a, in, first, join_pieces(text, parts, length, part_text));
+}
+
 // A literal with «%expr%» parts: the parts' values, on top of the stack in order, joined with the
 // template's pieces into a new string, as the general evaluator's interpolation makes it.
 [[gnu::noinline]] bool interpolate(Activation* a, const Instruction& in) {
@@ -875,8 +884,7 @@ bool push_name(Activation* a, SyntaxNode* node) {
   const std::int32_t first = a->height - parts;
   ScalarSnapshot scalars[kInlineTextParts];
   char digits[kInlineTextParts][12];
-  const char* values[kInlineTextParts];
-  std::size_t lengths[kInlineTextParts];
+  std::string_view values[kInlineTextParts];
   std::size_t length = static_cast<std::size_t>(text->lengths[parts]);
   bool failed = false;
   for (std::int32_t i = 0; i < parts; ++i) {
@@ -889,33 +897,12 @@ bool push_name(Activation* a, SyntaxNode* node) {
       values[i] = scalars[i].is_string != 0 ? (scalars[i].text != nullptr ? scalars[i].text : "")
                                             : format_number(scalars[i].number, digits[i]);
     }
-    lengths[i] = std::strlen(values[i]);
-    length += static_cast<std::size_t>(text->lengths[i]) + lengths[i];
+    length += static_cast<std::size_t>(text->lengths[i]) + values[i].size();
   }
-  char* joined = failed ? nullptr : alloc_string(length);
-  if (joined != nullptr) {
-    char* write = joined;
-    for (std::int32_t i = 0; i <= parts; ++i) {
-      std::memcpy(write, text->pieces + text->offsets[i],
-                  static_cast<std::size_t>(text->lengths[i]));
-      write += text->lengths[i];
-      if (i == parts) break;
-      std::memcpy(write, values[i], lengths[i]);
-      write += lengths[i];
-    }
-    *write = '\0';
-  }
-  for (std::int32_t i = first; i < a->height; ++i)
-    release_entry(a->stack[i]);
-  a->height = first;
-  ValueNode* cell = joined != nullptr ? make_node() : nullptr;
-  if (cell == nullptr) {
-    release(&joined);
-    a->context->position = in.node->source;
-    return fail(a->context, "Alloc failed");
-  }
-  store_scalar(cell->value, 1, 0, joined);
-  return push(a, cell_entry(cell, Kind::Cell));
+  char* joined =
+      failed ? nullptr
+             : join_pieces(text, parts, length, [&values](std::int32_t i) { return values[i]; });
+  return push_joined(a, in, first, joined);
 }
 
 bool push_operand(Activation* a, SyntaxNode* node) {
