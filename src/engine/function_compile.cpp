@@ -295,6 +295,24 @@ bool leaves_by_jump(const SyntaxNode* list, bool in_loop = false, bool in_switch
   return false;
 }
 
+// Whether the statement that starts at `node` holds braces, a loop or a switch, whose statements
+// the general evaluator runs on a stack of their own: their ends leave alone what an earlier
+// statement left on the stack, where the compiled code's would release it.
+// A jump other than an if's test (SkipIfTrue and its Jump) ends the statement: what follows it
+// (an else) does not run after the braces.
+bool nests_statements(const SyntaxNode* node) {
+  for (; node != nullptr && node->kind != NodeKind::Semicolon && node->kind != NodeKind::EndIf &&
+         node->kind != NodeKind::Jump;
+       node = node->next) {
+    if (node->kind == NodeKind::Block || node->kind == NodeKind::LoopTop ||
+        node->kind == NodeKind::Loop || node->kind == NodeKind::Switch) {
+      return true;
+    }
+    if (node->kind == NodeKind::SkipIfTrue && node->next != nullptr) node = node->next;
+  }
+  return false;
+}
+
 bool compile_list(Compiler* compiler, SyntaxNode* list);
 bool compile_node(Compiler* compiler, SyntaxNode* node);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
@@ -828,7 +846,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         // A list: the general evaluator gathers the values in a frame of its own, and copies
         // them out before the frame goes. A return, break or continue inside would end more
         // than the braces.
-        if (leaves_by_jump(node->body)) return false;
+        if (leaves_by_jump(node->body) || (statement && nests_statements(after))) return false;
         bool failed = false;
         if (compile_list_value(compiler, node, &failed)) return true;
         if (failed) return false;
