@@ -295,20 +295,28 @@ bool leaves_by_jump(const SyntaxNode* list, bool in_loop = false, bool in_switch
   return false;
 }
 
-// Whether the statement that starts at `node` holds braces, a loop or a switch, whose statements
-// the general evaluator runs on a stack of their own: their ends leave alone what an earlier
-// statement left on the stack, where the compiled code's would release it.
-// A jump other than an if's test (SkipIfTrue and its Jump) ends the statement: what follows it
-// (an else) does not run after the braces.
+// Whether the statement that starts at `node` holds statement braces (its own, or an if's or
+// else's), a loop or a switch, whose statements the general evaluator runs on a stack of their
+// own: their ends leave alone what an earlier statement left on the stack, where the compiled
+// code's would release it. A jump other than an if's test (SkipIfTrue and its Jump) ends the
+// statement: what follows it (an else) does not run after the braces.
 bool nests_statements(const SyntaxNode* node) {
-  for (; node != nullptr && node->kind != NodeKind::Semicolon && node->kind != NodeKind::EndIf &&
-         node->kind != NodeKind::Jump;
-       node = node->next) {
-    if (node->kind == NodeKind::Block || node->kind == NodeKind::LoopTop ||
-        node->kind == NodeKind::Loop || node->kind == NodeKind::Switch) {
+  for (const SyntaxNode* previous = nullptr;
+       node != nullptr && node->kind != NodeKind::Semicolon && node->kind != NodeKind::EndIf &&
+       node->kind != NodeKind::Jump;
+       previous = node, node = node->next) {
+    if (node->kind == NodeKind::LoopTop || node->kind == NodeKind::Loop ||
+        node->kind == NodeKind::Switch) {
       return true;
     }
-    if (node->kind == NodeKind::SkipIfTrue && node->next != nullptr) node = node->next;
+    if (node->kind == NodeKind::Block && (previous == nullptr || previous->kind == NodeKind::Jump ||
+                                          previous->kind == NodeKind::Else)) {
+      return true;
+    }
+    if (node->kind == NodeKind::SkipIfTrue && node->next != nullptr) {
+      previous = node;
+      node = node->next;  // the test's Jump
+    }
   }
   return false;
 }
@@ -846,7 +854,10 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         // A list: the general evaluator gathers the values in a frame of its own, and copies
         // them out before the frame goes. A return, break or continue inside would end more
         // than the braces.
-        if (leaves_by_jump(node->body) || (statement && nests_statements(after))) return false;
+        if (leaves_by_jump(node->body) ||
+            (statement && compiler->open_calls == 0 && nests_statements(after))) {
+          return false;
+        }
         bool failed = false;
         if (compile_list_value(compiler, node, &failed)) return true;
         if (failed) return false;
