@@ -170,6 +170,32 @@ struct Activation {
   std::int32_t inline_numbers[kInlineTables.declared];
 };
 
+// The bytes tables of the given sizes take in one block; with a record, its tables are placed
+// there, from `block` on.
+std::size_t lay_out_tables(Activation* a, char* block, const TableSizes& sizes) {
+  std::size_t used = 0;
+  auto take = [&used, block](std::size_t bytes) {
+    void* taken = block != nullptr ? block + used : nullptr;
+    used += (bytes + 7) & ~std::size_t{7};
+    return taken;
+  };
+  void* declared = take(sizeof(Activation::Declared) * sizes.declared);
+  void* numbers = take(sizeof(std::int32_t) * sizes.declared);
+  void* scope_marks = take(sizeof(std::int32_t) * sizes.scopes);
+  void* pending = take(sizeof(Pending) * sizes.pending);
+  void* call_marks = take(sizeof(std::int32_t) * sizes.calls);
+  void* call_bases = take(sizeof(std::int32_t) * sizes.calls);
+  if (a != nullptr) {
+    a->declared = static_cast<Activation::Declared*>(declared);
+    a->numbers = static_cast<std::int32_t*>(numbers);
+    a->scope_marks = static_cast<std::int32_t*>(scope_marks);
+    a->pending = static_cast<Pending*>(pending);
+    a->call_marks = static_cast<std::int32_t*>(call_marks);
+    a->call_bases = static_cast<std::int32_t*>(call_bases);
+  }
+  return used;
+}
+
 // The record's tables in `block` (null: its inline ones), of the given sizes.
 void place_tables(Activation* a, void* block, const TableSizes& sizes) {
   a->large_tables = block;
@@ -183,19 +209,7 @@ void place_tables(Activation* a, void* block, const TableSizes& sizes) {
     a->numbers = a->inline_numbers;
     return;
   }
-  auto* at = static_cast<char*>(block);
-  auto take = [&at](std::size_t bytes) {
-    char* taken = at;
-    at += (bytes + 7) & ~std::size_t{7};
-    return static_cast<void*>(taken);
-  };
-  a->declared =
-      static_cast<Activation::Declared*>(take(sizeof(Activation::Declared) * sizes.declared));
-  a->numbers = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.declared));
-  a->scope_marks = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.scopes));
-  a->pending = static_cast<Pending*>(take(sizeof(Pending) * sizes.pending));
-  a->call_marks = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.calls));
-  a->call_bases = static_cast<std::int32_t*>(take(sizeof(std::int32_t) * sizes.calls));
+  lay_out_tables(a, static_cast<char*>(block), sizes);
 }
 
 [[gnu::noinline]] bool grow_tables(Activation* a, const CompiledFunction* function) {
@@ -203,14 +217,7 @@ void place_tables(Activation* a, void* block, const TableSizes& sizes) {
   const TableSizes& has = a->sizes;
   TableSizes sizes{std::max(needs.declared, has.declared), std::max(needs.scopes, has.scopes),
                    std::max(needs.pending, has.pending), std::max(needs.calls, has.calls)};
-  std::size_t bytes = 0;
-  for (std::size_t part :
-       {sizeof(Activation::Declared) * sizes.declared, sizeof(std::int32_t) * sizes.declared,
-        sizeof(std::int32_t) * sizes.scopes, sizeof(Pending) * sizes.pending,
-        sizeof(std::int32_t) * sizes.calls, sizeof(std::int32_t) * sizes.calls}) {
-    bytes += (part + 7) & ~std::size_t{7};
-  }
-  void* block = alloc_block(bytes);
+  void* block = alloc_block(lay_out_tables(nullptr, nullptr, sizes));
   if (block == nullptr) return false;
   release(&a->large_tables);
   place_tables(a, block, sizes);
