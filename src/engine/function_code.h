@@ -47,7 +47,8 @@ enum class Op : std::uint8_t {
   AssignOf,      // target = left <node> right, alone in its statement (the Name in `target`)
   TestJump,      // an if's condition left <node> right: on false to `a`; target: the if's Jump
   BreakJump,     // node: the loop's LoopEnd, or the Switch; a = after it
-  Switch,        // node; a CaseEntry for each label follows, and one without a node
+  Switch,        // node; a CaseEntry for each label follows, and one without a node; b = 1 when
+                 // the chosen label's statements keep their values apart (as a ListStart does)
   CaseEntry,     // not run: node, a label, and a = where its statements start; b = 1 when the
                  // label is an expression the general evaluator runs, 2 when one whose code starts
                  // at target_slot and ends with an End; without a node, a = the switch's end
@@ -77,7 +78,8 @@ enum class Op : std::uint8_t {
   PushPattern,
   CaptureEntry,  // not run: a = where the target's code starts (it ends with an End); b = 1
                  // when the capture names a target
-  ListStart,     // braces that make a list: where their values start
+  ListStart,     // braces that make a list, or a loop's pass that keeps its values apart: where
+                 // their values start
   MakeList,      // the values since the ListStart made into a list (node: the braces)
   AssignNamed,   // node: an assignment in such braces whose value goes on, named after its target
   Exit,          // a return that ends an event's dispatch too
@@ -85,8 +87,10 @@ enum class Op : std::uint8_t {
   // starts; PartEnd leaves its value as text of its own, and applies the postfix steps it made.
   PartStart,
   PartEnd,
-  Drop,  // the top entry goes: the value a loop's pass left (node: the body's braces)
-  End,   // the body's end (the loop's table of steps lists the operations in this order)
+  Drop,    // the top entry goes: the value a loop's pass left (node: the body's braces)
+  Unwind,  // a = how many of the innermost ListStarts (and framed switches) end: what each holds
+           // goes with it
+  End,     // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.

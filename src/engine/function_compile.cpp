@@ -50,9 +50,12 @@ struct Compiler {
   // The open scopes, and the loops around the node now compiled: each with the scopes open
   // outside its body and the jumps of its `continue`s, which go to its pass's end.
   std::int32_t depth;
+  // The open ListStarts and framed switches: values kept apart from those before them.
+  std::int32_t frames;
   struct OpenLoop {
     SyntaxNode* loop;  // or a Switch, which a `break` leaves too
     std::int32_t depth;
+    std::int32_t frames;          // open outside it (its own pass's or statements' frame is not)
     std::int32_t first_continue;  // its continues' jumps are among those from here on
   };
   OpenLoop* loops;
@@ -273,24 +276,41 @@ const SyntaxNode* last_statement(const SyntaxNode* list) {
   return start;
 }
 
-// Whether a list, or any list inside it, holds a jump past the list's end: a return, an exit, a
-// break outside the loops and switches it holds (or one with a count), or a continue outside its
-// loops.
-bool leaves_by_jump(const SyntaxNode* list, bool in_loop = false, bool in_switch = false) {
+// Whether a list, or any list inside it, holds a return, an exit, a break or a continue.
+bool holds_jump(const SyntaxNode* list) {
+  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+    const NodeKind kind = node->kind;
+    if (kind == NodeKind::Return || kind == NodeKind::Exit || kind == NodeKind::Break ||
+        kind == NodeKind::Continue || (node->body != nullptr && holds_jump(node->body))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether a list may leave a value on the stack before a statement that follows, where a break,
+// continue or return out of it could find it: braces at a statement's start that make a list, or a
+// statement without an end before an if's jump, its end or a loop (in the list, or in braces in
+// it; loops and switches inside decide for their own statements).
+bool may_strand(const SyntaxNode* list) {
   const SyntaxNode* previous = nullptr;
   for (const SyntaxNode* node = list; node != nullptr; previous = node, node = node->next) {
     const NodeKind kind = node->kind;
-    if (kind == NodeKind::Return || kind == NodeKind::Exit) return true;
-    if (kind == NodeKind::Break) {
-      const bool counted =
-          previous != nullptr && !ends_statement(previous) && previous->kind != NodeKind::Jump;
-      if (counted || !(in_loop || in_switch)) return true;
+    if (kind == NodeKind::Block) {
+      const bool statement =
+          previous == nullptr || ends_statement(previous) || previous->kind == NodeKind::Jump;
+      if ((statement && !leaves_no_value(node->body)) || may_strand(node->body)) return true;
+      continue;
     }
-    if (kind == NodeKind::Continue && !in_loop) return true;
-    if (node->body != nullptr && leaves_by_jump(node->body, in_loop || kind == NodeKind::Loop,
-                                                in_switch || kind == NodeKind::Switch)) {
-      return true;
-    }
+    const SyntaxNode* next = node->next;
+    const bool before_control =
+        next != nullptr && (next->kind == NodeKind::Jump || next->kind == NodeKind::EndIf ||
+                            next->kind == NodeKind::LoopTop);
+    const bool control =
+        ends_statement(node) || kind == NodeKind::Jump || kind == NodeKind::SkipIfTrue ||
+        kind == NodeKind::Loop || kind == NodeKind::LoopTop || kind == NodeKind::Return ||
+        kind == NodeKind::Exit || kind == NodeKind::Break || kind == NodeKind::Continue;
+    if (before_control && !control) return true;
   }
   return false;
 }
@@ -327,9 +347,22 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
 // A loop or switch that a `break` inside leaves, with the scopes open outside it: its number
 // among the open ones, or -1 when memory ran out.
+// Ends the innermost `count` frames (see Op::Unwind), if any; false when memory ran out.
+bool emit_unwind(Compiler* compiler, std::int32_t count, SyntaxNode* node) {
+  return count <= 0 || emit(compiler, Op::Unwind, count, node);
+}
+
+// A break or continue past every loop and switch open (`frames` frames open outside them): the
+// call ends, and yields 0 whatever the stack holds.
+bool emit_call_end(Compiler* compiler, std::int32_t frames, SyntaxNode* node) {
+  return emit_unwind(compiler, frames, node) && emit(compiler, Op::Discard, 0, node) &&
+         emit(compiler, Op::Return, 0, node);
+}
+
 std::int32_t open_breakable(Compiler* compiler, SyntaxNode* node) {
   if (!room_for_one(&compiler->loops, compiler->loop_count, &compiler->loop_capacity)) return -1;
-  compiler->loops[compiler->loop_count] = {node, compiler->depth, compiler->continue_count};
+  compiler->loops[compiler->loop_count] = {node, compiler->depth, compiler->frames,
+                                           compiler->continue_count};
   return compiler->loop_count++;
 }
 
@@ -614,25 +647,30 @@ bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
 
 // Braces whose values a list is made of, in a scope of their own unless they declare nothing:
 // ListStart, their values, MakeList. The values are gathered as the general evaluator gathers
-// them (names carried, calls given their arguments' names). False (nothing emitted) when the
-// general evaluator is to make the list; *failed when the body was refused.
+// them (names carried, calls given their arguments' names). Braces that end code whose values
+// nobody gathers run as the general evaluator runs them there: on a stack of their own, which
+// goes at their end (Unwind), without a list made. False (nothing emitted) when the general
+// evaluator is to make the list; *failed when the body was refused.
 bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   // At a statement's start (no call open, nothing of the statement on the stack) the braces may
   // hold statements: a statement's end there releases only the values gathered since the list's
-  // start. A list that ends code whose values nobody gathers is the general evaluator's: it drops
-  // the list unmade.
+  // start.
   const bool statements = compiler->after_statement && compiler->open_calls == 0;
-  if ((node->next == nullptr && !compiler->collecting) ||
-      !(statements || compiles_as_list(node->body, compiler->function->table)))
+  const bool dropped = node->next == nullptr && !compiler->collecting;
+  if (!dropped && !(statements || compiles_as_list(node->body, compiler->function->table)))
     return false;
   const bool scope = !declares_nothing(compiler, node->body);
   bool collecting = compiler->collecting;
-  compiler->collecting = true;
+  compiler->collecting = !dropped;
   if (scope) ++compiler->depth;
   bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, node)) &&
-            emit(compiler, Op::ListStart, 0, node) && compile_list(compiler, node->body) &&
-            emit(compiler, Op::MakeList, 0, node) &&
-            (!scope || emit(compiler, Op::LeaveScope, compiler->depth, node));
+            emit(compiler, Op::ListStart, 0, node);
+  ++compiler->frames;
+  ok = ok && compile_list(compiler, node->body);
+  --compiler->frames;
+  ok = ok &&
+       (dropped ? emit(compiler, Op::Unwind, 1, node) : emit(compiler, Op::MakeList, 0, node)) &&
+       (!scope || emit(compiler, Op::LeaveScope, compiler->depth, node));
   if (scope) --compiler->depth;
   compiler->collecting = collecting;
   *failed = !ok;
@@ -804,36 +842,33 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         return false;
       }
       if (open_breakable(compiler, node) < 0) return false;
-      // A loop's body runs without gathering its values.
+      // A loop's body runs without gathering its values, on a stack of its own in the general
+      // evaluator, which it drops at the pass's end. Values the braces leave would outlive the
+      // variables they refer to, which the braces' end frees. A body in braces whose last
+      // statement alone, without its end, makes one value leaves it for the pass's end to drop;
+      // one that may leave other values keeps each pass's values apart, and drops them at its end
+      // or on a jump out of it.
+      const bool braces = body != nullptr && body->kind == NodeKind::Block && body->next == nullptr;
+      SyntaxNode* list = braces ? body->body : body;
+      bool leaves_one = false;
+      bool framed = may_strand(list);
+      if (!framed && !leaves_no_value(list)) {
+        leaves_one = braces && makes_one_value(last_statement(list), table, Holds::Effects, false);
+        framed = !leaves_one;
+      }
       bool collecting = compiler->collecting;
       compiler->collecting = false;
-      bool ok;
-      if (body != nullptr && body->kind == NodeKind::Block && body->next == nullptr) {
-        // Values the braces leave would outlive the variables they refer to, which the braces'
-        // end frees: the general evaluator drops them with the braces. A last statement without
-        // its end that makes one value leaves it for the pass's end to drop.
-        bool leaves_one = false;
-        if (!leaves_no_value(body->body)) {
-          leaves_one = makes_one_value(last_statement(body->body), table, Holds::Effects, false);
-          if (!leaves_one) return false;
-        }
-        if (declares_nothing(compiler, body->body)) {
-          // no scope to open at each pass
-          ok = compile_list(compiler, body->body) &&
-               (!leaves_one || emit(compiler, Op::Drop, 0, body));
-        } else {
-          ++compiler->depth;
-          ok = emit(compiler, Op::EnterScope, compiler->depth, body) &&
-               compile_list(compiler, body->body) &&
-               (!leaves_one || emit(compiler, Op::Drop, 0, body)) &&
-               emit(compiler, Op::LeaveScope, compiler->depth, body);
-          --compiler->depth;
-        }
-      } else {
-        // The general evaluator runs a body without braces on a stack of its own too, which it
-        // drops: a body that may leave a value there is its to run.
-        ok = leaves_no_value(body) && compile_list(compiler, body);
-      }
+      const bool scope = braces && !declares_nothing(compiler, list);
+      if (scope) ++compiler->depth;
+      if (framed) ++compiler->frames;
+      bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, body)) &&
+                (!framed || emit(compiler, Op::ListStart, 0, body)) &&
+                compile_list(compiler, list) &&
+                (!leaves_one || emit(compiler, Op::Drop, 0, body)) &&
+                (!framed || emit(compiler, Op::Unwind, 1, body)) &&
+                (!scope || emit(compiler, Op::LeaveScope, compiler->depth, body));
+      if (framed) --compiler->frames;
+      if (scope) --compiler->depth;
       compiler->collecting = collecting;
       // A `continue` goes to the pass's end, which counts the pass as the loop's own end does.
       close_breakable(compiler, compiler->function->count);
@@ -852,15 +887,12 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
                        after->kind == NodeKind::CallStart || after->kind == NodeKind::LoopTop;
       if (!statement || !leaves_no_value(node->body)) {
         // A list: the general evaluator gathers the values in a frame of its own, and copies
-        // them out before the frame goes. A return, break or continue inside would end more
-        // than the braces.
-        if (leaves_by_jump(node->body) ||
-            (statement && compiler->open_calls == 0 && nests_statements(after))) {
-          return false;
-        }
+        // them out before the frame goes (or drops them, when a jump leaves the braces).
+        if (statement && compiler->open_calls == 0 && nests_statements(after)) return false;
         bool failed = false;
         if (compile_list_value(compiler, node, &failed)) return true;
-        if (failed) return false;
+        // The general evaluator makes the list; a jump inside would end its run, not the braces.
+        if (failed || holds_jump(node->body)) return false;
         return emit(compiler, Op::Literal, 0, node);
       }
       bool collecting = compiler->collecting;
@@ -890,7 +922,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       if (valued &&
           !emit(compiler, kind == NodeKind::Break ? Op::BreakCount : Op::Discard, 0, node))
         return false;
-      if (compiler->loop_count == 0) return emit(compiler, Op::Return, 0, node);  // ends the call
+      if (compiler->loop_count == 0) return emit_call_end(compiler, 0, node);
       // A break leaves the innermost loop or switch; a continue goes on with the innermost loop.
       std::int32_t open_at = compiler->loop_count - 1;
       if (kind == NodeKind::Continue) {
@@ -899,6 +931,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         if (open_at < 0) return false;
       }
       const Compiler::OpenLoop& open = compiler->loops[open_at];
+      if (!emit_unwind(compiler, compiler->frames - open.frames, node)) return false;
       for (std::int32_t d = compiler->depth; d > open.depth; --d) {
         if (!emit(compiler, Op::LeaveScope, d, node)) return false;
       }
@@ -916,13 +949,17 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       // the call ends.
       for (std::int32_t at = compiler->loop_count - 1; at >= 0; --at) {
         const Compiler::OpenLoop& outer = compiler->loops[at];
+        if (at + 1 < compiler->loop_count &&
+            !emit_unwind(compiler, compiler->loops[at + 1].frames - outer.frames, node)) {
+          return false;
+        }
         for (std::int32_t d = compiler->loops[at + 1 < compiler->loop_count ? at + 1 : at].depth;
              d > outer.depth; --d) {
           if (!emit(compiler, Op::LeaveScope, d, node)) return false;
         }
         if (!emit(compiler, Op::BreakOut, 0, breakable_end(outer.loop))) return false;
       }
-      return emit(compiler, Op::Return, 0, node);
+      return emit_call_end(compiler, compiler->loops[0].frames, node);
     }
     case NodeKind::Switch:
       return compile_switch(compiler, node);
@@ -1060,8 +1097,9 @@ bool ends_statement(const SyntaxNode* node) {
 }
 
 // A switch: one step chooses the label, as the general evaluator chooses it (a label that is an
-// expression is run by it), and goes to its statements in a scope of their own. Its statements
-// leave no value (the general evaluator runs them on a stack of their own).
+// expression is run by it), and goes to its statements in a scope of their own. The general
+// evaluator runs them on a stack of their own: when they may leave values, they keep them apart,
+// and drop them at the switch's end or on a jump out of it.
 bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   std::int32_t labels = 0;
   for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
@@ -1071,10 +1109,11 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     }
     if (label->kind == NodeKind::Case || label->kind == NodeKind::Default) ++labels;
   }
-  if (node->body != nullptr && !leaves_no_value(node->body)) return false;
+  const bool framed = !leaves_no_value(node->body) || may_strand(node->body);
   CompiledFunction* function = compiler->function;
   const std::int32_t at = function->count;
   if (!emit(compiler, Op::Switch, 0, node)) return false;
+  function->code[at].b = framed ? 1 : 0;
   for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {
     if ((label->kind == NodeKind::Case || label->kind == NodeKind::Default) &&
         !emit(compiler, Op::CaseEntry, 0, label)) {
@@ -1106,8 +1145,11 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   bool collecting = compiler->collecting;
   compiler->collecting = false;
   ++compiler->depth;
-  bool ok =
-      compile_list(compiler, node->body) && emit(compiler, Op::LeaveScope, compiler->depth, node);
+  if (framed) ++compiler->frames;
+  bool ok = compile_list(compiler, node->body) &&
+            (!framed || emit(compiler, Op::Unwind, 1, node)) &&
+            emit(compiler, Op::LeaveScope, compiler->depth, node);
+  if (framed) --compiler->frames;
   --compiler->depth;
   compiler->collecting = collecting;
   close_breakable(compiler, -1);  // a switch has no continues of its own

@@ -1269,6 +1269,28 @@ bool take_condition(Activation* a) {
   release_stack(a);
 }
 
+// Where values start that are kept apart from those before them: braces that make a list, a
+// loop's pass or a switch's statements, which the general evaluator runs on a stack of their own.
+// The start is a marker, as a call's: no operator, test or return takes it for a value. It keeps
+// the outer base.
+bool open_frame(Activation* a) {
+  Entry start = cell_entry(nullptr, Kind::Marker);
+  start.number = a->list_base;
+  if (!push(a, start)) return false;
+  a->list_base = a->height;
+  return true;
+}
+
+// Ends the innermost `count` of those: what each holds goes, as the general evaluator's stack goes
+// when its run ends (at a pass's end, or by a break, continue or return out of it).
+[[gnu::noinline]] void unwind(Activation* a, std::int32_t count) {
+  for (; count > 0; --count) {
+    release_stack(a);
+    a->height = a->list_base - 1;
+    a->list_base = a->stack[a->height].number;
+  }
+}
+
 // A statement's end: what it left goes.
 VM_INLINE void clear(Activation* a) {
   if (a->height > a->list_base) release_stack(a);
@@ -1814,6 +1836,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_PartStart,
                                  &&step_PartEnd,
                                  &&step_Drop,
+                                 &&step_Unwind,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code + start;
@@ -2077,6 +2100,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     }
     if (stop_requested()) return false;
     a->scope_marks[a->scope_count++] = a->declared_count;
+    if (ip->b == 1 && !open_frame(a)) return false;
     VM_JUMP(entries[chosen].a);
   }
   step_CaseEntry:
@@ -2156,15 +2180,9 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     context->position = ip->node->source;
     if (!push_pattern(a, ip)) return false;
     VM_JUMP(ip->a);
-  step_ListStart : {
-    // A marker, as a call's: no operator, test or return takes it for a value. It keeps the outer
-    // braces' base.
-    Entry start = cell_entry(nullptr, Kind::Marker);
-    start.number = a->list_base;
-    if (!push(a, start)) return false;
-    a->list_base = a->height;
+  step_ListStart:
+    if (!open_frame(a)) return false;
     VM_NEXT();
-  }
   step_MakeList:
     context->position = ip->node->source;
     if (!make_list(a)) return false;
@@ -2182,6 +2200,9 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   step_Drop:
     if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker)
       release_entry(a->stack[--a->height]);
+    VM_NEXT();
+  step_Unwind:
+    unwind(a, ip->a);
     VM_NEXT();
   step_Exit:
     a->exited = true;
