@@ -144,8 +144,10 @@ class Generator {
   std::string plain_function() {
     std::string text = "function plain0(a, b) {\n  var h; c = 0; d = 0; s = \"\"; t = \"1\";\n";
     int statements = 2 + pick(5);
+    in_plain_ = true;
     for (int i = 0; i < statements; ++i)
       text += statement(1);
+    in_plain_ = false;
     text +=
         "  return \"\" + a + \"|\" + b + \"|\" + c + \"|\" + d + \"|\" + s + \"|\" + t + \"|\" + "
         "h[0] + h[1] + h[2] + h[3];\n}\n";
@@ -204,6 +206,13 @@ class Generator {
       case 4:
         return pad + "h[(" + expression(2) + ") & 3] = " + expression(2) + ";\n";
       case 5:
+        if (in_plain_ && level == 1 && chance(20)) {
+          // The call ends early: a return hands out the list braces left, if any; a break or a
+          // continue past every loop yields 0.
+          static const char* const kEnds[] = {"return", "break", "continue"};
+          return pad + "if (" + expression(2) + ") { " + variable() + " + 1 } if (" +
+                 expression(2) + ") " + kEnds[pick(3)] + ";\n";
+        }
         if (loops_ > 0 || switches_ > 0) {
           bool may_continue = loops_ > 0;
           // A count leaves further loops or switches, or the call past them all.
@@ -385,6 +394,7 @@ class Generator {
   std::vector<std::string> names_;     // in a numeric function: its parameters
   std::vector<std::string> readable_;  // loop counters and block variables in scope
   bool in_numeric_ = false;
+  bool in_plain_ = false;  // in plain0, whose result main shows
   bool calls_allowed_ = true;
   int loops_ = 0;     // loops around the statement (continue goes to the innermost)
   int switches_ = 0;  // switches inside the innermost loop or around the statement
