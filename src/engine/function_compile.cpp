@@ -52,6 +52,10 @@ struct Compiler {
   std::int32_t depth;
   // The open ListStarts and framed switches: values kept apart from those before them.
   std::int32_t frames;
+  // An earlier statement may have left values above the innermost frame's start: the general
+  // evaluator keeps them apart from the statements of a loop, a switch or braces that follow,
+  // which then keep theirs apart too.
+  bool strays;
   struct OpenLoop {
     SyntaxNode* loop;  // or a Switch, which a `break` leaves too
     std::int32_t depth;
@@ -288,55 +292,38 @@ bool holds_jump(const SyntaxNode* list) {
   return false;
 }
 
+bool may_strand(const SyntaxNode* list);
+
+// Whether the node, which follows `previous` in its list, may leave a value on the stack that no
+// statement end of its own releases: braces at a statement's start that make a list (or hold
+// such values), or the last node of a statement without an end before an if's jump, its end or a
+// loop.
+bool strands(const SyntaxNode* previous, const SyntaxNode* node) {
+  const NodeKind kind = node->kind;
+  if (kind == NodeKind::Block) {
+    const bool statement =
+        previous == nullptr || ends_statement(previous) || previous->kind == NodeKind::Jump;
+    return (statement && !leaves_no_value(node->body)) || may_strand(node->body);
+  }
+  const SyntaxNode* next = node->next;
+  const bool before_control =
+      next != nullptr && (next->kind == NodeKind::Jump || next->kind == NodeKind::EndIf ||
+                          next->kind == NodeKind::LoopTop);
+  const bool control =
+      ends_statement(node) || kind == NodeKind::Jump || kind == NodeKind::SkipIfTrue ||
+      kind == NodeKind::Loop || kind == NodeKind::LoopTop || kind == NodeKind::Return ||
+      kind == NodeKind::Exit || kind == NodeKind::Break || kind == NodeKind::Continue;
+  return before_control && !control;
+}
+
 // Whether a list may leave a value on the stack before a statement that follows, where a break,
-// continue or return out of it could find it: braces at a statement's start that make a list, or a
-// statement without an end before an if's jump, its end or a loop (in the list, or in braces in
-// it; loops and switches inside decide for their own statements).
+// continue or return out of it could find it, or a statement's end inside a loop, switch or
+// braces after it release it (in the list, or in braces in it; loops and switches inside decide
+// for their own statements).
 bool may_strand(const SyntaxNode* list) {
   const SyntaxNode* previous = nullptr;
   for (const SyntaxNode* node = list; node != nullptr; previous = node, node = node->next) {
-    const NodeKind kind = node->kind;
-    if (kind == NodeKind::Block) {
-      const bool statement =
-          previous == nullptr || ends_statement(previous) || previous->kind == NodeKind::Jump;
-      if ((statement && !leaves_no_value(node->body)) || may_strand(node->body)) return true;
-      continue;
-    }
-    const SyntaxNode* next = node->next;
-    const bool before_control =
-        next != nullptr && (next->kind == NodeKind::Jump || next->kind == NodeKind::EndIf ||
-                            next->kind == NodeKind::LoopTop);
-    const bool control =
-        ends_statement(node) || kind == NodeKind::Jump || kind == NodeKind::SkipIfTrue ||
-        kind == NodeKind::Loop || kind == NodeKind::LoopTop || kind == NodeKind::Return ||
-        kind == NodeKind::Exit || kind == NodeKind::Break || kind == NodeKind::Continue;
-    if (before_control && !control) return true;
-  }
-  return false;
-}
-
-// Whether the statement that starts at `node` holds statement braces (its own, or an if's or
-// else's), a loop or a switch, whose statements the general evaluator runs on a stack of their
-// own: their ends leave alone what an earlier statement left on the stack, where the compiled
-// code's would release it. A jump other than an if's test (SkipIfTrue and its Jump) ends the
-// statement: what follows it (an else) does not run after the braces.
-bool nests_statements(const SyntaxNode* node) {
-  for (const SyntaxNode* previous = nullptr;
-       node != nullptr && node->kind != NodeKind::Semicolon && node->kind != NodeKind::EndIf &&
-       node->kind != NodeKind::Jump;
-       previous = node, node = node->next) {
-    if (node->kind == NodeKind::LoopTop || node->kind == NodeKind::Loop ||
-        node->kind == NodeKind::Switch) {
-      return true;
-    }
-    if (node->kind == NodeKind::Block && (previous == nullptr || previous->kind == NodeKind::Jump ||
-                                          previous->kind == NodeKind::Else)) {
-      return true;
-    }
-    if (node->kind == NodeKind::SkipIfTrue && node->next != nullptr) {
-      previous = node;
-      node = node->next;  // the test's Jump
-    }
+    if (strands(previous, node)) return true;
   }
   return false;
 }
@@ -666,7 +653,10 @@ bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, node)) &&
             emit(compiler, Op::ListStart, 0, node);
   ++compiler->frames;
+  const bool strays = compiler->strays;
+  compiler->strays = false;
   ok = ok && compile_list(compiler, node->body);
+  compiler->strays = strays;
   --compiler->frames;
   ok = ok &&
        (dropped ? emit(compiler, Op::Unwind, 1, node) : emit(compiler, Op::MakeList, 0, node)) &&
@@ -846,18 +836,20 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       // evaluator, which it drops at the pass's end. Values the braces leave would outlive the
       // variables they refer to, which the braces' end frees. A body in braces whose last
       // statement alone, without its end, makes one value leaves it for the pass's end to drop;
-      // one that may leave other values keeps each pass's values apart, and drops them at its end
-      // or on a jump out of it.
+      // one that may leave other values, or follows values left, keeps each pass's values apart,
+      // and drops them at its end or on a jump out of it.
       const bool braces = body != nullptr && body->kind == NodeKind::Block && body->next == nullptr;
       SyntaxNode* list = braces ? body->body : body;
       bool leaves_one = false;
-      bool framed = may_strand(list);
+      bool framed = compiler->strays || may_strand(list);
       if (!framed && !leaves_no_value(list)) {
         leaves_one = braces && makes_one_value(last_statement(list), table, Holds::Effects, false);
         framed = !leaves_one;
       }
       bool collecting = compiler->collecting;
       compiler->collecting = false;
+      const bool strays = compiler->strays;
+      compiler->strays = false;
       const bool scope = braces && !declares_nothing(compiler, list);
       if (scope) ++compiler->depth;
       if (framed) ++compiler->frames;
@@ -870,25 +862,28 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       if (framed) --compiler->frames;
       if (scope) --compiler->depth;
       compiler->collecting = collecting;
+      compiler->strays = strays;
       // A `continue` goes to the pass's end, which counts the pass as the loop's own end does.
       close_breakable(compiler, compiler->function->count);
       if (!ok) return false;
       return emit(compiler, Op::LoopBack, 0, node);
     }
     case NodeKind::Block: {
-      // Braces in statement position that can leave no value: a scope. Unless they end the list,
-      // the general evaluator gathers their values. At a statement's start, nothing waits on the
-      // stack that their statements' ends could take.
+      // Braces in statement position that can leave no value, and after no values left: a
+      // scope. Else the general evaluator gathers their values (unless they end the list), and
+      // runs their statements on a stack of their own.
       SyntaxNode* after = node->next;
       bool statement = compiler->after_statement || after == nullptr ||
                        after->kind == NodeKind::Jump || after->kind == NodeKind::EndIf ||
                        after->kind == NodeKind::Else || after->kind == NodeKind::Semicolon ||
                        after->kind == NodeKind::Return || after->kind == NodeKind::Name ||
                        after->kind == NodeKind::CallStart || after->kind == NodeKind::LoopTop;
-      if (!statement || !leaves_no_value(node->body)) {
+      const bool strands_list = !leaves_no_value(node->body) || may_strand(node->body);
+      if (!statement || strands_list || compiler->strays) {
         // A list: the general evaluator gathers the values in a frame of its own, and copies
-        // them out before the frame goes (or drops them, when a jump leaves the braces).
-        if (statement && compiler->open_calls == 0 && nests_statements(after)) return false;
+        // them out before the frame goes (or drops them, when a jump leaves the braces). At a
+        // statement's start, the list it makes stays there.
+        compiler->strays = compiler->strays || (compiler->after_statement && strands_list);
         bool failed = false;
         if (compile_list_value(compiler, node, &failed)) return true;
         // The general evaluator makes the list; a jump inside would end its run, not the braces.
@@ -922,7 +917,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       if (valued &&
           !emit(compiler, kind == NodeKind::Break ? Op::BreakCount : Op::Discard, 0, node))
         return false;
-      if (compiler->loop_count == 0) return emit_call_end(compiler, 0, node);
+      if (compiler->loop_count == 0) return emit_call_end(compiler, compiler->frames, node);
       // A break leaves the innermost loop or switch; a continue goes on with the innermost loop.
       std::int32_t open_at = compiler->loop_count - 1;
       if (kind == NodeKind::Continue) {
@@ -1109,7 +1104,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     }
     if (label->kind == NodeKind::Case || label->kind == NodeKind::Default) ++labels;
   }
-  const bool framed = !leaves_no_value(node->body) || may_strand(node->body);
+  const bool framed = compiler->strays || !leaves_no_value(node->body) || may_strand(node->body);
   CompiledFunction* function = compiler->function;
   const std::int32_t at = function->count;
   if (!emit(compiler, Op::Switch, 0, node)) return false;
@@ -1146,9 +1141,12 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   compiler->collecting = false;
   ++compiler->depth;
   if (framed) ++compiler->frames;
+  const bool strays = compiler->strays;
+  compiler->strays = false;
   bool ok = compile_list(compiler, node->body) &&
             (!framed || emit(compiler, Op::Unwind, 1, node)) &&
             emit(compiler, Op::LeaveScope, compiler->depth, node);
+  compiler->strays = strays;
   if (framed) --compiler->frames;
   --compiler->depth;
   compiler->collecting = collecting;
@@ -1210,6 +1208,8 @@ bool compile_list(Compiler* compiler, SyntaxNode* list) {
     std::int32_t at = compiler->mark_count;
     if (!compile_node(compiler, node)) return false;
     compiler->marks[at].end = compiler->function->count;
+    // Braces note their own (see NodeKind::Block).
+    if (node->kind != NodeKind::Block && strands(previous, node)) compiler->strays = true;
   }
   return true;
 }
