@@ -206,12 +206,24 @@ class Generator {
       case 4:
         return pad + "h[(" + expression(2) + ") & 3] = " + expression(2) + ";\n";
       case 5:
-        if (in_plain_ && level == 1 && chance(20)) {
-          // The call ends early: a return hands out the list braces left, if any; a break or a
-          // continue past every loop yields 0.
+        if (in_plain_ && chance(level == 1 ? 20 : 8)) {
+          // The call ends early, or the innermost loop or switch: a return hands out what the
+          // statements before it left in its loop's pass, switch or braces, if anything (here a
+          // list the if's braces made); a break or a continue past every loop yields 0.
           static const char* const kEnds[] = {"return", "break", "continue"};
-          return pad + "if (" + expression(2) + ") { " + variable() + " + 1 } if (" +
-                 expression(2) + ") " + kEnds[pick(3)] + ";\n";
+          const int ends = switches_ > 0 && loops_ == 0 ? 2 : 3;
+          std::string left = pad + "if (" + expression(2) + ") { " + variable() + " + 1 } ";
+          std::string end = "if (" + expression(2) + ") return;";
+          switch (pick(4)) {
+            case 0:  // a return in braces, a loop or a switch after the list
+              return left + "{ " + end + " a = a + 1; }\n";
+            case 1:
+              return left + "while (a != 7) { " + end + " a = 7; }\n";
+            case 2:
+              return left + "switch ((" + expression(2) + ") & 3) { case 1: " + end + " }\n";
+            default:
+              return left + "if (" + expression(2) + ") " + kEnds[pick(ends)] + ";\n";
+          }
         }
         if (loops_ > 0 || switches_ > 0) {
           bool may_continue = loops_ > 0;
