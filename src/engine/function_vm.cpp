@@ -1273,7 +1273,7 @@ bool take_condition(Activation* a) {
 // loop's pass or a switch's statements, which the general evaluator runs on a stack of their own.
 // The start is a marker, as a call's: no operator, test or return takes it for a value. It keeps
 // the outer base.
-bool open_frame(Activation* a) {
+VM_INLINE bool open_frame(Activation* a) {
   Entry start = cell_entry(nullptr, Kind::Marker);
   start.number = a->list_base;
   if (!push(a, start)) return false;
