@@ -959,7 +959,10 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::Switch:
       return compile_switch(compiler, node);
     case NodeKind::DeclareName:
-      return is_slot_name(node, table) && emit(compiler, Op::Declare, 0, node);
+      // `var arg` in braces hides the call's `arg` up to their end, as any local of the braces
+      // hides a name; in the function's own scope it meets the call's own.
+      return (is_slot_name(node, table) || (compiler->depth > 0 && is_arg_name(node, table))) &&
+             emit(compiler, Op::Declare, 0, node);
     case NodeKind::Index:
       return emit(compiler, Op::Index, 0, node);
     case NodeKind::CallStart:

@@ -737,8 +737,10 @@ VM_INLINE ValueNode* resolve_name(Activation* a, SyntaxNode* node) {
   std::int32_t slot = node->name_slot;
   if (ValueNode* variable = a->slots[slot]; variable != nullptr)
     return variable != kHeldNumber ? variable : materialize(a, slot);
-  // The commonest case of resolve_missing: declared again at a loop's pass.
-  if (a->parked[slot] != nullptr && a->reuse_parked && global_known_missing(node)) {
+  // The commonest case of resolve_missing: declared again at a loop's pass. Not `arg`: a
+  // braces' `var arg` that went leaves the call's own in sight.
+  if (a->parked[slot] != nullptr && a->reuse_parked && node->number != kArgNameHash &&
+      global_known_missing(node)) {
     ValueNode* variable = take_parked(a, slot);
     a->declared[a->declared_count++] = {slot, nullptr};
     a->slots[slot] = variable;
