@@ -78,8 +78,8 @@ enum class Op : std::uint8_t {
   PushPattern,
   CaptureEntry,  // not run: a = where the target's code starts (it ends with an End); b = 1
                  // when the capture names a target
-  ListStart,     // braces that make a list, or a loop's pass that keeps its values apart: where
-                 // their values start
+  ListStart,     // braces that make a list (or whose values go unmade), or a loop's pass that
+                 // keeps its values apart: where their values start
   MakeList,      // the values since the ListStart made into a list (node: the braces)
   AssignNamed,   // node: an assignment in such braces whose value goes on, named after its target
   Exit,          // a return that ends an event's dispatch too

@@ -332,8 +332,6 @@ bool compile_list(Compiler* compiler, SyntaxNode* list);
 bool compile_node(Compiler* compiler, SyntaxNode* node);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
-// A loop or switch that a `break` inside leaves, with the scopes open outside it: its number
-// among the open ones, or -1 when memory ran out.
 // Ends the innermost `count` frames (see Op::Unwind), if any; false when memory ran out.
 bool emit_unwind(Compiler* compiler, std::int32_t count, SyntaxNode* node) {
   return count <= 0 || emit(compiler, Op::Unwind, count, node);
@@ -346,6 +344,8 @@ bool emit_call_end(Compiler* compiler, std::int32_t frames, SyntaxNode* node) {
          emit(compiler, Op::Return, 0, node);
 }
 
+// A loop or switch that a `break` inside leaves, with the scopes and frames open outside it: its
+// number among the open ones, or -1 when memory ran out.
 std::int32_t open_breakable(Compiler* compiler, SyntaxNode* node) {
   if (!room_for_one(&compiler->loops, compiler->loop_count, &compiler->loop_capacity)) return -1;
   compiler->loops[compiler->loop_count] = {node, compiler->depth, compiler->frames,
