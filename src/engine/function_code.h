@@ -24,7 +24,8 @@ enum class Op : std::uint8_t {
   Assign,        // node; a = 1 when a statement end follows
   Binary,        // node
   Unary,         // node: a prefix operator
-  Declare,       // node: a name declared by `var`
+  Declare,       // node: a name declared by `var`; a = 1 when it is a function's `arg`, which
+                 // the call has already
   Index,         // node
   PostStep,      // a = 1 or -1
   ApplyPostfix,  //

@@ -958,11 +958,14 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     }
     case NodeKind::Switch:
       return compile_switch(compiler, node);
-    case NodeKind::DeclareName:
+    case NodeKind::DeclareName: {
       // `var arg` in braces hides the call's `arg` up to their end, as any local of the braces
-      // hides a name; in the function's own scope it meets the call's own.
-      return (is_slot_name(node, table) || (compiler->depth > 0 && is_arg_name(node, table))) &&
-             emit(compiler, Op::Declare, 0, node);
+      // hides a name; in a function's own scope it meets the call's own (a = 1), which a top
+      // level has not.
+      const bool overlaps = compiler->depth == 0 && compiler->function->call != nullptr;
+      if (is_arg_name(node, table)) return emit(compiler, Op::Declare, overlaps ? 1 : 0, node);
+      return is_slot_name(node, table) && emit(compiler, Op::Declare, 0, node);
+    }
     case NodeKind::Index:
       return emit(compiler, Op::Index, 0, node);
     case NodeKind::CallStart:

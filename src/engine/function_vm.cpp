@@ -681,11 +681,15 @@ ValueNode* declare(Activation* a, std::int32_t slot) {
 }
 
 // `var name`: a name the innermost braces declared already is reported, as the general evaluator
-// reports it.
-[[gnu::noinline]] bool declare_name(Activation* a, SyntaxNode* node) {
+// reports it; so is `arg` in a function's own scope (`overlaps`).
+[[gnu::noinline]] bool declare_name(Activation* a, SyntaxNode* node, bool overlaps) {
   CallContext* context = a->context;
   context->position = node->source;
   std::int32_t slot = node->name_slot;
+  if (overlaps) {
+    report_named_error(context, bare_name(node), " :Declaration overlaps", node->source);
+    return false;
+  }
   if (a->slots[slot] != nullptr) {
     for (std::int32_t i = a->scope_marks[a->scope_count - 1]; i < a->declared_count; ++i) {
       if (a->declared[i].slot != slot) continue;
@@ -1887,7 +1891,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     if (!unary(a, ip->node)) return false;
     VM_NEXT();
   step_Declare:
-    if (!declare_name(a, ip->node)) return false;
+    if (!declare_name(a, ip->node, ip->a == 1)) return false;
     VM_NEXT();
   step_Index:
     if (!index(a, ip->node)) return false;
