@@ -1611,6 +1611,39 @@ void compile_defaults(CompiledFunction* function) {
   if (!ok) function->count = first;  // the body's code stays as it was
 }
 
+// Whether a pattern parameter's captures name one of the function's parameters (or the pattern
+// cannot be read). The general evaluator then finds the name declared in the frame when it binds
+// the capture; the record holds its parameters outside the frame's chain, where that is not seen:
+// such a function is the general evaluator's to run.
+bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode* pattern_node) {
+  PatternUse use(pattern_node->pattern);
+  const CompiledPattern* pattern = use.get();
+  if (pattern == nullptr) return true;
+  const std::int32_t slots = capture_slot_count(pattern);
+  if (slots == 0) return false;
+  auto* captures = static_cast<CaptureSlot*>(alloc_zeroed(sizeof(CaptureSlot) * slots));
+  if (captures == nullptr) return true;
+  const std::int32_t count = list_captures(pattern, captures);
+  bool names = false;
+  for (std::int32_t i = 0; !names && i < count; ++i) {
+    if (!capture_binds(captures[i])) continue;
+    bool no_memory = false;
+    SyntaxNode* list = parse_embedded_part(nullptr, captures[i].name, &no_memory);
+    names = no_memory;
+    for (const SyntaxNode* node = list; !names && node != nullptr; node = node->next) {
+      if (node->kind != NodeKind::Name && node->kind != NodeKind::DeclareName) continue;
+      for (std::int32_t p = 0; !names && p < function->parameter_count; ++p) {
+        const SyntaxNode* parameter = function->parameters[p].node;
+        names =
+            function->parameters[p].slot >= 0 && same_name(bare_name(node), bare_name(parameter));
+      }
+    }
+    free_syntax_node(&list);
+  }
+  release(&captures);
+  return names;
+}
+
 // Not inline: the compiler's state is large, and would sit in the frame of every compiled call.
 [[gnu::noinline]] CompiledFunction* compile_function(FunctionEntry* entry) {
   SyntaxNode* head = entry->definition;
@@ -1648,6 +1681,10 @@ void compile_defaults(CompiledFunction* function) {
                                                          node, -1, nullptr};
     if (node->text[0] == '&') function->takes_references = true;
     node = next_parameter(node, call);
+  }
+  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {
+    if (function->parameters[i].slot < 0)
+      ok = !captures_name_parameter(function, function->parameters[i].node);
   }
   if (!ok) {
     free_compiled(function);
