@@ -332,6 +332,19 @@ bool compile_list(Compiler* compiler, SyntaxNode* list);
 bool compile_node(Compiler* compiler, SyntaxNode* node);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
+// A list whose statements the general evaluator runs on a stack of their own (a loop's pass, a
+// switch's statements, braces that make a list): what earlier statements left is out of their
+// sight. `framed`: the caller keeps their values apart in a frame (ListStart) around them.
+bool compile_apart(Compiler* compiler, SyntaxNode* list, bool framed) {
+  const bool strays = compiler->strays;
+  compiler->strays = false;
+  if (framed) ++compiler->frames;
+  const bool ok = compile_list(compiler, list);
+  if (framed) --compiler->frames;
+  compiler->strays = strays;
+  return ok;
+}
+
 // Ends the innermost `count` frames (see Op::Unwind), if any; false when memory ran out.
 bool emit_unwind(Compiler* compiler, std::int32_t count, SyntaxNode* node) {
   return count <= 0 || emit(compiler, Op::Unwind, count, node);
@@ -650,17 +663,11 @@ bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   bool collecting = compiler->collecting;
   compiler->collecting = !dropped;
   if (scope) ++compiler->depth;
-  bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, node)) &&
-            emit(compiler, Op::ListStart, 0, node);
-  ++compiler->frames;
-  const bool strays = compiler->strays;
-  compiler->strays = false;
-  ok = ok && compile_list(compiler, node->body);
-  compiler->strays = strays;
-  --compiler->frames;
-  ok = ok &&
-       (dropped ? emit(compiler, Op::Unwind, 1, node) : emit(compiler, Op::MakeList, 0, node)) &&
-       (!scope || emit(compiler, Op::LeaveScope, compiler->depth, node));
+  bool ok =
+      (!scope || emit(compiler, Op::EnterScope, compiler->depth, node)) &&
+      emit(compiler, Op::ListStart, 0, node) && compile_apart(compiler, node->body, true) &&
+      (dropped ? emit(compiler, Op::Unwind, 1, node) : emit(compiler, Op::MakeList, 0, node)) &&
+      (!scope || emit(compiler, Op::LeaveScope, compiler->depth, node));
   if (scope) --compiler->depth;
   compiler->collecting = collecting;
   *failed = !ok;
@@ -848,21 +855,16 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       }
       bool collecting = compiler->collecting;
       compiler->collecting = false;
-      const bool strays = compiler->strays;
-      compiler->strays = false;
       const bool scope = braces && !declares_nothing(compiler, list);
       if (scope) ++compiler->depth;
-      if (framed) ++compiler->frames;
       bool ok = (!scope || emit(compiler, Op::EnterScope, compiler->depth, body)) &&
                 (!framed || emit(compiler, Op::ListStart, 0, body)) &&
-                compile_list(compiler, list) &&
+                compile_apart(compiler, list, framed) &&
                 (!leaves_one || emit(compiler, Op::Drop, 0, body)) &&
                 (!framed || emit(compiler, Op::Unwind, 1, body)) &&
                 (!scope || emit(compiler, Op::LeaveScope, compiler->depth, body));
-      if (framed) --compiler->frames;
       if (scope) --compiler->depth;
       compiler->collecting = collecting;
-      compiler->strays = strays;
       // A `continue` goes to the pass's end, which counts the pass as the loop's own end does.
       close_breakable(compiler, compiler->function->count);
       if (!ok) return false;
@@ -1146,14 +1148,9 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   bool collecting = compiler->collecting;
   compiler->collecting = false;
   ++compiler->depth;
-  if (framed) ++compiler->frames;
-  const bool strays = compiler->strays;
-  compiler->strays = false;
-  bool ok = compile_list(compiler, node->body) &&
+  bool ok = compile_apart(compiler, node->body, framed) &&
             (!framed || emit(compiler, Op::Unwind, 1, node)) &&
             emit(compiler, Op::LeaveScope, compiler->depth, node);
-  compiler->strays = strays;
-  if (framed) --compiler->frames;
   --compiler->depth;
   compiler->collecting = collecting;
   close_breakable(compiler, -1);  // a switch has no continues of its own
