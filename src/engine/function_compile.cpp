@@ -161,12 +161,10 @@ bool emit(Compiler* compiler, Op op, std::int32_t a, SyntaxNode* node) {
 }
 
 // A name of the function's own code that has its slot, not `arg`. A qualified name finds a local
-// of its own name first, as any other, and a declaration of one makes such a local; a declaration
-// of a reference is not compiled. `&name` read finds what `name` finds.
+// of its own name first, as any other, and a declaration of one makes such a local. `&name`, read
+// or declared, stands for `name`.
 bool is_slot_name(const SyntaxNode* node, const NameTable* table) {
-  const char* name = node->text != nullptr ? node->text : "";
-  return node->name_table == table && node->number != kArgNameHash &&
-         (node->kind == NodeKind::Name || name[0] != '&');
+  return node->name_table == table && node->number != kArgNameHash;
 }
 
 // `arg` read by the function's own code: the call's arguments, which the general lookup makes into

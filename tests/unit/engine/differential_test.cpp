@@ -75,7 +75,8 @@ TEST(Differential, TheGeneratorMakesVariedPrograms) {
         "dflt0(",      "case (",     "break 1;",     "gethashkey({", "{, ",
         "{w = ",       "%h[1]%(x",   "if (\"%p%b\"", "(%h[(",        "\"^%v",
         "++)%|%bump(", "%keep0(c)%", "%h[bump(",     " = h[(",       "case (c = bump(",
-        " & 3]\n",     " + 1\n",     " + 1 } if (",  " a = 7; }"}) {
+        " & 3]\n",     " + 1\n",     " + 1 } if (",  " a = 7; }",    "var .v",
+        "var &v"}) {
     EXPECT_NE(all.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(random_script(7), random_script(7));

@@ -311,10 +311,14 @@ class Generator {
         return text;
       }
       case 13: {
-        std::string name = "v" + std::to_string(level);
+        // Sometimes a qualified name (a local under the whole dotted name), or one declared
+        // with "&" (the plain name).
+        const int form = pick(4);
+        std::string name = (form == 0 ? "." : "") + std::string("v") + std::to_string(level);
         readable_.push_back(name);
-        std::string text = pad + "{\n" + pad + "  var " + name + " = " + expression(2) + ";\n" +
-                           body(level + 1) + pad + "  a = a + " + name + ";\n" + pad + "}\n";
+        std::string text = pad + "{\n" + pad + "  var " + (form == 1 ? "&" : "") + name + " = " +
+                           expression(2) + ";\n" + body(level + 1) + pad + "  a = a + " + name +
+                           ";\n" + pad + "}\n";
         readable_.pop_back();
         return text;
       }
