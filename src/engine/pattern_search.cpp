@@ -38,12 +38,14 @@ SyntaxNode* parse_target(CallContext* context, const char* text, bool* no_memory
 }
 
 // A lone name, the commonest target: the variable it finds, or declares as a run of the name
-// would, as a reference. Null after a reported failure.
+// would (in the binding mode, where names are declarations, the one it declares), as a reference.
+// Null after a reported failure.
 ValueNode* name_target(CallContext* context, SyntaxNode* name) {
   if (stop_requested()) return nullptr;
   const char* position = context->position;
   context->position = name->source;
-  ValueNode* variable = named_variable(context, name);
+  ValueNode* variable = name->kind == NodeKind::DeclareName ? declare_variable(context, name)
+                                                            : named_variable(context, name);
   ValueNode* reference = variable != nullptr ? make_reference(variable) : nullptr;
   if (variable != nullptr && reference == nullptr)
     report_error(context, "Alloc failed", context->position, 0);
@@ -53,7 +55,8 @@ ValueNode* name_target(CallContext* context, SyntaxNode* name) {
 
 // Runs a parsed expression in the frame: the first value it yields, or null after a failure.
 ValueNode* run_target(CallContext* context, SyntaxNode* list) {
-  if (list->kind == NodeKind::Name && list->next == nullptr && !GeneralEvaluationOnly)
+  if ((list->kind == NodeKind::Name || list->kind == NodeKind::DeclareName) &&
+      list->next == nullptr && !GeneralEvaluationOnly)
     return name_target(context, list);
   ValueNode* output = nullptr;
   const char* position = context->position;
