@@ -427,6 +427,48 @@ std::int32_t run_index(CallContext* context, ValueStack* stack) {
   return code;
 }
 
+}  // namespace
+
+bool assign_elements(CallContext* context, ValueNode* target, ValueNode* source) {
+  ValueNode* owner = owner_of(target);
+  // The copy is made before the old chain goes, so a = a[] is safe. Without memory for all of it
+  // the target keeps its old elements.
+  bool failed = false;
+  ValueNode* copy = copy_chain(elements_of(source), &failed);
+  if (!failed && owner->value->shared && !mark_shared(copy)) {
+    free_chain(copy);
+    failed = true;
+  }
+  if (failed) {
+    fail_alloc(context);
+    return false;
+  }
+  // A reference keeps its own note of the chain; a temporary target is the owner itself, whose
+  // old chain must be read before it is replaced.
+  if (target != owner) target->elements = copy;
+  if (owner->value->shared) {
+    // Other threads may be walking the old chain of a global: publish the new one complete and
+    // let the old one go once none of them can stand on it. The swap holds the ScriptSet lock,
+    // like every other change of a shared chain, so that a built-in relinking the chain under
+    // that lock never writes back cells retired here.
+    RecursiveLock* lock = script_set_lock(context);
+    if (lock != nullptr) lock_enter(lock);
+    ValueNode* old =
+        std::atomic_ref<ValueNode*>(owner->elements).exchange(copy, std::memory_order_acq_rel);
+    if (lock != nullptr) lock_leave(lock);
+    retire_chain(old);
+  } else {
+    ValueNode* old = owner->elements;
+    owner->elements = copy;
+    // Indexes hold the old cells, which may go without a note of their own (unnamed ones).
+    if (old != nullptr) note_chains_changed();
+    free_chain(old);
+  }
+  return true;
+}
+
+namespace {
+
 std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stack) {
   ValueNode* target;
   ValueNode* source;
@@ -446,40 +488,10 @@ std::int32_t run_assign(CallContext* context, SyntaxNode* node, ValueStack* stac
       release(&subject);
     }
   } else if (source->is_hash || target->is_hash) {
-    ValueNode* owner = owner_of(target);
-    // The copy is made before the old chain goes, so a = a[] is safe. Without memory for all of it
-    // the target keeps its old elements.
-    bool failed = false;
-    ValueNode* copy = copy_chain(elements_of(source), &failed);
-    if (!failed && owner->value->shared && !mark_shared(copy)) {
-      free_chain(copy);
-      failed = true;
-    }
-    if (failed) {
+    if (!assign_elements(context, target, source)) {
       free_node(target);
       free_node(source);
-      return fail_alloc(context);
-    }
-    // A reference keeps its own note of the chain; a temporary target is the owner itself, whose
-    // old chain must be read before it is replaced.
-    if (target != owner) target->elements = copy;
-    if (owner->value->shared) {
-      // Other threads may be walking the old chain of a global: publish the new one complete and
-      // let the old one go once none of them can stand on it. The swap holds the ScriptSet lock,
-      // like every other change of a shared chain, so that a built-in relinking the chain under
-      // that lock never writes back cells retired here.
-      RecursiveLock* lock = script_set_lock(context);
-      if (lock != nullptr) lock_enter(lock);
-      ValueNode* old =
-          std::atomic_ref<ValueNode*>(owner->elements).exchange(copy, std::memory_order_acq_rel);
-      if (lock != nullptr) lock_leave(lock);
-      retire_chain(old);
-    } else {
-      ValueNode* old = owner->elements;
-      owner->elements = copy;
-      // Indexes hold the old cells, which may go without a note of their own (unnamed ones).
-      if (old != nullptr) note_chains_changed();
-      free_chain(old);
+      return RUN_FAILED;
     }
   } else if (!(released_next ? assign_taking(context, target->value, source)
                              : assign_value(context, target->value, source->value))) {

@@ -1150,6 +1150,17 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   }
   if (target.kind == Kind::Marker || source.kind == Kind::Marker)
     return fail(context, "Sentence error");
+  // A hash assigned to a variable or an element: the target takes a copy of its elements, and
+  // the hash stays as the assignment's value.
+  if (source.kind == Kind::Cell && source.cell->is_hash &&
+      (target.kind == Kind::Variable ||
+       (target.kind == Kind::Cell && target.cell->pattern == nullptr))) {
+    if (!assign_elements(context, target.cell, source.cell)) return false;
+    release_entry(target);
+    target = source;
+    --a->height;
+    return true;
+  }
   return delegate(a, node, 2);
 }
 

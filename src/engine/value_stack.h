@@ -171,5 +171,9 @@ void apply_pending_updates(CallContext* context, const PendingMark& down_to);
 // expression that failed where the run goes on (a switch's label, a capture target, a literal's
 // part), which no later statement's end may apply.
 void discard_pending_updates(CallContext* context, const ValueNode* down_to);
+// A hash assigned: the target (a variable, an element, or a reference to one) takes a copy of the
+// source's elements, which replaces its own; its scalar stays. False after "Alloc failed" is
+// reported (the target keeps its old elements then).
+bool assign_elements(CallContext* context, ValueNode* target, ValueNode* source);
 // The Equal operator on two entries; false after a reported failure.
 bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool* equal);
