@@ -724,6 +724,37 @@ bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool
   }
 }
 
+ValueNode* hash_operation(CallContext* context, NodeKind kind, ValueNode* left, ValueNode* right) {
+  if (kind == NodeKind::Equal || kind == NodeKind::NotEqual) {
+    bool equal = false;
+    if (!entries_equal(context, left, right, &equal)) return nullptr;
+    ValueNode* cell = make_number_cell(kind == NodeKind::Equal ? equal : !equal);
+    if (cell == nullptr) fail_alloc(context);
+    return cell;
+  }
+  if (kind != NodeKind::Add) {
+    fail(context, "Illegal operator to hash");
+    return nullptr;
+  }
+  ValueNode* cell = make_node();
+  if (cell == nullptr) {
+    fail_alloc(context);
+    return nullptr;
+  }
+  cell->is_hash = 1;
+  bool failed = false;
+  ValueNode* joined = copy_chain(elements_of(left), &failed);
+  ValueNode** tail = &joined;
+  while (*tail != nullptr)
+    tail = &(*tail)->next;
+  if (!failed) *tail = copy_chain(elements_of(right), &failed);
+  cell->elements = joined;
+  if (!failed) return cell;
+  free_node(cell);
+  fail_alloc(context);
+  return nullptr;
+}
+
 namespace {
 
 // A binary operator on its two operands, which stay the caller's; pushes the result. Inline in
@@ -756,34 +787,10 @@ namespace {
       }
       break;
     }
-    case Family::Hash: {
-      if (kind == NodeKind::Equal || kind == NodeKind::NotEqual) {
-        bool equal = false;
-        if (!entries_equal(context, left, right, &equal)) {
-          code = RUN_FAILED;
-        } else if ((cell = make_number_cell(kind == NodeKind::Equal ? equal : !equal)) == nullptr) {
-          code = fail_alloc(context);
-        }
-      } else if (kind == NodeKind::Add) {
-        cell = make_node();
-        if (cell == nullptr) {
-          code = fail_alloc(context);
-          break;
-        }
-        cell->is_hash = 1;
-        bool failed = false;
-        ValueNode* joined = copy_chain(elements_of(left), &failed);
-        ValueNode** tail = &joined;
-        while (*tail != nullptr)
-          tail = &(*tail)->next;
-        if (!failed) *tail = copy_chain(elements_of(right), &failed);
-        cell->elements = joined;
-        if (failed) code = fail_alloc(context);
-      } else {
-        code = fail(context, "Illegal operator to hash");
-      }
+    case Family::Hash:
+      cell = hash_operation(context, kind, left, right);
+      if (cell == nullptr) code = RUN_FAILED;
       break;
-    }
   }
   if (code != RUN_NORMAL) {
     free_node(cell);

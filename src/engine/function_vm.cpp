@@ -918,6 +918,26 @@ bool push_joined(Activation* a, const Instruction& in, std::int32_t first, char*
   return push_joined(a, in, first, joined);
 }
 
+// A binary operator of which one operand is a hash, on the two entries on top of the stack. A
+// variable is its own operand; a scalar without a cell has one made for the step.
+[[gnu::noinline]] bool hash_binary(Activation* a, NodeKind kind) {
+  Entry& l = a->stack[a->height - 2];
+  Entry& r = a->stack[a->height - 1];
+  ValueNode* left = l.kind == Kind::Variable ? l.cell : cell_of(l);
+  ValueNode* right = r.kind == Kind::Variable ? r.cell : cell_of(r);
+  ValueNode* result = left != nullptr && right != nullptr
+                          ? hash_operation(a->context, kind, left, right)
+                          : (fail(a->context, "Alloc failed"), nullptr);
+  if (left != nullptr && l.kind != Kind::Variable && l.kind != Kind::Cell) free_node(left);
+  if (right != nullptr && r.kind != Kind::Variable && r.kind != Kind::Cell) free_node(right);
+  if (result == nullptr) return false;
+  release_entry(l);
+  release_entry(r);
+  a->height -= 2;
+  a->stack[a->height++] = cell_entry(result, Kind::Cell);
+  return true;
+}
+
 bool push_operand(Activation* a, SyntaxNode* node) {
   if (node->kind == NodeKind::Number) return push(a, number_entry(node->number));
   return push_name(a, node);
@@ -950,6 +970,8 @@ bool binary(Activation* a, SyntaxNode* node) {
     return true;
   }
   context->position = node->source;
+  if ((l.kind == Kind::Cell && l.cell->is_hash) || (r.kind == Kind::Cell && r.cell->is_hash))
+    return hash_binary(a, node->kind);
   return delegate(a, node, 2);
 }
 
