@@ -724,6 +724,11 @@ bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool
   }
 }
 
+namespace {
+
+// A binary operator of which one operand is a hash: == and != compare the elements, + joins
+// copies of both chains into a new hash; any other operator is reported. The result's new cell,
+// or null after a reported failure.
 ValueNode* hash_operation(CallContext* context, NodeKind kind, ValueNode* left, ValueNode* right) {
   if (kind == NodeKind::Equal || kind == NodeKind::NotEqual) {
     bool equal = false;
@@ -755,13 +760,11 @@ ValueNode* hash_operation(CallContext* context, NodeKind kind, ValueNode* left, 
   return nullptr;
 }
 
-namespace {
-
-// A binary operator on its two operands, which stay the caller's; pushes the result. Inline in
-// both callers: every operator of every expression comes here.
+// A binary operator on its two operands, which stay the caller's: the result's new cell in
+// *result. Inline in its callers: every operator of every expression comes here.
 [[gnu::always_inline]] inline std::int32_t binary_operation(CallContext* context, NodeKind kind,
                                                             ValueNode* left, ValueNode* right,
-                                                            ValueStack* stack) {
+                                                            ValueNode** result) {
   ValueNode* cell = nullptr;
   std::int32_t code = RUN_NORMAL;
   switch (family_of(left, right)) {
@@ -796,21 +799,34 @@ namespace {
     free_node(cell);
     return code;
   }
-  push_cell(stack, cell);
+  *result = cell;
   return RUN_NORMAL;
+}
+
+std::int32_t push_binary(CallContext* context, NodeKind kind, ValueNode* left, ValueNode* right,
+                         ValueStack* stack) {
+  ValueNode* cell = nullptr;
+  std::int32_t code = binary_operation(context, kind, left, right, &cell);
+  if (code == RUN_NORMAL) push_cell(stack, cell);
+  return code;
 }
 
 std::int32_t run_binary(CallContext* context, NodeKind kind, ValueStack* stack) {
   ValueNode* left;
   ValueNode* right;
   if (!pop_pair(context, stack, &left, &right)) return RUN_FAILED;
-  std::int32_t code = binary_operation(context, kind, left, right, stack);
+  std::int32_t code = push_binary(context, kind, left, right, stack);
   free_node(left);
   free_node(right);
   return code;
 }
 
 }  // namespace
+
+ValueNode* binary_result(CallContext* context, NodeKind kind, ValueNode* left, ValueNode* right) {
+  ValueNode* cell = nullptr;
+  return binary_operation(context, kind, left, right, &cell) == RUN_NORMAL ? cell : nullptr;
+}
 
 bool is_plain_literal(const SyntaxNode* node) {
   std::atomic_ref<std::int32_t> known(const_cast<std::int32_t&>(node->plain_text));
@@ -917,7 +933,7 @@ std::int32_t run_literal_operand(CallContext* context, SyntaxNode* literal, Valu
   context->position = operator_node->source;
   ValueNode* left = pop_operand(stack);
   if (left == nullptr) return fail(context, "Sentence error");
-  std::int32_t code = binary_operation(context, operator_node->kind, left, &right.cell, stack);
+  std::int32_t code = push_binary(context, operator_node->kind, left, &right.cell, stack);
   free_node(left);
   return code;
 }

@@ -918,22 +918,25 @@ bool push_joined(Activation* a, const Instruction& in, std::int32_t first, char*
   return push_joined(a, in, first, joined);
 }
 
-// A binary operator of which one operand is a hash, on the two entries on top of the stack. A
-// variable is its own operand; a scalar without a cell has one made for the step.
-[[gnu::noinline]] bool hash_binary(Activation* a, NodeKind kind) {
+// Any other binary operator (on strings, on a hash, or one that fails), on cells of the two
+// entries on top of the stack, as an expression runs it. The operands go, also on a failure.
+[[gnu::noinline]] bool binary_cells(Activation* a, NodeKind kind) {
   Entry& l = a->stack[a->height - 2];
   Entry& r = a->stack[a->height - 1];
-  ValueNode* left = l.kind == Kind::Variable ? l.cell : cell_of(l);
-  ValueNode* right = r.kind == Kind::Variable ? r.cell : cell_of(r);
-  ValueNode* result = left != nullptr && right != nullptr
-                          ? hash_operation(a->context, kind, left, right)
-                          : (fail(a->context, "Alloc failed"), nullptr);
-  if (left != nullptr && l.kind != Kind::Variable && l.kind != Kind::Cell) free_node(left);
-  if (right != nullptr && r.kind != Kind::Variable && r.kind != Kind::Cell) free_node(right);
-  if (result == nullptr) return false;
+  ValueNode* left = cell_of(l);
+  ValueNode* right = left != nullptr ? cell_of(r) : nullptr;
+  ValueNode* result = nullptr;
+  if (right == nullptr) {
+    fail(a->context, "Alloc failed");
+  } else {
+    result = binary_result(a->context, kind, left, right);
+  }
+  if (left != nullptr && l.kind != Kind::Cell) free_node(left);
+  if (right != nullptr && r.kind != Kind::Cell) free_node(right);
   release_entry(l);
   release_entry(r);
   a->height -= 2;
+  if (result == nullptr) return false;
   a->stack[a->height++] = cell_entry(result, Kind::Cell);
   return true;
 }
@@ -970,9 +973,7 @@ bool binary(Activation* a, SyntaxNode* node) {
     return true;
   }
   context->position = node->source;
-  if ((l.kind == Kind::Cell && l.cell->is_hash) || (r.kind == Kind::Cell && r.cell->is_hash))
-    return hash_binary(a, node->kind);
-  return delegate(a, node, 2);
+  return binary_cells(a, node->kind);
 }
 
 bool unary(Activation* a, SyntaxNode* node) {

@@ -175,9 +175,9 @@ void discard_pending_updates(CallContext* context, const ValueNode* down_to);
 // source's elements, which replaces its own; its scalar stays. False after "Alloc failed" is
 // reported (the target keeps its old elements then).
 bool assign_elements(CallContext* context, ValueNode* target, ValueNode* source);
-// A binary operator of which one operand is a hash: == and != compare the elements, + joins
-// copies of both chains into a new hash; any other operator is reported. The result's new cell,
-// or null after a reported failure. The operands stay the caller's.
-ValueNode* hash_operation(CallContext* context, NodeKind kind, ValueNode* left, ValueNode* right);
+// Any binary operator on two entries, as an expression runs it: the result's new cell, or null
+// after a reported failure. The operands stay the caller's; a temporary's string may move into
+// the result.
+ValueNode* binary_result(CallContext* context, NodeKind kind, ValueNode* left, ValueNode* right);
 // The Equal operator on two entries; false after a reported failure.
 bool entries_equal(CallContext* context, ValueNode* left, ValueNode* right, bool* equal);
