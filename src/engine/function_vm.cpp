@@ -985,10 +985,19 @@ bool unary(Activation* a, SyntaxNode* node) {
   NodeKind kind = node->kind;
   std::int32_t number = 0;
   if (kind == NodeKind::PreIncrement || kind == NodeKind::PreDecrement) {
-    // A variable steps in place; the step's result is the value.
-    if (operand.kind != Kind::Variable) return delegate(a, node, 1);
-    operand = number_entry(
-        step_value(context, operand.cell->value, kind == NodeKind::PreIncrement ? 1 : -1));
+    // A variable steps in place, an element or any other value a cell of its own; the step's
+    // result is the value.
+    const std::int32_t step = kind == NodeKind::PreIncrement ? 1 : -1;
+    if (operand.kind == Kind::Variable) {
+      operand = number_entry(step_value(context, operand.cell->value, step));
+      return true;
+    }
+    ValueNode* cell = cell_of(operand);
+    if (cell == nullptr) return fail(context, "Alloc failed");
+    number = step_value(context, cell->value, step);
+    if (operand.kind != Kind::Cell) free_node(cell);
+    release_entry(operand);
+    operand = number_entry(number);
     return true;
   }
   if (!plain_number(operand, &number)) {
@@ -1221,10 +1230,16 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   CallContext* context = a->context;
   context->position = node->source;
   if (a->height < 2) return fail(context, "Sentence error");
-  const Entry& container = a->stack[a->height - 2];
+  Entry& container = a->stack[a->height - 2];
   const Entry& key = a->stack[a->height - 1];
-  if (container.kind != Kind::Variable && container.kind != Kind::Cell) return delegate(a, node, 2);
-  if (key.kind == Kind::Marker) return fail(context, "Sentence error");
+  if (container.kind == Kind::Marker || key.kind == Kind::Marker)
+    return fail(context, "Sentence error");
+  if (container.kind != Kind::Variable && container.kind != Kind::Cell) {
+    // A number or a literal indexed: a temporary of its own, whose element is copied out.
+    ValueNode* cell = cell_of(container);
+    if (cell == nullptr) return fail(context, "Alloc failed");
+    container = cell_entry(cell, Kind::Cell);
+  }
   ScalarSnapshot scalar = snapshot_of(key);
   if (scalar.failed) {
     release_entry(key);
