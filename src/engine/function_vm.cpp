@@ -1146,10 +1146,8 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   if (a->height < 2) return fail(context, "Sentence error");
   Entry& target = a->stack[a->height - 2];
   Entry& source = a->stack[a->height - 1];
-  if (target.kind == Kind::Cell && target.number > 0 && source.kind != Kind::Marker &&
-      !(source.kind == Kind::Cell && source.cell->is_hash)) {
-    return destructure(a, node);
-  }
+  if (target.kind == Kind::Cell && target.number > 0 && source.kind != Kind::Marker)
+    return destructure(a, node);  // a hash's text is its scalar's, as any value's
   // A variable, or an element an index found (not a whole hash), takes a scalar.
   bool scalar_target =
       target.kind == Kind::Variable ||
@@ -1182,18 +1180,23 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   }
   if (target.kind == Kind::Marker || source.kind == Kind::Marker)
     return fail(context, "Sentence error");
-  // A hash assigned to a variable or an element: the target takes a copy of its elements, and
-  // the hash stays as the assignment's value.
-  if (source.kind == Kind::Cell && source.cell->is_hash &&
-      (target.kind == Kind::Variable ||
-       (target.kind == Kind::Cell && target.cell->pattern == nullptr))) {
-    if (!assign_elements(context, target.cell, source.cell)) return false;
-    release_entry(target);
-    target = source;
-    --a->height;
-    return true;
+  // A pattern the general evaluator made: it binds the captures.
+  if (target.kind == Kind::Cell && target.cell->pattern != nullptr) return delegate(a, node, 2);
+  // A hash assigned to a variable or an element, or any value to a whole hash: the target takes
+  // a copy of the value's elements (a scalar has none). A number or a literal assigned to is a
+  // temporary of its own that nothing sees. The value stays as the assignment's.
+  if (target.kind == Kind::Variable || target.kind == Kind::Cell) {
+    const bool made = source.kind != Kind::Variable && source.kind != Kind::Cell;
+    ValueNode* from = made ? cell_of(source) : source.cell;
+    if (from == nullptr) return fail(context, "Alloc failed");
+    const bool copied = assign_elements(context, target.cell, from);
+    if (made) free_node(from);
+    if (!copied) return false;
   }
-  return delegate(a, node, 2);
+  release_entry(target);
+  target = source;
+  --a->height;
+  return true;
 }
 
 // An assignment in braces made into a list whose value goes on: the value takes the name of the
