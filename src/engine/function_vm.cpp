@@ -35,12 +35,20 @@ using namespace compiled_body;
 
 enum class Kind : std::uint8_t { Number, Variable, Cell, Marker, Text };
 
+// What a frame's start keeps of the frame around it (see open_frame).
+struct OuterFrame {
+  std::int32_t calls;
+  std::int32_t pending;
+};
+
 struct Entry {
   union {
     ValueNode* cell;            // Variable: the variable (or element); Cell: owned
     const SyntaxNode* literal;  // Text: a plain literal, read in place
+    OuterFrame outer;           // Marker at a frame's start
   };
-  std::int32_t number;  // Number: the number; Variable: kElementEntry for an element
+  std::int32_t number;  // Number: the number; Variable: kElementEntry for an element; Marker at
+                        // a frame's start: the outer list_base
   Kind kind;
 };
 
@@ -151,6 +159,11 @@ struct Activation {
   // Where the values of the innermost braces being made into a list start (0 outside any): a
   // comma there stands for a value of its own, as at a statement's start.
   std::int32_t list_base;
+  // The calls open and the postfix steps waiting where the innermost frame started. Its values
+  // run as the general evaluator runs them on a stack of their own: an expression's end there
+  // applies the steps made since, unless a call opened since is still open.
+  std::int32_t list_calls;
+  std::int32_t list_pending;
   Activation* next_spare;
   // `parked` for a function of as many names or fewer. Its variables outlive the call, for the
   // next call made at this depth, whatever function it runs: a variable is given its slot's name
@@ -1028,6 +1041,13 @@ bool run(Activation* a, Entry* result, std::int32_t start);
   return push(a, entry);
 }
 
+// The frame around the innermost one again, from its start's marker.
+VM_INLINE void close_frame(Activation* a, const Entry& start) {
+  a->list_base = start.number;
+  a->list_calls = start.outer.calls;
+  a->list_pending = start.outer.pending;
+}
+
 // The values since the innermost ListStart made into a list, as the general evaluator gathers a
 // list's values: a variable's value copied with its name, an element's or any other reference's
 // copied without one, a temporary moved. Braces that leave no value push none.
@@ -1065,7 +1085,7 @@ bool run(Activation* a, Entry* result, std::int32_t start);
     tail = &cell->next;
   }
   a->height = base - 1;
-  a->list_base = a->stack[base - 1].number;
+  close_frame(a, a->stack[base - 1]);
   ValueNode* hash = ok && elements != nullptr ? make_node() : nullptr;
   if (!ok || (elements != nullptr && hash == nullptr)) {
     free_chain(elements);
@@ -1332,10 +1352,14 @@ bool take_condition(Activation* a) {
 // The start is a marker, as a call's: no operator, test or return takes it for a value. It keeps
 // the outer base.
 VM_INLINE bool open_frame(Activation* a) {
-  Entry start = cell_entry(nullptr, Kind::Marker);
+  Entry start{};
+  start.kind = Kind::Marker;
   start.number = a->list_base;
+  start.outer = {a->list_calls, a->list_pending};
   if (!push(a, start)) return false;
   a->list_base = a->height;
+  a->list_calls = a->open_calls;
+  a->list_pending = a->pending_count;
   return true;
 }
 
@@ -1345,7 +1369,7 @@ VM_INLINE bool open_frame(Activation* a) {
   for (; count > 0; --count) {
     release_stack(a);
     a->height = a->list_base - 1;
-    a->list_base = a->stack[a->height].number;
+    close_frame(a, a->stack[a->height]);
   }
 }
 
@@ -2123,7 +2147,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     if (!post_step(a, ip->node, ip->a)) return false;
     VM_NEXT();
   step_ApplyPostfix:
-    if (a->open_calls == 0) apply_pending(a, 0);
+    if (a->open_calls == a->list_calls) apply_pending(a, a->list_pending);
     VM_NEXT();
   step_Clear:
     clear(a);
@@ -2398,6 +2422,8 @@ VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFuncti
   a->numbers_held = false;
   a->exited = false;
   a->list_base = 0;
+  a->list_calls = 0;
+  a->list_pending = 0;
   a->scope_marks[a->scope_count++] = 0;
   return true;
 }
