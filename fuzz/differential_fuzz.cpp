@@ -1,13 +1,14 @@
 // Parses arbitrary bytes as a script and runs it twice: through the general evaluator alone and
-// as it normally runs (in the compiled form). Both runs must show the
-// same lines and reports. A script that starts threads (their lines interleave by chance), a run
-// that the watchdog had to stop, or a script whose runs differ from themselves (time, random
-// numbers) proves nothing and is passed over.
+// as it normally runs (in the compiled form). Both runs must show the same lines and reports. A
+// script that starts threads (their lines interleave by chance) or opens files (handle numbers
+// count on across runs), a run that the watchdog had to stop, or a script whose runs differ from
+// themselves (time, random numbers) proves nothing and is passed over.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -42,6 +43,19 @@ bool starts_threads(const SyntaxNode* list) {
   return false;
 }
 
+// Whether the code opens files or directory searches. Their handles are numbered across the
+// process, and a script may compute one (h - 57): what it then finds depends on what earlier
+// runs left open, not on the evaluator.
+bool opens_handles(const SyntaxNode* list) {
+  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+    if (node->kind == NodeKind::Call && node->text != nullptr &&
+        (std::strcmp(node->text, "fileopen") == 0 || std::strcmp(node->text, "filefindinit") == 0))
+      return true;
+    if (opens_handles(node->body)) return true;
+  }
+  return false;
+}
+
 // Runs the bytes as the module "main": its transcript, or false when the run proves nothing.
 bool run(const std::uint8_t* data, std::size_t size, bool general_only, std::string* transcript) {
   // Each run starts from an empty folder: files one run made cannot change the next.
@@ -49,7 +63,7 @@ bool run(const std::uint8_t* data, std::size_t size, bool general_only, std::str
   Script* set = make_script_set(data, size, &RecordingHost);
   if (set == nullptr) return false;
   for (Script* module = set->next; module != nullptr; module = module->next) {
-    if (starts_threads(module->code)) {
+    if (starts_threads(module->code) || opens_handles(module->code)) {
       release_script_set(&set);
       return false;
     }
