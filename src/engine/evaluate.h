@@ -58,6 +58,10 @@ inline bool texts_equal(const char* a, const char* b) {
 // Evaluates the expression after the lead byte of `text` up to the next "%" (or the end) in the
 // given frame: the first value it yields, or null after a failure.
 ValueNode* eval_expression_text(CallContext* context, const char* text);
+// A literal's part, the same text, that does not parse, reached by a run: parsed again in the
+// frame (the parser reports what it reports there), then reported as eval_expression_text reports
+// it.
+void report_unparsed_part(CallContext* context, const char* text);
 
 // The «%expr%» parts of a literal in order, evaluated in a frame. A string literal's record keeps
 // them parsed: the first use that parses all of them (at one source position, in one bind mode)

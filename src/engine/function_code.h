@@ -91,7 +91,9 @@ enum class Op : std::uint8_t {
   Drop,    // the top entry goes: the value a loop's pass left (node: the body's braces)
   Unwind,  // a = how many of the innermost ListStarts (and framed switches) end: what each holds
            // goes with it
-  End,     // the body's end (the loop's table of steps lists the operations in this order)
+  BrokenPart,  // a = the template: the literal's part that does not parse, reported; the run fails
+               // (node: the literal)
+  End,         // the body's end (the loop's table of steps lists the operations in this order)
 };
 
 // An operand of a larger instruction, decoded: a variable's slot, or -1 and a number.

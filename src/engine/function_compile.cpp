@@ -496,12 +496,13 @@ bool compile_part(Compiler* compiler, SyntaxNode* list) {
 bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   CompiledFunction* function = compiler->function;
   TextTemplate* text = nullptr;
-  TemplateMade made = make_text_template(node, function->table, &text);
-  if (made != TemplateMade::Made) {
-    *no_memory = made == TemplateMade::NoMemory;
+  if (make_text_template(node, function->table, &text) != TemplateMade::Made) {
+    *no_memory = true;
     return false;
   }
-  bool effects = false;
+  // A part that does not parse: those before it run, each made text in turn, then the run fails
+  // where it is reported.
+  bool effects = text->broken != nullptr;
   for (std::int32_t i = 0; i < text->part_count; ++i) {
     if (makes_one_value(text->parts[i], function->table, Holds::Pure, false)) continue;
     if (!makes_one_value(text->parts[i], function->table, Holds::Effects, false)) {
@@ -516,7 +517,7 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
     *no_memory = true;
     return false;
   }
-  if (text->part_count == 0) return emit(compiler, Op::PushText, 0, text->plain);
+  if (text->plain != nullptr) return emit(compiler, Op::PushText, 0, text->plain);
   const std::int32_t at = function->count;
   const std::int32_t open_calls = compiler->open_calls;
   const std::int32_t pending_steps = compiler->pending_steps;
@@ -529,7 +530,8 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
     ok = emit(compiler, Op::PartStart, 0, node) && compile_part(compiler, text->parts[i]) &&
          emit(compiler, Op::PartEnd, 0, node);
   }
-  ok = ok && emit(compiler, Op::Interpolate, function->template_count - 1, node);
+  ok = ok && emit(compiler, text->broken != nullptr ? Op::BrokenPart : Op::Interpolate,
+                  function->template_count - 1, node);
   if (!ok) {
     // No memory: the general evaluator makes the literal, if it can.
     function->count = at;

@@ -1919,6 +1919,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
                                  &&step_PartEnd,
                                  &&step_Drop,
                                  &&step_Unwind,
+                                 &&step_BrokenPart,
                                  &&step_End};
   static_assert(sizeof(kSteps) / sizeof(kSteps[0]) == static_cast<std::size_t>(Op::End) + 1);
   const Instruction* ip = code + start;
@@ -2286,6 +2287,10 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   step_Unwind:
     unwind(a, ip->a);
     VM_NEXT();
+  step_BrokenPart:
+    context->position = ip->node->source;
+    report_unparsed_part(context, a->function->templates[ip->a]->broken);
+    return false;
   step_Exit:
     a->exited = true;
     context->position = ip->node->source;

@@ -90,6 +90,14 @@ ValueNode* eval_expression_text(CallContext* context, const char* text) {
   return first;
 }
 
+void report_unparsed_part(CallContext* context, const char* text) {
+  bool no_memory = false;
+  SyntaxNode* list = parse_target(context, text, &no_memory);  // its reports are made again
+  free_syntax_node(&list);
+  report_error(context, no_memory ? "Alloc failed" : "Sentence error",
+               no_memory ? context->position : text, 0);
+}
+
 EmbeddedExpressions::EmbeddedExpressions(CallContext* context, const CompiledPattern* literal,
                                          EmbeddedKind kind)
     : context_(context) {

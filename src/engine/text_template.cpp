@@ -65,6 +65,7 @@ void free_text_template(TextTemplate* text) {
     free_syntax_node(&text->parts[i]);
   if (text->plain != nullptr) text->plain->pattern = nullptr;  // the literal's
   free_syntax_node(&text->plain);
+  release(&text->broken);
   release(&text->pieces);
   release(&text->offsets);
   release(&text->lengths);
@@ -112,8 +113,9 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
       bool no_memory = false;
       SyntaxNode* list = parse_embedded_part(nullptr, cursor, &no_memory);
       if (list == nullptr) {
-        // A sentence error (the run reports it), or no memory.
-        outcome = no_memory ? TemplateMade::NoMemory : TemplateMade::NotInLine;
+        // A sentence error, which each run reports there, or no memory.
+        result->broken = no_memory ? nullptr : dup_string(cursor);
+        if (result->broken == nullptr) outcome = TemplateMade::NoMemory;
         break;
       }
       // Placed at the literal, in the function's table, as the general evaluator places them.
@@ -127,7 +129,7 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
   }
   if (outcome == TemplateMade::Made) {
     end_piece(cursor);
-    if (result->part_count == 0) {
+    if (result->part_count == 0 && result->broken == nullptr) {
       SyntaxNode* plain = make_syntax_node(NodeKind::String, literal->source);
       char* finished = plain != nullptr ? dup_string(pieces) : nullptr;
       if (finished == nullptr) {

@@ -23,12 +23,15 @@ struct TextTemplate {
   // A literal without parts (only escapes or "%%"): a literal node of its finished text, with the
   // literal's pattern (borrowed).
   SyntaxNode* plain;
+  // When a part does not parse: the text from that part's "%" on, escapes processed (the detail
+  // each run reports). `parts` then holds the parts before it, and the literal is never made.
+  char* broken;
 };
 
-enum class TemplateMade { Made, NotInLine, NoMemory };
+enum class TemplateMade { Made, NoMemory };
 
-// Takes the literal apart as the general evaluator's interpolation reads it. NotInLine when a part
-// does not parse (that literal reports it at each run).
+// Takes the literal apart as the general evaluator's interpolation reads it, up to a part that
+// does not parse (see `broken`).
 TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table,
                                 TextTemplate** made);
 void free_text_template(TextTemplate* text);
