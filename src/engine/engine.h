@@ -27,8 +27,8 @@ std::int32_t active_calls();
 void stop_all_scripts(Host* host = nullptr);
 
 // For differential tests: while set, all script code runs through the general evaluator alone,
-// without the compiled form, and names are looked up by the frames' chains, not their slots. Changed only while no script
-// runs.
+// without the compiled form, and names are looked up by the frames' chains, not their slots.
+// Changed only while no script runs.
 extern bool GeneralEvaluationOnly;
 
 // Holds the engine lock for a scope.
