@@ -628,18 +628,19 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
 }
 
 // Whether braces that make a list hold only what a list of values compiles from: names of the
-// function's own slots, numbers, literals, commas, indexes, operators (steps too), assignments,
-// calls and lists of the same. Statements inside are left to the general evaluator.
+// function's own slots and `arg`, numbers, literals and patterns, commas, indexes, operators (steps
+// too), assignments, calls and lists of the same. Statements inside are left to the general
+// evaluator.
 bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
   for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
     NodeKind kind = node->kind;
-    bool known = kind == NodeKind::Number || kind == NodeKind::String || kind == NodeKind::Comma ||
-                 kind == NodeKind::Index || kind == NodeKind::Assign ||
-                 kind == NodeKind::CallStart || is_binary_operator(kind) ||
-                 is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
-                 (kind == NodeKind::Call && node->text != nullptr) ||
-                 (kind == NodeKind::Name && is_slot_name(node, table)) ||
-                 (kind == NodeKind::Block && compiles_as_list(node->body, table));
+    bool known =
+        kind == NodeKind::Number || kind == NodeKind::String || kind == NodeKind::Comma ||
+        kind == NodeKind::Index || kind == NodeKind::Assign || kind == NodeKind::CallStart ||
+        is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
+        (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::Pattern ||
+        (kind == NodeKind::Name && (is_slot_name(node, table) || is_arg_name(node, table))) ||
+        (kind == NodeKind::Block && compiles_as_list(node->body, table));
     if (!known) return false;
   }
   return true;
