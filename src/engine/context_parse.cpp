@@ -99,16 +99,41 @@ const char* find_embedded_part(const char* cursor) {
   return cursor;
 }
 
-SyntaxNode* parse_embedded_part(CallContext* owner, const char* lead, bool* no_memory) {
+namespace {
+
+// The text after the "%" at `lead` up to the next "%" (or the end), parsed by `parse`.
+template <typename Parse>
+SyntaxNode* parse_part(const char* lead, bool* no_memory, Parse parse) {
   const char* start = lead + 1;
   const char* end = std::strchr(start, '%');
   char* expression = copy_span(
       start,
       static_cast<std::int32_t>((end != nullptr ? end : start + std::strlen(start)) - start + 1));
   *no_memory = expression == nullptr;
-  SyntaxNode* list = expression != nullptr ? parse_expression_text(owner, expression) : nullptr;
+  SyntaxNode* list = expression != nullptr ? parse(expression) : nullptr;
   release(&expression);
   return list;
+}
+
+void report_nowhere(void*, const char*, const char*) {}
+bool define_nowhere(void*, const char*, SyntaxNode*) {
+  return false;
+}
+const char* run_nowhere(void*, const char*) {
+  return nullptr;
+}
+
+}  // namespace
+
+SyntaxNode* parse_embedded_part(CallContext* owner, const char* lead, bool* no_memory) {
+  return parse_part(lead, no_memory,
+                    [owner](const char* text) { return parse_expression_text(owner, text); });
+}
+
+SyntaxNode* parse_binding_part(const char* lead, bool* no_memory) {
+  static constexpr ParseOwner kBinding{nullptr, 1, report_nowhere, define_nowhere, run_nowhere};
+  return parse_part(lead, no_memory,
+                    [](const char* text) { return parse_expression_text(&kBinding, text); });
 }
 
 void free_function_entries(Script* module) {

@@ -28,6 +28,8 @@ const char* find_embedded_part(const char* cursor);
 // after it up to the next "%" (or the end), parsed as parse_expression_text parses it. Null when
 // it does not parse, or memory ran out (*no_memory).
 SyntaxNode* parse_embedded_part(CallContext* owner, const char* lead, bool* no_memory);
+// The same, parsed as in the binding mode (its names are declarations), with nothing reported.
+SyntaxNode* parse_binding_part(const char* lead, bool* no_memory);
 
 // An expression parsed from a private copy of its text: its nodes are placed at `position` (the
 // literal or pattern in the module text), where its errors are reported, and its names that the

@@ -29,6 +29,9 @@ struct Compiler {
   std::int32_t declarations;   // `var` names
   // Names the literals' embedded expressions and capture targets may declare, at most.
   std::int32_t embedded;
+  // Compiling the parameters' defaults, which run in the binding mode: names parsed then (a
+  // literal's parts) are declarations.
+  bool binding;
   // Each node compiled, with its first instruction and the one after its last: where a jump to
   // it, or past it, goes.
   struct NodeMark {
@@ -175,7 +178,7 @@ bool is_arg_name(const SyntaxNode* node, const NameTable* table) {
 }
 
 // What code that makes one value may hold (see makes_one_value).
-enum class Holds { Pure, Effects };
+enum class Holds { Pure, Effects, Declarations };
 
 bool is_operand(const SyntaxNode* node, const NameTable* table) {
   if (node == nullptr) return false;
@@ -400,13 +403,15 @@ bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds
   constexpr std::int32_t kMostCalls = 64;  // deeper ones are left to the general evaluator
   std::int32_t calls[kMostCalls];
   std::int32_t open_calls = 0;
-  const bool effects = holds == Holds::Effects;
+  const bool effects = holds != Holds::Pure;
   for (; node != nullptr && node->kind != NodeKind::Colon; node = node->next) {
     NodeKind kind = node->kind;
     if (kind == NodeKind::Number ||
         (kind == NodeKind::String && (effects || is_plain_literal(node))) ||
         (kind == NodeKind::Name &&
-         (is_slot_name(node, table) || (effects && is_arg_name(node, table))))) {
+         (is_slot_name(node, table) || (effects && is_arg_name(node, table)))) ||
+        (kind == NodeKind::DeclareName && holds == Holds::Declarations &&
+         is_slot_name(node, table))) {
       ++height;
     } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match) ||
                (effects && (kind == NodeKind::Assign || kind == NodeKind::Match))) {
@@ -496,16 +501,17 @@ bool compile_part(Compiler* compiler, SyntaxNode* list) {
 bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   CompiledFunction* function = compiler->function;
   TextTemplate* text = nullptr;
-  if (make_text_template(node, function->table, &text) != TemplateMade::Made) {
+  if (make_text_template(node, function->table, compiler->binding, &text) != TemplateMade::Made) {
     *no_memory = true;
     return false;
   }
   // A part that does not parse: those before it run, each made text in turn, then the run fails
-  // where it is reported.
-  bool effects = text->broken != nullptr;
+  // where it is reported. In a default, every name in a part is a declaration, an effect.
+  bool effects = text->broken != nullptr || compiler->binding;
+  const Holds most = compiler->binding ? Holds::Declarations : Holds::Effects;
   for (std::int32_t i = 0; i < text->part_count; ++i) {
-    if (makes_one_value(text->parts[i], function->table, Holds::Pure, false)) continue;
-    if (!makes_one_value(text->parts[i], function->table, Holds::Effects, false)) {
+    if (!effects && makes_one_value(text->parts[i], function->table, Holds::Pure, false)) continue;
+    if (!makes_one_value(text->parts[i], function->table, most, false)) {
       free_text_template(text);
       return false;
     }
@@ -1551,7 +1557,7 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
 }
 
 // Whether the parameters' code (their names, defaults and commas) runs as compiled code: names of
-// the function's own slots, numbers, plain literals, indexes, calls, assignments and the operators
+// the function's own slots, numbers, literals, indexes, calls, assignments and the operators
 // without side effects of their own.
 bool defaults_run_compiled(const CompiledFunction* function) {
   const NameTable* table = function->table;
@@ -1561,8 +1567,7 @@ bool defaults_run_compiled(const CompiledFunction* function) {
     bool known =
         kind == NodeKind::Number || kind == NodeKind::Comma || kind == NodeKind::Assign ||
         kind == NodeKind::Index || kind == NodeKind::CallStart ||
-        (kind == NodeKind::Call && node->text != nullptr) ||
-        (kind == NodeKind::String && is_plain_literal(node)) ||
+        (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::String ||
         ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
         (is_binary_operator(kind) && kind != NodeKind::Match) || kind == NodeKind::Not ||
         kind == NodeKind::Complement || kind == NodeKind::Plus || kind == NodeKind::Negate;
@@ -1579,6 +1584,7 @@ void compile_defaults(CompiledFunction* function) {
   if (function->parameter_count == 0 || !defaults_run_compiled(function)) return;
   Compiler compiler{};
   compiler.function = function;
+  compiler.binding = true;
   const std::int32_t first = function->count;
   bool ok = true;
   std::int32_t next = 0;

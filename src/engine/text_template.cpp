@@ -73,7 +73,7 @@ void free_text_template(TextTemplate* text) {
   release(&text);
 }
 
-TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table,
+TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table, bool binding,
                                 TextTemplate** made) {
   *made = nullptr;
   char* text = dup_string(literal->text != nullptr ? literal->text : "");
@@ -111,7 +111,8 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
       const char* close = std::strchr(cursor + 1, '%');
       const char* stop = close != nullptr ? close : cursor + std::strlen(cursor);
       bool no_memory = false;
-      SyntaxNode* list = parse_embedded_part(nullptr, cursor, &no_memory);
+      SyntaxNode* list = binding ? parse_binding_part(cursor, &no_memory)
+                                 : parse_embedded_part(nullptr, cursor, &no_memory);
       if (list == nullptr) {
         // A sentence error, which each run reports there, or no memory.
         result->broken = no_memory ? nullptr : dup_string(cursor);

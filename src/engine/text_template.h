@@ -32,7 +32,9 @@ enum class TemplateMade { Made, NoMemory };
 
 // Takes the literal apart as the general evaluator's interpolation reads it, up to a part that
 // does not parse (see `broken`).
-TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table,
+// `binding`: its parts are parsed as in the binding mode (a parameter's default), where names are
+// declarations.
+TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table, bool binding,
                                 TextTemplate** made);
 void free_text_template(TextTemplate* text);
 
