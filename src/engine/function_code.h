@@ -130,6 +130,9 @@ struct Parameter {
   // that code is left to the general evaluator.
   std::int32_t defaults_at;
   SyntaxNode* without_default;
+  // A pattern's capture table (see PushPattern) after the body's End, its targets parsed in the
+  // binding mode; -1 when the general evaluator binds its captures.
+  std::int32_t captures_at = -1;
 };
 
 // How much an activation record's tables must hold for a run of the code: the variables declared

@@ -695,14 +695,15 @@ SyntaxNode* assignment_of(const SyntaxNode* pattern) {
   return found;
 }
 
-// A destructuring assignment's pattern whose capture targets each make one value as compiled
-// code: PushPattern, a CaptureEntry per capture, and each target's code, parsed and placed at the
-// assignment as the general evaluator places them. False when the general evaluator is to make
-// the pattern's value and bind its captures, or memory ran out (*no_memory).
-bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
+// A pattern's capture table: PushPattern (a: the instruction after the table's code, b: the
+// captures), a CaptureEntry per capture (a: where its target's code starts; b: 1 when it binds a
+// target, 2 when its target does not parse and is reported at each binding), then each target's
+// code with an End. The targets are parsed from their captures' names and placed at `position`;
+// in the binding mode their names are declarations. False, with nothing emitted, when a target
+// makes no one value (the general evaluator binds them) or memory ran out (*no_memory).
+bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* position,
+                           bool* no_memory) {
   CompiledFunction* function = compiler->function;
-  const SyntaxNode* assign = assignment_of(node);
-  if (assign == nullptr || node->pattern == nullptr) return false;
   PatternUse use(node->pattern);
   const CompiledPattern* pattern = use.get();
   if (pattern == nullptr) return false;  // each run reports it
@@ -714,18 +715,21 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
     return false;
   }
   const std::int32_t count = slots > 0 ? list_captures(pattern, captures) : 0;
+  const Holds most = compiler->binding ? Holds::Declarations : Holds::Effects;
   const std::int32_t first_target = function->target_count;
   bool compiled = true;
   for (std::int32_t i = 0; i < count && compiled && !*no_memory; ++i) {
     if (!capture_binds(captures[i])) continue;
-    SyntaxNode* list = parse_embedded_part(nullptr, captures[i].name, no_memory);
-    if (list != nullptr) settle_parsed_nodes(list, assign->source, function->table);
-    if (list != nullptr &&
-        !keep(&function->targets, &function->target_count, &function->target_capacity, list)) {
+    SyntaxNode* list = compiler->binding
+                           ? parse_binding_part(captures[i].name, no_memory)
+                           : parse_embedded_part(nullptr, captures[i].name, no_memory);
+    settle_parsed_nodes(list, position, function->table);
+    // One that does not parse is kept as null, for the table to report.
+    if (!keep(&function->targets, &function->target_count, &function->target_capacity, list)) {
       free_syntax_node(&list);
       *no_memory = true;
     }
-    compiled = list != nullptr && makes_one_value(list, function->table, Holds::Effects, false);
+    compiled = list == nullptr || makes_one_value(list, function->table, most, false);
   }
   const std::int32_t at = function->count;
   const std::int32_t open_calls = compiler->open_calls;
@@ -733,12 +737,17 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
   compiled = compiled && !*no_memory && emit(compiler, Op::PushPattern, 0, node);
   for (std::int32_t i = 0; compiled && i < count; ++i)
     compiled = emit(compiler, Op::CaptureEntry, 0, nullptr);
-  for (std::int32_t i = 0, target = first_target; compiled && i < count; ++i) {
-    Instruction& entry = function->code[at + 1 + i];
+  std::int32_t target = first_target;
+  for (std::int32_t i = 0; compiled && i < count; ++i) {
     if (!capture_binds(captures[i])) continue;
+    Instruction& entry = function->code[at + 1 + i];
+    SyntaxNode* list = function->targets[target++];
+    if (list == nullptr) {
+      entry.b = 2;
+      continue;
+    }
     entry.a = function->count;
     entry.b = 1;
-    SyntaxNode* list = function->targets[target++];
     compiled = (makes_one_value(list, function->table, Holds::Pure, false)
                     ? emit_one_value(compiler, list)
                     : compile_part(compiler, list)) &&
@@ -746,7 +755,6 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
   }
   release(&captures);
   if (!compiled) {
-    // No memory: the general evaluator binds them, if it can.
     function->count = at;
     compiler->open_calls = open_calls;
     compiler->pending_steps = pending_steps;
@@ -755,9 +763,19 @@ bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memor
   function->code[at].a = function->count;
   function->code[at].b = count;
   for (std::int32_t i = 0; i < count; ++i) {
-    if (function->code[at + 1 + i].b == 0) function->code[at + 1 + i].a = function->count;
+    if (function->code[at + 1 + i].b != 1) function->code[at + 1 + i].a = function->count;
   }
   return true;
+}
+
+// A destructuring assignment's pattern whose capture targets each make one value as compiled
+// code: its capture table, placed at the assignment, as the general evaluator places its targets.
+// False when the general evaluator is to make the pattern's value and bind its captures, or
+// memory ran out (*no_memory).
+bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
+  const SyntaxNode* assign = assignment_of(node);
+  if (assign == nullptr || node->pattern == nullptr) return false;
+  return compile_capture_table(compiler, node, assign->source, no_memory);
 }
 
 bool compile_node(Compiler* compiler, SyntaxNode* node) {
@@ -1556,18 +1574,63 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
   return ok;
 }
 
+// The tables a run of code compiled after the body's End needs, added to the body's.
+void add_table_sizes(CompiledFunction* function, const Compiler& compiler) {
+  TableSizes& sizes = function->table_sizes;
+  sizes.declared += compiler.declarations + compiler.embedded;
+  sizes.scopes = std::max(sizes.scopes, compiler.most_depth + 2);
+  sizes.pending = std::max(sizes.pending, compiler.most_steps);
+  sizes.calls = std::max(sizes.calls, compiler.most_calls);
+  settle_table_sizes(function);
+}
+
+// The capture tables of the pattern parameters, after the body's End: their targets run in the
+// binding mode, where the call's search binds them. Without one (a target that makes no one value,
+// or no memory), the general evaluator binds that parameter's captures.
+void compile_parameter_captures(CompiledFunction* function) {
+  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
+    Parameter& parameter = function->parameters[i];
+    if (parameter.slot >= 0) continue;
+    Compiler compiler{};
+    compiler.function = function;
+    compiler.binding = true;
+    const std::int32_t at = function->count;
+    bool no_memory = false;
+    // The targets run where the call has not reached any code of its own yet: at no position.
+    if (compile_capture_table(&compiler, parameter.node, nullptr, &no_memory)) {
+      parameter.captures_at = at;
+      add_table_sizes(function, compiler);
+    }
+    release_compiler(&compiler);
+  }
+}
+
+// Whether a node of the parameters' code is a pattern parameter's own, in its place alone: its
+// value goes unread there.
+bool is_pattern_parameter(const CompiledFunction* function, const SyntaxNode* node) {
+  if (node->kind != NodeKind::Pattern ||
+      (node->next != function->call && node->next->kind != NodeKind::Comma)) {
+    return false;
+  }
+  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
+    if (function->parameters[i].node == node) return function->parameters[i].slot < 0;
+  }
+  return false;
+}
+
 // Whether the parameters' code (their names, defaults and commas) runs as compiled code: names of
-// the function's own slots, numbers, literals, indexes, calls, assignments and the operators
-// without side effects of their own.
+// the function's own slots, numbers, literals, indexes, calls, assignments, the operators
+// without side effects of their own, and pattern parameters.
 bool defaults_run_compiled(const CompiledFunction* function) {
   const NameTable* table = function->table;
   for (const SyntaxNode* node = function->parameters[0].node; node != function->call;
        node = node->next) {
     NodeKind kind = node->kind;
     bool known =
-        kind == NodeKind::Number || kind == NodeKind::Comma || kind == NodeKind::Assign ||
-        kind == NodeKind::Index || kind == NodeKind::CallStart ||
-        (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::String ||
+        is_pattern_parameter(function, node) || kind == NodeKind::Number ||
+        kind == NodeKind::Comma || kind == NodeKind::Assign || kind == NodeKind::Index ||
+        kind == NodeKind::CallStart || (kind == NodeKind::Call && node->text != nullptr) ||
+        kind == NodeKind::String ||
         ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
         (is_binary_operator(kind) && kind != NodeKind::Match) || kind == NodeKind::Not ||
         kind == NodeKind::Complement || kind == NodeKind::Plus || kind == NodeKind::Negate;
@@ -1592,18 +1655,18 @@ void compile_defaults(CompiledFunction* function) {
        node = node->next) {
     if (next < function->parameter_count && node == function->parameters[next].node)
       function->parameters[next++].defaults_at = function->count;
+    if (is_pattern_parameter(function, node)) {
+      // Its value, as the general evaluator leaves it: no assignment binds its captures.
+      const std::int32_t at = function->count;
+      ok = emit(&compiler, Op::PushPattern, 0, node);
+      if (ok) function->code[at].a = function->count;
+      continue;
+    }
     ok = compile_node(&compiler, node);
   }
   ok = ok && next == function->parameter_count && emit(&compiler, Op::End, 0, nullptr);
   release_compiler(&compiler);
-  if (ok) {
-    TableSizes& sizes = function->table_sizes;
-    sizes.declared += compiler.declarations + compiler.embedded;
-    sizes.scopes = std::max(sizes.scopes, compiler.most_depth + 2);
-    sizes.pending = std::max(sizes.pending, compiler.most_steps);
-    sizes.calls = std::max(sizes.calls, compiler.most_calls);
-    settle_table_sizes(function);
-  }
+  if (ok) add_table_sizes(function, compiler);
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
     Parameter& parameter = function->parameters[i];
     if (!ok) {
@@ -1695,6 +1758,7 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
     return nullptr;
   }
   if (!compile_code(function, call->body)) return nullptr;
+  compile_parameter_captures(function);
   compile_defaults(function);
   return function;
 }

@@ -1097,6 +1097,47 @@ VM_INLINE void close_frame(Activation* a, const Entry& start) {
   return push(a, cell_entry(hash, Kind::Cell));
 }
 
+// The captures of a search with a compiled capture table (its count of captures): each target
+// run from the table and given its capture's text in pattern order, as the general evaluator binds
+// them. A target that fails is passed over; one that does not parse is reported each time.
+void bind_captures(Activation* a, const Instruction* table, const PatternCaptures& found) {
+  CallContext* context = a->context;
+  const char* position = context->position;
+  for (std::int32_t i = 0; i < found.count; ++i) {
+    const Instruction& entry = table[1 + i];
+    if (entry.b == 0 || stop_requested()) continue;
+    if (entry.b == 2) {
+      report_unparsed_part(context, found.slots[i].name);
+      continue;
+    }
+    const std::int32_t base = a->height;
+    const std::int32_t pending = a->pending_count;
+    Entry ignored = number_entry(0);
+    bool ran = run(a, &ignored, entry.a);
+    release_entry(ignored);
+    context->position = position;
+    if (ran && a->height == base + 1 &&
+        (a->stack[base].kind == Kind::Variable || a->stack[base].kind == Kind::Cell)) {
+      char* text = capture_text(found.slots[i], found.matched);
+      if (text == nullptr) {
+        fail(context, "Alloc failed");
+      } else {
+        Value captured{};
+        captured.data.text = text;
+        captured.is_string = 1;
+        assign_value(context, a->stack[base].cell->value, &captured);
+        release(&text);
+      }
+    }
+    while (a->height > base)
+      release_entry(a->stack[--a->height]);
+    // A target is a statement of its own: its postfix steps apply once it has its text (a
+    // failed one's are dropped).
+    if (ran) apply_pending(a, pending);
+    a->pending_count = pending;
+  }
+}
+
 // A destructuring assignment of a compiled pattern: the value's text searched, then each
 // capture's target run from the pattern's table and given its text in pattern order, as the
 // general evaluator binds them (a target that fails is passed over). The value stays as the
@@ -1124,35 +1165,7 @@ VM_INLINE void close_frame(Activation* a, const Entry& start) {
     release(&copy);
     return delegate(a, node, 2);  // not the table it was compiled with: the general way
   }
-  for (std::int32_t i = 0; i < found.count; ++i) {
-    const Instruction& entry = table[1 + i];
-    if (entry.b == 0 || stop_requested()) continue;
-    const std::int32_t base = a->height;
-    const std::int32_t pending = a->pending_count;
-    Entry ignored = number_entry(0);
-    bool ran = run(a, &ignored, entry.a);
-    release_entry(ignored);
-    context->position = node->source;
-    if (ran && a->height == base + 1 &&
-        (a->stack[base].kind == Kind::Variable || a->stack[base].kind == Kind::Cell)) {
-      char* text = capture_text(found.slots[i], found.matched);
-      if (text == nullptr) {
-        fail(context, "Alloc failed");
-      } else {
-        Value captured{};
-        captured.data.text = text;
-        captured.is_string = 1;
-        assign_value(context, a->stack[base].cell->value, &captured);
-        release(&text);
-      }
-    }
-    while (a->height > base)
-      release_entry(a->stack[--a->height]);
-    // A target is a statement of its own: its postfix steps apply once it has its text (a
-    // failed one's are dropped).
-    if (ran) apply_pending(a, pending);
-    a->pending_count = pending;
-  }
+  bind_captures(a, table, found);
   release(&copy);
   release_entry(a->stack[a->height - 2]);
   a->stack[a->height - 2] = a->stack[a->height - 1];
@@ -2457,14 +2470,32 @@ struct CallReport {
   bool exited;
 };
 
-// A pattern parameter: its argument's text searched in the binding's mode, the captures bound in
-// the frame. False after a reported failure.
-bool bind_pattern(CallContext* frame, const Parameter& parameter, const char* subject) {
+// A pattern parameter's search of `subject` in the binding mode: 1, 0 or PATTERN_SEARCH_FAILED
+// (reported). Its capture table binds the captures in the record; without one, the general
+// evaluator binds them in the frame.
+std::int32_t search_parameter(Activation* a, const Parameter& parameter, const char* subject) {
+  CallContext* frame = a->context;
+  const CompiledPattern* pattern = parameter.node->pattern;
+  if (parameter.captures_at < 0) return pattern_bind(frame, pattern, subject);
+  const Instruction* table = a->function->code + parameter.captures_at;
+  PatternCaptures found;
+  std::int32_t searched = pattern_capture(frame, pattern, subject, true, &found);
+  if (searched == PATTERN_SEARCH_FAILED || found.count == 0) return searched;
+  if (found.count != table->b) return pattern_bind(frame, pattern, subject);  // not its table
+  frame->bind_mode = 1;
+  bind_captures(a, table, found);
+  frame->bind_mode = 0;
+  return searched;
+}
+
+// A pattern parameter: its argument's text searched, the captures bound. False after a reported
+// failure.
+bool bind_pattern(Activation* a, const Parameter& parameter, const char* subject) {
   if (subject == nullptr) {
-    report_error(frame, "Alloc failed", parameter.node->source, 0);
+    report_error(a->context, "Alloc failed", parameter.node->source, 0);
     return false;
   }
-  return pattern_bind(frame, parameter.node->pattern, subject) != PATTERN_SEARCH_FAILED;
+  return search_parameter(a, parameter, subject) != PATTERN_SEARCH_FAILED;
 }
 
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
@@ -2508,11 +2539,11 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
         // run then). Its reports name no function, as they do when the general evaluator makes
         // it.
         frame.function_name = nullptr;
-        chosen = pattern_bind(&frame, parameter.node->pattern, report->subject) == 1;
+        chosen = search_parameter(a, parameter, report->subject) == 1;
         frame.function_name = entry->name;
         bound = chosen;
       } else {
-        bound = materialize_all(a) && bind(i, &frame, nullptr, parameter);
+        bound = materialize_all(a) && bind(i, a, nullptr, parameter);
       }
       if (frame.last_local != a->chain_seen) adopt_declared(a);
       continue;
@@ -2523,7 +2554,7 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
       continue;
     }
     ValueNode* local = declare(a, parameter.slot);
-    bound = local != nullptr && bind(i, &frame, local, parameter);
+    bound = local != nullptr && bind(i, a, local, parameter);
   }
   if (bound && given < function->parameter_count) bound = bind_missing(a, given);
   if (bound && arguments != nullptr) provide_arg(&frame, arguments);
@@ -2640,13 +2671,13 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
         [arguments](std::int32_t i, const Parameter& parameter, std::int32_t* number) {
           return !parameter.by_reference && plain_argument(arguments[i], number);
         },
-        [arguments](std::int32_t i, CallContext* frame, ValueNode* local,
+        [arguments](std::int32_t i, Activation* record, ValueNode* local,
                     const Parameter& parameter) {
           if (local == nullptr) {
             EntryText text(arguments[i]);
-            return bind_pattern(frame, parameter, text.scalar.failed ? nullptr : text.text);
+            return bind_pattern(record, parameter, text.scalar.failed ? nullptr : text.text);
           }
-          return bind_entry(frame, local, parameter, arguments[i]);
+          return bind_entry(record->context, local, parameter, arguments[i]);
         },
         &returned, false);
     leave_direct_call();
@@ -2676,7 +2707,7 @@ bool run_reporting(Script* module, FunctionEntry* entry, ValueNode* arguments,
   Direct outcome = call_compiled(
       module, entry, function, arguments != nullptr ? arguments : NO_ARGUMENTS, argument_count,
       host_word, [](std::int32_t, const Parameter&, std::int32_t*) { return false; },
-      [&next, &at](std::int32_t i, CallContext* frame, ValueNode* local,
+      [&next, &at](std::int32_t i, Activation* record, ValueNode* local,
                    const Parameter& parameter) {
         for (; at < i; ++at)  // past an argument bound without it (dispatch's subject)
           next = next->next;
@@ -2685,10 +2716,11 @@ bool run_reporting(Script* module, FunctionEntry* entry, ValueNode* arguments,
         ++at;
         if (local == nullptr) {
           char* subject = text_of_value(argument->value);
-          bool bound = bind_pattern(frame, parameter, subject);
+          bool bound = bind_pattern(record, parameter, subject);
           release(&subject);
           return bound;
         }
+        CallContext* frame = record->context;
         return bind_parameter(frame, local, parameter.by_reference, argument, frame->position);
       },
       &returned, true, report);
