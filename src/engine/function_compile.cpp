@@ -1619,8 +1619,8 @@ bool is_pattern_parameter(const CompiledFunction* function, const SyntaxNode* no
 }
 
 // Whether the parameters' code (their names, defaults and commas) runs as compiled code: names of
-// the function's own slots, numbers, literals, indexes, calls, assignments, the operators
-// without side effects of their own, and pattern parameters.
+// the function's own slots, numbers, literals and patterns, indexes, calls, assignments and
+// operators.
 bool defaults_run_compiled(const CompiledFunction* function) {
   const NameTable* table = function->table;
   for (const SyntaxNode* node = function->parameters[0].node; node != function->call;
@@ -1632,8 +1632,8 @@ bool defaults_run_compiled(const CompiledFunction* function) {
         kind == NodeKind::CallStart || (kind == NodeKind::Call && node->text != nullptr) ||
         kind == NodeKind::String ||
         ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
-        (is_binary_operator(kind) && kind != NodeKind::Match) || kind == NodeKind::Not ||
-        kind == NodeKind::Complement || kind == NodeKind::Plus || kind == NodeKind::Negate;
+        is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
+        kind == NodeKind::Pattern;
     if (!known) return false;
   }
   return true;
