@@ -1749,16 +1749,21 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
     if (node->text[0] == '&') function->takes_references = true;
     node = next_parameter(node, call);
   }
-  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {
-    if (function->parameters[i].slot < 0)
-      ok = !captures_name_parameter(function, function->parameters[i].node);
-  }
   if (!ok) {
     free_compiled(function);
     return nullptr;
   }
   if (!compile_code(function, call->body)) return nullptr;
   compile_parameter_captures(function);
+  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {
+    const Parameter& parameter = function->parameters[i];
+    if (parameter.slot < 0 && parameter.captures_at < 0)
+      ok = !captures_name_parameter(function, parameter.node);
+  }
+  if (!ok) {
+    free_compiled(function);
+    return nullptr;
+  }
   compile_defaults(function);
   return function;
 }

@@ -2548,8 +2548,15 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
       if (frame.last_local != a->chain_seen) adopt_declared(a);
       continue;
     }
+    if (a->slots[parameter.slot] != nullptr) [[unlikely]] {
+      // A name that an earlier pattern's captures declared.
+      report_named_error(&frame, bare_name(parameter.node), " :Declaration overlaps",
+                         parameter.node->source);
+      bound = false;
+      break;
+    }
     std::int32_t number = 0;
-    if (plain(i, parameter, &number) && a->slots[parameter.slot] == nullptr) {
+    if (plain(i, parameter, &number)) {
       declare_number(a, parameter.slot, number);
       continue;
     }
