@@ -485,12 +485,27 @@ bool emit_one_value(Compiler* compiler, SyntaxNode* list) {
 // out.
 bool compile_part(Compiler* compiler, SyntaxNode* list) {
   bool collecting = compiler->collecting;
+  bool after_statement = compiler->after_statement;
   compiler->collecting = true;
+  compiler->after_statement = false;  // braces in it make a list
   bool ok = true;
   for (SyntaxNode* node = list; node != nullptr && ok; node = node->next)
     ok = compile_node(compiler, node);
   compiler->collecting = collecting;
+  compiler->after_statement = after_statement;
   return ok;
+}
+
+bool compiles_as_list(const SyntaxNode* list, const NameTable* table);
+
+// Whether a literal's part that makes other than one value compiles as values gathered, of which
+// its text is the first's: what braces that make a list may hold, with no steps applied outside
+// braces (those would apply the literal's statement's steps as well).
+bool gathers_values(const SyntaxNode* part, const NameTable* table) {
+  for (const SyntaxNode* node = part; node != nullptr; node = node->next) {
+    if (node->kind == NodeKind::ApplyPostfix) return false;
+  }
+  return compiles_as_list(part, table);
 }
 
 // A literal with escapes or «%expr%» parts made in line: its parts' code, then Interpolate (or,
@@ -511,7 +526,8 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   const Holds most = compiler->binding ? Holds::Declarations : Holds::Effects;
   for (std::int32_t i = 0; i < text->part_count; ++i) {
     if (!effects && makes_one_value(text->parts[i], function->table, Holds::Pure, false)) continue;
-    if (!makes_one_value(text->parts[i], function->table, most, false)) {
+    if (!makes_one_value(text->parts[i], function->table, most, false) &&
+        (compiler->binding || !gathers_values(text->parts[i], function->table))) {
       free_text_template(text);
       return false;
     }
@@ -533,8 +549,14 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
       ok = emit_one_value(compiler, text->parts[i]);
       continue;
     }
-    ok = emit(compiler, Op::PartStart, 0, node) && compile_part(compiler, text->parts[i]) &&
-         emit(compiler, Op::PartEnd, 0, node);
+    // A part that makes no one value gathers its values apart: its text is the first's.
+    const bool gathered = !makes_one_value(text->parts[i], function->table, most, false);
+    ok = emit(compiler, Op::PartStart, 0, node) &&
+         (!gathered || emit(compiler, Op::ListStart, 0, node));
+    compiler->frames += gathered ? 1 : 0;
+    ok = ok && compile_part(compiler, text->parts[i]);
+    compiler->frames -= gathered ? 1 : 0;
+    ok = ok && emit(compiler, Op::PartEnd, gathered ? 1 : 0, node);
   }
   ok = ok && emit(compiler, text->broken != nullptr ? Op::BrokenPart : Op::Interpolate,
                   function->template_count - 1, node);

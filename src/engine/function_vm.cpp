@@ -814,10 +814,33 @@ bool push_name(Activation* a, SyntaxNode* node) {
   return variable != nullptr && push(a, cell_entry(variable, Kind::Variable));
 }
 
+// The frame around the innermost one again, from its start's marker.
+VM_INLINE void close_frame(Activation* a, const Entry& start) {
+  a->list_base = start.number;
+  a->list_calls = start.outer.calls;
+  a->list_pending = start.outer.pending;
+}
+
 // The end of a literal's part that is made text at once: its value, above the pending steps'
 // count at its start, becomes a value of its own that nothing can change (a number stays one),
 // and the steps the part made apply, as the general evaluator takes each part in turn.
-[[gnu::noinline]] bool end_part(Activation* a) {
+[[gnu::noinline]] bool end_part(Activation* a, bool gathered) {
+  if (gathered) {
+    // The first of the values gathered since the part's ListStart; a part that made none fails
+    // the run, as the general evaluator's does (nothing is reported).
+    const std::int32_t base = a->list_base;
+    bool marker = false;
+    for (std::int32_t i = base; i < a->height; ++i)
+      marker = marker || a->stack[i].kind == Kind::Marker;
+    if (marker) return fail(a->context, "Sentence error");
+    if (a->height == base) return false;
+    while (a->height > base + 1)
+      release_entry(a->stack[--a->height]);
+    const Entry first = a->stack[base];
+    close_frame(a, a->stack[base - 1]);
+    a->stack[base - 1] = first;
+    a->height = base;
+  }
   if (a->height < 2 || a->stack[a->height - 1].kind == Kind::Marker ||
       a->stack[a->height - 2].kind != Kind::Number) {
     return fail(a->context, "Sentence error");
@@ -1039,13 +1062,6 @@ bool run(Activation* a, Entry* result, std::int32_t start);
   Entry entry = cell_entry(cell, Kind::Cell);
   entry.number = static_cast<std::int32_t>(in - a->function->code) + 1;
   return push(a, entry);
-}
-
-// The frame around the innermost one again, from its start's marker.
-VM_INLINE void close_frame(Activation* a, const Entry& start) {
-  a->list_base = start.number;
-  a->list_calls = start.outer.calls;
-  a->list_pending = start.outer.pending;
 }
 
 // The values since the innermost ListStart made into a list, as the general evaluator gathers a
@@ -2291,7 +2307,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     VM_NEXT();
   step_PartEnd:
     context->position = ip->node->source;
-    if (!end_part(a)) return false;
+    if (!end_part(a, ip->a == 1)) return false;
     VM_NEXT();
   step_Drop:
     if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker)

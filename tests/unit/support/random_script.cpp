@@ -358,6 +358,12 @@ class Generator {
           return pad + "t = \"%" + v + "%%b%%c%%(--" + v + ")%%d%%" + v +
                  "%%(b++)%%a%%keep0(c)%%b%\"" + "; if (len(t) > 24) t = \"\";\n";
         }
+        if (chance(20)) {
+          // Braces that make a list in a part: the part is its first value.
+          std::string v = variable();
+          return pad + "t = \"%{" + v + "++, " + readable() + "}[1]%|%{bump(" + v + "), " + v +
+                 "}[0]%|%{" + v + ", {1, " + v + "}}[1]%\"; a = a + len(t); t = \"\";\n";
+        }
         if (chance(50)) {
           return pad + "t = \"[%" + readable() + "%|%" + variable() +
                  "%|%p%]\t\"; if (len(t) > 24) t = \"\";\n";
