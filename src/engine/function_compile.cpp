@@ -496,16 +496,18 @@ bool compile_part(Compiler* compiler, SyntaxNode* list) {
   return ok;
 }
 
-bool compiles_as_list(const SyntaxNode* list, const NameTable* table);
+bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label);
 
-// Whether a literal's part that makes other than one value compiles as values gathered, of which
-// its text is the first's: what braces that make a list may hold, with no steps applied outside
-// braces (those would apply the literal's statement's steps as well).
-bool gathers_values(const SyntaxNode* part, const NameTable* table) {
-  for (const SyntaxNode* node = part; node != nullptr; node = node->next) {
+// Whether a literal's part or a case label's expression (`label`, up to its Colon) that makes other
+// than one value compiles as values gathered, of which its text is the first's: what braces that
+// make a list may hold, with no steps applied outside braces (those would apply the literal's
+// statement's steps as well).
+bool gathers_values(const SyntaxNode* part, const NameTable* table, bool label) {
+  for (const SyntaxNode* node = part; node != nullptr && !(label && node->kind == NodeKind::Colon);
+       node = node->next) {
     if (node->kind == NodeKind::ApplyPostfix) return false;
   }
-  return compiles_as_list(part, table);
+  return compiles_as_list(part, table, label);
 }
 
 // A literal with escapes or «%expr%» parts made in line: its parts' code, then Interpolate (or,
@@ -527,7 +529,7 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   for (std::int32_t i = 0; i < text->part_count; ++i) {
     if (!effects && makes_one_value(text->parts[i], function->table, Holds::Pure, false)) continue;
     if (!makes_one_value(text->parts[i], function->table, most, false) &&
-        (compiler->binding || !gathers_values(text->parts[i], function->table))) {
+        (compiler->binding || !gathers_values(text->parts[i], function->table, false))) {
       free_text_template(text);
       return false;
     }
@@ -658,9 +660,10 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
 // Whether braces that make a list hold only what a list of values compiles from: names of the
 // function's own slots and `arg`, numbers, literals and patterns, commas, indexes, operators (steps
 // too), assignments, calls and lists of the same. Statements inside are left to the general
-// evaluator.
-bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
-  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
+// evaluator. A case label's expression (`label`) ends at its Colon.
+bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label) {
+  for (const SyntaxNode* node = list; node != nullptr && !(label && node->kind == NodeKind::Colon);
+       node = node->next) {
     NodeKind kind = node->kind;
     bool known =
         kind == NodeKind::Number || kind == NodeKind::String || kind == NodeKind::Comma ||
@@ -668,7 +671,7 @@ bool compiles_as_list(const SyntaxNode* list, const NameTable* table) {
         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
         (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::Pattern ||
         (kind == NodeKind::Name && (is_slot_name(node, table) || is_arg_name(node, table))) ||
-        (kind == NodeKind::Block && compiles_as_list(node->body, table));
+        (kind == NodeKind::Block && compiles_as_list(node->body, table, false));
     if (!known) return false;
   }
   return true;
@@ -686,7 +689,7 @@ bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   // start.
   const bool statements = compiler->after_statement && compiler->open_calls == 0;
   const bool dropped = node->next == nullptr && !compiler->collecting;
-  if (!dropped && !(statements || compiles_as_list(node->body, compiler->function->table)))
+  if (!dropped && !(statements || compiles_as_list(node->body, compiler->function->table, false)))
     return false;
   const bool scope = !declares_nothing(compiler, node->body);
   bool collecting = compiler->collecting;
@@ -1176,18 +1179,26 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   const NameTable* table = function->table;
   bool labels_compiled = true;
   for (SyntaxNode* label = node->body; label != nullptr && labels_compiled; label = label->next) {
-    if (label->kind == NodeKind::Case && !is_literal_label(label))
-      labels_compiled = makes_one_value(label->next, table, Holds::Effects, true);
+    if (label->kind == NodeKind::Case && !is_literal_label(label)) {
+      labels_compiled = makes_one_value(label->next, table, Holds::Effects, true) ||
+                        gathers_values(label->next, table, true);
+    }
   }
   for (std::int32_t i = 1; labels_compiled && i <= labels; ++i) {
     SyntaxNode* label = function->code[at + i].node;
     if (label->kind != NodeKind::Case || is_literal_label(label)) continue;
     function->code[at + i].target_slot = function->count;
+    // One that makes no one value gathers its values apart; the first is compared.
+    const bool gathered = !makes_one_value(label->next, table, Holds::Effects, true);
+    if (gathered && !emit(compiler, Op::ListStart, 0, label)) return false;
     bool collecting = compiler->collecting;
     compiler->collecting = true;  // a label's value is gathered, as braces' values are
+    compiler->after_statement = false;
+    compiler->frames += gathered ? 1 : 0;
     for (SyntaxNode* part = label->next; part->kind != NodeKind::Colon; part = part->next) {
       if (!compile_node(compiler, part)) return false;
     }
+    compiler->frames -= gathered ? 1 : 0;
     compiler->collecting = collecting;
     if (!emit(compiler, Op::End, 0, nullptr)) return false;
   }

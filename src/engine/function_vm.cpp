@@ -1113,6 +1113,29 @@ bool run(Activation* a, Entry* result, std::int32_t start);
   return push(a, cell_entry(hash, Kind::Cell));
 }
 
+// What a piece of code run on its own (a case label, a capture target) opens, and leaves open
+// when it fails midway: its calls, frames and braces. The run that goes on after it closes them.
+struct OpenedBy {
+  std::int32_t open_calls;
+  std::int32_t list_base;
+  std::int32_t list_calls;
+  std::int32_t list_pending;
+  std::int32_t scope_count;
+};
+
+OpenedBy note_opened(const Activation* a) {
+  return {a->open_calls, a->list_base, a->list_calls, a->list_pending, a->scope_count};
+}
+
+void close_opened(Activation* a, const OpenedBy& before) {
+  a->open_calls = before.open_calls;
+  a->list_base = before.list_base;
+  a->list_calls = before.list_calls;
+  a->list_pending = before.list_pending;
+  while (a->scope_count > before.scope_count)
+    leave_scope(a);
+}
+
 // The captures of a search with a compiled capture table (its count of captures): each target
 // run from the table and given its capture's text in pattern order, as the general evaluator binds
 // them. A target that fails is passed over; one that does not parse is reported each time.
@@ -1128,9 +1151,11 @@ void bind_captures(Activation* a, const Instruction* table, const PatternCapture
     }
     const std::int32_t base = a->height;
     const std::int32_t pending = a->pending_count;
+    const OpenedBy opened = note_opened(a);
     Entry ignored = number_entry(0);
     bool ran = run(a, &ignored, entry.a);
     release_entry(ignored);
+    if (!ran) close_opened(a, opened);
     context->position = position;
     if (ran && a->height == base + 1 &&
         (a->stack[base].kind == Kind::Variable || a->stack[base].kind == Kind::Cell)) {
@@ -1465,17 +1490,24 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
 }
 
 // Whether a label's compiled expression, run now, equals the switch's value (below it on the
-// stack), as choose_label compares them. -1 after a reported failure; what the run left goes.
+// stack), as choose_label compares them. A label whose code opens a frame (ListStart) gathers its
+// values there, and the first is compared; one that makes none chooses nothing. -1 after a reported
+// failure, or when there is no value to compare; what the run left goes.
 [[gnu::noinline]] std::int32_t label_equals(Activation* a, const Instruction& entry) {
   const std::int32_t base = a->height;
   const std::int32_t pending = a->pending_count;
+  const bool gathered = a->function->code[entry.target_slot].op == Op::ListStart;
+  const OpenedBy opened = note_opened(a);
   Entry ignored = number_entry(0);
   bool ran = run(a, &ignored, entry.target_slot);
   release_entry(ignored);
   if (!ran) a->pending_count = pending;  // a failed label's steps are dropped
+  close_opened(a, opened);               // the label's frame, or what a failure left open
+  const std::int32_t first = gathered ? base + 1 : base;
   std::int32_t outcome = -1;
-  if (ran && a->height == base + 1) {
-    ValueNode* label = cell_of(a->stack[base]);
+  if (ran && (gathered ? a->height > first : a->height == base + 1) &&
+      a->stack[first].kind != Kind::Marker) {
+    ValueNode* label = cell_of(a->stack[first]);
     ValueNode* value = label != nullptr ? cell_of(a->stack[base - 1]) : nullptr;
     if (value == nullptr) {
       fail(a->context, "Alloc failed");
@@ -1484,7 +1516,7 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
       if (entries_equal(a->context, label, value, &equal)) outcome = equal ? 1 : 0;
     }
     if (value != nullptr && a->stack[base - 1].kind != Kind::Cell) free_node(value);
-    if (label != nullptr && a->stack[base].kind != Kind::Cell) free_node(label);
+    if (label != nullptr && a->stack[first].kind != Kind::Cell) free_node(label);
   }
   while (a->height > base)
     release_entry(a->stack[--a->height]);

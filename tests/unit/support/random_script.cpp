@@ -403,6 +403,11 @@ class Generator {
           std::string name = variable();
           text += pad + "  case (" + name + "++) & 3:\n" + pad + "  case (c = bump(" + name +
                   ")) & 3:\n" + body(level + 2);
+        } else if (chance(50)) {
+          // Labels whose braces make a list: the first value is compared.
+          std::string name = variable();
+          text += pad + "  case {bump(" + name + ") & 3, " + name + "}[1] & 3:\n" + pad +
+                  "  case {" + name + "++ & 3, 1}:\n" + body(level + 2);
         }
         text += pad + "  default:\n" + body(level + 2);
         --switches_;
