@@ -424,6 +424,8 @@ bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds
       if (height < 1) return false;
     } else if (effects && kind == NodeKind::ApplyPostfix) {
       // the steps so far apply; the stack stays as it is
+    } else if (effects && kind == NodeKind::Comma && open_calls > 0) {
+      // between a call's arguments: the call's end decides the height
     } else if (effects && kind == NodeKind::CallStart && open_calls < kMostCalls) {
       calls[open_calls++] = height;
     } else if (effects && kind == NodeKind::Call && node->text != nullptr && open_calls > 0) {
