@@ -500,6 +500,16 @@ bool compile_part(Compiler* compiler, SyntaxNode* list) {
 
 bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label);
 
+// compile_part for code that gathers_values accepts: its values gathered in a frame of their own
+// (ListStart), which the instruction after it takes the first of and ends.
+bool compile_gathered(Compiler* compiler, SyntaxNode* list, SyntaxNode* node) {
+  if (!emit(compiler, Op::ListStart, 0, node)) return false;
+  ++compiler->frames;
+  const bool ok = compile_part(compiler, list);
+  --compiler->frames;
+  return ok;
+}
+
 // Whether a literal's part or a case label's expression (`label`, up to its Colon) that makes other
 // than one value compiles as values gathered, of which its text is the first's: what braces that
 // make a list may hold, with no steps applied outside braces (those would apply the literal's
@@ -556,11 +566,9 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
     // A part that makes no one value gathers its values apart: its text is the first's.
     const bool gathered = !makes_one_value(text->parts[i], function->table, most, false);
     ok = emit(compiler, Op::PartStart, 0, node) &&
-         (!gathered || emit(compiler, Op::ListStart, 0, node));
-    compiler->frames += gathered ? 1 : 0;
-    ok = ok && compile_part(compiler, text->parts[i]);
-    compiler->frames -= gathered ? 1 : 0;
-    ok = ok && emit(compiler, Op::PartEnd, gathered ? 1 : 0, node);
+         (gathered ? compile_gathered(compiler, text->parts[i], node)
+                   : compile_part(compiler, text->parts[i])) &&
+         emit(compiler, Op::PartEnd, gathered ? 1 : 0, node);
   }
   ok = ok && emit(compiler, text->broken != nullptr ? Op::BrokenPart : Op::Interpolate,
                   function->template_count - 1, node);
@@ -756,7 +764,8 @@ bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* pos
       free_syntax_node(&list);
       *no_memory = true;
     }
-    compiled = list == nullptr || makes_one_value(list, function->table, most, false);
+    compiled = list == nullptr || makes_one_value(list, function->table, most, false) ||
+               (!compiler->binding && gathers_values(list, function->table, false));
   }
   const std::int32_t at = function->count;
   const std::int32_t open_calls = compiler->open_calls;
@@ -775,6 +784,10 @@ bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* pos
     }
     entry.a = function->count;
     entry.b = 1;
+    if (!makes_one_value(list, function->table, most, false)) {
+      compiled = compile_gathered(compiler, list, node) && emit(compiler, Op::End, 0, nullptr);
+      continue;
+    }
     compiled = (makes_one_value(list, function->table, Holds::Pure, false)
                     ? emit_one_value(compiler, list)
                     : compile_part(compiler, list)) &&

@@ -1152,13 +1152,16 @@ void bind_captures(Activation* a, const Instruction* table, const PatternCapture
     const std::int32_t base = a->height;
     const std::int32_t pending = a->pending_count;
     const OpenedBy opened = note_opened(a);
+    // A target whose code opens a frame gathers its values there; the first is given the text.
+    const bool gathered = a->function->code[entry.a].op == Op::ListStart;
     Entry ignored = number_entry(0);
     bool ran = run(a, &ignored, entry.a);
     release_entry(ignored);
-    if (!ran) close_opened(a, opened);
+    if (!ran || gathered) close_opened(a, opened);
     context->position = position;
-    if (ran && a->height == base + 1 &&
-        (a->stack[base].kind == Kind::Variable || a->stack[base].kind == Kind::Cell)) {
+    const std::int32_t first = gathered ? base + 1 : base;
+    if (ran && (gathered ? a->height > first : a->height == base + 1) &&
+        (a->stack[first].kind == Kind::Variable || a->stack[first].kind == Kind::Cell)) {
       char* text = capture_text(found.slots[i], found.matched);
       if (text == nullptr) {
         fail(context, "Alloc failed");
@@ -1166,7 +1169,7 @@ void bind_captures(Activation* a, const Instruction* table, const PatternCapture
         Value captured{};
         captured.data.text = text;
         captured.is_string = 1;
-        assign_value(context, a->stack[base].cell->value, &captured);
+        assign_value(context, a->stack[first].cell->value, &captured);
         release(&text);
       }
     }
