@@ -124,6 +124,8 @@ void define_arg(CallContext* frame, ValueNode* arguments) {
     arg = append_local(frame, "arg", kArgNameHash);
     if (arg == nullptr) return;
   } else {
+    // A reference parameter called arg: the caller's variable is not the call's `arg`.
+    take_own_value(arg);
     Value zero{};
     assign_value(frame, arg->value, &zero);
   }

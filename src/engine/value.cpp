@@ -150,6 +150,17 @@ ValueNode* make_node() {
   return &block->cell;
 }
 
+void take_own_value(ValueNode* cell) {
+  Value* shared = cell->value;
+  if (shared == nullptr || shared->owner == cell) return;
+  if (shared->shared) count_shared_reference(-1);
+  auto* block = reinterpret_cast<CellBlock*>(cell);
+  block->value = Value{};
+  block->value.owner = cell;
+  cell->value = &block->value;
+  cell->elements = nullptr;
+}
+
 static bool owns_chain(const ValueNode* node) {
   return node->elements != nullptr && node->value != nullptr && node->value->owner == node;
 }

@@ -41,6 +41,9 @@ void release_thread_caches();
 // caches are then released when the thread ends, for threads the engine did not start.
 void note_thread_caches();
 void free_node(ValueNode* node);
+// A cell made by make_node that shares another's Value (a reference) gets a blank one of its own;
+// the Value it shared, and its elements, stay with their owner.
+void take_own_value(ValueNode* cell);
 // An array of `count` null slots for a frame (from the thread's cache), or null when memory runs
 // out; give_slot_array returns it with the same count.
 ValueNode** take_slot_array(std::int32_t count);
