@@ -133,6 +133,8 @@ struct Parameter {
   // A pattern's capture table (see PushPattern) after the body's End, its targets parsed in the
   // binding mode; -1 when the general evaluator binds its captures.
   std::int32_t captures_at = -1;
+  // Called "arg": once the parameters are bound it is the call's `arg`, the arguments.
+  bool is_arg = false;
 };
 
 // How much an activation record's tables must hold for a run of the code: the variables declared
@@ -160,6 +162,7 @@ struct CompiledFunction {
   // capture targets) may: calls then pass their arguments as a chain.
   bool reads_arguments;
   bool takes_references;  // a parameter is `&name`
+  bool binds_arg;         // a parameter is called "arg"
   const NameTable* table;
   // The table's module does not ask for declared names (a run of the module's own code may then
   // reuse its variables without looking again).

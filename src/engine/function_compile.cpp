@@ -1653,6 +1653,14 @@ void compile_parameter_captures(CompiledFunction* function) {
   }
 }
 
+// Whether a node of the parameters' code is the name of a parameter called "arg".
+bool is_arg_parameter(const CompiledFunction* function, const SyntaxNode* node) {
+  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
+    if (function->parameters[i].node == node) return function->parameters[i].is_arg;
+  }
+  return false;
+}
+
 // Whether a node of the parameters' code is a pattern parameter's own, in its place alone: its
 // value goes unread there.
 bool is_pattern_parameter(const CompiledFunction* function, const SyntaxNode* node) {
@@ -1680,6 +1688,8 @@ bool defaults_run_compiled(const CompiledFunction* function) {
         kind == NodeKind::CallStart || (kind == NodeKind::Call && node->text != nullptr) ||
         kind == NodeKind::String ||
         ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
+        is_arg_parameter(function, node) ||
+        (kind == NodeKind::Name && function->binds_arg && is_arg_name(node, table)) ||
         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
         kind == NodeKind::Pattern;
     if (!known) return false;
@@ -1703,6 +1713,12 @@ void compile_defaults(CompiledFunction* function) {
        node = node->next) {
     if (next < function->parameter_count && node == function->parameters[next].node)
       function->parameters[next++].defaults_at = function->count;
+    if (is_arg_parameter(function, node)) {
+      // Declared as any parameter is (the call's `arg` is made in it once all are bound), not
+      // as a `var arg` would be.
+      ok = emit(&compiler, Op::Declare, 0, node);
+      continue;
+    }
     if (is_pattern_parameter(function, node)) {
       // Its value, as the general evaluator leaves it: no assignment binds its captures.
       const std::int32_t at = function->count;
@@ -1788,13 +1804,19 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
       continue;
     }
     ok = node != nullptr && node->kind == NodeKind::DeclareName && node->text != nullptr &&
-         node->name_table == table && node->number != kArgNameHash;
+         node->name_table == table && node->name_slot >= 0;
     for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
       ok = function->parameters[i].slot != node->name_slot;
     if (!ok) break;
-    function->parameters[function->parameter_count++] = {node->name_slot, node->text[0] == '&',
-                                                         node, -1, nullptr};
+    Parameter& parameter = function->parameters[function->parameter_count++];
+    parameter = {node->name_slot, node->text[0] == '&', node, -1, nullptr};
     if (node->text[0] == '&') function->takes_references = true;
+    if (node->number == kArgNameHash && same_name(bare_name(node), "arg")) {
+      // The call's `arg` is made in it: calls give the arguments as a chain.
+      parameter.is_arg = true;
+      function->binds_arg = true;
+      function->reads_arguments = true;
+    }
     node = next_parameter(node, call);
   }
   if (!ok) {

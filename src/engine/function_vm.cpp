@@ -2549,6 +2549,21 @@ bool bind_pattern(Activation* a, const Parameter& parameter, const char* subject
   return search_parameter(a, parameter, subject) != PATTERN_SEARCH_FAILED;
 }
 
+// A parameter called "arg", once all are bound: the call's `arg`, as provide_arg makes it in the
+// general evaluator's frame. False after a reported failure.
+[[gnu::noinline]] bool bind_call_arg(Activation* a, ValueNode* arguments) {
+  const CompiledFunction* function = a->function;
+  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
+    const Parameter& parameter = function->parameters[i];
+    if (!parameter.is_arg) continue;
+    ValueNode* variable = a->slots[parameter.slot];
+    if (variable == kHeldNumber) variable = materialize(a, parameter.slot);
+    if (variable == nullptr) return false;
+    set_arg(a->context, variable, arguments != NO_ARGUMENTS ? arguments : nullptr);
+  }
+  return true;
+}
+
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
 // `bind(i, frame, local, parameter)`, or held as plain numbers where `plain(i, parameter,
 // &number)` finds one, the others to their defaults: Done with the result in
@@ -2615,7 +2630,11 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     bound = local != nullptr && bind(i, a, local, parameter);
   }
   if (bound && given < function->parameter_count) bound = bind_missing(a, given);
-  if (bound && arguments != nullptr) provide_arg(&frame, arguments);
+  if (bound && function->binds_arg) {
+    bound = bind_call_arg(a, arguments);
+  } else if (bound && arguments != nullptr) {
+    provide_arg(&frame, arguments);
+  }
   *result = number_entry(0);
   bool ok = !bound || run(a, result, 0);
   if (report != nullptr) {

@@ -120,15 +120,21 @@ ValueNode* append_or_report(CallContext* context, const char* name, std::int32_t
 // Sets `arg` (made if missing) to 0 with references to the arguments as its elements.
 void define_arg(CallContext* frame, ValueNode* arguments) {
   ValueNode* arg = find_in_private_chain(frame->locals, "arg", kArgNameHash);
-  if (arg == nullptr) {
-    arg = append_local(frame, "arg", kArgNameHash);
-    if (arg == nullptr) return;
-  } else {
-    // A reference parameter called arg: the caller's variable is not the call's `arg`.
-    take_own_value(arg);
-    Value zero{};
-    assign_value(frame, arg->value, &zero);
+  if (arg != nullptr) {
+    set_arg(frame, arg, arguments);
+    return;
   }
+  arg = append_local(frame, "arg", kArgNameHash);
+  if (arg != nullptr) set_arg(frame, arg, arguments);
+}
+
+}  // namespace
+
+void set_arg(CallContext* frame, ValueNode* arg, ValueNode* arguments) {
+  // A reference parameter called arg: the caller's variable is not the call's `arg`.
+  take_own_value(arg);
+  Value zero{};
+  assign_value(frame, arg->value, &zero);
   ValueNode* chain = nullptr;
   ValueNode** tail = &chain;
   for (ValueNode* argument = arguments; argument != nullptr; argument = argument->next) {
@@ -143,6 +149,8 @@ void define_arg(CallContext* frame, ValueNode* arguments) {
   owner->elements = chain;
   arg->elements = chain;
 }
+
+namespace {
 
 ValueNode NoArgumentsMark{};
 

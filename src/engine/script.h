@@ -116,6 +116,9 @@ extern ValueNode* const NO_ARGUMENTS;
 // Gives a function frame its `arg` variable: 0, with elements referring to the arguments in
 // order. Made at once when a parameter is called "arg", else when first looked for.
 void provide_arg(CallContext* frame, ValueNode* arguments);
+// Makes `arg`, a variable of the call (a parameter of that name), the call's arguments: 0 with
+// references to them as its elements. A reference parameter gets a Value of its own first.
+void set_arg(CallContext* frame, ValueNode* arg, ValueNode* arguments);
 
 ValueNode* find_local(CallContext* context, const char* name);
 ValueNode* find_local(CallContext* context, const char* name, std::int32_t name_hash);
