@@ -1805,9 +1805,8 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
     }
     ok = node != nullptr && node->kind == NodeKind::DeclareName && node->text != nullptr &&
          node->name_table == table && node->name_slot >= 0;
-    for (std::int32_t i = 0; ok && i < function->parameter_count; ++i)
-      ok = function->parameters[i].slot != node->name_slot;
     if (!ok) break;
+    // A name given twice is reported when the second is bound (its slot holds the first).
     Parameter& parameter = function->parameters[function->parameter_count++];
     parameter = {node->name_slot, node->text[0] == '&', node, -1, nullptr};
     if (node->text[0] == '&') function->takes_references = true;
