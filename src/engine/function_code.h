@@ -120,8 +120,13 @@ struct Instruction {
   SyntaxNode* assign;
 };
 
+constexpr std::int32_t kPatternPlace = -1;
+constexpr std::int32_t kEmptyPlace = -2;
+
 struct Parameter {
-  std::int32_t slot;  // -1 for a pattern the argument's text is searched with (its captures bind)
+  // kPatternPlace for a pattern the argument's text is searched with (its captures bind);
+  // kEmptyPlace for a place that holds no name (an argument that reaches it is reported).
+  std::int32_t slot;
   bool by_reference;  // `&name`: shares the caller's variable
   SyntaxNode* node;   // its DeclareName, where its code (with any default) starts
   // When the defaults are compiled: where the code that binds this parameter and those after it

@@ -1638,7 +1638,7 @@ void add_table_sizes(CompiledFunction* function, const Compiler& compiler) {
 void compile_parameter_captures(CompiledFunction* function) {
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
     Parameter& parameter = function->parameters[i];
-    if (parameter.slot >= 0) continue;
+    if (parameter.slot != kPatternPlace) continue;
     Compiler compiler{};
     compiler.function = function;
     compiler.binding = true;
@@ -1669,7 +1669,7 @@ bool is_pattern_parameter(const CompiledFunction* function, const SyntaxNode* no
     return false;
   }
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
-    if (function->parameters[i].node == node) return function->parameters[i].slot < 0;
+    if (function->parameters[i].node == node) return function->parameters[i].slot == kPatternPlace;
   }
   return false;
 }
@@ -1799,7 +1799,13 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
   for (SyntaxNode* node = head->next; ok && node != call;) {
     if (node != nullptr && node->kind == NodeKind::Pattern && node->pattern != nullptr) {
       // A pattern in place of a name: the argument's text is searched, its captures bound.
-      function->parameters[function->parameter_count++] = {-1, false, node, -1, nullptr};
+      function->parameters[function->parameter_count++] = {kPatternPlace, false, node, -1, nullptr};
+      node = next_parameter(node, call);
+      continue;
+    }
+    if (node != nullptr && node->kind != NodeKind::DeclareName && node->kind != NodeKind::Pattern) {
+      // No name in this place (two commas, or code): an argument that reaches it is reported.
+      function->parameters[function->parameter_count++] = {kEmptyPlace, false, node, -1, nullptr};
       node = next_parameter(node, call);
       continue;
     }
@@ -1826,7 +1832,7 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
   compile_parameter_captures(function);
   for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {
     const Parameter& parameter = function->parameters[i];
-    if (parameter.slot < 0 && parameter.captures_at < 0)
+    if (parameter.slot == kPatternPlace && parameter.captures_at < 0)
       ok = !captures_name_parameter(function, parameter.node);
   }
   if (!ok) {

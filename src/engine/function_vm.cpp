@@ -2597,6 +2597,11 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   const std::int32_t given = std::min(argument_count, function->parameter_count);
   for (std::int32_t i = 0; bound && i < given; ++i) {
     const Parameter& parameter = function->parameters[i];
+    if (parameter.slot == kEmptyPlace) [[unlikely]] {
+      report_error(&frame, "Sentence error", parameter.node->source, 0);
+      bound = false;
+      break;
+    }
     if (parameter.slot < 0) [[unlikely]] {
       // A pattern: the general lookup binds its captures in the frame, from where they are taken
       // into the record.
