@@ -734,8 +734,9 @@ SyntaxNode* assignment_of(const SyntaxNode* pattern) {
 // captures), a CaptureEntry per capture (a: where its target's code starts; b: 1 when it binds a
 // target, 2 when its target does not parse and is reported at each binding), then each target's
 // code with an End. The targets are parsed from their captures' names and placed at `position`;
-// in the binding mode their names are declarations. False, with nothing emitted, when a target
-// makes no one value (the general evaluator binds them) or memory ran out (*no_memory).
+// in the binding mode their names are declarations. A target that makes other than one value
+// gathers them, and the first is bound. False, with nothing emitted, when a target compiles from
+// neither (the general evaluator binds them) or memory ran out (*no_memory).
 bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* position,
                            bool* no_memory) {
   CompiledFunction* function = compiler->function;
@@ -808,10 +809,9 @@ bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* pos
   return true;
 }
 
-// A destructuring assignment's pattern whose capture targets each make one value as compiled
-// code: its capture table, placed at the assignment, as the general evaluator places its targets.
-// False when the general evaluator is to make the pattern's value and bind its captures, or
-// memory ran out (*no_memory).
+// A destructuring assignment's pattern whose capture targets compile: its capture table, placed at
+// the assignment, as the general evaluator places its targets. False when the general evaluator is
+// to make the pattern's value and bind its captures, or memory ran out (*no_memory).
 bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   const SyntaxNode* assign = assignment_of(node);
   if (assign == nullptr || node->pattern == nullptr) return false;
@@ -1683,10 +1683,9 @@ bool defaults_run_compiled(const CompiledFunction* function) {
        node = node->next) {
     NodeKind kind = node->kind;
     bool known =
-        is_pattern_parameter(function, node) || kind == NodeKind::Number ||
-        kind == NodeKind::Comma || kind == NodeKind::Assign || kind == NodeKind::Index ||
-        kind == NodeKind::CallStart || (kind == NodeKind::Call && node->text != nullptr) ||
-        kind == NodeKind::String ||
+        kind == NodeKind::Number || kind == NodeKind::Comma || kind == NodeKind::Assign ||
+        kind == NodeKind::Index || kind == NodeKind::CallStart ||
+        (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::String ||
         ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
         is_arg_parameter(function, node) ||
         (kind == NodeKind::Name && function->binds_arg && is_arg_name(node, table)) ||

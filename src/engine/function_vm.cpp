@@ -2620,7 +2620,7 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
       continue;
     }
     if (a->slots[parameter.slot] != nullptr) [[unlikely]] {
-      // A name that an earlier pattern's captures declared.
+      // A name declared already: by an earlier parameter of that name, or a pattern's capture.
       report_named_error(&frame, bare_name(parameter.node), " :Declaration overlaps",
                          parameter.node->source);
       bound = false;
