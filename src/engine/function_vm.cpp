@@ -821,26 +821,28 @@ VM_INLINE void close_frame(Activation* a, const Entry& start) {
   a->list_pending = start.outer.pending;
 }
 
+// The first of the values gathered since a part's ListStart, which ends; a part that made none
+// fails the run, as the general evaluator's does (nothing is reported).
+[[gnu::noinline]] bool take_first(Activation* a) {
+  const std::int32_t base = a->list_base;
+  bool marker = false;
+  for (std::int32_t i = base; i < a->height; ++i)
+    marker = marker || a->stack[i].kind == Kind::Marker;
+  if (marker) return fail(a->context, "Sentence error");
+  if (a->height == base) return false;
+  while (a->height > base + 1)
+    release_entry(a->stack[--a->height]);
+  const Entry first = a->stack[base];
+  close_frame(a, a->stack[base - 1]);
+  a->stack[base - 1] = first;
+  a->height = base;
+  return true;
+}
+
 // The end of a literal's part that is made text at once: its value, above the pending steps'
 // count at its start, becomes a value of its own that nothing can change (a number stays one),
 // and the steps the part made apply, as the general evaluator takes each part in turn.
-[[gnu::noinline]] bool end_part(Activation* a, bool gathered) {
-  if (gathered) {
-    // The first of the values gathered since the part's ListStart; a part that made none fails
-    // the run, as the general evaluator's does (nothing is reported).
-    const std::int32_t base = a->list_base;
-    bool marker = false;
-    for (std::int32_t i = base; i < a->height; ++i)
-      marker = marker || a->stack[i].kind == Kind::Marker;
-    if (marker) return fail(a->context, "Sentence error");
-    if (a->height == base) return false;
-    while (a->height > base + 1)
-      release_entry(a->stack[--a->height]);
-    const Entry first = a->stack[base];
-    close_frame(a, a->stack[base - 1]);
-    a->stack[base - 1] = first;
-    a->height = base;
-  }
+[[gnu::noinline]] bool end_part(Activation* a) {
   if (a->height < 2 || a->stack[a->height - 1].kind == Kind::Marker ||
       a->stack[a->height - 2].kind != Kind::Number) {
     return fail(a->context, "Sentence error");
@@ -2342,7 +2344,8 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     VM_NEXT();
   step_PartEnd:
     context->position = ip->node->source;
-    if (!end_part(a, ip->a == 1)) return false;
+    if (ip->a == 1 && !take_first(a)) return false;
+    if (!end_part(a)) return false;
     VM_NEXT();
   step_Drop:
     if (a->height > 0 && a->stack[a->height - 1].kind != Kind::Marker)
@@ -2597,12 +2600,12 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
   const std::int32_t given = std::min(argument_count, function->parameter_count);
   for (std::int32_t i = 0; bound && i < given; ++i) {
     const Parameter& parameter = function->parameters[i];
-    if (parameter.slot == kEmptyPlace) [[unlikely]] {
-      report_error(&frame, "Sentence error", parameter.node->source, 0);
-      bound = false;
-      break;
-    }
     if (parameter.slot < 0) [[unlikely]] {
+      if (parameter.slot == kEmptyPlace) {
+        report_error(&frame, "Sentence error", parameter.node->source, 0);
+        bound = false;
+        break;
+      }
       // A pattern: the general lookup binds its captures in the frame, from where they are taken
       // into the record.
       if (i == 0 && report != nullptr && report->subject != nullptr) {
@@ -2619,6 +2622,11 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
       if (frame.last_local != a->chain_seen) adopt_declared(a);
       continue;
     }
+    std::int32_t number = 0;
+    if (plain(i, parameter, &number) && a->slots[parameter.slot] == nullptr) {
+      declare_number(a, parameter.slot, number);
+      continue;
+    }
     if (a->slots[parameter.slot] != nullptr) [[unlikely]] {
       // A name declared already: by an earlier parameter of that name, or a pattern's capture.
       report_named_error(&frame, bare_name(parameter.node), " :Declaration overlaps",
@@ -2626,19 +2634,17 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
       bound = false;
       break;
     }
-    std::int32_t number = 0;
-    if (plain(i, parameter, &number)) {
-      declare_number(a, parameter.slot, number);
-      continue;
-    }
     ValueNode* local = declare(a, parameter.slot);
     bound = local != nullptr && bind(i, a, local, parameter);
   }
   if (bound && given < function->parameter_count) bound = bind_missing(a, given);
-  if (bound && function->binds_arg) {
-    bound = bind_call_arg(a, arguments);
-  } else if (bound && arguments != nullptr) {
-    provide_arg(&frame, arguments);
+  // A function with a parameter called "arg" reads the arguments: its calls give them.
+  if (bound && arguments != nullptr) {
+    if (function->binds_arg) [[unlikely]] {
+      bound = bind_call_arg(a, arguments);
+    } else {
+      provide_arg(&frame, arguments);
+    }
   }
   *result = number_entry(0);
   bool ok = !bound || run(a, result, 0);
