@@ -607,6 +607,11 @@ void note_bound_prefix(Compiler* compiler, const SyntaxNode* list) {
       mark_bound(compiler, node);
       continue;
     }
+    // Braces in a literal's parts run before the names after it: what they name is not bound yet.
+    if (kind == NodeKind::String && !is_plain_literal(node) && node->text != nullptr &&
+        std::strchr(node->text, '{') != nullptr) {
+      return;
+    }
     bool plain = kind == NodeKind::Number || kind == NodeKind::String || kind == NodeKind::Assign ||
                  kind == NodeKind::Semicolon || kind == NodeKind::Index ||
                  kind == NodeKind::Comma || kind == NodeKind::ApplyPostfix ||
