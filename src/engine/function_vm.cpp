@@ -1138,6 +1138,23 @@ void close_opened(Activation* a, const OpenedBy& before) {
     leave_scope(a);
 }
 
+// Runs such code from `start`, above the stack's height: false when it failed. What it opened is
+// closed again, the frame a gathering one opens (its code starts with ListStart) too. *first is
+// where its value stands (the first of those gathered), or -1 when it left no one value.
+VM_INLINE bool run_apart(Activation* a, std::int32_t start, std::int32_t* first) {
+  const std::int32_t base = a->height;
+  const bool gathered = a->function->code[start].op == Op::ListStart;
+  const OpenedBy opened = note_opened(a);
+  Entry ignored = number_entry(0);
+  const bool ran = run(a, &ignored, start);
+  release_entry(ignored);
+  if (!ran || gathered) close_opened(a, opened);  // one value that ran has closed all it opened
+  const std::int32_t at = gathered ? base + 1 : base;
+  const bool one = gathered ? a->height > at : a->height == base + 1;
+  *first = ran && one ? at : -1;
+  return ran;
+}
+
 // The captures of a search with a compiled capture table (its count of captures): each target
 // run from the table and given its capture's text in pattern order, as the general evaluator binds
 // them. A target that fails is passed over; one that does not parse is reported each time.
@@ -1153,16 +1170,10 @@ void bind_captures(Activation* a, const Instruction* table, const PatternCapture
     }
     const std::int32_t base = a->height;
     const std::int32_t pending = a->pending_count;
-    const OpenedBy opened = note_opened(a);
-    // A target whose code opens a frame gathers its values there; the first is given the text.
-    const bool gathered = a->function->code[entry.a].op == Op::ListStart;
-    Entry ignored = number_entry(0);
-    bool ran = run(a, &ignored, entry.a);
-    release_entry(ignored);
-    if (!ran || gathered) close_opened(a, opened);
+    std::int32_t first = -1;
+    const bool ran = run_apart(a, entry.a, &first);
     context->position = position;
-    const std::int32_t first = gathered ? base + 1 : base;
-    if (ran && (gathered ? a->height > first : a->height == base + 1) &&
+    if (first >= 0 &&
         (a->stack[first].kind == Kind::Variable || a->stack[first].kind == Kind::Cell)) {
       char* text = capture_text(found.slots[i], found.matched);
       if (text == nullptr) {
@@ -1501,17 +1512,11 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
 [[gnu::noinline]] std::int32_t label_equals(Activation* a, const Instruction& entry) {
   const std::int32_t base = a->height;
   const std::int32_t pending = a->pending_count;
-  const bool gathered = a->function->code[entry.target_slot].op == Op::ListStart;
-  const OpenedBy opened = note_opened(a);
-  Entry ignored = number_entry(0);
-  bool ran = run(a, &ignored, entry.target_slot);
-  release_entry(ignored);
-  if (!ran) a->pending_count = pending;  // a failed label's steps are dropped
-  close_opened(a, opened);               // the label's frame, or what a failure left open
-  const std::int32_t first = gathered ? base + 1 : base;
+  std::int32_t first = -1;
+  if (!run_apart(a, entry.target_slot, &first))
+    a->pending_count = pending;  // a failed label's steps are dropped
   std::int32_t outcome = -1;
-  if (ran && (gathered ? a->height > first : a->height == base + 1) &&
-      a->stack[first].kind != Kind::Marker) {
+  if (first >= 0 && a->stack[first].kind != Kind::Marker) {
     ValueNode* label = cell_of(a->stack[first]);
     ValueNode* value = label != nullptr ? cell_of(a->stack[base - 1]) : nullptr;
     if (value == nullptr) {
