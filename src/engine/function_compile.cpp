@@ -1658,12 +1658,18 @@ void compile_parameter_captures(CompiledFunction* function) {
   }
 }
 
+// The parameter whose place starts at a node of the parameters' code, or null.
+const Parameter* parameter_at(const CompiledFunction* function, const SyntaxNode* node) {
+  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
+    if (function->parameters[i].node == node) return &function->parameters[i];
+  }
+  return nullptr;
+}
+
 // Whether a node of the parameters' code is the name of a parameter called "arg".
 bool is_arg_parameter(const CompiledFunction* function, const SyntaxNode* node) {
-  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
-    if (function->parameters[i].node == node) return function->parameters[i].is_arg;
-  }
-  return false;
+  const Parameter* parameter = parameter_at(function, node);
+  return parameter != nullptr && parameter->is_arg;
 }
 
 // Whether a node of the parameters' code is a pattern parameter's own, in its place alone: its
@@ -1673,10 +1679,8 @@ bool is_pattern_parameter(const CompiledFunction* function, const SyntaxNode* no
       (node->next != function->call && node->next->kind != NodeKind::Comma)) {
     return false;
   }
-  for (std::int32_t i = 0; i < function->parameter_count; ++i) {
-    if (function->parameters[i].node == node) return function->parameters[i].slot == kPatternPlace;
-  }
-  return false;
+  const Parameter* parameter = parameter_at(function, node);
+  return parameter != nullptr && parameter->slot == kPatternPlace;
 }
 
 // Whether the parameters' code (their names, defaults and commas) runs as compiled code: names of
