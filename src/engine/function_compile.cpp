@@ -1684,8 +1684,8 @@ bool is_pattern_parameter(const CompiledFunction* function, const SyntaxNode* no
 }
 
 // Whether the parameters' code (their names, defaults and commas) runs as compiled code: names of
-// the function's own slots, numbers, literals and patterns, indexes, calls, assignments and
-// operators.
+// the function's own slots, numbers, literals and patterns, indexes, calls, assignments,
+// operators and braces that make a list of the same.
 bool defaults_run_compiled(const CompiledFunction* function) {
   const NameTable* table = function->table;
   for (const SyntaxNode* node = function->parameters[0].node; node != function->call;
@@ -1699,7 +1699,8 @@ bool defaults_run_compiled(const CompiledFunction* function) {
         is_arg_parameter(function, node) ||
         (kind == NodeKind::Name && function->binds_arg && is_arg_name(node, table)) ||
         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
-        kind == NodeKind::Pattern;
+        kind == NodeKind::Pattern ||
+        (kind == NodeKind::Block && compiles_as_list(node->body, table, false));
     if (!known) return false;
   }
   return true;
