@@ -187,7 +187,7 @@ struct CompiledFunction {
 }  // namespace compiled_body
 
 // The function's compiled form, made on first use by whichever thread comes first; null when the
-// body uses anything the compiled form does not run (or memory ran out).
+// body uses anything the compiled form does not run, or memory ran out (the next call tries again).
 compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry);
 void free_compiled_form(FunctionEntry* entry);
 

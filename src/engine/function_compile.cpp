@@ -1870,7 +1870,10 @@ compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry) {
   void* known = slot.load(std::memory_order_acquire);
   if (known != nullptr)
     return known != kNotCompiled ? static_cast<CompiledFunction*>(known) : nullptr;
+  const std::uint32_t failures = allocation_failures();
   CompiledFunction* made = compile_function(entry);
+  // Memory that ran out may be there at the next call: that one tries again.
+  if (made == nullptr && allocation_failures() != failures) return nullptr;
   void* published = made != nullptr ? made : kNotCompiled;
   if (!slot.compare_exchange_strong(known, published, std::memory_order_acq_rel)) {
     free_compiled(made);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // A zero-filled block (records), or null when memory is exhausted.
 void* alloc_zeroed(std::size_t size);
@@ -13,6 +14,10 @@ void free_block(void* block);
 // The bytes a block from either allocator can hold: at least its requested size, often a little
 // more (the heap rounds requests up).
 std::size_t block_capacity(void* block);
+
+// How many requests of this thread have failed so far: code that may fail for other reasons
+// compares it before and after, to tell whether memory ran out.
+std::uint32_t allocation_failures();
 
 // From now on, requests for more than `bytes` fail as if memory had run out; 0 lifts the limit.
 // How tests make the heap run out on purpose, at a size they choose.

@@ -1,6 +1,7 @@
 #include "platform/memory.h"
 
 #include <atomic>
+#include <cstdint>
 
 #include <windows.h>
 
@@ -10,6 +11,18 @@ void set_allocation_limit(std::size_t bytes) {
   AllocationLimit.store(bytes, std::memory_order_relaxed);
 }
 
+static thread_local constinit std::uint32_t Failures = 0;
+
+std::uint32_t allocation_failures() {
+  return Failures;
+}
+
+// The block, or null (counted) when memory ran out.
+static void* counted(void* block) {
+  if (block == nullptr) ++Failures;
+  return block;
+}
+
 static bool over_limit(std::size_t size) {
   std::size_t limit = AllocationLimit.load(std::memory_order_relaxed);
   return limit != 0 && size > limit;
@@ -17,13 +30,13 @@ static bool over_limit(std::size_t size) {
 
 // The process heap through the local-memory functions, which extension DLLs can call too.
 void* alloc_zeroed(std::size_t size) {
-  if (over_limit(size)) return nullptr;
-  return LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, size == 0 ? 1 : size);
+  if (over_limit(size)) return counted(nullptr);
+  return counted(LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, size == 0 ? 1 : size));
 }
 
 void* alloc_block(std::size_t size) {
-  if (over_limit(size)) return nullptr;
-  return LocalAlloc(LMEM_FIXED, size == 0 ? 1 : size);
+  if (over_limit(size)) return counted(nullptr);
+  return counted(LocalAlloc(LMEM_FIXED, size == 0 ? 1 : size));
 }
 
 void free_block(void* block) {

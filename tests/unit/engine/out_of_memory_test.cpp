@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/function_code.h"
+#include "engine/function_index.h"
 #include "platform/memory.h"
 #include "support/script_runner.h"
 
@@ -117,6 +119,26 @@ TEST(OutOfMemory, ADeclarationWithoutRoomForItsSlotsIsReported) {
   EXPECT_EQ(tight.error, "### Error: Alloc failed");
   EXPECT_EQ(tight.reports, 1u);  // once, though plain arithmetic declares its names itself
   EXPECT_EQ(runner.call("many"), "129");
+}
+
+// A body compiled on its first call while memory has run out runs the general way that once; the
+// next call compiles it.
+TEST(OutOfMemory, ABodyThatCouldNotBeCompiledIsCompiledAtTheNextCall) {
+  std::string body;
+  for (int n = 0; n < 40; ++n)
+    body += "x = x + 1;\n";
+  ScriptRunner runner(("function steps() { x = 0;\n" + body + "return x; }\n").c_str());
+  ASSERT_TRUE(runner.loaded());
+  FunctionEntry* steps = find_function(runner.script_set()->next, "steps");
+  ASSERT_NE(steps, nullptr);
+  set_allocation_limit(4000);  // less than the body's instructions take
+  std::string tight = runner.call("steps");
+  set_allocation_limit(0);
+  EXPECT_EQ(tight, "40");
+  EXPECT_TRUE(runner.errors().empty());
+  EXPECT_EQ(steps->compiled, nullptr);  // not marked as a body that cannot be compiled
+  EXPECT_EQ(runner.call("steps"), "40");
+  EXPECT_NE(compiled_form(steps), nullptr);
 }
 
 #if !defined(_WIN32)
