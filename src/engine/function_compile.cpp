@@ -498,7 +498,7 @@ bool compile_part(Compiler* compiler, SyntaxNode* list) {
   return ok;
 }
 
-bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label);
+bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label, bool binding);
 
 // compile_part for code that gathers_values accepts: its values gathered in a frame of their own
 // (ListStart), which the instruction after it takes the first of and ends.
@@ -513,13 +513,13 @@ bool compile_gathered(Compiler* compiler, SyntaxNode* list, SyntaxNode* node) {
 // Whether a literal's part or a case label's expression (`label`, up to its Colon) that makes other
 // than one value compiles as values gathered, of which its text is the first's: what braces that
 // make a list may hold, with no steps applied outside braces (those would apply the literal's
-// statement's steps as well).
-bool gathers_values(const SyntaxNode* part, const NameTable* table, bool label) {
+// statement's steps as well). In the binding mode its names are declarations.
+bool gathers_values(const SyntaxNode* part, const NameTable* table, bool label, bool binding) {
   for (const SyntaxNode* node = part; node != nullptr && !(label && node->kind == NodeKind::Colon);
        node = node->next) {
     if (node->kind == NodeKind::ApplyPostfix) return false;
   }
-  return compiles_as_list(part, table, label);
+  return compiles_as_list(part, table, label, binding);
 }
 
 // A literal with escapes or «%expr%» parts made in line: its parts' code, then Interpolate (or,
@@ -541,7 +541,7 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   for (std::int32_t i = 0; i < text->part_count; ++i) {
     if (!effects && makes_one_value(text->parts[i], function->table, Holds::Pure, false)) continue;
     if (!makes_one_value(text->parts[i], function->table, most, false) &&
-        (compiler->binding || !gathers_values(text->parts[i], function->table, false))) {
+        !gathers_values(text->parts[i], function->table, false, compiler->binding)) {
       free_text_template(text);
       return false;
     }
@@ -674,9 +674,10 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
 
 // Whether braces that make a list hold only what a list of values compiles from: names of the
 // function's own slots and `arg`, numbers, literals and patterns, commas, indexes, operators (steps
-// too), assignments, calls and lists of the same. Statements inside are left to the general
+// too), assignments, calls and lists of the same; in the binding mode (a parameter's default or
+// capture target), declarations of its slots too. Statements inside are left to the general
 // evaluator. A case label's expression (`label`) ends at its Colon.
-bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label) {
+bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label, bool binding) {
   for (const SyntaxNode* node = list; node != nullptr && !(label && node->kind == NodeKind::Colon);
        node = node->next) {
     NodeKind kind = node->kind;
@@ -686,7 +687,8 @@ bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label
         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
         (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::Pattern ||
         (kind == NodeKind::Name && (is_slot_name(node, table) || is_arg_name(node, table))) ||
-        (kind == NodeKind::Block && compiles_as_list(node->body, table, false));
+        (binding && kind == NodeKind::DeclareName && is_slot_name(node, table)) ||
+        (kind == NodeKind::Block && compiles_as_list(node->body, table, false, binding));
     if (!known) return false;
   }
   return true;
@@ -704,7 +706,8 @@ bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   // start.
   const bool statements = compiler->after_statement && compiler->open_calls == 0;
   const bool dropped = node->next == nullptr && !compiler->collecting;
-  if (!dropped && !(statements || compiles_as_list(node->body, compiler->function->table, false)))
+  if (!dropped && !(statements || compiles_as_list(node->body, compiler->function->table, false,
+                                                   compiler->binding)))
     return false;
   const bool scope = !declares_nothing(compiler, node->body);
   bool collecting = compiler->collecting;
@@ -771,7 +774,7 @@ bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* pos
       *no_memory = true;
     }
     compiled = list == nullptr || makes_one_value(list, function->table, most, false) ||
-               (!compiler->binding && gathers_values(list, function->table, false));
+               gathers_values(list, function->table, false, compiler->binding);
   }
   const std::int32_t at = function->count;
   const std::int32_t open_calls = compiler->open_calls;
@@ -1201,7 +1204,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   for (SyntaxNode* label = node->body; label != nullptr && labels_compiled; label = label->next) {
     if (label->kind == NodeKind::Case && !is_literal_label(label)) {
       labels_compiled = makes_one_value(label->next, table, Holds::Effects, true) ||
-                        gathers_values(label->next, table, true);
+                        gathers_values(label->next, table, true, false);
     }
   }
   for (std::int32_t i = 1; labels_compiled && i <= labels; ++i) {
@@ -1700,7 +1703,7 @@ bool defaults_run_compiled(const CompiledFunction* function) {
         (kind == NodeKind::Name && function->binds_arg && is_arg_name(node, table)) ||
         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
         kind == NodeKind::Pattern ||
-        (kind == NodeKind::Block && compiles_as_list(node->body, table, false));
+        (kind == NodeKind::Block && compiles_as_list(node->body, table, false, true));
     if (!known) return false;
   }
   return true;
