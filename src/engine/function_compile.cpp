@@ -993,12 +993,13 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
           !emit(compiler, kind == NodeKind::Break ? Op::BreakCount : Op::Discard, 0, node))
         return false;
       if (compiler->loop_count == 0) return emit_call_end(compiler, compiler->frames, node);
-      // A break leaves the innermost loop or switch; a continue goes on with the innermost loop.
+      // A break leaves the innermost loop or switch; a continue goes on with the innermost loop,
+      // and ends the call (leaving the switches around it) when there is none.
       std::int32_t open_at = compiler->loop_count - 1;
       if (kind == NodeKind::Continue) {
         while (open_at >= 0 && compiler->loops[open_at].loop->kind == NodeKind::Switch)
           --open_at;
-        if (open_at < 0) return false;
+        if (open_at < 0) return emit_call_end(compiler, compiler->frames, node);
       }
       const Compiler::OpenLoop& open = compiler->loops[open_at];
       if (!emit_unwind(compiler, compiler->frames - open.frames, node)) return false;
