@@ -1700,8 +1700,7 @@ bool defaults_run_compiled(const CompiledFunction* function) {
         kind == NodeKind::Index || kind == NodeKind::CallStart ||
         (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::String ||
         ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
-        is_arg_parameter(function, node) ||
-        (kind == NodeKind::Name && function->binds_arg && is_arg_name(node, table)) ||
+        is_arg_parameter(function, node) || (kind == NodeKind::Name && is_arg_name(node, table)) ||
         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
         kind == NodeKind::Pattern ||
         (kind == NodeKind::Block && compiles_as_list(node->body, table, false, true));

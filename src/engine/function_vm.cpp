@@ -2557,19 +2557,31 @@ bool bind_pattern(Activation* a, const Parameter& parameter, const char* subject
   return search_parameter(a, parameter, subject) != PATTERN_SEARCH_FAILED;
 }
 
-// A parameter called "arg", once all are bound: the call's `arg`, as provide_arg makes it in the
-// general evaluator's frame. False after a reported failure.
+// The variable in `slot` made the call's `arg`, as provide_arg makes it in the general
+// evaluator's frame; false when memory ran out.
+bool bind_arg_slot(Activation* a, std::int32_t slot, ValueNode* arguments) {
+  ValueNode* variable = a->slots[slot];
+  if (variable == kHeldNumber) variable = materialize(a, slot);
+  if (variable == nullptr) return false;
+  set_arg(a->context, variable, arguments != NO_ARGUMENTS ? arguments : nullptr);
+  return true;
+}
+
+// A parameter called "arg", once all are bound: the call's `arg`. False after a reported failure.
 [[gnu::noinline]] bool bind_call_arg(Activation* a, ValueNode* arguments) {
   const CompiledFunction* function = a->function;
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
     const Parameter& parameter = function->parameters[i];
-    if (!parameter.is_arg) continue;
-    ValueNode* variable = a->slots[parameter.slot];
-    if (variable == kHeldNumber) variable = materialize(a, parameter.slot);
-    if (variable == nullptr) return false;
-    set_arg(a->context, variable, arguments != NO_ARGUMENTS ? arguments : nullptr);
+    if (parameter.is_arg && !bind_arg_slot(a, parameter.slot, arguments)) return false;
   }
   return true;
+}
+
+// The slot of an `arg` that a default declared (it read `arg` before the call had made it), or
+// -1: that variable becomes the call's arguments, as a parameter of that name does.
+[[gnu::noinline]] std::int32_t declared_arg_slot(const Activation* a) {
+  const std::int32_t slot = find_name_slot(a->function->table, "arg");
+  return slot >= 0 && a->slots[slot] != nullptr ? slot : -1;
 }
 
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
@@ -2642,11 +2654,14 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     ValueNode* local = declare(a, parameter.slot);
     bound = local != nullptr && bind(i, a, local, parameter);
   }
-  if (bound && given < function->parameter_count) bound = bind_missing(a, given);
+  const bool defaulted = given < function->parameter_count;
+  if (bound && defaulted) bound = bind_missing(a, given);
   // A function with a parameter called "arg" reads the arguments: its calls give them.
   if (bound && arguments != nullptr) {
     if (function->binds_arg) [[unlikely]] {
       bound = bind_call_arg(a, arguments);
+    } else if (const std::int32_t slot = defaulted ? declared_arg_slot(a) : -1; slot >= 0) {
+      bound = bind_arg_slot(a, slot, arguments);
     } else {
       provide_arg(&frame, arguments);
     }
