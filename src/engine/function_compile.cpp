@@ -1410,12 +1410,10 @@ std::int32_t final_target(const CompiledFunction* function, std::int32_t to) {
 // go straight to its end; a jump back to a loop's test of two operands becomes a copy of the test
 // (the pass goes on from there without the jump); and the instructions no path reaches go, with a
 // loop's LoopBack that only went on to a step that counts the pass itself.
-bool refine(Compiler* compiler) {
-  CompiledFunction* function = compiler->function;
-  Instruction* code = function->code;
-  const std::int32_t count = function->count;
-  for (std::int32_t i = 0; i < count; ++i) {
-    Instruction& in = code[i];
+// The operands of the larger instructions from `from` on, decoded from their nodes.
+void decode_operands(CompiledFunction* function, std::int32_t from) {
+  for (std::int32_t i = from; i < function->count; ++i) {
+    Instruction& in = function->code[i];
     if (in.op == Op::BinaryOf || in.op == Op::TestJump || in.op == Op::AssignOf ||
         in.op == Op::LoopTestOf) {
       in.left_operand = operand_of(in.left);
@@ -1428,6 +1426,13 @@ bool refine(Compiler* compiler) {
       in.target_slot = in.target->name_slot;
     }
   }
+}
+
+bool refine(Compiler* compiler) {
+  CompiledFunction* function = compiler->function;
+  Instruction* code = function->code;
+  const std::int32_t count = function->count;
+  decode_operands(function, 0);
   for (std::int32_t i = 0; i < count; ++i) {
     if (jumps(code[i].op)) code[i].a = final_target(function, code[i].a);
   }
@@ -1631,8 +1636,10 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
   return ok;
 }
 
-// The tables a run of code compiled after the body's End needs, added to the body's.
-void add_table_sizes(CompiledFunction* function, const Compiler& compiler) {
+// Code compiled after the body's End, from `from` on, made ready to run (it has no jumps), and
+// the tables its run needs added to the body's.
+void finish_appended(CompiledFunction* function, const Compiler& compiler, std::int32_t from) {
+  decode_operands(function, from);
   TableSizes& sizes = function->table_sizes;
   sizes.declared += compiler.declarations + compiler.embedded;
   sizes.scopes = std::max(sizes.scopes, compiler.most_depth + 2);
@@ -1656,7 +1663,7 @@ void compile_parameter_captures(CompiledFunction* function) {
     // The targets run where the call has not reached any code of its own yet: at no position.
     if (compile_capture_table(&compiler, parameter.node, nullptr, &no_memory)) {
       parameter.captures_at = at;
-      add_table_sizes(function, compiler);
+      finish_appended(function, compiler, at);
     }
     release_compiler(&compiler);
   }
@@ -1742,7 +1749,7 @@ void compile_defaults(CompiledFunction* function) {
   }
   ok = ok && next == function->parameter_count && emit(&compiler, Op::End, 0, nullptr);
   release_compiler(&compiler);
-  if (ok) add_table_sizes(function, compiler);
+  if (ok) finish_appended(function, compiler, first);
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
     Parameter& parameter = function->parameters[i];
     if (!ok) {
