@@ -76,7 +76,7 @@ TEST(Differential, TheGeneratorMakesVariedPrograms) {
         "{w = ",       "%h[1]%(x",      "if (\"%p%b\"", "(%h[(",        "\"^%v",
         "++)%|%bump(", "%keep0(c)%",    "%h[bump(",     " = h[(",       "case (c = bump(",
         " & 3]\n",     " + 1\n",        " + 1 } if (",  " a = 7; }",    "var .v",
-        "var &v",      "}[1]%|%{bump(", "}[1] & 3:\n"}) {
+        "var &v",      "}[1]%|%{bump(", "}[1] & 3:\n",  "dflt1(",       "pat1(\"<\" + "}) {
     EXPECT_NE(all.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(random_script(7), random_script(7));

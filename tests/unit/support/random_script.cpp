@@ -19,6 +19,11 @@ class Generator {
     text += "function bump(&r) { r = r + 1; return r; }\n";
     // Defaults that read an earlier parameter and call a function.
     text += "function dflt0(u, v = u + 1, w = str0(v)) { return u + \"/\" + v + \"/\" + w; }\n";
+    // Defaults of lists, literal parts with braces and `arg`; a pattern parameter.
+    text += "function dflt1(u, v = " + default_value() + ", w = " + default_list() +
+            ") { return u + \"/\" + v + \"/\" + w[0] + w[1] + \"/\" + gethashcount(w); }\n";
+    text += std::string("function pat1(\"<%p%>") + (chance(50) ? ":%{q, 1}[0]%" : "") +
+            "\", r = p) { return p + \":\" + q + \":\" + r; }\n";
     // Returns its own variable or its parameter, which die with the call.
     text += "function keep0(u) { k = u + \"!\"; if (len(k) > 3) return k; return u; }\n";
     text += plain_function();
@@ -48,6 +53,20 @@ class Generator {
   std::string text_literal() {
     static const char* const kTexts[] = {"\"\"", "\"ab\"", "\"12\"", "\"x y\"", "\"0\"", "\"-3\""};
     return kTexts[pick(static_cast<int>(std::size(kTexts)))];
+  }
+
+  // A default that reads the first parameter (or the call's arguments).
+  std::string default_value() {
+    static const char* const kValues[] = {
+        "u + 1",  "{u, 2}[1]",        "\"<%{u, 3}[0]%>\"", "\"%u%-%{4}[0]%\"",
+        "arg[0]", "gethashcount(arg)"};
+    return kValues[pick(static_cast<int>(std::size(kValues)))];
+  }
+
+  // A default made of braces or read from them.
+  std::string default_list() {
+    static const char* const kLists[] = {"str0(v)", "{v, u + 1}", "\"%{v, u}[1]%\"", "{arg[0], v}"};
+    return kLists[pick(static_cast<int>(std::size(kLists)))];
   }
 
   // A number variable the statements may assign; in a numeric function only its parameters.
@@ -118,7 +137,7 @@ class Generator {
 
   // An expression of texts.
   std::string text(int depth) {
-    int kind = depth <= 0 ? pick(3) : pick(8);
+    int kind = depth <= 0 ? pick(3) : pick(10);
     switch (kind) {
       case 0:
         return text_literal();
@@ -136,6 +155,11 @@ class Generator {
         return "(" + text(depth - 1) + " + " + expression(depth - 1) + ")";
       case 7:
         return "keep0(" + text(depth - 1) + ")";
+      case 8:
+        if (chance(50)) return "dflt1(" + expression(depth - 1) + ")";
+        return "dflt1(" + expression(depth - 1) + ", " + text(depth - 1) + ")";
+      case 9:
+        return "pat1(\"<\" + " + text(depth - 1) + " + \">:\" + " + expression(depth - 1) + ")";
     }
     return text_literal();
   }
