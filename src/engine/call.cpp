@@ -194,10 +194,11 @@ ValueNode* call_general_function(Script* module, FunctionEntry* entry, ValueNode
   SyntaxNode* head = entry->definition;
   if (head != nullptr) frame.names = head->name_table;
   SyntaxNode* call = head != nullptr ? definition_call(head) : nullptr;
-  if (call == nullptr || call->body == nullptr ||
-      !bind_parameters(&frame, head->next, call, arguments)) {
+  // A call whose binding failed, or of a body with nothing in it, yields 0.
+  if (call == nullptr || !bind_parameters(&frame, head->next, call, arguments) ||
+      call->body == nullptr) {
     release_frame(&frame);
-    ValueNode* zero = make_number_cell(0);  // a call whose binding failed yields 0
+    ValueNode* zero = make_number_cell(0);
     return zero != nullptr ? zero : CALL_FAILED;
   }
   provide_arg(&frame, arguments);
@@ -286,14 +287,15 @@ namespace {
 
 // The general way of running an argmatch function whose pattern matched, in `frame`, where the
 // search bound its captures: the run's code, and *bound false when the parameters could not be
-// bound (nothing ran then).
+// bound or the body has nothing in it (nothing ran then).
 std::int32_t run_matched_general(CallContext* frame, FunctionEntry* entry, SyntaxNode* head,
                                  ValueNode* arguments, bool* bound) {
   frame->function_name = entry->name;
   SyntaxNode* call = definition_call(head);
-  if (call == nullptr || call->body == nullptr ||
+  if (call == nullptr ||
       !bind_parameters(frame, next_parameter(head->next, call), call,
-                       arguments != nullptr ? arguments->next : nullptr)) {
+                       arguments != nullptr ? arguments->next : nullptr) ||
+      call->body == nullptr) {
     *bound = false;
     return RUN_NORMAL;
   }

@@ -1803,7 +1803,7 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
   }
   const NameTable* table = head->name_table;
   SyntaxNode* call = definition_call(head);
-  if (call == nullptr || call->body == nullptr) return nullptr;
+  if (call == nullptr) return nullptr;  // an empty body (no statements) compiles to its End
   // Parameters: a name each, with or without a default.
   std::int32_t count = 0;
   for (SyntaxNode* node = head->next; node != nullptr && node != call; node = node->next)

@@ -2853,7 +2853,8 @@ bool run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
   report.subject = subject;
   if (!run_reporting(module, entry, arguments, host_word, &result, &report)) return false;
   *matched = report.matched;
-  *bound = report.bound;
+  // A body with nothing in it ends the dispatch as a binding that failed does.
+  *bound = report.bound && compiled_form(entry)->call->body != nullptr;
   if (result == CALL_FAILED) {
     *code = RUN_FAILED;
   } else {
