@@ -89,6 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string shortcuts;
   if (!run(data, size, true, &general) || !run(data, size, false, &shortcuts)) return 0;
   if (general == shortcuts) return 0;
+  // Where runaway recursion ends depends on the native stack each way takes per call (the limit
+  // guards the process's stack): the two need not report it at the same depth.
+  if (general.find("Stack overflow") != std::string::npos &&
+      shortcuts.find("Stack overflow") != std::string::npos) {
+    return 0;
+  }
   // Not deterministic: either way differs from itself. Runs share the process, and what one left
   // (an open file's handle, which numbers count on from) can change what the next one finds.
   std::string again;
