@@ -168,6 +168,9 @@ struct CompiledFunction {
   bool reads_arguments;
   bool takes_references;  // a parameter is `&name`
   bool binds_arg;         // a parameter is called "arg"
+  // The slot of the name `arg`, or -1: a default or a capture that declares it (reading it before
+  // the call has made it) leaves a variable there, which then becomes the call's arguments.
+  std::int32_t arg_slot;
   const NameTable* table;
   // The table's module does not ask for declared names (a run of the module's own code may then
   // reuse its variables without looking again).

@@ -411,7 +411,7 @@ bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds
         (kind == NodeKind::Name &&
          (is_slot_name(node, table) || (effects && is_arg_name(node, table)))) ||
         (kind == NodeKind::DeclareName && holds == Holds::Declarations &&
-         is_slot_name(node, table))) {
+         (is_slot_name(node, table) || is_arg_name(node, table)))) {
       ++height;
     } else if (kind == NodeKind::Index || (is_binary_operator(kind) && kind != NodeKind::Match) ||
                (effects && (kind == NodeKind::Assign || kind == NodeKind::Match))) {
@@ -687,7 +687,8 @@ bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label
         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
         (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::Pattern ||
         (kind == NodeKind::Name && (is_slot_name(node, table) || is_arg_name(node, table))) ||
-        (binding && kind == NodeKind::DeclareName && is_slot_name(node, table)) ||
+        (binding && kind == NodeKind::DeclareName &&
+         (is_slot_name(node, table) || is_arg_name(node, table))) ||
         (kind == NodeKind::Block && compiles_as_list(node->body, table, false, binding));
     if (!known) return false;
   }
@@ -1037,8 +1038,9 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     case NodeKind::DeclareName: {
       // `var arg` in braces hides the call's `arg` up to their end, as any local of the braces
       // hides a name; in a function's own scope it meets the call's own (a = 1), which a top
-      // level has not.
-      const bool overlaps = compiler->depth == 0 && compiler->function->call != nullptr;
+      // level has not, nor the parameters' code (the call makes it once they are bound).
+      const bool overlaps =
+          !compiler->binding && compiler->depth == 0 && compiler->function->call != nullptr;
       if (is_arg_name(node, table)) return emit(compiler, Op::Declare, overlaps ? 1 : 0, node);
       return is_slot_name(node, table) && emit(compiler, Op::Declare, 0, node);
     }
@@ -1604,6 +1606,7 @@ CompiledFunction* new_compiled(const NameTable* table, std::int32_t parameters) 
   function->table = table;
   function->slot_count = table->count;
   function->implicit_names = table->module == nullptr || table->module->is_explicit == 0;
+  function->arg_slot = -1;
   function->parameters = static_cast<Parameter*>(alloc_block(sizeof(Parameter) * (parameters + 1)));
   function->name_hashes =
       static_cast<std::int32_t*>(alloc_block(sizeof(std::int32_t) * (table->count + 1)));
@@ -1815,6 +1818,7 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
   // name; anything else is the general evaluator's to report. A default is code that runs when
   // the arguments run out (see bind_defaults).
   function->call = call;
+  function->arg_slot = find_name_slot(table, "arg");
   for (SyntaxNode* node = head->next; ok && node != call;) {
     if (node != nullptr && node->kind == NodeKind::Pattern && node->pattern != nullptr) {
       // A pattern in place of a name: the argument's text is searched, its captures bound.

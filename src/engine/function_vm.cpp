@@ -2577,13 +2577,6 @@ bool bind_arg_slot(Activation* a, std::int32_t slot, ValueNode* arguments) {
   return true;
 }
 
-// The slot of an `arg` that a default declared (it read `arg` before the call had made it), or
-// -1: that variable becomes the call's arguments, as a parameter of that name does.
-[[gnu::noinline]] std::int32_t declared_arg_slot(const Activation* a) {
-  const std::int32_t slot = find_name_slot(a->function->table, "arg");
-  return slot >= 0 && a->slots[slot] != nullptr ? slot : -1;
-}
-
 // A call of the compiled body with its first `argument_count` parameters (at most) bound by
 // `bind(i, frame, local, parameter)`, or held as plain numbers where `plain(i, parameter,
 // &number)` finds one, the others to their defaults: Done with the result in
@@ -2654,14 +2647,14 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     ValueNode* local = declare(a, parameter.slot);
     bound = local != nullptr && bind(i, a, local, parameter);
   }
-  const bool defaulted = given < function->parameter_count;
-  if (bound && defaulted) bound = bind_missing(a, given);
-  // A function with a parameter called "arg" reads the arguments: its calls give them.
+  if (bound && given < function->parameter_count) bound = bind_missing(a, given);
+  // A function with a parameter called "arg" reads the arguments: its calls give them. So does
+  // an `arg` that the binding declared.
   if (bound && arguments != nullptr) {
     if (function->binds_arg) [[unlikely]] {
       bound = bind_call_arg(a, arguments);
-    } else if (const std::int32_t slot = defaulted ? declared_arg_slot(a) : -1; slot >= 0) {
-      bound = bind_arg_slot(a, slot, arguments);
+    } else if (function->arg_slot >= 0 && a->slots[function->arg_slot] != nullptr) [[unlikely]] {
+      bound = bind_arg_slot(a, function->arg_slot, arguments);
     } else {
       provide_arg(&frame, arguments);
     }
