@@ -1408,10 +1408,6 @@ std::int32_t final_target(const CompiledFunction* function, std::int32_t to) {
   return to;
 }
 
-// Once the jumps are resolved: the operands of the larger instructions decoded; jumps to a jump
-// go straight to its end; a jump back to a loop's test of two operands becomes a copy of the test
-// (the pass goes on from there without the jump); and the instructions no path reaches go, with a
-// loop's LoopBack that only went on to a step that counts the pass itself.
 // The operands of the larger instructions from `from` on, decoded from their nodes.
 void decode_operands(CompiledFunction* function, std::int32_t from) {
   for (std::int32_t i = from; i < function->count; ++i) {
@@ -1430,6 +1426,10 @@ void decode_operands(CompiledFunction* function, std::int32_t from) {
   }
 }
 
+// Once the jumps are resolved: the operands of the larger instructions decoded; jumps to a jump
+// go straight to its end; a jump back to a loop's test of two operands becomes a copy of the test
+// (the pass goes on from there without the jump); and the instructions no path reaches go, with a
+// loop's LoopBack that only went on to a step that counts the pass itself.
 bool refine(Compiler* compiler) {
   CompiledFunction* function = compiler->function;
   Instruction* code = function->code;
