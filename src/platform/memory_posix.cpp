@@ -1,33 +1,13 @@
 #include "platform/memory.h"
 
-#include <atomic>
-#include <cstdint>
+#include "platform/memory_accounting.h"
+
 #include <cstdlib>
 
 #include <malloc.h>
 
-static std::atomic<std::size_t> AllocationLimit{0};
-
-void set_allocation_limit(std::size_t bytes) {
-  AllocationLimit.store(bytes, std::memory_order_relaxed);
-}
-
-static thread_local constinit std::uint32_t Failures = 0;
-
-std::uint32_t allocation_failures() {
-  return Failures;
-}
-
-// The block, or null (counted) when memory ran out.
-static void* counted(void* block) {
-  if (block == nullptr) ++Failures;
-  return block;
-}
-
-static bool over_limit(std::size_t size) {
-  std::size_t limit = AllocationLimit.load(std::memory_order_relaxed);
-  return limit != 0 && size > limit;
-}
+using memory_accounting::counted;
+using memory_accounting::over_limit;
 
 // A request of 0 bytes still yields a distinct block, so null always means exhaustion.
 void* alloc_zeroed(std::size_t size) {
