@@ -46,15 +46,6 @@ class CountedCall {
   CountedCall& operator=(const CountedCall&) = delete;
 };
 
-// The Call node that names the function and holds its body: the last node before FunctionEnd.
-SyntaxNode* definition_call(SyntaxNode* head) {
-  SyntaxNode* node = head->next;
-  while (node != nullptr && node->next != nullptr && node->next->kind != NodeKind::FunctionEnd) {
-    node = node->next;
-  }
-  return node != nullptr && node->kind == NodeKind::Call ? node : nullptr;
-}
-
 }  // namespace
 
 SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call) {
@@ -84,61 +75,7 @@ SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call) {
   return call;
 }
 
-bool bind_defaults(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call) {
-  frame->bind_mode = 1;
-  const SyntaxNode* saved_stop = frame->stop_node;
-  frame->stop_node = call;
-  std::int32_t code = run_nodes(frame, parameter, nullptr, nullptr, nullptr);
-  frame->stop_node = saved_stop;
-  frame->bind_mode = 0;
-  if (code == RUN_FAILED) return false;
-  if (SyntaxNode* missing = parameter_without_default(parameter, call); missing != nullptr) {
-    report_error(frame, "Argument error", missing->source, 0);
-    return false;
-  }
-  return true;
-}
-
 namespace {
-
-// Binds the parameters from `parameter` on to the arguments; false when binding fails.
-bool bind_parameters(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call,
-                     ValueNode* argument) {
-  for (; parameter != nullptr && parameter != call && argument != nullptr;
-       argument = argument->next) {
-    if (parameter->kind == NodeKind::Pattern) {
-      char* subject = text_of_value(argument->value);
-      if (subject == nullptr) {
-        report_error(frame, "Alloc failed", parameter->source, 0);
-        return false;
-      }
-      std::int32_t searched = pattern_bind(frame, parameter->pattern, subject);
-      release(&subject);
-      if (searched == PATTERN_SEARCH_FAILED) return false;
-    } else if (parameter->kind == NodeKind::DeclareName) {
-      ValueNode* local = declare_variable(frame, parameter);
-      if (local == nullptr ||
-          !bind_parameter(frame, local, parameter->text != nullptr && *parameter->text == '&',
-                          argument, parameter->source)) {
-        return false;
-      }
-    } else {
-      report_error(frame, "Sentence error", parameter->source, 0);
-      return false;
-    }
-    parameter = next_parameter(parameter, call);
-  }
-  if (parameter == nullptr || parameter == call) return true;
-  return bind_defaults(frame, parameter, call);
-}
-
-CallContext fresh_frame(Script* module, const char* function_name, std::intptr_t host_word) {
-  CallContext frame{};
-  frame.script = module;
-  frame.function_name = function_name;
-  frame.host_word = host_word;
-  return frame;
-}
 
 // Libraries first, then (unless `libraries_only`) the built-in table.
 NativeFunction find_native(Script* module, const char* name, bool libraries_only = false) {
@@ -185,41 +122,6 @@ bool call_too_deep(std::int32_t more) {
   return CallDepth + more >= MAX_CALL_DEPTH || used > CALL_STACK_BUDGET;
 }
 
-namespace {
-
-// The call of a user function through the general evaluator.
-ValueNode* call_general_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
-                                 std::intptr_t host_word) {
-  CallContext frame = fresh_frame(module, entry->name, host_word);
-  SyntaxNode* head = entry->definition;
-  if (head != nullptr) frame.names = head->name_table;
-  SyntaxNode* call = head != nullptr ? definition_call(head) : nullptr;
-  // A call whose binding failed, or of a body with nothing in it, yields 0.
-  if (call == nullptr || !bind_parameters(&frame, head->next, call, arguments) ||
-      call->body == nullptr) {
-    release_frame(&frame);
-    ValueNode* zero = make_number_cell(0);
-    return zero != nullptr ? zero : CALL_FAILED;
-  }
-  provide_arg(&frame, arguments);
-  ValueNode* result = make_node();
-  if (result == nullptr) {
-    report_error(&frame, "Alloc failed", entry->name, 0);
-    release_frame(&frame);
-    return CALL_FAILED;
-  }
-  std::int32_t break_counter = 0;
-  std::int32_t code = run_nodes(&frame, call->body, result, nullptr, &break_counter);
-  release_frame(&frame);
-  if (code == RUN_FAILED) {
-    free_node(result);
-    return CALL_FAILED;
-  }
-  return result;
-}
-
-}  // namespace
-
 bool bind_parameter(CallContext* frame, ValueNode* local, bool by_reference, ValueNode* argument,
                     const char* position) {
   if (by_reference) {
@@ -239,9 +141,8 @@ bool bind_parameter(CallContext* frame, ValueNode* local, bool by_reference, Val
 }
 
 FunctionEntry* compiled_call_target(SyntaxNode* call_node) {
-  if (GeneralEvaluationOnly ||
-      std::atomic_ref<std::int32_t>(call_node->call_target_kind).load(std::memory_order_acquire) !=
-          CALL_TARGET_FUNCTION) {
+  if (std::atomic_ref<std::int32_t>(call_node->call_target_kind).load(std::memory_order_acquire) !=
+      CALL_TARGET_FUNCTION) {
     return nullptr;
   }
   return static_cast<FunctionEntry*>(cached_target(call_node));
@@ -276,35 +177,8 @@ bool call_reader_into(CallContext* context, SyntaxNode* call_node, const char* n
 ValueNode* call_user_function(Script* module, FunctionEntry* entry, ValueNode* arguments,
                               std::intptr_t host_word) {
   CountedCall counted;
-  if (!GeneralEvaluationOnly) {
-    ValueNode* compiled = nullptr;
-    if (run_function_vm(module, entry, arguments, host_word, &compiled)) return compiled;
-  }
-  return call_general_function(module, entry, arguments, host_word);
+  return run_function_vm(module, entry, arguments, host_word);
 }
-
-namespace {
-
-// The general way of running an argmatch function whose pattern matched, in `frame`, where the
-// search bound its captures: the run's code, and *bound false when the parameters could not be
-// bound or the body has nothing in it (nothing ran then).
-std::int32_t run_matched_general(CallContext* frame, FunctionEntry* entry, SyntaxNode* head,
-                                 ValueNode* arguments, bool* bound) {
-  frame->function_name = entry->name;
-  SyntaxNode* call = definition_call(head);
-  if (call == nullptr ||
-      !bind_parameters(frame, next_parameter(head->next, call), call,
-                       arguments != nullptr ? arguments->next : nullptr) ||
-      call->body == nullptr) {
-    *bound = false;
-    return RUN_NORMAL;
-  }
-  provide_arg(frame, arguments);
-  std::int32_t break_counter = 0;
-  return run_nodes(frame, call->body, nullptr, nullptr, &break_counter);
-}
-
-}  // namespace
 
 std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t* stop_dispatch,
                              std::intptr_t host_word) {
@@ -320,15 +194,7 @@ std::int32_t dispatch_module(Script* module, ValueNode* arguments, std::int32_t*
     std::int32_t code = RUN_NORMAL;
     bool bound = true;
     bool matched = false;
-    // A function with a compiled form searches its pattern and runs there; else the general way.
-    if (!run_argmatch_vm(module, entry, arguments, subject, host_word, &matched, &code, &bound)) {
-      CallContext frame = fresh_frame(module, nullptr, host_word);
-      frame.names = head->name_table;
-      // A pattern that cannot be searched has been reported; its function is not chosen.
-      matched = pattern_bind(&frame, head->next->pattern, subject) == 1;
-      if (matched) code = run_matched_general(&frame, entry, head, arguments, &bound);
-      release_frame(&frame);
-    }
+    run_argmatch_vm(module, entry, arguments, subject, host_word, &matched, &code, &bound);
     if (!matched) continue;
     ++count;
     if (!bound) break;

@@ -37,14 +37,9 @@ SyntaxNode* next_parameter(SyntaxNode* node, SyntaxNode* call);
 // before its Comma or the Call node: null when all have, else the node where the check stopped
 // (where "Argument error" is reported).
 SyntaxNode* parameter_without_default(SyntaxNode* node, SyntaxNode* call);
-// The arguments ran out at `parameter`: it and the parameters after it (up to the definition's
-// `call`) run as code in the callee's frame, so that each declares itself and takes its default.
-// False after a reported failure, "Argument error" when one of them has no default.
-bool bind_defaults(CallContext* frame, SyntaxNode* parameter, SyntaxNode* call);
 
-// The user function a call node has been found to reach, when a call of it may go straight to its
-// compiled form with the caller's values (not while everything runs through the general
-// evaluator). Null otherwise.
+// The user function a call node has been found to reach: a call of it may go straight to its
+// compiled form with the caller's values. Null otherwise.
 FunctionEntry* compiled_call_target(SyntaxNode* call_node);
 // A call made straight to a compiled form is counted as call_function counts a call: false, with
 // "Stack overflow" reported, past the limits. Each true is matched by leave_direct_call().

@@ -108,10 +108,7 @@ bool run_top_level(Script* first) {
     frame.function_name = module->name;
     frame.names = module->top_names;
     frame.keeps_locals = 1;
-    if (!run_top_level_vm(module, &frame, &ok)) {
-      std::int32_t break_counter = 0;
-      ok = run_nodes(&frame, module->code, nullptr, nullptr, &break_counter) != RUN_FAILED;
-    }
+    ok = run_top_level_vm(module, &frame);
     if (ok) {
       // Only now do the module's variables become globals, shared by every script thread.
       if (!mark_shared(frame.locals)) report_error(&frame, "Alloc failed", nullptr, 0);

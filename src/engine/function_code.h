@@ -18,8 +18,8 @@ enum class Op : std::uint8_t {
   Nop,
   PushNumber,    // a
   PushText,      // node: a plain literal
-  Literal,       // node: run by the general evaluator: a literal with escapes, embedded
-                 // expressions or capture targets; a pattern; braces that make a list
+  Refused,       // node: code no statement of the language makes (see compile_code): a
+                 // "Sentence error" reported there
   PushName,      // node; b = 1 when the next instruction only reads the value (a key, say)
   Assign,        // node; a = 1 when a statement end follows
   Binary,        // node
@@ -50,9 +50,9 @@ enum class Op : std::uint8_t {
   BreakJump,     // node: the loop's LoopEnd, or the Switch; a = after it
   Switch,        // node; a CaseEntry for each label follows, and one without a node; b = 1 when
                  // the chosen label's statements keep their values apart (as a ListStart does)
-  CaseEntry,     // not run: node, a label, and a = where its statements start; b = 1 when the
-                 // label is an expression the general evaluator runs, 2 when one whose code starts
-                 // at target_slot and ends with an End; without a node, a = the switch's end
+  CaseEntry,     // not run: node, a label, and a = where its statements start; b = 2 when the
+                 // label is an expression, whose code starts at target_slot and ends with an End;
+                 // without a node, a = the switch's end
   LoopTestOf,    // a loop's condition left <node> right and its test: on false to `a`; target: the
                  // Loop node
   LoopTestBack,  // a pass's end and the next pass's LoopTestOf: on true to `b`, on false to `a`
@@ -189,12 +189,14 @@ struct CompiledFunction {
 
 }  // namespace compiled_body
 
-// The function's compiled form, made on first use by whichever thread comes first; null when the
-// body uses anything the compiled form does not run, or memory ran out (the next call tries again).
+// The function's compiled form, made on first use by whichever thread comes first; null when
+// memory ran out (the next call tries again), or for good when the definition has no body to
+// compile (compiled_form_refused), which the loader never makes.
 compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry);
+bool compiled_form_refused(FunctionEntry* entry);
 void free_compiled_form(FunctionEntry* entry);
 
-// A module's top-level code, compiled for its one run (it has no parameters); null when it uses
-// anything the compiled form does not run, or memory ran out.
+// A module's top-level code, compiled for its one run (it has no parameters); null when memory ran
+// out.
 compiled_body::CompiledFunction* compile_top_level(Script* module);
 void free_top_level(compiled_body::CompiledFunction* function);

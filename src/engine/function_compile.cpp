@@ -27,11 +27,11 @@ struct Compiler {
   std::int32_t open_calls;     // calls begun and not yet ended, at the instruction emitted last
   std::int32_t pending_steps;  // postfix steps since the last statement end
   std::int32_t declarations;   // `var` names
-  // Names the literals' embedded expressions and capture targets may declare, at most.
-  std::int32_t embedded;
   // Compiling the parameters' defaults, which run in the binding mode: names parsed then (a
   // literal's parts) are declarations.
   bool binding;
+  // The statement whose code could not be made, when that was not for want of memory.
+  SyntaxNode* refused;
   // Each node compiled, with its first instruction and the one after its last: where a jump to
   // it, or past it, goes.
   struct NodeMark {
@@ -186,15 +186,6 @@ bool is_operand(const SyntaxNode* node, const NameTable* table) {
   return node->kind == NodeKind::Name && is_slot_name(node, table);
 }
 
-// At most how many names a literal's «%expr%» parts and capture targets name: each takes a pair
-// of percent signs, and an escape may make one.
-std::int32_t embedded_bound(const char* text) {
-  std::int32_t marks = 0;
-  for (const char* c = text != nullptr ? text : ""; *c != '\0'; ++c)
-    marks += *c == '%' || *c == '\\' ? 1 : 0;
-  return marks / 2;
-}
-
 std::uint32_t mark_slot(const SyntaxNode* node, std::uint32_t mask) {
   auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(node));
   return static_cast<std::uint32_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & mask;
@@ -279,18 +270,6 @@ const SyntaxNode* last_statement(const SyntaxNode* list) {
     if (ends_statement(node) || node->kind == NodeKind::Jump) start = node->next;
   }
   return start;
-}
-
-// Whether a list, or any list inside it, holds a return, an exit, a break or a continue.
-bool holds_jump(const SyntaxNode* list) {
-  for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
-    const NodeKind kind = node->kind;
-    if (kind == NodeKind::Return || kind == NodeKind::Exit || kind == NodeKind::Break ||
-        kind == NodeKind::Continue || (node->body != nullptr && holds_jump(node->body))) {
-      return true;
-    }
-  }
-  return false;
 }
 
 bool may_strand(const SyntaxNode* list);
@@ -744,15 +723,19 @@ SyntaxNode* assignment_of(const SyntaxNode* pattern) {
 // target, 2 when its target does not parse and is reported at each binding), then each target's
 // code with an End. The targets are parsed from their captures' names and placed at `position`;
 // in the binding mode their names are declarations. A target that makes other than one value
-// gathers them, and the first is bound. False, with nothing emitted, when a target compiles from
-// neither (the general evaluator binds them) or memory ran out (*no_memory).
+// gathers them, and the first is bound; one that is neither (no value, or statements) is reported
+// as one that does not parse. A pattern that cannot be made has no captures: each search reports
+// it. False, with nothing emitted, when memory ran out (*no_memory).
 bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* position,
                            bool* no_memory) {
   CompiledFunction* function = compiler->function;
   PatternUse use(node->pattern);
   const CompiledPattern* pattern = use.get();
-  if (pattern == nullptr) return false;  // each run reports it
-  std::int32_t slots = capture_slot_count(pattern);
+  if (pattern == nullptr && use.problem() == PATTERN_NO_MEMORY) {
+    *no_memory = true;
+    return false;
+  }
+  std::int32_t slots = pattern != nullptr ? capture_slot_count(pattern) : 0;
   CaptureSlot* captures =
       slots > 0 ? static_cast<CaptureSlot*>(alloc_zeroed(sizeof(CaptureSlot) * slots)) : nullptr;
   if (slots > 0 && captures == nullptr) {
@@ -769,13 +752,15 @@ bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* pos
                            ? parse_binding_part(captures[i].name, no_memory)
                            : parse_embedded_part(nullptr, captures[i].name, no_memory);
     settle_parsed_nodes(list, position, function->table);
+    if (list != nullptr && !makes_one_value(list, function->table, most, false) &&
+        !gathers_values(list, function->table, false, compiler->binding)) {
+      free_syntax_node(&list);
+    }
     // One that does not parse is kept as null, for the table to report.
     if (!keep(&function->targets, &function->target_count, &function->target_capacity, list)) {
       free_syntax_node(&list);
       *no_memory = true;
     }
-    compiled = list == nullptr || makes_one_value(list, function->table, most, false) ||
-               gathers_values(list, function->table, false, compiler->binding);
   }
   const std::int32_t at = function->count;
   const std::int32_t open_calls = compiler->open_calls;
@@ -841,18 +826,12 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       if (is_plain_literal(node)) return emit(compiler, Op::PushText, 0, node);
       bool no_memory = false;
       if (compile_text(compiler, node, &no_memory)) return true;
-      if (no_memory) return false;
-      compiler->embedded += embedded_bound(node->text);
-      compiler->function->reads_arguments = true;
-      return emit(compiler, Op::Literal, 0, node);
+      return !no_memory && emit(compiler, Op::Refused, 0, node);
     }
     case NodeKind::Pattern: {  // the target of a destructuring assignment
       bool no_memory = false;
       if (compile_pattern_target(compiler, node, &no_memory)) return true;
-      if (no_memory) return false;
-      compiler->embedded += embedded_bound(node->text);
-      compiler->function->reads_arguments = true;
-      return emit(compiler, Op::Literal, 0, node);
+      return !no_memory && emit(compiler, Op::Refused, 0, node);
     }
     case NodeKind::Name:
       if (is_arg_name(node, table)) {
@@ -962,9 +941,7 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         compiler->strays = compiler->strays || (compiler->after_statement && strands_list);
         bool failed = false;
         if (compile_list_value(compiler, node, &failed)) return true;
-        // The general evaluator makes the list; a jump inside would end its run, not the braces.
-        if (failed || holds_jump(node->body)) return false;
-        return emit(compiler, Op::Literal, 0, node);
+        return !failed && emit(compiler, Op::Refused, 0, node);
       }
       bool collecting = compiler->collecting;
       compiler->collecting = collecting || after != nullptr;
@@ -1175,8 +1152,8 @@ bool ends_statement(const SyntaxNode* node) {
          node->kind == NodeKind::Block || node->kind == NodeKind::FunctionEnd;
 }
 
-// A switch: one step chooses the label, as the general evaluator chooses it (a label that is an
-// expression is run by it), and goes to its statements in a scope of their own. The general
+// A switch: one step chooses the label (the first case equal to its value, else the first default),
+// and goes to its statements in a scope of their own. The general
 // evaluator runs them on a stack of their own: when they may leave values, they keep them apart,
 // and drop them at the switch's end or on a jump out of it.
 bool compile_switch(Compiler* compiler, SyntaxNode* node) {
@@ -1200,20 +1177,19 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     }
   }
   if (!emit(compiler, Op::CaseEntry, 0, nullptr)) return false;
-  // The labels that are expressions are compiled when all of them can be, each one's code ended
-  // by End: the switch runs them in turn. Else the general evaluator runs them all, in order.
+  // The labels that are expressions are compiled, each one's code ended by End: the switch runs
+  // them in turn. One that makes no value, or holds statements, is reported when it is reached.
   const NameTable* table = function->table;
-  bool labels_compiled = true;
-  for (SyntaxNode* label = node->body; label != nullptr && labels_compiled; label = label->next) {
-    if (label->kind == NodeKind::Case && !is_literal_label(label)) {
-      labels_compiled = makes_one_value(label->next, table, Holds::Effects, true) ||
-                        gathers_values(label->next, table, true, false);
-    }
-  }
-  for (std::int32_t i = 1; labels_compiled && i <= labels; ++i) {
+  for (std::int32_t i = 1; i <= labels; ++i) {
     SyntaxNode* label = function->code[at + i].node;
     if (label->kind != NodeKind::Case || is_literal_label(label)) continue;
     function->code[at + i].target_slot = function->count;
+    if (!makes_one_value(label->next, table, Holds::Effects, true) &&
+        !gathers_values(label->next, table, true, false)) {
+      if (!emit(compiler, Op::Refused, 0, label->next) || !emit(compiler, Op::End, 0, nullptr))
+        return false;
+      continue;
+    }
     // One that makes no one value gathers its values apart; the first is compared.
     const bool gathered = !makes_one_value(label->next, table, Holds::Effects, true);
     if (gathered && !emit(compiler, Op::ListStart, 0, label)) return false;
@@ -1243,11 +1219,7 @@ bool compile_switch(Compiler* compiler, SyntaxNode* node) {
     Instruction& entry = function->code[at + i];
     entry.a = index_of(compiler, entry.node, false);
     if (entry.a < 0) return false;
-    if (entry.node->kind != NodeKind::Case || is_literal_label(entry.node)) {
-      entry.b = 0;
-    } else {
-      entry.b = labels_compiled ? 2 : 1;
-    }
+    entry.b = entry.node->kind != NodeKind::Case || is_literal_label(entry.node) ? 0 : 2;
   }
   function->code[at + labels + 1].a = function->count;
   return true;
@@ -1293,7 +1265,10 @@ bool compile_list(Compiler* compiler, SyntaxNode* list) {
     }
     if (failed) return false;
     std::int32_t at = compiler->mark_count;
-    if (!compile_node(compiler, node)) return false;
+    if (!compile_node(compiler, node)) {
+      if (compiler->refused == nullptr) compiler->refused = node;  // the innermost
+      return false;
+    }
     compiler->marks[at].end = compiler->function->count;
     // Braces note their own (see NodeKind::Block).
     if (node->kind != NodeKind::Block && strands(previous, node)) compiler->strays = true;
@@ -1619,9 +1594,11 @@ CompiledFunction* new_compiled(const NameTable* table, std::int32_t parameters) 
   return function;
 }
 
-// Compiles the body into the form: false (the form freed) when the body uses anything the
-// compiled form does not run.
+// Compiles the body into the form: false (the form freed) when memory ran out. Code of a shape
+// that no statement the parser takes has (a jump without its target, a label without its colon)
+// makes a form whose run reports a "Sentence error" there.
 bool compile_code(CompiledFunction* function, SyntaxNode* body) {
+  const std::uint32_t failures = allocation_failures();
   Compiler compiler{};
   compiler.function = function;
   // Each parameter is bound (or the call fails) before the body runs.
@@ -1631,8 +1608,17 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
   note_bound_prefix(&compiler, body);
   bool ok = compile_list(&compiler, body) && emit(&compiler, Op::End, 0, nullptr) &&
             resolve(&compiler) && refine(&compiler);
-  function->table_sizes = {function->slot_count + compiler.declarations + compiler.embedded,
-                           compiler.most_depth + 2, compiler.most_steps, compiler.most_calls};
+  if (!ok && allocation_failures() == failures) {
+    Compiler refused{};
+    refused.function = function;
+    function->count = 0;
+    ok = emit(&refused, Op::Refused, 0, compiler.refused != nullptr ? compiler.refused : body) &&
+         emit(&refused, Op::End, 0, nullptr);
+    release_compiler(&compiler);
+    compiler = refused;
+  }
+  function->table_sizes = {function->slot_count + compiler.declarations, compiler.most_depth + 2,
+                           compiler.most_steps, compiler.most_calls};
   settle_table_sizes(function);
   release_compiler(&compiler);
   if (!ok) free_compiled(function);
@@ -1644,7 +1630,7 @@ bool compile_code(CompiledFunction* function, SyntaxNode* body) {
 void finish_appended(CompiledFunction* function, const Compiler& compiler, std::int32_t from) {
   decode_operands(function, from);
   TableSizes& sizes = function->table_sizes;
-  sizes.declared += compiler.declarations + compiler.embedded;
+  sizes.declared += compiler.declarations;
   sizes.scopes = std::max(sizes.scopes, compiler.most_depth + 2);
   sizes.pending = std::max(sizes.pending, compiler.most_steps);
   sizes.calls = std::max(sizes.calls, compiler.most_calls);
@@ -1652,9 +1638,9 @@ void finish_appended(CompiledFunction* function, const Compiler& compiler, std::
 }
 
 // The capture tables of the pattern parameters, after the body's End: their targets run in the
-// binding mode, where the call's search binds them. Without one (a target that makes no one value,
-// or no memory), the general evaluator binds that parameter's captures.
-void compile_parameter_captures(CompiledFunction* function) {
+// binding mode, where the call's search binds them. A parameter left without one (its targets'
+// code was refused) reports a "Sentence error" when it is bound. False when memory ran out.
+bool compile_parameter_captures(CompiledFunction* function) {
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
     Parameter& parameter = function->parameters[i];
     if (parameter.slot != kPatternPlace) continue;
@@ -1669,7 +1655,9 @@ void compile_parameter_captures(CompiledFunction* function) {
       finish_appended(function, compiler, at);
     }
     release_compiler(&compiler);
+    if (no_memory) return false;
   }
+  return true;
 }
 
 // The parameter whose place starts at a node of the parameters' code, or null.
@@ -1697,34 +1685,29 @@ bool is_pattern_parameter(const CompiledFunction* function, const SyntaxNode* no
   return parameter != nullptr && parameter->slot == kPatternPlace;
 }
 
-// Whether the parameters' code (their names, defaults and commas) runs as compiled code: names of
-// the function's own slots, numbers, literals and patterns, indexes, calls, assignments,
-// operators and braces that make a list of the same.
-bool defaults_run_compiled(const CompiledFunction* function) {
+// Whether a node of the parameters' code (their names, defaults and commas) is of what that code
+// is made of: names of the function's own slots, numbers, literals and patterns, indexes, calls,
+// assignments, operators and braces that make a list of the same.
+bool is_parameter_code(const CompiledFunction* function, const SyntaxNode* node) {
   const NameTable* table = function->table;
-  for (const SyntaxNode* node = function->parameters[0].node; node != function->call;
-       node = node->next) {
-    NodeKind kind = node->kind;
-    bool known =
-        kind == NodeKind::Number || kind == NodeKind::Comma || kind == NodeKind::Assign ||
-        kind == NodeKind::Index || kind == NodeKind::CallStart ||
-        (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::String ||
-        ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
-        is_arg_parameter(function, node) || (kind == NodeKind::Name && is_arg_name(node, table)) ||
-        is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
-        kind == NodeKind::Pattern ||
-        (kind == NodeKind::Block && compiles_as_list(node->body, table, false, true));
-    if (!known) return false;
-  }
-  return true;
+  NodeKind kind = node->kind;
+  return kind == NodeKind::Number || kind == NodeKind::Comma || kind == NodeKind::Assign ||
+         kind == NodeKind::Index || kind == NodeKind::CallStart ||
+         (kind == NodeKind::Call && node->text != nullptr) || kind == NodeKind::String ||
+         ((kind == NodeKind::Name || kind == NodeKind::DeclareName) && is_slot_name(node, table)) ||
+         is_arg_parameter(function, node) || (kind == NodeKind::Name && is_arg_name(node, table)) ||
+         is_binary_operator(kind) || is_unary_operator(kind) || kind == NodeKind::ApplyPostfix ||
+         kind == NodeKind::Pattern ||
+         (kind == NodeKind::Block && compiles_as_list(node->body, table, false, true));
 }
 
 // The parameters' code, after the body's End, for the calls that give fewer arguments than there
-// are parameters: it runs from the first parameter without an argument, as the general evaluator
-// runs it (see bind_defaults). Left to the general evaluator when it holds anything else, or when
-// memory ran out.
-void compile_defaults(CompiledFunction* function) {
-  if (function->parameter_count == 0 || !defaults_run_compiled(function)) return;
+// are parameters: it runs from the first parameter without an argument, so that each declares
+// itself and takes its default. Code of another kind, which no definition the parser takes holds,
+// is reported as a "Sentence error" when the run reaches it. False when memory ran out.
+bool compile_defaults(CompiledFunction* function) {
+  if (function->parameter_count == 0) return true;
+  const std::uint32_t failures = allocation_failures();
   Compiler compiler{};
   compiler.function = function;
   compiler.binding = true;
@@ -1748,53 +1731,26 @@ void compile_defaults(CompiledFunction* function) {
       if (ok) function->code[at].a = function->count;
       continue;
     }
-    ok = compile_node(&compiler, node);
+    ok = is_parameter_code(function, node) ? compile_node(&compiler, node)
+                                           : emit(&compiler, Op::Refused, 0, node);
   }
   ok = ok && next == function->parameter_count && emit(&compiler, Op::End, 0, nullptr);
+  if (!ok && allocation_failures() == failures) {
+    // Refused on the way: every call that runs any of it reports it where the parameters start.
+    function->count = first;
+    ok = emit(&compiler, Op::Refused, 0, function->parameters[0].node) &&
+         emit(&compiler, Op::End, 0, nullptr);
+    for (std::int32_t i = 0; i < function->parameter_count; ++i)
+      function->parameters[i].defaults_at = first;
+  }
   release_compiler(&compiler);
-  if (ok) finish_appended(function, compiler, first);
+  if (!ok) return false;
+  finish_appended(function, compiler, first);
   for (std::int32_t i = 0; i < function->parameter_count; ++i) {
     Parameter& parameter = function->parameters[i];
-    if (!ok) {
-      parameter.defaults_at = -1;
-      continue;
-    }
     parameter.without_default = parameter_without_default(parameter.node, function->call);
   }
-  if (!ok) function->count = first;  // the body's code stays as it was
-}
-
-// Whether a pattern parameter's captures name one of the function's parameters (or the pattern
-// cannot be read). The general evaluator then finds the name declared in the frame when it binds
-// the capture; the record holds its parameters outside the frame's chain, where that is not seen:
-// such a function is the general evaluator's to run.
-bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode* pattern_node) {
-  PatternUse use(pattern_node->pattern);
-  const CompiledPattern* pattern = use.get();
-  if (pattern == nullptr) return true;
-  const std::int32_t slots = capture_slot_count(pattern);
-  if (slots == 0) return false;
-  auto* captures = static_cast<CaptureSlot*>(alloc_zeroed(sizeof(CaptureSlot) * slots));
-  if (captures == nullptr) return true;
-  const std::int32_t count = list_captures(pattern, captures);
-  bool names = false;
-  for (std::int32_t i = 0; !names && i < count; ++i) {
-    if (!capture_binds(captures[i])) continue;
-    bool no_memory = false;
-    SyntaxNode* list = parse_embedded_part(nullptr, captures[i].name, &no_memory);
-    names = no_memory;
-    for (const SyntaxNode* node = list; !names && node != nullptr; node = node->next) {
-      if (node->kind != NodeKind::Name && node->kind != NodeKind::DeclareName) continue;
-      for (std::int32_t p = 0; !names && p < function->parameter_count; ++p) {
-        const SyntaxNode* parameter = function->parameters[p].node;
-        names =
-            function->parameters[p].slot >= 0 && same_name(bare_name(node), bare_name(parameter));
-      }
-    }
-    free_syntax_node(&list);
-  }
-  release(&captures);
-  return names;
+  return true;
 }
 
 // Not inline: the compiler's state is large, and would sit in the frame of every compiled call.
@@ -1815,8 +1771,7 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
   if (function == nullptr) return nullptr;
   bool ok = true;
   // Each place a parameter takes (the first, and each after a top-level comma) starts with a
-  // name; anything else is the general evaluator's to report. A default is code that runs when
-  // the arguments run out (see bind_defaults).
+  // name or a pattern. A default is code that runs when the arguments run out.
   function->call = call;
   function->arg_slot = find_name_slot(table, "arg");
   for (SyntaxNode* node = head->next; ok && node != call;) {
@@ -1826,15 +1781,15 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
       node = next_parameter(node, call);
       continue;
     }
-    if (node != nullptr && node->kind != NodeKind::DeclareName && node->kind != NodeKind::Pattern) {
+    ok = node != nullptr;
+    if (!ok) break;
+    if (node->kind != NodeKind::DeclareName || node->text == nullptr || node->name_table != table ||
+        node->name_slot < 0) {
       // No name in this place (two commas, or code): an argument that reaches it is reported.
       function->parameters[function->parameter_count++] = {kEmptyPlace, false, node, -1, nullptr};
       node = next_parameter(node, call);
       continue;
     }
-    ok = node != nullptr && node->kind == NodeKind::DeclareName && node->text != nullptr &&
-         node->name_table == table && node->name_slot >= 0;
-    if (!ok) break;
     // A name given twice is reported when the second is bound (its slot holds the first).
     Parameter& parameter = function->parameters[function->parameter_count++];
     parameter = {node->name_slot, node->text[0] == '&', node, -1, nullptr};
@@ -1852,17 +1807,10 @@ bool captures_name_parameter(const CompiledFunction* function, const SyntaxNode*
     return nullptr;
   }
   if (!compile_code(function, call->body)) return nullptr;
-  compile_parameter_captures(function);
-  for (std::int32_t i = 0; ok && i < function->parameter_count; ++i) {
-    const Parameter& parameter = function->parameters[i];
-    if (parameter.slot == kPatternPlace && parameter.captures_at < 0)
-      ok = !captures_name_parameter(function, parameter.node);
-  }
-  if (!ok) {
+  if (!compile_parameter_captures(function) || !compile_defaults(function)) {
     free_compiled(function);
     return nullptr;
   }
-  compile_defaults(function);
   return function;
 }
 
@@ -1894,6 +1842,10 @@ compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry) {
     return known != kNotCompiled ? static_cast<CompiledFunction*>(known) : nullptr;
   }
   return made;
+}
+
+bool compiled_form_refused(FunctionEntry* entry) {
+  return std::atomic_ref<void*>(entry->compiled).load(std::memory_order_acquire) == kNotCompiled;
 }
 
 void free_compiled_form(FunctionEntry* entry) {

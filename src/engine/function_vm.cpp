@@ -515,41 +515,6 @@ void unlink_from_chain(Activation* a, ValueNode* variable) {
 
 bool materialize_all(Activation* a);
 
-// Runs one node of the general evaluator on operands taken from the top of the stack. Not inline
-// here or elsewhere: its frame would deepen every call that the loop makes.
-[[gnu::noinline]] bool delegate(Activation* a, SyntaxNode* node, std::int32_t operands) {
-  if (a->height < operands) return fail(a->context, "Sentence error");
-  // A call's marker is no operand (an operator whose operands ran out inside a call's
-  // parentheses): the general evaluator finds the operand missing. What the stack holds goes with
-  // the run.
-  for (std::int32_t i = a->height - operands; i < a->height; ++i) {
-    if (a->stack[i].kind == Kind::Marker) return fail(a->context, "Sentence error");
-  }
-  ValueStack stack;
-  bool ok = materialize_all(a);
-  for (std::int32_t i = a->height - operands; i < a->height; ++i) {
-    ValueNode* cell = ok ? cell_of(a->stack[i]) : nullptr;
-    if (cell == nullptr) {
-      if (ok) {
-        fail(a->context, "Alloc failed");
-        ok = false;
-      } else {
-        release_entry(a->stack[i]);  // not taken after the failure
-      }
-      continue;
-    }
-    push_cell(&stack, cell);
-  }
-  a->height -= operands;
-  if (!ok) return false;
-  std::int32_t code = execute_expression_node(a->context, node, &stack, nullptr, nullptr);
-  if (a->context->last_local != a->chain_seen) adopt_declared(a);
-  if (code != RUN_NORMAL) return false;
-  ValueNode* result = pop_operand(&stack);
-  if (result == nullptr) return true;
-  return push(a, cell_entry(result, Kind::Cell));
-}
-
 // A variable whose braces or call ended: kept blank for the slot's next declaration when it is a
 // plain one of its own that nothing else refers to, else freed.
 VM_INLINE void park_or_free(Activation* a, std::int32_t slot, ValueNode* variable) {
@@ -1161,7 +1126,9 @@ VM_INLINE bool run_apart(Activation* a, std::int32_t start, std::int32_t* first)
 void bind_captures(Activation* a, const Instruction* table, const PatternCaptures& found) {
   CallContext* context = a->context;
   const char* position = context->position;
-  for (std::int32_t i = 0; i < found.count; ++i) {
+  // The table was made from the same pattern: it has an entry for each capture.
+  const std::int32_t count = std::min(found.count, table->b);
+  for (std::int32_t i = 0; i < count; ++i) {
     const Instruction& entry = table[1 + i];
     if (entry.b == 0 || stop_requested()) continue;
     if (entry.b == 2) {
@@ -1196,10 +1163,9 @@ void bind_captures(Activation* a, const Instruction* table, const PatternCapture
 }
 
 // A destructuring assignment of a compiled pattern: the value's text searched, then each
-// capture's target run from the pattern's table and given its text in pattern order, as the
-// general evaluator binds them (a target that fails is passed over). The value stays as the
-// assignment's.
-[[gnu::noinline]] bool destructure(Activation* a, SyntaxNode* node) {
+// capture's target run from the pattern's table and given its text in pattern order (a target
+// that fails is passed over). The value stays as the assignment's.
+[[gnu::noinline]] bool destructure(Activation* a) {
   CallContext* context = a->context;
   const Instruction* table = a->function->code + (a->stack[a->height - 2].number - 1);
   PatternCaptures found;
@@ -1218,10 +1184,6 @@ void bind_captures(Activation* a, const Instruction* table, const PatternCapture
     release(&copy);
     return false;
   }
-  if (found.count != table->b) {
-    release(&copy);
-    return delegate(a, node, 2);  // not the table it was compiled with: the general way
-  }
   bind_captures(a, table, found);
   release(&copy);
   release_entry(a->stack[a->height - 2]);
@@ -1237,7 +1199,7 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   Entry& target = a->stack[a->height - 2];
   Entry& source = a->stack[a->height - 1];
   if (target.kind == Kind::Cell && target.number > 0 && source.kind != Kind::Marker)
-    return destructure(a, node);  // a hash's text is its scalar's, as any value's
+    return destructure(a);  // a hash's text is its scalar's, as any value's
   // A variable, or an element an index found (not a whole hash), takes a scalar.
   bool scalar_target =
       target.kind == Kind::Variable ||
@@ -1270,8 +1232,6 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   }
   if (target.kind == Kind::Marker || source.kind == Kind::Marker)
     return fail(context, "Sentence error");
-  // A pattern the general evaluator made: it binds the captures.
-  if (target.kind == Kind::Cell && target.cell->pattern != nullptr) return delegate(a, node, 2);
   // A hash assigned to a variable or an element, or any value to a whole hash: the target takes
   // a copy of the value's elements (a scalar has none). A number or a literal assigned to is a
   // temporary of its own that nothing sees. The value stays as the assignment's.
@@ -1466,13 +1426,13 @@ bool post_step(Activation* a, SyntaxNode* node, std::int32_t delta) {
   return true;
 }
 
-constexpr std::int32_t kChosenTheGeneralWay = -3;
+constexpr std::int32_t kChosenInTurn = -3;
 
-// choose_label over the switch's table for a scalar value, while its labels are literals: a number
-// equals a number label as numbers; any other pair compares as texts. kChosenTheGeneralWay for a
-// hash, a value whose text could not be read, or on reaching a label that is an expression.
+// The label a scalar value chooses while the labels are literals: a number equals a number label
+// as numbers; any other pair compares as texts. kChosenInTurn for a hash, a value whose text could
+// not be read, or on reaching a label that is an expression.
 std::int32_t choose_literal_case(const Entry& value, const Instruction* entries) {
-  if (value.kind == Kind::Cell && value.cell->is_hash) return kChosenTheGeneralWay;
+  if (value.kind == Kind::Cell && value.cell->is_hash) return kChosenInTurn;
   std::int32_t number = 0;
   const bool plain = plain_number(value, &number);
   std::optional<EntryText> text;
@@ -1483,8 +1443,8 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
       if (default_at < 0) default_at = i;
       continue;
     }
-    // A label's expression is run by choose_label: the labels before it had no effects to repeat.
-    if (entries[i].b != 0) return kChosenTheGeneralWay;
+    // A label's expression runs in turn: the labels before it had no effects to repeat.
+    if (entries[i].b != 0) return kChosenInTurn;
     const SyntaxNode* constant = label->next;
     bool equal;
     if (plain && constant->kind == NodeKind::Number) {
@@ -1492,7 +1452,7 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
     } else {
       if (!text) {
         text.emplace(value);
-        if (text->scalar.failed) return kChosenTheGeneralWay;
+        if (text->scalar.failed) return kChosenInTurn;
       }
       char digits[12];
       const char* label_text = constant->kind == NodeKind::Number
@@ -1506,7 +1466,7 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
 }
 
 // Whether a label's compiled expression, run now, equals the switch's value (below it on the
-// stack), as choose_label compares them. A label whose code opens a frame (ListStart) gathers its
+// stack), as entries_equal compares them. A label whose code opens a frame (ListStart) gathers its
 // values there, and the first is compared; one that makes none chooses nothing. -1 after a reported
 // failure, or when there is no value to compare; what the run left goes.
 [[gnu::noinline]] std::int32_t label_equals(Activation* a, const Instruction& entry) {
@@ -1533,9 +1493,9 @@ std::int32_t choose_literal_case(const Entry& value, const Instruction* entries)
   return outcome;
 }
 
-// choose_case's way when a label's expression is compiled: the labels in order, the literals
-// compared as choose_label compares them, the expressions run in turn.
-std::int32_t choose_compiled_case(Activation* a, const Instruction* entries) {
+// The labels in order, the literals compared as literal_label_equals compares them, the
+// expressions run in turn.
+std::int32_t choose_in_turn(Activation* a, const Instruction* entries) {
   CallContext* context = a->context;
   std::int32_t default_at = -1;
   std::int32_t chosen = -1;
@@ -1564,46 +1524,25 @@ std::int32_t choose_compiled_case(Activation* a, const Instruction* entries) {
     if (value != nullptr && a->stack[a->height - 1].kind != Kind::Cell) free_node(value);
   }
   release_entry(a->stack[--a->height]);
-  // A label that could not be compared ends the choice: the switch is passed over, as the general
-  // evaluator passes it over.
+  // A label that could not be compared ends the choice: the switch is passed over.
   if (chosen == -2) return -1;
   return chosen >= 0 ? chosen : default_at;
 }
 
-// The entry of the label a switch's value chooses (choose_label), or -1 when none is chosen; -2
-// after a reported failure.
-[[gnu::noinline]] std::int32_t choose_case(Activation* a, SyntaxNode* node,
-                                           const Instruction* entries) {
+// The entry of the label a switch's value chooses (the first case equal to it, else the first
+// default), or -1 when none is chosen; -2 after a reported failure.
+[[gnu::noinline]] std::int32_t choose_case(Activation* a, const Instruction* entries) {
   CallContext* context = a->context;
   if (a->height == 0 || a->stack[a->height - 1].kind == Kind::Marker) {
     fail(context, "Sentence error");
     return -2;
   }
   if (std::int32_t chosen = choose_literal_case(a->stack[a->height - 1], entries);
-      chosen != kChosenTheGeneralWay) {
+      chosen != kChosenInTurn) {
     release_entry(a->stack[--a->height]);
     return chosen;
   }
-  for (std::int32_t i = 0; entries[i].node != nullptr; ++i) {
-    if (entries[i].b == 2) return choose_compiled_case(a, entries);
-  }
-  ValueNode* value = cell_of(a->stack[--a->height]);
-  if (value == nullptr) {
-    fail(context, "Alloc failed");
-    return -2;
-  }
-  if (!materialize_all(a)) {
-    free_node(value);
-    return -2;
-  }
-  const SyntaxNode* label = choose_label(context, node->body, value);
-  free_node(value);
-  // Names a label's expression declared belong to the braces around the switch.
-  if (context->last_local != a->chain_seen) adopt_declared(a);
-  for (std::int32_t i = 0; label != nullptr && entries[i].node != nullptr; ++i) {
-    if (entries[i].node == label) return i;
-  }
-  return -1;
+  return choose_in_turn(a, entries);
 }
 
 // A call of a user function straight to its compiled form, with the arguments above the stack's
@@ -1939,7 +1878,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   static void* const kSteps[] = {&&step_Nop,
                                  &&step_PushNumber,
                                  &&step_PushText,
-                                 &&step_Literal,
+                                 &&step_Refused,
                                  &&step_PushName,
                                  &&step_Assign,
                                  &&step_Binary,
@@ -2012,10 +1951,9 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
     }
     if (!push_name(a, ip->node)) return false;
     VM_NEXT();
-  step_Literal:
-    context->position = ip->node->source;
-    if (!delegate(a, ip->node, 0)) return false;
-    VM_NEXT();
+  step_Refused:
+    if (ip->node != nullptr) context->position = ip->node->source;
+    return fail(context, "Sentence error");
   step_Assign:
     if (!assign(a, ip->node, ip->a == 1)) return false;
     VM_NEXT();
@@ -2245,7 +2183,7 @@ VM_INLINE std::int32_t test_const(Activation* a, const Instruction& in, std::int
   step_Switch : {
     context->position = ip->node->source;
     const Instruction* entries = ip + 1;
-    std::int32_t chosen = choose_case(a, ip->node, entries);
+    std::int32_t chosen = choose_case(a, entries);
     if (chosen == -2) return false;
     if (chosen < 0) {
       while (entries->node != nullptr)
@@ -2418,50 +2356,22 @@ constinit thread_local SpareActivations Spares{};
 
 namespace {
 
-// The parameters from `first` on, for which there are no arguments: their code runs in the
-// frame, and the variables it declared become the call's. Meanwhile the parameters bound before
-// stand in the frame's chain, where the general evaluator sees them (a default that declares one
-// of their names again is reported, as it is there).
+// The parameters from `first` on, for which there are no arguments: their compiled code runs in
+// the binding's mode, where each declares itself and takes its default, its values left behind.
 [[gnu::noinline]] bool bind_missing(Activation* a, std::int32_t first) {
-  const CompiledFunction* function = a->function;
   CallContext* frame = a->context;
-  if (const Parameter& parameter = function->parameters[first]; parameter.defaults_at >= 0) {
-    // The parameters' code, compiled: run in the binding's mode, its values left behind.
-    frame->bind_mode = 1;
-    Entry ignored = number_entry(0);
-    bool ran = run(a, &ignored, parameter.defaults_at);
-    frame->bind_mode = 0;
-    release_entry(ignored);
-    while (a->height > 0)
-      release_entry(a->stack[--a->height]);
-    if (!ran) return false;
-    if (parameter.without_default == nullptr) return true;
-    report_error(frame, "Argument error", parameter.without_default->source, 0);
-    return false;
-  }
-  if (!materialize_all(a)) return false;
-  ValueNode* last_bound = nullptr;
-  for (std::int32_t i = first - 1; i >= 0; --i) {
-    if (function->parameters[i].slot < 0) continue;  // a pattern: its captures are in the slots
-    ValueNode* variable = a->slots[function->parameters[i].slot];
-    variable->next = frame->locals;
-    frame->locals = variable;
-    if (last_bound == nullptr) last_bound = variable;
-  }
-  frame->last_local = last_bound;
-  a->chain_seen = last_bound;
-  bool bound = bind_defaults(frame, function->parameters[first].node, function->call);
-  if (frame->last_local != a->chain_seen) adopt_declared(a);
-  if (last_bound != nullptr) {
-    frame->locals = last_bound->next;
-    last_bound->next = nullptr;
-    for (std::int32_t i = 0; i < first - 1; ++i) {
-      if (function->parameters[i].slot >= 0) a->slots[function->parameters[i].slot]->next = nullptr;
-    }
-    if (a->chain_seen == last_bound) a->chain_seen = nullptr;
-    if (frame->last_local == last_bound) frame->last_local = nullptr;
-  }
-  return bound;
+  const Parameter& parameter = a->function->parameters[first];
+  frame->bind_mode = 1;
+  Entry ignored = number_entry(0);
+  bool ran = run(a, &ignored, parameter.defaults_at);
+  frame->bind_mode = 0;
+  release_entry(ignored);
+  while (a->height > 0)
+    release_entry(a->stack[--a->height]);
+  if (!ran) return false;
+  if (parameter.without_default == nullptr) return true;
+  report_error(frame, "Argument error", parameter.without_default->source, 0);
+  return false;
 }
 
 // Sets the record up for a run of `function` in `frame`, whose slots it provides. The slots are the
@@ -2530,17 +2440,19 @@ struct CallReport {
 };
 
 // A pattern parameter's search of `subject` in the binding mode: 1, 0 or PATTERN_SEARCH_FAILED
-// (reported). Its capture table binds the captures in the record; without one, the general
-// evaluator binds them in the frame.
+// (reported). Its capture table binds the captures in the record. One whose targets' code was
+// refused has none: it is reported.
 std::int32_t search_parameter(Activation* a, const Parameter& parameter, const char* subject) {
   CallContext* frame = a->context;
   const CompiledPattern* pattern = parameter.node->pattern;
-  if (parameter.captures_at < 0) return pattern_bind(frame, pattern, subject);
+  if (parameter.captures_at < 0) {
+    report_error(frame, "Sentence error", parameter.node->source, 0);
+    return PATTERN_SEARCH_FAILED;
+  }
   const Instruction* table = a->function->code + parameter.captures_at;
   PatternCaptures found;
   std::int32_t searched = pattern_capture(frame, pattern, subject, true, &found);
   if (searched == PATTERN_SEARCH_FAILED || found.count == 0) return searched;
-  if (found.count != table->b) return pattern_bind(frame, pattern, subject);  // not its table
   frame->bind_mode = 1;
   bind_captures(a, table, found);
   frame->bind_mode = 0;
@@ -2832,19 +2744,48 @@ bool run_reporting(Script* module, FunctionEntry* entry, ValueNode* arguments,
 
 }  // namespace
 
-bool run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
-                     std::intptr_t host_word, ValueNode** result) {
-  return run_reporting(module, entry, arguments, host_word, result, nullptr);
+namespace {
+
+// A call that could not start: memory for its compiled form or its tables ran out.
+void report_unstarted(Script* module, FunctionEntry* entry, std::intptr_t host_word) {
+  CallContext frame{};
+  frame.script = module;
+  frame.function_name = entry->name;
+  frame.host_word = host_word;
+  report_error(&frame, "Alloc failed", entry->name, 0);
 }
 
-bool run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+}  // namespace
+
+ValueNode* run_function_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
+                           std::intptr_t host_word) {
+  ValueNode* result = nullptr;
+  if (run_reporting(module, entry, arguments, host_word, &result, nullptr)) return result;
+  if (compiled_form_refused(entry)) {
+    // A definition without a body to compile: its calls yield 0.
+    result = make_number_cell(0);
+    if (result != nullptr) return result;
+  }
+  report_unstarted(module, entry, host_word);
+  return CALL_FAILED;
+}
+
+void run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
                      const char* subject, std::intptr_t host_word, bool* matched,
                      std::int32_t* code, bool* bound) {
-  if (GeneralEvaluationOnly || arguments == nullptr || subject == nullptr) return false;
+  *matched = false;
+  *bound = true;
+  *code = RUN_NORMAL;
   ValueNode* result = nullptr;
   CallReport report{};
   report.subject = subject;
-  if (!run_reporting(module, entry, arguments, host_word, &result, &report)) return false;
+  if (subject == nullptr || !run_reporting(module, entry, arguments, host_word, &result, &report)) {
+    if (subject != nullptr && compiled_form_refused(entry)) return;  // never chosen
+    report_unstarted(module, entry, host_word);
+    *matched = true;
+    *code = RUN_FAILED;
+    return;
+  }
   *matched = report.matched;
   // A body with nothing in it ends the dispatch as a binding that failed does.
   *bound = report.bound && compiled_form(entry)->call->body != nullptr;
@@ -2854,7 +2795,6 @@ bool run_argmatch_vm(Script* module, FunctionEntry* entry, ValueNode* arguments,
     free_node(result);
     *code = report.exited ? RUN_EXIT : RUN_NORMAL;
   }
-  return true;
 }
 
 namespace {
@@ -2895,14 +2835,14 @@ bool keep_top_level_variables(Activation* a) {
 
 }  // namespace
 
-bool run_top_level_vm(Script* module, CallContext* frame, bool* ok) {
-  if (GeneralEvaluationOnly) return false;
+bool run_top_level_vm(Script* module, CallContext* frame) {
+  if (module->code == nullptr) return true;  // nothing to run
   CompiledFunction* function = compile_top_level(module);
-  if (function == nullptr) return false;
-  Activation* a = Spares.take();
+  Activation* a = function != nullptr ? Spares.take() : nullptr;
   if (a == nullptr || !begin_run(a, frame, function, module, false)) {
     if (a != nullptr) Spares.give_back(a);
     free_top_level(function);
+    report_error(frame, "Alloc failed", nullptr, 0);
     return false;
   }
   // A `return` at the top level ends it; its value goes nowhere.
@@ -2913,8 +2853,7 @@ bool run_top_level_vm(Script* module, CallContext* frame, bool* ok) {
   end_run(a);
   Spares.give_back(a);
   free_top_level(function);
-  *ok = ran;
-  return true;
+  return ran;
 }
 
 void release_compiled_activations() {
