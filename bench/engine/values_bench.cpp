@@ -8,7 +8,7 @@
 
 #include "builtins/hash.h"
 #include "engine/value.h"
-#include "engine/value_stack.h"
+#include "engine/cells.h"
 #include "platform/memory.h"
 
 namespace {

@@ -5,13 +5,14 @@
 
 #include "base/syntax_node.h"
 #include "engine/builtin_table.h"
+#include "engine/cells.h"
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
+#include "engine/events.h"
 #include "engine/function_vm.h"
 #include "engine/retire.h"
 #include "engine/script.h"
-#include "engine/value_stack.h"
 #include "platform/memory.h"
 
 namespace {
@@ -221,6 +222,14 @@ std::int32_t dispatch_all(Script* script_set, ValueNode* arguments, std::intptr_
     if (stop) break;
   }
   return total;
+}
+
+ValueNode* start_async_call(CallContext* context, SyntaxNode* node, ValueNode* arguments) {
+  std::int32_t thread_id =
+      start_event_thread(context->script, node, node->text + 1, arguments, 0, context->host_word);
+  ValueNode* result = thread_id > 0 ? make_number_cell(thread_id) : nullptr;
+  if (result == nullptr) report_error(context, "Alloc failed", context->position, 0);
+  return result;
 }
 
 bool is_script_function(Script* module, const char* name) {

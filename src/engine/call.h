@@ -14,6 +14,9 @@ struct SyntaxNode;
 // or CALL_FAILED; with `quiet`, an unknown name fails without a report.
 ValueNode* call_function(CallContext* context, SyntaxNode* call_node, const char* name,
                          ValueNode* arguments, std::int32_t quiet);
+// An asynchronous call `&name(...)`: the cell of the new thread's identifier, or null after
+// "Alloc failed" is reported (no thread runs then). The caller keeps the arguments.
+ValueNode* start_async_call(CallContext* context, SyntaxNode* node, ValueNode* arguments);
 // Whether `name` is a function of the module itself or an export of one of its libraries, never a
 // built-in. The host's events are found this way: "recv", "send" and "connect" are also built-ins.
 bool is_script_function(Script* module, const char* name);

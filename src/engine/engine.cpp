@@ -17,8 +17,6 @@ std::atomic<std::int32_t> ActiveCalls{0};
 
 using engine_detail::StopRequested;
 
-bool GeneralEvaluationOnly = false;
-
 void engine_start() {
   if (EngineLockReady.load(std::memory_order_acquire)) return;
   lock_init(&EngineLock);

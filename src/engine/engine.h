@@ -26,11 +26,6 @@ std::int32_t active_calls();
 // Between polls it lets `host` serve the deliveries that script threads wait on (may be null).
 void stop_all_scripts(Host* host = nullptr);
 
-// For differential tests: while set, all script code runs through the general evaluator alone,
-// without the compiled form, and names are looked up by the frames' chains, not their slots.
-// Changed only while no script runs.
-extern bool GeneralEvaluationOnly;
-
 // Holds the engine lock for a scope.
 class EngineLockGuard {
  public:

@@ -41,12 +41,6 @@ struct LineParts {
   }
 };
 
-CallContext* function_frame(CallContext* context) {
-  while (context->enclosing != nullptr)
-    context = context->enclosing;
-  return context;
-}
-
 bool points_into(const char* text, const char* position) {
   if (text == nullptr || position == nullptr) return false;
   // Compare as integers: the detail may point anywhere, and only a pointer into the text counts.
@@ -60,7 +54,7 @@ bool points_into(const char* text, const char* position) {
 char* format_error_line(CallContext* context, const char* message, const char* detail,
                         std::int32_t trace) {
   if (context == nullptr) return nullptr;
-  CallContext* frame = function_frame(context);
+  CallContext* frame = context;
   Script* module = frame->script;
 
   LineParts parts;
@@ -136,7 +130,7 @@ void report_error(CallContext* context, const char* message, const char* detail,
   argument->value->data.text = line;  // the argument cell owns the line now
   argument->value->is_string = 1;
   char buffer[LUMO_MESSAGE_SIZE] = {};
-  deliver(function_frame(context), argument, result, buffer);
+  deliver(context, argument, result, buffer);
   free_node(argument);
   free_node(result);
 }

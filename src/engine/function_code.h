@@ -129,14 +129,13 @@ struct Parameter {
   std::int32_t slot;
   bool by_reference;  // `&name`: shares the caller's variable
   SyntaxNode* node;   // its DeclareName, where its code (with any default) starts
-  // When the defaults are compiled: where the code that binds this parameter and those after it
-  // starts (after the body's End; it ends with an End of its own), and the node at which
-  // "Argument error" is reported when one of them has no default (null when all have). -1 when
-  // that code is left to the general evaluator.
+  // Where the code that binds this parameter and those after it starts (after the body's End; it
+  // ends with an End of its own), and the node at which "Argument error" is reported when one of
+  // them has no default (null when all have).
   std::int32_t defaults_at;
   SyntaxNode* without_default;
   // A pattern's capture table (see PushPattern) after the body's End, its targets parsed in the
-  // binding mode; -1 when the general evaluator binds its captures.
+  // binding mode; -1 when its targets' code was refused (its binding is reported).
   std::int32_t captures_at = -1;
   // Called "arg": once the parameters are bound it is the call's `arg`, the arguments.
   bool is_arg = false;
@@ -163,8 +162,8 @@ struct CompiledFunction {
   Parameter* parameters;
   SyntaxNode* call;           // the definition's Call node, which ends the parameters' code
   std::int32_t* name_hashes;  // of the table's names, by slot
-  // The code names `arg`, or code the general evaluator parses as it runs (embedded expressions,
-  // capture targets) may: calls then pass their arguments as a chain.
+  // The code (its literals' parts and capture targets too) names `arg`: calls then pass their
+  // arguments as a chain.
   bool reads_arguments;
   bool takes_references;  // a parameter is `&name`
   bool binds_arg;         // a parameter is called "arg"

@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "engine/call.h"
+#include "engine/cells.h"
 #include "engine/context_parse.h"
 #include "engine/evaluate.h"
 #include "engine/function_code.h"
 #include "engine/name_table.h"
+#include "engine/operators.h"
 #include "engine/script.h"
-#include "engine/value_stack.h"
 #include "platform/memory.h"
 #include "regex/match.h"
 #include "regex/pattern.h"
@@ -46,9 +47,8 @@ struct Compiler {
   // where free. A jump finds its target without a walk over all the marks.
   std::int32_t* mark_index;
   std::uint32_t mark_index_mask;  // its size - 1, a power of two; 0 before it is made
-  // Where values are gathered (braces, a label, a literal's part), as the general evaluator
-  // gathers them: built-ins see the names of the variables they are given, and an assignment whose
-  // value goes on names it after its target.
+  // Where values are gathered (braces, a label, a literal's part): built-ins see the names of the
+  // variables they are given, and an assignment whose value goes on names it after its target.
   bool collecting;
   // The open scopes, and the loops around the node now compiled: each with the scopes open
   // outside its body and the jumps of its `continue`s, which go to its pass's end.
@@ -170,7 +170,7 @@ bool is_slot_name(const SyntaxNode* node, const NameTable* table) {
   return node->name_table == table && node->number != kArgNameHash;
 }
 
-// `arg` read by the function's own code: the call's arguments, which the general lookup makes into
+// `arg` read by the function's own code: the call's arguments, which the lookup by name makes into
 // a variable of the frame the first time.
 bool is_arg_name(const SyntaxNode* node, const NameTable* table) {
   return node->name_table == table && node->number == kArgNameHash && node->text != nullptr &&
@@ -312,8 +312,8 @@ bool compile_list(Compiler* compiler, SyntaxNode* list);
 bool compile_node(Compiler* compiler, SyntaxNode* node);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
-// A list whose statements the general evaluator runs on a stack of their own (a loop's pass, a
-// switch's statements, braces that make a list): what earlier statements left is out of their
+// A list whose statements stand on a stack of their own (a loop's pass, a switch's statements,
+// braces that make a list): what earlier statements left is out of their
 // sight. `framed`: the caller keeps their values apart in a frame (ListStart) around them.
 bool compile_apart(Compiler* compiler, SyntaxNode* list, bool framed) {
   const bool strays = compiler->strays;
@@ -379,7 +379,7 @@ SyntaxNode* breakable_end(SyntaxNode* loop) {
 // (to its list's end).
 bool makes_one_value(const SyntaxNode* node, const NameTable* table, Holds holds, bool label) {
   std::int32_t height = 0;
-  constexpr std::int32_t kMostCalls = 64;  // deeper ones are left to the general evaluator
+  constexpr std::int32_t kMostCalls = 64;  // code with deeper calls gathers its values instead
   std::int32_t calls[kMostCalls];
   std::int32_t open_calls = 0;
   const bool effects = holds != Holds::Pure;
@@ -461,7 +461,7 @@ bool emit_one_value(Compiler* compiler, SyntaxNode* list) {
 }
 
 // The code of a literal's part or a capture target that has calls or effects: its nodes compiled
-// as the general evaluator runs them, gathering their values (built-ins see the names of the
+// in order, gathering their values (built-ins see the names of the
 // variables they are given; an assignment's value takes its target's name). False when memory ran
 // out.
 bool compile_part(Compiler* compiler, SyntaxNode* list) {
@@ -504,8 +504,8 @@ bool gathers_values(const SyntaxNode* part, const NameTable* table, bool label, 
 // A literal with escapes or «%expr%» parts made in line: its parts' code, then Interpolate (or,
 // without parts, its finished text pushed as a plain literal's). When a part has calls or effects,
 // each part is made text as soon as it has run, and its postfix steps applied then: a later part
-// may change what an earlier one read. False when the literal is left to the general evaluator,
-// or memory ran out (*no_memory).
+// may change what an earlier one read. False when a part makes no value that can be gathered (the
+// literal is refused), or memory ran out (*no_memory).
 bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   CompiledFunction* function = compiler->function;
   TextTemplate* text = nullptr;
@@ -552,7 +552,9 @@ bool compile_text(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   ok = ok && emit(compiler, text->broken != nullptr ? Op::BrokenPart : Op::Interpolate,
                   function->template_count - 1, node);
   if (!ok) {
-    // No memory: the general evaluator makes the literal, if it can.
+    // No memory, or a part's code refused: the statement fails to compile (compile_code tells
+    // the two apart).
+    *no_memory = true;
     function->count = at;
     compiler->open_calls = open_calls;
     compiler->pending_steps = pending_steps;
@@ -603,7 +605,7 @@ void note_bound_prefix(Compiler* compiler, const SyntaxNode* list) {
 // Whether braces around `list` can declare nothing of their own, so that they need no scope: every
 // name in their statements (outside braces inside, which decide for themselves) is one already
 // bound, and nothing runs there that could declare a name otherwise (a `var`, a literal's parts or
-// a pattern's captures, a switch's labels, code the general evaluator runs).
+// a pattern's captures, a switch's labels).
 bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
   const NameTable* table = compiler->function->table;
   for (const SyntaxNode* node = list; node != nullptr; node = node->next) {
@@ -675,11 +677,10 @@ bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label
 }
 
 // Braces whose values a list is made of, in a scope of their own unless they declare nothing:
-// ListStart, their values, MakeList. The values are gathered as the general evaluator gathers
-// them (names carried, calls given their arguments' names). Braces that end code whose values
-// nobody gathers run as the general evaluator runs them there: on a stack of their own, which
-// goes at their end (Unwind), without a list made. False (nothing emitted) when the general
-// evaluator is to make the list; *failed when the body was refused.
+// ListStart, their values, MakeList. The values are gathered with names carried, calls given their
+// arguments' names. Braces that end code whose values nobody gathers run on a stack of their own,
+// which goes at their end (Unwind), without a list made. False (nothing emitted) when they hold
+// other than a list is made of (refused); *failed when the body was refused.
 bool compile_list_value(Compiler* compiler, SyntaxNode* node, bool* failed) {
   // At a statement's start (no call open, nothing of the statement on the stack) the braces may
   // hold statements: a statement's end there releases only the values gathered since the list's
@@ -803,9 +804,8 @@ bool compile_capture_table(Compiler* compiler, SyntaxNode* node, const char* pos
   return true;
 }
 
-// A destructuring assignment's pattern whose capture targets compile: its capture table, placed at
-// the assignment, as the general evaluator places its targets. False when the general evaluator is
-// to make the pattern's value and bind its captures, or memory ran out (*no_memory).
+// A destructuring assignment's pattern: its capture table, its targets placed at the assignment.
+// False when there is no assignment after it (refused), or memory ran out (*no_memory).
 bool compile_pattern_target(Compiler* compiler, SyntaxNode* node, bool* no_memory) {
   const SyntaxNode* assign = assignment_of(node);
   if (assign == nullptr || node->pattern == nullptr) return false;
@@ -925,8 +925,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
     }
     case NodeKind::Block: {
       // Braces in statement position that can leave no value, and after no values left: a
-      // scope. Else the general evaluator gathers their values (unless they end the list), and
-      // runs their statements on a stack of their own.
+      // scope. Else their values are gathered (unless they end the list), and their statements
+      // stand on a stack of their own.
       SyntaxNode* after = node->next;
       bool statement = compiler->after_statement || after == nullptr ||
                        after->kind == NodeKind::Jump || after->kind == NodeKind::EndIf ||
@@ -935,8 +935,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
                        after->kind == NodeKind::CallStart || after->kind == NodeKind::LoopTop;
       const bool strands_list = !leaves_no_value(node->body) || may_strand(node->body);
       if (!statement || strands_list || compiler->strays) {
-        // A list: the general evaluator gathers the values in a frame of its own, and copies
-        // them out before the frame goes (or drops them, when a jump leaves the braces). At a
+        // A list: the values are gathered in a frame of its own, and copied out before the
+        // frame goes (or drops them, when a jump leaves the braces). At a
         // statement's start, the list it makes stays there.
         compiler->strays = compiler->strays || (compiler->after_statement && strands_list);
         bool failed = false;
@@ -1725,7 +1725,7 @@ bool compile_defaults(CompiledFunction* function) {
       continue;
     }
     if (is_pattern_parameter(function, node)) {
-      // Its value, as the general evaluator leaves it: no assignment binds its captures.
+      // Its value, left behind: no assignment binds its captures.
       const std::int32_t at = function->count;
       ok = emit(&compiler, Op::PushPattern, 0, node);
       if (ok) function->code[at].a = function->count;
@@ -1818,9 +1818,15 @@ bool compile_defaults(CompiledFunction* function) {
 
 compiled_body::CompiledFunction* compile_top_level(Script* module) {
   if (module->code == nullptr || module->top_names == nullptr) return nullptr;
+  const std::uint32_t failures = allocation_failures();
   CompiledFunction* function = new_compiled(module->top_names, 0);
-  if (function == nullptr) return nullptr;
-  return compile_code(function, module->code) ? function : nullptr;
+  if (function == nullptr || !compile_code(function, module->code)) return nullptr;
+  // A part refused for want of memory would report a "Sentence error" for good.
+  if (allocation_failures() != failures) {
+    free_compiled(function);
+    return nullptr;
+  }
+  return function;
 }
 
 void free_top_level(compiled_body::CompiledFunction* function) {
@@ -1834,8 +1840,12 @@ compiled_body::CompiledFunction* compiled_form(FunctionEntry* entry) {
     return known != kNotCompiled ? static_cast<CompiledFunction*>(known) : nullptr;
   const std::uint32_t failures = allocation_failures();
   CompiledFunction* made = compile_function(entry);
-  // Memory that ran out may be there at the next call: that one tries again.
-  if (made == nullptr && allocation_failures() != failures) return nullptr;
+  // Memory that ran out may be there at the next call: that one tries again. A form made while
+  // some request failed may hold a part refused for it, which would report a "Sentence error".
+  if (allocation_failures() != failures) {
+    free_compiled(made);
+    return nullptr;
+  }
   void* published = made != nullptr ? made : kNotCompiled;
   if (!slot.compare_exchange_strong(known, published, std::memory_order_acq_rel)) {
     free_compiled(made);

@@ -8,15 +8,16 @@
 
 #include "base/syntax_node.h"
 #include "engine/call.h"
+#include "engine/cells.h"
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/evaluate.h"
 #include "engine/function_code.h"
 #include "engine/name_table.h"
 #include "engine/number_ops.h"
+#include "engine/operators.h"
 #include "engine/retire.h"
 #include "engine/script.h"
-#include "engine/value_stack.h"
 #include "platform/memory.h"
 #include "regex/match.h"
 
@@ -160,8 +161,8 @@ struct Activation {
   // comma there stands for a value of its own, as at a statement's start.
   std::int32_t list_base;
   // The calls open and the postfix steps waiting where the innermost frame started. Its values
-  // run as the general evaluator runs them on a stack of their own: an expression's end there
-  // applies the steps made since, unless a call opened since is still open.
+  // stand apart from those before it: an expression's end there applies the steps made since,
+  // unless a call opened since is still open.
   std::int32_t list_calls;
   std::int32_t list_pending;
   Activation* next_spare;
@@ -251,8 +252,8 @@ inline bool fit_tables(Activation* a, const CompiledFunction* function) {
 }
 
 // What a slot holds for a variable that is a plain number, kept in the record's `numbers` until
-// something needs the variable itself (a reference to it, or the general evaluator, which finds
-// the frame's variables through the slots): most locals are counters and parameters that never
+// something needs the variable itself (a reference to it, or a lookup by name, which finds the
+// frame's variables through the slots): most locals are counters and parameters that never
 // need one. It is no variable: a blank node, never dereferenced, which no chain and no name
 // refers to.
 constinit ValueNode HeldNumberMark{};
@@ -391,7 +392,7 @@ struct EntryText {
 
 enum class Done { Not, Done, Failed };
 
-// ==, !=, + and =~ of two scalars of which one is a string, as the general evaluator does them:
+// ==, !=, + and =~ of two scalars of which one is a string, as binary_result does them:
 // the texts compared or joined (into a temporary's own string when it stands on the left), or the
 // left one searched with a literal's pattern. Done::Not when the pair is not such, or a string
 // could not be read or made: nothing changed then. Done::Failed after a reported failure.
@@ -467,10 +468,10 @@ VM_INLINE bool push(Activation* a, Entry entry) {
   return true;
 }
 
-// Variables that the general evaluator declared in the frame while it ran a node for the loop (the
-// names of an embedded expression or of a capture target) belong to the innermost braces, as they
-// would there. Those of the table's names are left to their slots; the others stay in the frame's
-// chain, where the lookups by name find them. `arg` belongs to the whole call.
+// Variables that something besides the loop declared in the frame's chain while it ran (a lookup
+// by name, which makes the call's `arg` on first use) belong to the innermost braces. Those of the
+// table's names are left to their slots; the others stay in the frame's chain, where the lookups
+// by name find them. `arg` belongs to the whole call.
 [[gnu::noinline]] void adopt_declared(Activation* a) {
   CallContext* frame = a->context;
   const NameTable* table = a->function->table;
@@ -628,8 +629,8 @@ ValueNode* blank_variable(Activation* a, std::int32_t slot) {
   return cell;
 }
 
-// Every slot's variable made, before the general evaluator runs in the frame: it finds the
-// frame's variables through the slots. False after a reported failure.
+// Every slot's variable made, before code that looks names up by the frame runs (a lookup finds
+// the frame's variables through the slots). False after a reported failure.
 [[gnu::noinline]] bool materialize_all(Activation* a) {
   if (!a->numbers_held) return true;
   for (std::int32_t slot = 0; slot < a->function->slot_count; ++slot) {
@@ -658,8 +659,8 @@ ValueNode* declare(Activation* a, std::int32_t slot) {
   return cell;
 }
 
-// `var name`: a name the innermost braces declared already is reported, as the general evaluator
-// reports it; so is `arg` in a function's own scope (`overlaps`).
+// `var name`: a name the innermost braces declared already is reported ("Declaration overlaps");
+// so is `arg` in a function's own scope (`overlaps`).
 [[gnu::noinline]] bool declare_name(Activation* a, SyntaxNode* node, bool overlaps) {
   CallContext* context = a->context;
   context->position = node->source;
@@ -690,7 +691,7 @@ VM_INLINE void apply_pending(Activation* a, std::int32_t down_to) {
 [[gnu::noinline]] ValueNode* resolve_missing(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
   if (node->number == kArgNameHash && same_name(bare_name(node), "arg")) {
-    // The call's `arg`, made in the frame's chain by the general lookup (its slot stays empty):
+    // The call's `arg`, made in the frame's chain by the lookup by name (its slot stays empty):
     // it lives as long as the call.
     context->position = node->source;
     if (!materialize_all(a)) return nullptr;
@@ -787,7 +788,7 @@ VM_INLINE void close_frame(Activation* a, const Entry& start) {
 }
 
 // The first of the values gathered since a part's ListStart, which ends; a part that made none
-// fails the run, as the general evaluator's does (nothing is reported).
+// fails the run (nothing is reported).
 [[gnu::noinline]] bool take_first(Activation* a) {
   const std::int32_t base = a->list_base;
   bool marker = false;
@@ -806,7 +807,7 @@ VM_INLINE void close_frame(Activation* a, const Entry& start) {
 
 // The end of a literal's part that is made text at once: its value, above the pending steps'
 // count at its start, becomes a value of its own that nothing can change (a number stays one),
-// and the steps the part made apply, as the general evaluator takes each part in turn.
+// and the steps the part made apply: each part is a statement of its own, taken in turn.
 [[gnu::noinline]] bool end_part(Activation* a) {
   if (a->height < 2 || a->stack[a->height - 1].kind == Kind::Marker ||
       a->stack[a->height - 2].kind != Kind::Number) {
@@ -892,7 +893,7 @@ bool push_joined(Activation* a, const Instruction& in, std::int32_t first, char*
 }
 
 // A literal with «%expr%» parts: the parts' values, on top of the stack in order, joined with the
-// template's pieces into a new string, as the general evaluator's interpolation makes it.
+// template's pieces into a new string.
 [[gnu::noinline]] bool interpolate(Activation* a, const Instruction& in) {
   if (in.b > kInlineTextParts) return interpolate_many(a, in);
   const TextTemplate* text = a->function->templates[in.a];
@@ -1021,7 +1022,7 @@ bool unary(Activation* a, SyntaxNode* node) {
 bool run(Activation* a, Entry* result, std::int32_t start);
 
 // The pattern a PushPattern made, the target of a destructuring assignment: a number cell with
-// the pattern, as the general evaluator makes it, marked by its instruction's place + 1.
+// the pattern, marked by its instruction's place + 1.
 [[gnu::noinline]] bool push_pattern(Activation* a, const Instruction* in) {
   ValueNode* cell = make_number_cell(0);
   if (cell == nullptr) return fail(a->context, "Alloc failed");
@@ -1031,9 +1032,9 @@ bool run(Activation* a, Entry* result, std::int32_t start);
   return push(a, entry);
 }
 
-// The values since the innermost ListStart made into a list, as the general evaluator gathers a
-// list's values: a variable's value copied with its name, an element's or any other reference's
-// copied without one, a temporary moved. Braces that leave no value push none.
+// The values since the innermost ListStart made into a list: a variable's value copied with its
+// name, an element's or any other reference's copied without one, a temporary moved. Braces that
+// leave no value push none.
 [[gnu::noinline]] bool make_list(Activation* a) {
   const std::int32_t base = a->list_base;
   ValueNode* elements = nullptr;
@@ -1121,8 +1122,8 @@ VM_INLINE bool run_apart(Activation* a, std::int32_t start, std::int32_t* first)
 }
 
 // The captures of a search with a compiled capture table (its count of captures): each target
-// run from the table and given its capture's text in pattern order, as the general evaluator binds
-// them. A target that fails is passed over; one that does not parse is reported each time.
+// run from the table and given its capture's text in pattern order. A target that fails is passed
+// over; one that does not parse is reported each time.
 void bind_captures(Activation* a, const Instruction* table, const PatternCaptures& found) {
   CallContext* context = a->context;
   const char* position = context->position;
@@ -1250,7 +1251,7 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
 }
 
 // An assignment in braces made into a list whose value goes on: the value takes the name of the
-// variable assigned (an element lends none), as where the general evaluator gathers values.
+// variable assigned (an element lends none), as wherever values are gathered.
 [[gnu::noinline]] bool assign_named(Activation* a, SyntaxNode* node) {
   const char* name = nullptr;
   std::int32_t name_hash = 0;
@@ -1378,7 +1379,7 @@ bool take_condition(Activation* a) {
 }
 
 // Where values start that are kept apart from those before them: braces that make a list, a
-// loop's pass or a switch's statements, which the general evaluator runs on a stack of their own.
+// loop's pass or a switch's statements, which stand on a stack of their own.
 // The start is a marker, as a call's: no operator, test or return takes it for a value. It keeps
 // the outer base.
 VM_INLINE bool open_frame(Activation* a) {
@@ -1393,8 +1394,8 @@ VM_INLINE bool open_frame(Activation* a) {
   return true;
 }
 
-// Ends the innermost `count` of those: what each holds goes, as the general evaluator's stack goes
-// when its run ends (at a pass's end, or by a break, continue or return out of it).
+// Ends the innermost `count` of those: what each holds goes, at a pass's end, or by a break,
+// continue or return out of it.
 [[gnu::noinline]] void unwind(Activation* a, std::int32_t count) {
   for (; count > 0; --count) {
     release_stack(a);
@@ -1819,8 +1820,8 @@ bool take_returned(Activation* a, Entry* result) {
   return true;
 }
 
-// A larger instruction's test of its operands taken the general way. 1 when it holds, 0 when not,
-// -1 after a reported failure.
+// A larger instruction's test of its operands taken step by step (when they are not both numbers).
+// 1 when it holds, 0 when not, -1 after a reported failure.
 [[gnu::noinline]] std::int32_t test_taken(Activation* a, const Instruction& in) {
   if (!push_operand(a, in.left) || !push_operand(a, in.right) || !binary(a, in.node)) return -1;
   return take_condition(a) ? 1 : 0;
@@ -2375,10 +2376,10 @@ namespace {
 }
 
 // Sets the record up for a run of `function` in `frame`, whose slots it provides. The slots are the
-// frame's own, so that code the general evaluator runs in the frame (an embedded expression, a
-// capture target) finds the variables there; beyond the frame's inline ones from the thread's
-// cache, as the parked variables beyond the record's inline ones: arrays on the thread's stack
-// would cost recursion depth. False when memory ran out (nothing is taken then).
+// frame's own, so that a lookup by name in the frame (a built-in's, or the call's `arg`) finds the
+// variables there; beyond the frame's inline ones from the thread's cache, as the parked variables
+// beyond the record's inline ones: arrays on the thread's stack would cost recursion depth. False
+// when memory ran out (nothing is taken then).
 VM_INLINE bool begin_run(Activation* a, CallContext* frame, const CompiledFunction* function,
                          Script* module, bool holds_numbers) {
   if (!fit_tables(a, function)) return false;
@@ -2494,8 +2495,8 @@ bool bind_arg_slot(Activation* a, std::int32_t slot, ValueNode* arguments) {
 // &number)` finds one, the others to their defaults: Done with the result in
 // *result (a number, or a cell the caller owns; always a cell when `as_cell`), Failed after a
 // reported failure, or NotRun when
-// nothing has run (memory for the call's tables ran out). A call whose binding fails yields 0, as
-// the general evaluator's does. `arguments` is the chain `arg` refers to, if there is one. A
+// nothing has run (memory for the call's tables ran out). A call whose binding fails yields 0.
+// `arguments` is the chain `arg` refers to, if there is one. A
 // pattern parameter is bound by `bind` with a null `local`. `report`, when given, says what the
 // call did besides.
 template <typename Plain, typename Bind>
@@ -2528,12 +2529,10 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
         bound = false;
         break;
       }
-      // A pattern: the general lookup binds its captures in the frame, from where they are taken
-      // into the record.
+      // A pattern: its search binds its captures in the record's slots.
       if (i == 0 && report != nullptr && report->subject != nullptr) {
         // Dispatch's own search, once: it chooses the function or not (nothing more is bound or
-        // run then). Its reports name no function, as they do when the general evaluator makes
-        // it.
+        // run then). Its reports name no function: the dispatch makes it, not a call.
         frame.function_name = nullptr;
         chosen = search_parameter(a, parameter, report->subject) == 1;
         frame.function_name = entry->name;
@@ -2584,10 +2583,9 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
     if (ok) *result = cell_entry(cell, Kind::Cell);
   }
   end_run(a);
-  // Blank again for the record's next call: the general evaluator puts back what it changes in a
-  // frame; the slots the record declared are empty again, and those of the frame's chain go
-  // with it.
-  if (frame.locals != nullptr || frame.pending_updates != nullptr || frame.heap_slots != nullptr) {
+  // Blank again for the record's next call: the slots the record declared are empty again, and
+  // those of the frame's chain go with it.
+  if (frame.locals != nullptr || frame.heap_slots != nullptr) {
     release_frame(&frame);
     std::memset(static_cast<void*>(frame.inline_slots), 0, sizeof(frame.inline_slots));
   }
@@ -2651,7 +2649,8 @@ bool bind_entry(CallContext* frame, ValueNode* local, const Parameter& parameter
 // A call whose target is known to be a user function with a compiled form that does not read
 // `arg`: its parameters are bound from the caller's stack, without a chain of argument cells. The
 // arguments go once it has returned, then the postfix steps made in them apply, as after any
-// call. NotRun when the call must take the general way; nothing has changed then.
+// call. NotRun when the call is to be made with a chain of arguments (call_function); nothing has
+// changed then.
 [[gnu::noinline]] Direct call_direct(Activation* a, SyntaxNode* node, std::int32_t marker) {
   FunctionEntry* entry = compiled_call_target(node);
   if (entry == nullptr) return Direct::NotRun;

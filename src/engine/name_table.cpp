@@ -122,7 +122,7 @@ struct Builder {
 
   // The names of a literal's «%expr%» parts (a pattern's capture targets): each part runs to the
   // next "%", "%%" is a percent sign, and a lead byte takes the byte after it. A part that does not
-  // parse adds nothing: its code is the general evaluator's to report.
+  // parse adds nothing: its run reports it.
   void add_literal_names(const char* text) {
     if (text == nullptr || std::strchr(text, '%') == nullptr) return;
     add_part_names(text);

@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "base/syntax_node.h"
+#include "engine/cells.h"
 #include "engine/context_parse.h"
 #include "engine/element_index.h"
 #include "engine/engine.h"
 #include "engine/error_report.h"
 #include "engine/name_table.h"
-#include "engine/value_stack.h"
 #include "engine/walk_stack.h"
 #include "platform/memory.h"
 
@@ -191,8 +191,6 @@ void release_frame(CallContext* context) {
   context->heap_slots = nullptr;
   context->slot_count = 0;
   context->last_local = nullptr;
-  free_chain(context->pending_updates);
-  context->pending_updates = nullptr;
   free_variables(context->locals);
   context->locals = nullptr;
   context->function_name = nullptr;
@@ -203,12 +201,8 @@ ValueNode* find_local(CallContext* context, const char* name) {
 }
 
 ValueNode* find_local(CallContext* context, const char* name, std::int32_t name_hash) {
-  for (CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
-    settle_arg(frame, name, name_hash);
-    ValueNode* found = find_in_private_chain(frame->locals, name, name_hash);
-    if (found != nullptr) return found;
-  }
-  return nullptr;
+  settle_arg(context, name, name_hash);
+  return find_in_private_chain(context->locals, name, name_hash);
 }
 
 static bool same_ignoring_ascii_case(const char* a, std::size_t length_a, const char* b) {
@@ -279,20 +273,17 @@ ValueNode* find_variable(CallContext* context, const char* name, std::int32_t na
 ValueNode* find_named_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
   const char* name = bare_name(node);
   const NameTable* table = node->name_table;
-  if (table == nullptr || GeneralEvaluationOnly)
-    return find_variable(context, name, node->number, failed);
+  if (table == nullptr) return find_variable(context, name, node->number, failed);
   if (failed != nullptr) *failed = false;
-  for (CallContext* frame = context; frame != nullptr; frame = frame->enclosing) {
-    settle_arg(frame, name, node->number);
-    ValueNode* found;
-    if (frame->names == table) {
-      ValueNode** slots = frame_slots(frame);
-      found = slots != nullptr ? slots[node->name_slot] : nullptr;
-    } else {
-      found = find_in_private_chain(frame->locals, name, node->number);
-    }
-    if (found != nullptr) return found;
+  settle_arg(context, name, node->number);
+  ValueNode* found;
+  if (context->names == table) {
+    ValueNode** slots = frame_slots(context);
+    found = slots != nullptr ? slots[node->name_slot] : nullptr;
+  } else {
+    found = find_in_private_chain(context->locals, name, node->number);
   }
+  if (found != nullptr) return found;
   return find_node_global(context, node, failed);
 }
 
@@ -346,7 +337,7 @@ ValueNode* declare_variable(CallContext* context, const char* name, std::int32_t
 ValueNode* declare_variable(CallContext* context, const SyntaxNode* node) {
   const char* name = bare_name(node);
   bool own_slot = node->name_table != nullptr && context->names == node->name_table &&
-                  node->number != kArgNameHash && !GeneralEvaluationOnly;
+                  node->number != kArgNameHash;
   if (!own_slot || (context->slot_count != 0 && frame_slots(context)[node->name_slot] != nullptr))
     return declare_variable(context, name, node->number, node->source);
   return append_or_report(context, name, node->number, node->source, node->name_slot);

@@ -55,21 +55,15 @@ struct Script {
   NameTable* name_tables;   // owned: the tables of the top level and of every definition
 };
 
-// The frame of a function call, a top-level run or a nested block. Always zero-filled before use.
+// The frame of a function call or a top-level run. Always zero-filled before use.
 struct CallContext {
   const char* function_name;  // not owned; for a top-level run the module's name
   const char* position;       // source position of the node now executing
   std::int32_t bind_mode;     // identifiers parsed meanwhile become declarations
-  std::int32_t stop_kind;     // a node list run stops at the first node of this kind
   Script* script;
-  ValueNode* locals;       // owned
-  ValueNode* last_local;   // the last cell of `locals`, or null
-  CallContext* enclosing;  // for a nested block or switch body; null otherwise
-  // Reference cells waiting for ApplyPostfix, newest first (cells owned); each keeps its step, 1
-  // or -1, in name_hash.
-  ValueNode* pending_updates;
-  std::intptr_t host_word;      // opaque; passed unchanged to nested calls and thread starts
-  const SyntaxNode* stop_node;  // a node list run also stops at this node (parameter defaults)
+  ValueNode* locals;        // owned
+  ValueNode* last_local;    // the last cell of `locals`, or null
+  std::intptr_t host_word;  // opaque; passed unchanged to nested calls and thread starts
   // The `arg` variable of a function frame is made when something first looks for it: until
   // then the frame keeps the arguments it will refer to (owned by the caller, who outlives it),
   // or NO_ARGUMENTS. Null when there is nothing to make.
@@ -102,15 +96,6 @@ Script* create_script_set(std::int32_t explicit_flag);
 // caller's pointer. Only after all script code has been stopped.
 void release_script_set(Script** script_set);
 void release_frame(CallContext* context);
-// The frame of a nested block or switch body inside `context`.
-inline CallContext nested_frame(CallContext* context) {
-  CallContext frame{};
-  frame.script = context->script;
-  frame.host_word = context->host_word;
-  frame.enclosing = context;
-  frame.names = context->names;
-  return frame;
-}
 // The pending_arg of a frame whose call had no arguments.
 extern ValueNode* const NO_ARGUMENTS;
 // Gives a function frame its `arg` variable: 0, with elements referring to the arguments in
@@ -147,19 +132,14 @@ ValueNode* find_node_global(CallContext* context, const SyntaxNode* node, bool* 
 // may still have to make), and a frame has it in its slot.
 inline ValueNode* find_variable(CallContext* context, const SyntaxNode* node, bool* failed) {
   const NameTable* table = node->name_table;
-  if (table != nullptr && node->number != kArgNameHash && context != nullptr &&
-      !GeneralEvaluationOnly) {
-    CallContext* frame = context;
-    do {
-      if (frame->names != table) return find_named_variable(context, node, failed);
-      if (frame->slot_count != 0) {
-        if (ValueNode* found = frame_slots(frame)[node->name_slot]; found != nullptr) {
-          if (failed != nullptr) *failed = false;
-          return found;
-        }
+  if (table != nullptr && node->number != kArgNameHash && context != nullptr) {
+    if (context->names != table) return find_named_variable(context, node, failed);
+    if (context->slot_count != 0) {
+      if (ValueNode* found = frame_slots(context)[node->name_slot]; found != nullptr) {
+        if (failed != nullptr) *failed = false;
+        return found;
       }
-      frame = frame->enclosing;
-    } while (frame != nullptr);
+    }
     return find_node_global(context, node, failed);
   }
   return find_named_variable(context, node, failed);

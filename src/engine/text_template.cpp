@@ -119,7 +119,7 @@ TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* tabl
         if (result->broken == nullptr) outcome = TemplateMade::NoMemory;
         break;
       }
-      // Placed at the literal, in the function's table, as the general evaluator places them.
+      // Placed at the literal, in the function's table: its reports point at the literal.
       settle_parsed_nodes(list, literal->source, table);
       end_piece(cursor);
       result->parts[result->part_count++] = list;

@@ -30,10 +30,9 @@ struct TextTemplate {
 
 enum class TemplateMade { Made, NoMemory };
 
-// Takes the literal apart as the general evaluator's interpolation reads it, up to a part that
-// does not parse (see `broken`).
-// `binding`: its parts are parsed as in the binding mode (a parameter's default), where names are
-// declarations.
+// Takes the literal apart: its escapes read, "%%" a percent sign, each «%expr%» part parsed, up to
+// a part that does not parse (see `broken`). `binding`: its parts are parsed as in the binding mode
+// (a parameter's default), where names are declarations.
 TemplateMade make_text_template(const SyntaxNode* literal, const NameTable* table, bool binding,
                                 TextTemplate** made);
 void free_text_template(TextTemplate* text);

@@ -39,19 +39,7 @@ CompiledPattern* make_literal_pattern(const char* text) {
   return literal;
 }
 
-void free_embedded_parts(EmbeddedParts* parts) {
-  if (parts == nullptr) return;
-  for (std::int32_t i = 0; i < parts->count; ++i)
-    free_syntax_node(&parts->lists[i]);
-  release(&parts->lists);
-  release(&parts);
-}
-
 void free_literal_automaton(CompiledPattern* literal) {
-  for (EmbeddedParts*& parts : literal->embedded) {
-    free_embedded_parts(parts);
-    parts = nullptr;
-  }
   CompiledPattern* compiled = compiled_of(literal).exchange(nullptr, std::memory_order_acquire);
   if (compiled == nullptr) return;
   KeptLiteralBytes.fetch_sub(compiled->bytes, std::memory_order_relaxed);

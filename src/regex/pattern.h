@@ -141,21 +141,7 @@ struct CompiledPattern {
   const char* literal_text;
   CompiledPattern* compiled;
   std::int32_t literal_problem;
-  // The engine's: the literal's «%expr%» parts parsed once, as capture targets and as embedded
-  // expressions, each in either bind mode (read and set atomically); freed with the literal.
-  struct EmbeddedParts* embedded[4];
 };
-
-struct SyntaxNode;
-// The «%expr%» parts of a literal, parsed.
-struct EmbeddedParts {
-  const char* position;  // the source position their nodes carry
-  std::int32_t count;    // one list per part, in order; null for a part that binds nothing
-  std::int32_t capacity;
-  SyntaxNode** lists;  // owned
-};
-// Frees an EmbeddedParts record with its lists (null is fine).
-void free_embedded_parts(EmbeddedParts* parts);
 
 // Why a pattern could not be made.
 enum PatternProblem : std::int32_t {

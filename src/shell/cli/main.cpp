@@ -72,9 +72,6 @@ int main(int argc, char** argv) {
   // Scripts may open sockets of their own.
   bool sockets = sockets_start();
   engine_start();
-  // For the differential script tests: everything through the general evaluator alone.
-  const char* general_only = std::getenv("LUMO_GENERAL_EVALUATION_ONLY");
-  GeneralEvaluationOnly = general_only != nullptr && general_only[0] == '1';
   Utf8Input = options.utf8;
   Front = new Terminal(options, stdout);
   console_on_interrupt(on_interrupt);

@@ -4,9 +4,10 @@
 
 #include <string>
 
+#include "engine/cells.h"
+#include "engine/operators.h"
 #include "engine/script.h"
 #include "engine/value.h"
-#include "engine/value_stack.h"
 #include "support/script_runner.h"
 
 namespace {

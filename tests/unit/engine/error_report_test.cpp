@@ -77,14 +77,6 @@ TEST_F(ErrorReport, TraceLineOfTheCallingFunction) {
   EXPECT_EQ(only_line(), "        at main.start:(2) : x = 1;");
 }
 
-TEST_F(ErrorReport, ThePlaceIsTheFrameOfTheRunningFunction) {
-  CallContext function = make_frame(main_module, "start");
-  CallContext block = make_frame(main_module, nullptr, &function);
-  CallContext nested = make_frame(main_module, nullptr, &block);
-  report_error(&nested, "Index error", nullptr, 0);
-  EXPECT_EQ(only_line(), "### Error: Index error : main.start");
-}
-
 TEST_F(ErrorReport, AFrameWithoutFunctionNameNamesTheModuleOnly) {
   CallContext thread_frame = make_frame(main_module, nullptr);
   report_error(&thread_frame, "Function not Found", "start", 0);

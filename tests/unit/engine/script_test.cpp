@@ -5,30 +5,24 @@
 #include "platform/memory.h"
 #include "support/test_host.h"
 
-TEST(Scopes, LocalsOfEnclosingFramesThenOwnGlobals) {
+TEST(Scopes, LocalsThenOwnGlobals) {
   TestHost test_host;
   ScriptFixture scripts(test_host.host());
   Script* a = scripts.add_module("a");
   scripts.add_global(a, "x", 1);
-  CallContext outer = make_frame(a, "f");
-  CallContext inner = make_frame(a, "f", &outer);
+  CallContext frame = make_frame(a, "f");
 
-  ValueNode* global = find_variable(&inner, "x");
+  ValueNode* global = find_variable(&frame, "x");
   ASSERT_NE(global, nullptr);
   EXPECT_EQ(global->value->data.number, 1);
 
-  ValueNode* outer_x = declare_variable(&outer, "x", nullptr);
-  ASSERT_NE(outer_x, nullptr);
-  EXPECT_EQ(find_variable(&inner, "x"), outer_x);  // locals hide globals
-
-  // A second, inner x hides the outer one until the block ends.
-  ValueNode* inner_x = declare_variable(&inner, "x", nullptr);
-  ASSERT_NE(inner_x, nullptr);
-  EXPECT_NE(inner_x, outer_x);
-  EXPECT_EQ(find_local(&inner, "x"), inner_x);
-  release_frame(&inner);
-  EXPECT_EQ(find_local(&inner, "x"), outer_x);
-  release_frame(&outer);
+  ValueNode* local = declare_variable(&frame, "x", nullptr);
+  ASSERT_NE(local, nullptr);
+  EXPECT_EQ(find_variable(&frame, "x"), local);  // locals hide globals
+  EXPECT_EQ(find_local(&frame, "x"), local);
+  release_frame(&frame);
+  EXPECT_EQ(find_local(&frame, "x"), nullptr);
+  EXPECT_EQ(find_variable(&frame, "x"), global);
   EXPECT_TRUE(test_host.error_lines().empty());
 }
 
@@ -92,23 +86,21 @@ TEST(Scopes, OnlyTheFirstDotSplits) {
 TEST(Scopes, SetVariableAssignsOrAppends) {
   ScriptFixture scripts;
   Script* a = scripts.add_module("a");
-  CallContext outer = make_frame(a, "f");
-  CallContext inner = make_frame(a, "f", &outer);
-  ValueNode* arg = declare_variable(&outer, "arg", nullptr);
+  CallContext frame = make_frame(a, "f");
+  ValueNode* arg = declare_variable(&frame, "arg", nullptr);
   Value text{};
   text.data.text = const_cast<char*>("one");
   text.is_string = 1;
-  EXPECT_EQ(set_variable(&inner, "arg", &text), 1);
-  EXPECT_STREQ(arg->value->data.text, "one");  // found in the enclosing frame
-  EXPECT_EQ(inner.locals, nullptr);
-  EXPECT_EQ(set_variable(&inner, "fresh", &text), 1);
-  ASSERT_NE(inner.locals, nullptr);
-  EXPECT_STREQ(inner.locals->name, "fresh");
-  EXPECT_STREQ(inner.locals->value->data.text, "one");
-  EXPECT_NE(inner.locals->value->data.text, text.data.text);
-  release_frame(&inner);
-  release_frame(&outer);
-  EXPECT_EQ(outer.function_name, nullptr);
+  EXPECT_EQ(set_variable(&frame, "arg", &text), 1);
+  EXPECT_STREQ(arg->value->data.text, "one");  // found in the frame
+  EXPECT_EQ(frame.locals, arg);
+  EXPECT_EQ(set_variable(&frame, "fresh", &text), 1);
+  ASSERT_NE(frame.locals->next, nullptr);
+  EXPECT_STREQ(frame.locals->next->name, "fresh");
+  EXPECT_STREQ(frame.locals->next->value->data.text, "one");
+  EXPECT_NE(frame.locals->next->value->data.text, text.data.text);
+  release_frame(&frame);
+  EXPECT_EQ(frame.function_name, nullptr);
 }
 
 TEST(Scopes, MarkSharedReachesEveryLevel) {

@@ -112,10 +112,9 @@ ValueNode* ScriptFixture::add_global(Script* module, const char* name, std::int3
   return cell;
 }
 
-CallContext make_frame(Script* module, const char* function_name, CallContext* enclosing) {
+CallContext make_frame(Script* module, const char* function_name) {
   CallContext frame{};
   frame.script = module;
   frame.function_name = function_name;
-  frame.enclosing = enclosing;
   return frame;
 }

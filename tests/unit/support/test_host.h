@@ -74,4 +74,4 @@ class ScriptFixture {
 };
 
 // A fresh frame for running code of a module.
-CallContext make_frame(Script* module, const char* function_name, CallContext* enclosing = nullptr);
+CallContext make_frame(Script* module, const char* function_name);
