@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/syntax_node.h"
 #include "engine/engine.h"
+#include "engine/function_index.h"
 #include "support/script_runner.h"
 
 namespace {
@@ -58,4 +60,34 @@ TEST(CompiledBodies, ThreadsMakingTheFirstCallsAtOnceShareOneForm) {
   for (const std::string& result : results)
     EXPECT_EQ(result, "100");
   EXPECT_TRUE(runner.errors().empty());
+}
+
+// Code of a shape that no parse makes (here an if whose jump lost its target) is no crash and no
+// silent skip: its compiled form reports a "Sentence error" where it stands, at every call.
+TEST(CompiledBodies, CodeOfAShapeNoParseMakesIsReported) {
+  ScriptRunner runner(
+      "function f(n) {\n"
+      "  lineecho(0, \"before\");\n"
+      "  if (n) n = 2;\n"
+      "  return n;\n"
+      "}\n");
+  ASSERT_TRUE(runner.loaded());
+  FunctionEntry* entry = find_function(runner.script_set()->next, "f");
+  ASSERT_NE(entry, nullptr);
+  SyntaxNode* call = entry->definition;
+  while (call->next != nullptr && call->next->kind != NodeKind::FunctionEnd)
+    call = call->next;
+  SyntaxNode* jump = call->body;
+  while (jump != nullptr && jump->kind != NodeKind::Jump)
+    jump = jump->next;
+  ASSERT_NE(jump, nullptr);
+  jump->target = nullptr;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(runner.call("f", {"1"}), "<failed>");
+    ASSERT_EQ(runner.errors().size(), static_cast<std::size_t>(i + 1));
+    EXPECT_EQ(runner.errors()[i].rfind("### Error: Sentence error : main.f:(3)", 0), 0u)
+        << runner.errors()[i];
+  }
+  for (const Delivery& delivery : runner.host().deliveries())
+    EXPECT_EQ(delivery.text.find("before"), std::string::npos);  // nothing of the body ran
 }
