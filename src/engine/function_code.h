@@ -73,8 +73,8 @@ enum class Op : std::uint8_t {
   Interpolate,  // a = the template (CompiledFunction::templates), b = its part count: the parts'
                 // values on the stack joined with its pieces of text into a string (node: the
                 // literal)
-  // A destructuring assignment's pattern (node), its capture targets compiled: the general
-  // evaluator's pattern value, which the Assign finds the table by. b = the captures; a
+  // A destructuring assignment's pattern (node), its capture targets compiled: the pattern's
+  // value, which the Assign finds the table by. b = the captures; a
   // CaptureEntry for each follows, then their targets' code; a = after all of it.
   PushPattern,
   CaptureEntry,  // not run: a = where the target's code starts (it ends with an End); b = 1

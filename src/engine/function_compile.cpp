@@ -55,9 +55,9 @@ struct Compiler {
   std::int32_t depth;
   // The open ListStarts and framed switches: values kept apart from those before them.
   std::int32_t frames;
-  // An earlier statement may have left values above the innermost frame's start: the general
-  // evaluator keeps them apart from the statements of a loop, a switch or braces that follow,
-  // which then keep theirs apart too.
+  // An earlier statement may have left values above the innermost frame's start: they are kept
+  // apart from the statements of a loop, a switch or braces that follow, which then keep theirs
+  // apart too.
   bool strays;
   struct OpenLoop {
     SyntaxNode* loop;  // or a Switch, which a `break` leaves too
@@ -313,8 +313,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node);
 bool compile_switch(Compiler* compiler, SyntaxNode* node);
 
 // A list whose statements stand on a stack of their own (a loop's pass, a switch's statements,
-// braces that make a list): what earlier statements left is out of their
-// sight. `framed`: the caller keeps their values apart in a frame (ListStart) around them.
+// braces that make a list): what earlier statements left is out of their sight. `framed`: the
+// caller keeps their values apart in a frame (ListStart) around them.
 bool compile_apart(Compiler* compiler, SyntaxNode* list, bool framed) {
   const bool strays = compiler->strays;
   compiler->strays = false;
@@ -461,9 +461,8 @@ bool emit_one_value(Compiler* compiler, SyntaxNode* list) {
 }
 
 // The code of a literal's part or a capture target that has calls or effects: its nodes compiled
-// in order, gathering their values (built-ins see the names of the
-// variables they are given; an assignment's value takes its target's name). False when memory ran
-// out.
+// in order, gathering their values (built-ins see the names of the variables they are given; an
+// assignment's value takes its target's name). False when memory ran out.
 bool compile_part(Compiler* compiler, SyntaxNode* list) {
   bool collecting = compiler->collecting;
   bool after_statement = compiler->after_statement;
@@ -656,8 +655,8 @@ bool declares_nothing(const Compiler* compiler, const SyntaxNode* list) {
 // Whether braces that make a list hold only what a list of values compiles from: names of the
 // function's own slots and `arg`, numbers, literals and patterns, commas, indexes, operators (steps
 // too), assignments, calls and lists of the same; in the binding mode (a parameter's default or
-// capture target), declarations of its slots too. Statements inside are left to the general
-// evaluator. A case label's expression (`label`) ends at its Colon.
+// capture target), declarations of its slots too. Statements inside are not (such braces are
+// refused). A case label's expression (`label`) ends at its Colon.
 bool compiles_as_list(const SyntaxNode* list, const NameTable* table, bool label, bool binding) {
   for (const SyntaxNode* node = list; node != nullptr && !(label && node->kind == NodeKind::Colon);
        node = node->next) {
@@ -892,8 +891,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
         return false;
       }
       if (open_breakable(compiler, node) < 0) return false;
-      // A loop's body runs without gathering its values, on a stack of its own in the general
-      // evaluator, which it drops at the pass's end. Values the braces leave would outlive the
+      // A loop's body runs without gathering its values, on a stack of its own, which it drops
+      // at the pass's end. Values the braces leave would outlive the
       // variables they refer to, which the braces' end frees. A body in braces whose last
       // statement alone, without its end, makes one value leaves it for the pass's end to drop;
       // one that may leave other values, or follows values left, keeps each pass's values apart,
@@ -936,8 +935,8 @@ bool compile_node(Compiler* compiler, SyntaxNode* node) {
       const bool strands_list = !leaves_no_value(node->body) || may_strand(node->body);
       if (!statement || strands_list || compiler->strays) {
         // A list: the values are gathered in a frame of its own, and copied out before the
-        // frame goes (or drops them, when a jump leaves the braces). At a
-        // statement's start, the list it makes stays there.
+        // frame goes (or dropped, when a jump leaves the braces). At a statement's start, the
+        // list it makes stays there.
         compiler->strays = compiler->strays || (compiler->after_statement && strands_list);
         bool failed = false;
         if (compile_list_value(compiler, node, &failed)) return true;
@@ -1153,9 +1152,8 @@ bool ends_statement(const SyntaxNode* node) {
 }
 
 // A switch: one step chooses the label (the first case equal to its value, else the first default),
-// and goes to its statements in a scope of their own. The general
-// evaluator runs them on a stack of their own: when they may leave values, they keep them apart,
-// and drop them at the switch's end or on a jump out of it.
+// and goes to its statements in a scope of their own. They stand on a stack of their own: when they
+// may leave values, they keep them apart, and drop them at the switch's end or on a jump out of it.
 bool compile_switch(Compiler* compiler, SyntaxNode* node) {
   std::int32_t labels = 0;
   for (SyntaxNode* label = node->body; label != nullptr; label = label->next) {

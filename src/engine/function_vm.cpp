@@ -1278,8 +1278,8 @@ bool assign(Activation* a, SyntaxNode* node, bool released) {
   return true;
 }
 
-// An element by its key, from the container and key on top of the stack, as the general
-// evaluator's index step finds it, without making cells for the two.
+// An element by its key, from the container and key on top of the stack, found without making
+// cells for the two.
 [[gnu::noinline]] bool index(Activation* a, SyntaxNode* node) {
   CallContext* context = a->context;
   context->position = node->source;
@@ -2470,8 +2470,8 @@ bool bind_pattern(Activation* a, const Parameter& parameter, const char* subject
   return search_parameter(a, parameter, subject) != PATTERN_SEARCH_FAILED;
 }
 
-// The variable in `slot` made the call's `arg`, as provide_arg makes it in the general
-// evaluator's frame; false when memory ran out.
+// The variable in `slot` made the call's `arg`, as provide_arg makes it in a frame; false when
+// memory ran out.
 bool bind_arg_slot(Activation* a, std::int32_t slot, ValueNode* arguments) {
   ValueNode* variable = a->slots[slot];
   if (variable == kHeldNumber) variable = materialize(a, slot);
