@@ -54,8 +54,7 @@ bool points_into(const char* text, const char* position) {
 char* format_error_line(CallContext* context, const char* message, const char* detail,
                         std::int32_t trace) {
   if (context == nullptr) return nullptr;
-  CallContext* frame = context;
-  Script* module = frame->script;
+  Script* module = context->script;
 
   LineParts parts;
   if (trace) {
@@ -67,9 +66,9 @@ char* format_error_line(CallContext* context, const char* message, const char* d
   }
   if (module != nullptr && module->name != nullptr) {
     parts.add(module->name);
-    if (frame->function_name != nullptr) {
+    if (context->function_name != nullptr) {
       parts.add(".");
-      parts.add(frame->function_name);
+      parts.add(context->function_name);
     }
   }
 

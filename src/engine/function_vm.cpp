@@ -2538,7 +2538,7 @@ Direct call_compiled(Script* module, FunctionEntry* entry, const CompiledFunctio
         frame.function_name = entry->name;
         bound = chosen;
       } else {
-        bound = materialize_all(a) && bind(i, a, nullptr, parameter);
+        bound = bind(i, a, nullptr, parameter);
       }
       if (frame.last_local != a->chain_seen) adopt_declared(a);
       continue;

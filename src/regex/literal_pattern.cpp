@@ -1,7 +1,6 @@
 // String literals' patterns, compiled on first use and kept within a memory budget.
 #include <atomic>
 
-#include "base/syntax_node.h"
 #include "platform/memory.h"
 #include "regex/pattern.h"
 
